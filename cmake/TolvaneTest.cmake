@@ -1,0 +1,19 @@
+# SPDX-License-Identifier: MIT
+# SPDX-FileCopyrightText: 2026 Tolvane developers
+
+# tolvane_add_test(<name> SOURCES <files...> LIBS <targets...> [TIMEOUT <s>] [ENV <VAR=value>...])
+# One QTest executable per unit, run offscreen through CTest. TOLVANE_BIN_DIR tells
+# a test where tolvane-sim and the other executables are.
+function(tolvane_add_test name)
+  cmake_parse_arguments(T "" "TIMEOUT" "SOURCES;LIBS;ENV" ${ARGN})
+  if(NOT T_TIMEOUT)
+    set(T_TIMEOUT 180)
+  endif()
+  add_executable(${name} ${T_SOURCES})
+  target_link_libraries(${name} PRIVATE Qt6::Test ${T_LIBS})
+  set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
+  add_test(NAME ${name} COMMAND ${name})
+  set_tests_properties(${name} PROPERTIES
+    TIMEOUT ${T_TIMEOUT}
+    ENVIRONMENT "QT_QPA_PLATFORM=offscreen;TOLVANE_BIN_DIR=${CMAKE_BINARY_DIR}/bin;TOLVANE_SOURCE_DIR=${CMAKE_SOURCE_DIR};${T_ENV}")
+endfunction()

@@ -1,0 +1,77 @@
+// SPDX-License-Identifier: MIT
+// SPDX-FileCopyrightText: 2026 Tolvane developers
+#pragma once
+// The controller routines of the wizard: connection, error check and the two settings
+// records. One CommLink lives as long as the main window and owns the engine object,
+// the workspace, the controller of the current connection, the connected flag,
+// CommSettings and the kept whole values of the controller records.
+// No routine lets an exception out: failures come back as false or -1.
+
+#include <QByteArray>
+#include <QHash>
+#include <QString>
+#include <array>
+#include <memory>
+
+class ControllerView;
+
+using IPv4 = std::array<quint8, 4>;  // first octet first
+
+struct CommSettings {
+    qint32 rs232cUsage = 0;   // 2 when RS232C is the permission device
+    qint32 baudRate = 0;
+    qint32 parity = 0;        // 0 even, 1 none, 2 odd
+    qint32 dataLength = 0;
+    qint32 stopBits = 0;      // 0 one, 1 one and a half, 2 two
+    qint32 delimiter = 0;     // 0 CR, 1 CR LF
+    qint32 ethernetUsage = 0; // 2 when Ethernet is the permission device
+    IPv4 ipAddress{};
+    IPv4 subnetMask{};
+    qint32 tokenCode = 0;     // 65535 Open, 0 I/O, 1 Ethernet, 2..4 COM2..COM4
+    IPv4 tokenIp{};
+};
+
+// Record layout constants.
+namespace rec {
+inline const char* const kRawCom = "@CNF_RAW_COM";
+inline const char* const kBackPrm = "@CNF_BACKPRM";
+inline constexpr int kTokenCode = 23972;
+inline constexpr int kTokenIp = 23976;
+}
+
+qint32 BytesToLong(qint32 b0, qint32 b1, qint32 b2, qint32 b3);  // throws on overflow
+bool LongToBytes(QByteArray& bytes, qint32 value);              // throws on negative
+
+class Engine;     // controller/engine.h
+class Workspace;
+
+class CommLink {
+public:
+    // Creates the engine object and its workspace; ok() is false when that failed.
+    explicit CommLink(ControllerView& view);
+    ~CommLink();  // disconnects, then releases the workspace and the engine object
+    bool ok() const;
+
+    bool ConnectController();
+    void DisconnectController();  // may throw an engine error, as the routine has no handler
+    bool connected() const;
+
+    qint32 GetControllerErrorCode();
+    void ClearControllerError(qint32 code);  // may throw an engine error
+
+    bool ReadCommSettings(bool decode);
+    bool WriteCommSettings();
+    bool ReadControllerRecord(const QString& name, bool decode);
+    bool WriteControllerRecord(const QString& name);
+
+    CommSettings& settings();
+    const CommSettings& settings() const;
+    QByteArray keptValue(const QString& name) const;  // empty when none kept
+
+    // The option string of the last connect attempt (for tests and logs).
+    QString lastOptions() const;
+
+private:
+    struct Private;
+    std::unique_ptr<Private> d;
+};

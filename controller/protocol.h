@@ -1,0 +1,107 @@
+// SPDX-License-Identifier: MIT
+// SPDX-FileCopyrightText: 2026 Tolvane developers
+#pragma once
+// Controller link protocol, version 1: frames, payload encoding and a byte-stream frame
+// scanner. Shared by the controller provider (client) and the controller simulator.
+
+#include <QByteArray>
+#include <QString>
+#include <QVector>
+#include <cstdint>
+#include <optional>
+#include <variant>
+
+namespace proto {
+
+inline constexpr quint16 kTcpPort = 47311;
+inline constexpr quint8 kVersion = 1;
+inline constexpr quint32 kMaxPayload = 1048576;
+inline constexpr int kHeaderSize = 12;
+inline constexpr int kMaxFrame = kHeaderSize + int(kMaxPayload) + 4;  // 1,048,592
+inline constexpr int kIdleDropMs = 250;  // a partial frame is dropped after this idle time
+inline constexpr quint32 kClientChunk = 4096;
+
+enum class Kind : quint8 { Request = 1, Response = 2 };
+
+enum Opcode : quint8 {
+    OPEN = 0x01, CLOSE = 0x02, READ_VALUE = 0x10, RECORD_SIZE = 0x20,
+    READ_RECORD = 0x21, WRITE_RECORD = 0x22, EXECUTE = 0x30,
+};
+
+enum Status : quint8 {
+    OK = 0, UNKNOWN_NAME = 1, MALFORMED = 2, OUT_OF_RANGE = 3, DENIED = 4,
+    NOT_OPEN = 5, FAILED = 6, UNSUPPORTED = 7, BAD_SIZE = 8,
+};
+
+struct Frame {
+    Kind kind = Kind::Request;
+    quint16 seq = 0;
+    quint8 code = 0;  // opcode of a request, status of a response
+    QByteArray payload;
+};
+
+// Encodes a whole frame, CRC included.
+QByteArray encodeFrame(const Frame& f);
+
+// Variant of the payload encoding: tag 0 empty, 1 i32, 2 i16 array, 3 bytes, 4 str.
+struct Empty { bool operator==(const Empty&) const = default; };
+using Value = std::variant<Empty, qint32, QVector<qint16>, QByteArray, QString>;
+
+// Appends fields to a payload.
+class Writer {
+public:
+    Writer& u8(quint8 v);
+    Writer& u16(quint16 v);
+    Writer& u32(quint32 v);
+    Writer& i16(qint16 v);
+    Writer& i32(qint32 v);
+    Writer& str(const QString& s);
+    Writer& bytes(const QByteArray& b);
+    Writer& value(const Value& v);
+    const QByteArray& data() const { return m_data; }
+private:
+    QByteArray m_data;
+};
+
+// Reads fields from a payload. Any shortfall, invalid UTF-8 or bad variant tag sets
+// the reader to failed; atEndOk() tells whether the payload was well formed and used up.
+class Reader {
+public:
+    explicit Reader(const QByteArray& payload) : m_data(payload) {}
+    quint8 u8();
+    quint16 u16();
+    quint32 u32();
+    qint16 i16();
+    qint32 i32();
+    QString str();
+    QByteArray bytes();
+    Value value();
+    bool ok() const { return m_ok; }
+    bool atEndOk() const { return m_ok && m_pos == m_data.size(); }
+private:
+    bool need(qsizetype n);
+    QByteArray m_data;
+    qsizetype m_pos = 0;
+    bool m_ok = true;
+};
+
+// Scans a byte stream for frames as the protocol's receiver rules say: magic search,
+// header range checks, CRC check with resume one byte after a dropped frame's start,
+// and never more than one largest frame held. The caller calls idle() when no byte has
+// arrived for kIdleDropMs; that drops a partial frame.
+class FrameScanner {
+public:
+    void feed(const QByteArray& bytes);
+    std::optional<Frame> next();  // next complete, valid frame, if any
+    void idle();                  // drop a partial frame
+    bool hasPartial() const { return !m_buf.isEmpty(); }
+    qsizetype buffered() const { return m_buf.size(); }
+    quint64 dropped() const { return m_dropped; }  // frames dropped (bad header or CRC)
+private:
+    QByteArray m_buf;
+    quint64 m_dropped = 0;
+};
+
+QString statusName(quint8 status);
+
+}  // namespace proto

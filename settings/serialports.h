@@ -1,0 +1,17 @@
+// SPDX-License-Identifier: MIT
+// SPDX-FileCopyrightText: 2026 Tolvane developers
+#pragma once
+// Serial port names: COMn on Windows is \\.\COMn; on Linux the link ports/comN in the
+// settings folder when it exists (like Wine's dosdevices), else COM1-32 /dev/ttyS0-31,
+// COM33-64 /dev/ttyUSB0-31, COM65-96 /dev/ttyACM0-31; COM97-256 only as links.
+
+#include <QString>
+
+// The settings folder: the application-data folder followed by "Tolvane/", with the
+// trailing separator.
+QString SettingsFolder();
+// Device path of COMn (1..256); empty when n is out of range or COMn has no device name.
+QString ComPortDevice(int n);
+// Opens the device for reading and writing with exclusive access and closes it again;
+// true when it opened. A name that resolves to nothing (no such path) is not opened.
+bool ProbeComPort(int n);
