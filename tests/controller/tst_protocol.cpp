@@ -1,0 +1,194 @@
+// SPDX-License-Identifier: MIT
+// SPDX-FileCopyrightText: 2026 Tolvane developers
+#include "controller/protocol.h"
+
+#include <QTest>
+
+using namespace proto;
+
+namespace {
+
+QByteArray openRequest(quint16 seq = 0)
+{
+    return encodeFrame({Kind::Request, seq, OPEN, Writer().str("tolvane").data()});
+}
+
+// Every frame the scanner yields for the given input, fed in pieces of `step` bytes.
+QList<Frame> scanAll(const QByteArray& input, int step = 1 << 30)
+{
+    FrameScanner s;
+    QList<Frame> out;
+    for (qsizetype i = 0; i < input.size(); i += step) {
+        s.feed(input.mid(i, step));
+        while (auto f = s.next())
+            out.append(*f);
+    }
+    return out;
+}
+
+}  // namespace
+
+class tst_Protocol : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void encodesKnownFrames_data();
+    void encodesKnownFrames();
+    void scannerFindsFrames_data();
+    void scannerFindsFrames();
+    void scannerDropsPartialFrameWhenIdle();
+    void scannerHoldsNoMoreThanOneLargestFrame();
+    void valuesRoundTrip_data();
+    void valuesRoundTrip();
+    void malformedPayloads_data();
+    void malformedPayloads();
+};
+
+void tst_Protocol::encodesKnownFrames_data()
+{
+    QTest::addColumn<QByteArray>("frame");
+    QTest::addColumn<QByteArray>("expected");
+    // Reference bytes computed independently (Python's struct and zlib.crc32).
+    QTest::newRow("OPEN seq 0") << openRequest()
+                                << QByteArray::fromHex("544c010100000100090000000700746f6c76616e65f2d72914");
+    QVector<qint16> signal{1, 0};
+    QTest::newRow("EXECUTE doSignal (1,0) seq 0x1234")
+        << encodeFrame({Kind::Request, 0x1234, EXECUTE, Writer().str("doSignal").value(signal).data()})
+        << QByteArray::fromHex("544c010134123000110000000800646f5369676e616c0202000100000039607ecc");
+}
+
+void tst_Protocol::encodesKnownFrames()
+{
+    QFETCH(QByteArray, frame);
+    QFETCH(QByteArray, expected);
+    QCOMPARE(frame.toHex(), expected.toHex());
+}
+
+void tst_Protocol::scannerFindsFrames_data()
+{
+    QTest::addColumn<QByteArray>("input");
+    QTest::addColumn<int>("step");
+    QTest::addColumn<QList<int>>("seqs");  // sequence numbers of the frames found
+
+    const QByteArray a = openRequest(1), b = openRequest(2);
+    QByteArray badCrc = openRequest(9);
+    badCrc[badCrc.size() - 1] = char(badCrc.back() ^ 0x01);
+    QByteArray badVersion = openRequest(9);
+    badVersion[2] = 2;
+    QByteArray badKind = openRequest(9);
+    badKind[3] = 3;
+    QByteArray tooLong = openRequest(9).left(12);
+    tooLong[8] = 0x01; tooLong[9] = 0x00; tooLong[10] = 0x10; tooLong[11] = 0x00;  // 1,048,577
+
+    QTest::newRow("one frame") << a << 1000 << QList<int>{1};
+    QTest::newRow("byte by byte") << a + b << 1 << QList<int>{1, 2};
+    QTest::newRow("garbage before") << QByteArray("xxTTL\x01") + a << 1000 << QList<int>{1};
+    QTest::newRow("bad CRC dropped") << badCrc + a << 1000 << QList<int>{1};
+    QTest::newRow("bad version dropped") << badVersion + a << 3 << QList<int>{1};
+    QTest::newRow("bad kind dropped") << badKind + a << 1000 << QList<int>{1};
+    QTest::newRow("length over limit dropped") << tooLong + a << 1000 << QList<int>{1};
+    QTest::newRow("response kind accepted")
+        << encodeFrame({Kind::Response, 5, OK, {}}) << 1000 << QList<int>{5};
+
+    // A frame whose length field swallows a valid frame and whose CRC then fails: the
+    // scan resumes one byte after its first byte and finds the hidden frame.
+    const quint32 len = quint32(a.size() + 2);
+    QByteArray outer = QByteArray::fromHex("544c010100000100");
+    outer += char(len & 0xFF);
+    outer += QByteArray(3, char(0));
+    outer += "zz" + a + QByteArray(4, char(0x55));
+    QTest::newRow("frame hidden inside a dropped one") << outer << 7 << QList<int>{1};
+}
+
+void tst_Protocol::scannerFindsFrames()
+{
+    QFETCH(QByteArray, input);
+    QFETCH(int, step);
+    QFETCH(QList<int>, seqs);
+    QList<int> found;
+    for (const Frame& f : scanAll(input, step))
+        found.append(f.seq);
+    QCOMPARE(found, seqs);
+}
+
+void tst_Protocol::scannerDropsPartialFrameWhenIdle()
+{
+    FrameScanner s;
+    const QByteArray a = openRequest(7);
+    s.feed(a.left(10));
+    QVERIFY(!s.next());
+    QVERIFY(s.hasPartial());
+    s.idle();
+    QVERIFY(!s.hasPartial());
+    // The rest of the damaged frame is garbage now; the next whole frame still parses.
+    s.feed(a.mid(10) + openRequest(8));
+    auto f = s.next();
+    QVERIFY(f);
+    QCOMPARE(f->seq, quint16(8));
+}
+
+void tst_Protocol::scannerHoldsNoMoreThanOneLargestFrame()
+{
+    // A header that claims the largest payload, then a stream of garbage without magic:
+    // the scanner waits for one largest frame at most, then drops it by CRC.
+    FrameScanner s;
+    QByteArray header = QByteArray::fromHex("544c0101000001000000");
+    header += QByteArray::fromHex("1000");  // length 0x00100000 = 1,048,576
+    s.feed(header);
+    const QByteArray filler(64 * 1024, 'x');
+    qsizetype most = 0;
+    for (int i = 0; i < 40; ++i) {
+        s.feed(filler);
+        while (s.next()) {}
+        most = std::max(most, s.buffered());
+    }
+    QVERIFY2(most <= kMaxFrame, qPrintable(QString::number(most)));
+    QVERIFY(s.dropped() >= 1);
+}
+
+void tst_Protocol::valuesRoundTrip_data()
+{
+    QTest::addColumn<int>("tag");
+    QTest::newRow("empty") << 0;
+    QTest::newRow("i32") << 1;
+    QTest::newRow("i16 array") << 2;
+    QTest::newRow("bytes") << 3;
+    QTest::newRow("str") << 4;
+}
+
+void tst_Protocol::valuesRoundTrip()
+{
+    QFETCH(int, tag);
+    const Value values[] = {Empty{}, qint32(-255), QVector<qint16>{0, 2, -1},
+                            QByteArray("\x00\xff\x10", 3), QString::fromUtf8("コントローラ")};
+    const Value& v = values[tag];
+    const QByteArray payload = Writer().value(v).data();
+    QCOMPARE(int(quint8(payload[0])), tag);
+    Reader r(payload);
+    const Value back = r.value();
+    QVERIFY(r.atEndOk());
+    QVERIFY(back == v);
+}
+
+void tst_Protocol::malformedPayloads_data()
+{
+    QTest::addColumn<QByteArray>("payload");
+    QTest::newRow("left-over byte") << Writer().str("doSignal").u8(0).u8(7).data();
+    QTest::newRow("str longer than payload") << QByteArray::fromHex("0500414243");
+    QTest::newRow("invalid UTF-8") << QByteArray::fromHex("0200c328");
+    QTest::newRow("variant tag 5") << QByteArray::fromHex("0000") + QByteArray::fromHex("05");
+    QTest::newRow("short i16 array") << QByteArray::fromHex("0000") + QByteArray::fromHex("02020001");
+    QTest::newRow("empty payload") << QByteArray();
+}
+
+void tst_Protocol::malformedPayloads()
+{
+    QFETCH(QByteArray, payload);
+    // Read as an EXECUTE request would be read: str command, then variant.
+    Reader r(payload);
+    r.str();
+    r.value();
+    QVERIFY(!r.atEndOk());
+}
+
+QTEST_GUILESS_MAIN(tst_Protocol)
+#include "tst_protocol.moc"
