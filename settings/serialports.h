@@ -15,3 +15,9 @@ QString ComPortDevice(int n);
 // Opens the device for reading and writing with exclusive access and closes it again;
 // true when it opened. A name that resolves to nothing (no such path) is not opened.
 bool ProbeComPort(int n);
+
+#include <QList>
+
+// Probes COM1 to COM256 in order and gives the numbers of the ports that opened, for
+// the connection page's port list. Names that do not exist are not opened at all.
+QList<int> ProbeComPorts();
