@@ -1,0 +1,827 @@
+// SPDX-License-Identifier: MIT
+// SPDX-FileCopyrightText: 2026 Tolvane developers
+#include "app/frmMain.h"
+
+#include "controller/commlink.h"
+#include "controls/uctIPAddressCtrl.h"
+#include "locale/localizeform.h"
+#include "locale/modLocale.h"
+#include "settings/clsProfile.h"
+#include "settings/modFile.h"
+#include "settings/serialports.h"
+
+#include <QCloseEvent>
+#include <QApplication>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QFrame>
+#include <QGroupBox>
+#include <QLabel>
+#include <QPainter>
+#include <QPointer>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSvgRenderer>
+#include <QTabBar>
+#include <QTabWidget>
+
+#include <cmath>
+
+namespace {
+
+// Design positions are in twips, 15 twips to a pixel; each value rounds on its own.
+int px(double twips) { return int(std::lround(twips / 15.0)); }
+QRect tw(int left, int top, int width, int height)
+{
+    return QRect(px(left), px(top), px(width), px(height));
+}
+
+QPixmap RenderSvg(const QString& resource, QSize size, qreal dpr)
+{
+    QSvgRenderer renderer(resource);
+    QImage image(size * dpr, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    QPainter painter(&image);
+    renderer.render(&painter);
+    painter.end();
+    QPixmap pixmap = QPixmap::fromImage(image);
+    pixmap.setDevicePixelRatio(dpr);
+    return pixmap;
+}
+
+QLabel* MakeLabel(QWidget* parent, const char* name, const QString& tagged, QRect geometry)
+{
+    auto* label = new QLabel(tagged, parent);
+    label->setObjectName(QLatin1String(name));
+    label->setGeometry(geometry);
+    return label;
+}
+
+// Explanation labels: several lines, word-wrapped, from the top.
+QLabel* MakeExplanation(QWidget* parent, const char* name)
+{
+    QLabel* label = MakeLabel(parent, name, QString(), tw(4560, 600, 2715, 2895));
+    label->setWordWrap(true);
+    label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    return label;
+}
+
+QComboBox* MakeCombo(QWidget* parent, const char* name, QRect geometry)
+{
+    auto* combo = new QComboBox(parent);  // not editable: an item is chosen, nothing typed
+    combo->setObjectName(QLatin1String(name));
+    combo->setGeometry(geometry);
+    return combo;
+}
+
+QRadioButton* MakeOption(QWidget* parent, const char* name, const QString& tagged, QRect geometry)
+{
+    auto* option = new QRadioButton(tagged, parent);
+    option->setObjectName(QLatin1String(name));
+    option->setGeometry(geometry);
+    return option;
+}
+
+uctIPAddressCtrl* MakeIP(QWidget* parent, const char* name, QRect geometry)
+{
+    auto* ip = new uctIPAddressCtrl(parent);
+    ip->setObjectName(QLatin1String(name));
+    ip->setGeometry(geometry);  // the control keeps its own fixed size
+    return ip;
+}
+
+QPushButton* MakeButton(QWidget* parent, const char* name, const QString& tagged, QRect geometry)
+{
+    auto* button = new QPushButton(tagged, parent);
+    button->setObjectName(QLatin1String(name));
+    button->setGeometry(geometry);
+    // No default or cancel button: Enter and Escape press nothing.
+    button->setAutoDefault(false);
+    button->setDefault(false);
+    return button;
+}
+
+QGroupBox* MakePage(QTabWidget* tabs, const char* frameName, const QString& frameTag,
+                    const QString& tabTag, int frameHeight)
+{
+    auto* page = new QWidget;
+    page->setObjectName(QLatin1String(frameName) + QLatin1String("Page"));
+    tabs->addTab(page, tabTag);
+    auto* frame = new QGroupBox(frameTag, page);
+    frame->setObjectName(QLatin1String(frameName));
+    frame->setGeometry(tw(120, 480, 7455, frameHeight));
+    return frame;
+}
+
+IPv4 ReadIP(const uctIPAddressCtrl* control)
+{
+    IPv4 ip{};
+    const_cast<uctIPAddressCtrl*>(control)->GetIPAddress(ip[0], ip[1], ip[2], ip[3]);
+    return ip;
+}
+
+void WriteIP(uctIPAddressCtrl* control, const IPv4& ip)
+{
+    control->SetIPAddress(ip[0], ip[1], ip[2], ip[3]);
+}
+
+// The hourglass for as long as a controller call runs.
+struct BusyPointer {
+    BusyPointer() { ChangeMousePointer(11); }
+    ~BusyPointer() { UnChangeMousePointer(); }
+    BusyPointer(const BusyPointer&) = delete;
+    BusyPointer& operator=(const BusyPointer&) = delete;
+};
+
+// The leading decimal number of a text (blanks and a sign allowed before it, a fraction
+// rounded half to even, as the settings file's writers of old expect); a language id
+// is an unsigned 16-bit number, so anything outside 0..65535 or no number gives 0.
+quint16 LeadingLangId(const QString& text)
+{
+    int i = 0;
+    while (i < text.size() && (text[i] == QLatin1Char(' ') || text[i] == QLatin1Char('\t')))
+        ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == QLatin1Char('+') || text[i] == QLatin1Char('-'))) {
+        negative = text[i] == QLatin1Char('-');
+        ++i;
+    }
+    const int start = i;
+    while (i < text.size() && text[i].isDigit() && text[i].unicode() < 128)
+        ++i;
+    QString number = text.mid(start, i - start);
+    if (i < text.size() && text[i] == QLatin1Char('.')) {
+        int j = i + 1;
+        while (j < text.size() && text[j].isDigit() && text[j].unicode() < 128)
+            ++j;
+        number += text.mid(i, j - i);
+    }
+    if (number.isEmpty() || number == QLatin1String("."))
+        return 0;
+    bool ok = false;
+    const double value = number.toDouble(&ok);
+    if (!ok)
+        return 0;
+    const double rounded = std::nearbyint(negative ? -value : value);  // half to even
+    if (rounded < 0 || rounded > 65535)
+        return 0;
+    return quint16(rounded);
+}
+
+const QStringList kBaudTexts{"9600", "19200", "38400", "57600", "115200"};
+const QList<qint32> kBaudData{9600, 19200, 38400, 57600, 115200};
+const QStringList kParityTexts{"Even", "None", "Odd"};
+const QList<qint32> kParityData{0, 1, 2};
+const QStringList kDataLengthTexts{"5", "6", "7", "8"};
+const QList<qint32> kDataLengthData{5, 6, 7, 8};
+const QStringList kStopbitTexts{"1", "1.5", "2"};
+const QList<qint32> kStopbitData{0, 1, 2};
+
+}  // namespace
+
+frmMain::frmMain(QWidget* parent)
+    : QWidget(parent)
+{
+    BuildWindow();
+    Form_Load();
+}
+
+frmMain::~frmMain()
+{
+    Form_Unload();
+}
+
+QString frmMain::ExeName()
+{
+    return AppExeName();
+}
+
+void frmMain::BuildWindow()
+{
+    setObjectName(QStringLiteral("frmMain"));
+    setWindowTitle(QStringLiteral("RC Tolvane"));  // fixed, not localized
+    setWindowIcon(QIcon(QStringLiteral(":/tolvane/images/icon.svg")));
+    QFont windowFont = font();
+    windowFont.setPointSize(9);
+    setFont(windowFont);
+    // Designed client area 7665 x 5460 twips; the layout rule sets the height.
+    resize(px(7665), px(5460));
+    setFixedWidth(px(7665));
+
+    // Page container first, so the header band and the button band lie above it.
+    tabWizard = new QTabWidget(this);
+    tabWizard->setObjectName(QStringLiteral("tabWizard"));
+    tabWizard->setGeometry(tw(0, 750, 7695, 4560));
+    tabWizard->setDocumentMode(true);
+    tabWizard->tabBar()->hide();  // pages change only through ShowStep
+    tabWizard->setFocusPolicy(Qt::NoFocus);
+    tabWizard->tabBar()->setFocusPolicy(Qt::NoFocus);
+
+    // Header band
+    picHeader = new QLabel(this);
+    picHeader->setObjectName(QStringLiteral("picHeader"));
+    picHeader->setGeometry(tw(-30, 0, 7725, 735));
+    picHeader->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    lblTitle = MakeLabel(picHeader, "lblTitle", QString(), tw(180, 150, 4035, 255));
+    Image1 = new QLabel(picHeader);
+    Image1->setObjectName(QStringLiteral("Image1"));
+    Image1->setGeometry(tw(6870, 30, 645, 615));
+    Image1->setAlignment(Qt::AlignCenter);
+
+    // Connection page
+    frmStep1 = MakePage(tabWizard, "frmStep1", QStringLiteral("Step 1: #1021"),
+                        QStringLiteral("Select a communication device#1003"), 3675);
+    optDevice[0] = MakeOption(frmStep1, "optDevice_0", QStringLiteral("Ethernet#1022"),
+                              tw(240, 360, 3975, 255));
+    MakeLabel(frmStep1, "lblIPAddress", QStringLiteral("IP Address#1025"), tw(495, 765, 1380, 255));
+    uctIPAddress1 = MakeIP(frmStep1, "uctIPAddress1", tw(1860, 720, 2415, 375));
+    optDevice[1] = MakeOption(frmStep1, "optDevice_1", QStringLiteral("RS232C#1023"),
+                              tw(240, 1320, 3975, 255));
+    MakeLabel(frmStep1, "lblPort_0", QStringLiteral("Port#1026"), tw(480, 1755, 1395, 255));
+    cmbPort1 = MakeCombo(frmStep1, "cmbPort1", tw(1920, 1680, 2415, 300));
+    MakeLabel(frmStep1, "lblBaudRate", QStringLiteral("Baud Rate#1027"), tw(480, 2100, 1395, 255));
+    cmbBaudRate1 = MakeCombo(frmStep1, "cmbBaudRate1", tw(1920, 2040, 2415, 300));
+    MakeLabel(frmStep1, "lblParity", QStringLiteral("Parity#1028"), tw(480, 2460, 1395, 255));
+    cmbParity1 = MakeCombo(frmStep1, "cmbParity1", tw(1920, 2400, 2415, 300));
+    MakeLabel(frmStep1, "lblDataLength", QStringLiteral("Data Length#1029"), tw(480, 2835, 1395, 255));
+    cmbDataLength1 = MakeCombo(frmStep1, "cmbDataLength1", tw(1920, 2760, 2415, 300));
+    MakeLabel(frmStep1, "lblStopbit", QStringLiteral("Stop Bit#1030"), tw(480, 3195, 1395, 255));
+    cmbStopbit1 = MakeCombo(frmStep1, "cmbStopbit1", tw(1920, 3120, 2415, 300));
+    MakeLabel(frmStep1, "lblExplain", QStringLiteral("Description : #1024"), tw(4560, 360, 2715, 255));
+    lblExplanation1 = MakeExplanation(frmStep1, "lblExplanation1");
+
+    // Permission page
+    frmStep2 = MakePage(tabWizard, "frmStep2", QStringLiteral("Step 2: #1018"),
+                        QStringLiteral("Communication Permission#1004"), 3735);
+    MakeLabel(frmStep2, "lblEtherNet", QStringLiteral("Device#1020"), tw(240, 645, 1635, 255));
+    cmbDevice = MakeCombo(frmStep2, "cmbDevice", tw(1920, 600, 2400, 300));
+    MakeLabel(frmStep2, "lblExplain2", QStringLiteral("Description : #1019"), tw(4560, 360, 2715, 255));
+    lblExplanation2 = MakeExplanation(frmStep2, "lblExplanation2");
+
+    // Ethernet page
+    frmEtherNet = MakePage(tabWizard, "frmEtherNet", QStringLiteral("Step 3: #1014"),
+                           QStringLiteral("Ethernet Settings#1005"), 3735);
+    MakeLabel(frmEtherNet, "lblAddress", QStringLiteral("IP Address#1017"), tw(300, 675, 1395, 255));
+    uctIPAddress3 = MakeIP(frmEtherNet, "uctIPAddress3", tw(1800, 600, 2400, 315));
+    MakeLabel(frmEtherNet, "lblSubNet", QStringLiteral("Subnet Mask#1016"), tw(300, 1155, 1335, 255));
+    uctSubnetMask = MakeIP(frmEtherNet, "uctSubnetMask", tw(1800, 1080, 2400, 315));
+    MakeLabel(frmEtherNet, "lblExplain3", QStringLiteral("Description : #1015"), tw(4560, 360, 2595, 255));
+    lblExplanation3 = MakeExplanation(frmEtherNet, "lblExplanation3");
+
+    // RS232C page
+    frmSirial = MakePage(tabWizard, "frmSirial", QStringLiteral("Step 3: #1007"),
+                         QStringLiteral("RS232C Settings#1006"), 3735);
+    MakeLabel(frmSirial, "Label2", QStringLiteral("Baud Rate#1013"), tw(360, 660, 1515, 255));
+    cmbBaudRate4 = MakeCombo(frmSirial, "cmbBaudRate4", tw(1920, 600, 2415, 300));
+    MakeLabel(frmSirial, "Label3", QStringLiteral("Parity#1012"), tw(360, 1020, 1515, 255));
+    cmbParity4 = MakeCombo(frmSirial, "cmbParity4", tw(1920, 960, 2415, 300));
+    MakeLabel(frmSirial, "Label4", QStringLiteral("Data Length#1011"), tw(360, 1395, 1515, 255));
+    cmbDataLength4 = MakeCombo(frmSirial, "cmbDataLength4", tw(1920, 1320, 2415, 300));
+    MakeLabel(frmSirial, "Label5", QStringLiteral("Stop Bit#1010"), tw(360, 1755, 1515, 255));
+    cmbStopbit4 = MakeCombo(frmSirial, "cmbStopbit4", tw(1920, 1680, 2415, 300));
+    MakeLabel(frmSirial, "lblDelimiter", QStringLiteral("Delimiter#1009"), tw(360, 2100, 1515, 255));
+    cmbDelimiter4 = MakeCombo(frmSirial, "cmbDelimiter4", tw(1920, 2040, 2415, 300));
+    MakeLabel(frmSirial, "lblExplain4", QStringLiteral("Description : #1008"), tw(4560, 360, 2715, 255));
+    lblExplanation4 = MakeExplanation(frmSirial, "lblExplanation4");
+
+    // Token page
+    frmToken = MakePage(tabWizard, "frmToken", QStringLiteral("Step 4: #1035"),
+                        QStringLiteral("Executable Token Settings#1036"), 3735);
+    optToken[0] = MakeOption(frmToken, "optToken_0", QStringLiteral("Open#1039"), tw(300, 570, 3975, 255));
+    optToken[1] = MakeOption(frmToken, "optToken_1", QStringLiteral("I/O Port#1040"), tw(300, 870, 3975, 255));
+    optToken[2] = MakeOption(frmToken, "optToken_2", QStringLiteral("Ethernet#1041"), tw(300, 1200, 3975, 255));
+    MakeLabel(frmToken, "Label1", QStringLiteral("IP Address#1038"), tw(480, 1515, 1380, 255));
+    uctIP = MakeIP(frmToken, "uctIP", tw(1950, 1470, 2415, 375));
+    optToken[3] = MakeOption(frmToken, "optToken_3", QStringLiteral("COM2#1042"), tw(300, 1890, 3975, 255));
+    optToken[4] = MakeOption(frmToken, "optToken_4", QStringLiteral("COM3#1043"), tw(300, 2175, 3975, 255));
+    optToken[5] = MakeOption(frmToken, "optToken_5", QStringLiteral("COM4#1044"), tw(300, 2460, 3975, 255));
+    MakeLabel(frmToken, "Label6", QStringLiteral("Description : #1037"), tw(4560, 330, 2715, 255));
+    lblExplanation5 = MakeExplanation(frmToken, "lblExplanation5");
+
+    // Button band: a frame without border.
+    frmNavi = new QFrame(this);
+    frmNavi->setObjectName(QStringLiteral("frmNavi"));
+    frmNavi->setFrameShape(QFrame::NoFrame);
+    frmNavi->setGeometry(tw(0, 5010, 7695, 435));
+    cmdBack = MakeButton(frmNavi, "cmdBack", QStringLiteral("&Back#1000"), tw(3450, 0, 1320, 375));
+    cmdNext = MakeButton(frmNavi, "cmdNext", QStringLiteral("&Next#1001"), tw(4769, 0, 1320, 375));
+    cmdCancel = MakeButton(frmNavi, "cmdCancel", QStringLiteral("&Cancel#1002"), tw(6217, 0, 1320, 375));
+
+    // Keyboard order: within each page as designed, then Next, Back, Cancel.
+    const QList<QWidget*> order{
+        optDevice[0], optDevice[1], uctIPAddress1, cmbPort1, cmbBaudRate1, cmbParity1,
+        cmbDataLength1, cmbStopbit1,
+        cmbDevice,
+        uctIPAddress3, uctSubnetMask,
+        cmbBaudRate4, cmbParity4, cmbDataLength4, cmbStopbit4, cmbDelimiter4,
+        optToken[0], optToken[1], optToken[2], uctIP, optToken[3], optToken[4], optToken[5],
+        cmdNext, cmdBack, cmdCancel};
+    for (qsizetype i = 1; i < order.size(); ++i)
+        setTabOrder(order[i - 1], order[i]);
+
+    for (int i = 0; i < int(optDevice.size()); ++i)
+        connect(optDevice[i], &QRadioButton::toggled, this, [this, i](bool on) {
+            if (on)
+                optDevice_Click(i);
+        });
+    for (int i = 0; i < int(optToken.size()); ++i)
+        connect(optToken[i], &QRadioButton::toggled, this, [this, i](bool on) {
+            if (on)
+                optToken_Click(i);
+        });
+    connect(cmdNext, &QPushButton::clicked, this, &frmMain::cmdNext_Click);
+    connect(cmdBack, &QPushButton::clicked, this, &frmMain::cmdBack_Click);
+    connect(cmdCancel, &QPushButton::clicked, this, &frmMain::cmdCancel_Click);
+
+    // Stacking: the header band lies over the container's top, the button band over its
+    // bottom.
+    picHeader->raise();
+    frmNavi->raise();
+}
+
+void frmMain::Form_Load()
+{
+    // 1-3: settings folder and file, language.
+    const QString folder = GetSpecialFolderPath(CSIDL_APPDATA) + QStringLiteral("Tolvane") + PathSeparator();
+    if (!FolderExists(folder))
+        CreateFolderPath(folder);  // the result does not matter: reading then gives "0"
+    clsProfile profile;
+    profile.SetFileName(folder + ExeName() + QStringLiteral(".ini"));
+    InitLocale(LeadingLangId(profile.GetString(QStringLiteral("LangID"), QStringLiteral("ID"),
+                                               QStringLiteral("0"))));
+    // 4: texts and fonts of the language; the title keeps its bold 12 point.
+    LocalizeForm(this);
+    QFont titleFont = lblTitle->font();
+    titleFont.setBold(true);
+    titleFont.setPointSize(12);
+    lblTitle->setFont(titleFont);
+    // 5: engine object and workspace. Without them the window still opens and Next
+    // reports the failed connection.
+    try {
+        m_link = std::make_unique<CommLink>(*this);
+    } catch (...) {
+        m_link.reset();
+    }
+    // 6-7
+    m_step = 0;
+    tabWizard->setCurrentIndex(0);
+    // 8-9
+    uctIPAddress1->SetIPAddress(192, 168, 0, 1);
+    optDevice[1]->setChecked(false);
+    optDevice[0]->setChecked(true);
+    // 10-11
+    ProbeSerialPorts();
+    FillCombo(cmbBaudRate1, kBaudTexts, kBaudData, 2, false);
+    FillCombo(cmbParity1, kParityTexts, kParityData, 1, false);
+    FillCombo(cmbDataLength1, kDataLengthTexts, kDataLengthData, 3, false);
+    FillCombo(cmbStopbit1, kStopbitTexts, kStopbitData, 0, false);
+    // 12
+    lblTitle->setText(LStr(1034));
+    // 13
+    FillCombo(cmbDevice, {"Ethernet", "RS232C"}, {0, 1}, 0, true);
+    FillCombo(cmbBaudRate4, kBaudTexts, kBaudData, 2, true);
+    FillCombo(cmbParity4, kParityTexts, kParityData, 1, false);
+    FillCombo(cmbDataLength4, kDataLengthTexts, kDataLengthData, 3, false);
+    FillCombo(cmbStopbit4, kStopbitTexts, kStopbitData, 0, false);
+    FillCombo(cmbDelimiter4, {"CR", "CRLF"}, {0, 1}, 0, false);
+    // 14-15
+    SetTokenOption(2);
+    uctIP->SetIPAddress(192, 168, 0, 1);
+    // 16-17
+    cmdBack->hide();
+    m_changed = false;
+    Form_Resize();
+}
+
+void frmMain::ProbeSerialPorts()
+{
+    // Only names that resolve to an existing device or link are opened, so this is quick.
+    for (int n = 1; n <= 256; ++n) {
+        if (ProbeComPort(n))
+            cmbPort1->addItem(QStringLiteral("COM%1").arg(n), QVariant(qint32(n)));
+    }
+    if (cmbPort1->count() > 0)
+        cmbPort1->setCurrentIndex(0);
+}
+
+void frmMain::Form_Unload()
+{
+    if (m_unloaded)
+        return;
+    m_unloaded = true;
+    // Each step's errors are ignored; nothing is saved.
+    if (m_link) {
+        try {
+            m_link->DisconnectController();
+        } catch (...) {
+        }
+    }
+    try {
+        m_link.reset();  // releases the workspace, then the engine object
+    } catch (...) {
+    }
+}
+
+void frmMain::closeEvent(QCloseEvent* event)
+{
+    if (m_busy) {
+        // A controller call is under way inside this press: finish it first, then close.
+        m_closePending = true;
+        event->ignore();
+        return;
+    }
+    Form_Unload();
+    event->accept();
+}
+
+void frmMain::FillCombo(QComboBox* list, const QStringList& texts, const QList<qint32>& itemData,
+                        qint16 position, bool enabled)
+{
+    if (!list)
+        return;
+    for (qsizetype i = 0; i < texts.size(); ++i)
+        list->addItem(texts[i], QVariant(qint32(itemData.value(i))));
+    list->setCurrentIndex(position);
+    list->setEnabled(enabled);
+}
+
+bool frmMain::SelectComboItem(QComboBox* list, qint32 value)
+{
+    if (!list)
+        return false;
+    for (int i = 0; i < list->count(); ++i) {
+        const QVariant data = list->itemData(i);
+        if (data.isValid() && data.toInt() == value) {
+            list->setCurrentIndex(i);
+            return true;
+        }
+    }
+    return false;
+}
+
+void frmMain::optDevice_Click(int index)
+{
+    if (index != 0 && index != 1)
+        return;
+    const bool ethernet = index == 0;
+    uctIPAddress1->setEnabled(ethernet);
+    cmbPort1->setEnabled(!ethernet);
+    cmbBaudRate1->setEnabled(!ethernet);
+    cmbParity1->setEnabled(false);
+    cmbDataLength1->setEnabled(false);
+    cmbStopbit1->setEnabled(false);
+    lblExplanation1->setText(LStr(ethernet ? 102 : 103));
+}
+
+void frmMain::optToken_Click(int index)
+{
+    if (index < 0 || index > 5)
+        return;
+    uctIP->setEnabled(index == 2);  // the address is kept, only disabled
+}
+
+// Clears every token option, then selects one (which runs optToken_Click). With no
+// element (-1) nothing is selected and the address is disabled.
+void frmMain::SetTokenOption(int element)
+{
+    for (QRadioButton* option : optToken)
+        option->setAutoExclusive(false);
+    for (QRadioButton* option : optToken)
+        option->setChecked(false);
+    for (QRadioButton* option : optToken)
+        option->setAutoExclusive(true);
+    if (element >= 0 && element < int(optToken.size()))
+        optToken[element]->setChecked(true);
+    else
+        uctIP->setEnabled(false);
+}
+
+int frmMain::SelectedToken() const
+{
+    for (int i = 0; i < int(optToken.size()); ++i)
+        if (optToken[i]->isChecked())
+            return i;
+    return -1;
+}
+
+void frmMain::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    Form_Resize();
+}
+
+void frmMain::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    Form_Resize();
+    if (Image1->pixmap().isNull() || picHeader->pixmap().isNull()) {
+        const qreal dpr = devicePixelRatioF();
+        picHeader->setPixmap(RenderSvg(QStringLiteral(":/tolvane/images/header.svg"), QSize(540, 60), dpr));
+        Image1->setPixmap(RenderSvg(QStringLiteral(":/tolvane/images/icon.svg"), QSize(40, 40), dpr));
+    }
+}
+
+void frmMain::Form_Resize()
+{
+    if (m_inResize)
+        return;
+    m_inResize = true;
+    const int H = picHeader->height() * 15;
+    const int T = kTabStripTwips;
+    const int C = tabWizard->height() * 15;
+    const int B = frmNavi->height() * 15;
+    tabWizard->move(0, px(H - T - 100));
+    const int n = H + C - T;
+    frmNavi->move(0, px(n - T - 50));
+    // n + B + 150 is the height with caption and borders; the client area is that less
+    // the frame the rule counts on, so the buttons keep their place under the pages.
+    const int clientHeight = px(n + B + 150) - kFrameExtraPx;
+    if (height() != clientHeight || minimumHeight() != clientHeight || maximumHeight() != clientHeight)
+        setFixedHeight(clientHeight);
+    m_inResize = false;
+}
+
+void frmMain::ShowStep()
+{
+    if (m_step < 0 || m_step > 4)
+        return;
+    tabWizard->setCurrentIndex(m_step);
+    for (int i = 0; i < tabWizard->count(); ++i)
+        tabWizard->setTabEnabled(i, i == m_step);
+    struct StepText {
+        int title;
+        QLabel* explanation;
+        int text;
+    };
+    const StepText steps[5] = {
+        {1034, nullptr, 0},
+        {1033, lblExplanation2, 104},
+        {1032, lblExplanation3, 105},
+        {1031, lblExplanation4, 106},
+        {1036, lblExplanation5, 109},
+    };
+    const StepText& s = steps[m_step];
+    lblTitle->setText(LStr(s.title));
+    if (s.explanation)
+        s.explanation->setText(LStr(s.text));
+    cmdNext->setText(LStr(m_step == 4 ? 100 : 101));
+    cmdNext->show();
+    cmdBack->setVisible(m_step != 0);
+}
+
+void frmMain::SetBusy(bool busy)
+{
+    m_busy = busy;
+    frmNavi->setEnabled(!busy);
+}
+
+void frmMain::cmdNext_Click()
+{
+    if (m_busy)
+        return;  // never two presses at once
+    QPointer<QWidget> focus = QApplication::focusWidget();
+    SetBusy(true);
+    NextPress();
+    // Clicks that arrived while the controller was busy were held back; let them reach
+    // the still disabled buttons now, where they do nothing.
+    QCoreApplication::processEvents();
+    SetBusy(false);
+    if (focus && focus->isVisible() && focus->isEnabled() && focus->window() == this)
+        focus->setFocus();
+    if (m_closePending)
+        close();
+}
+
+bool frmMain::FailConnect(const QVariant& textId)
+{
+    LMsgBox(textId, MsgBox::OK | MsgBox::Critical, ExeName());
+    if (m_link) {
+        BusyPointer busy;
+        try {
+            m_link->DisconnectController();
+        } catch (...) {
+            // the controller is given up either way
+        }
+    }
+    return false;
+}
+
+void frmMain::NextPress()
+{
+    if (m_step < 0 || m_step > 4)
+        return;
+
+    // The controller's error first, while connected.
+    if (m_link && m_link->connected()) {
+        qint32 code = -1;
+        {
+            BusyPointer busy;
+            code = m_link->GetControllerErrorCode();
+        }
+        if (code > 0) {
+            const QString text = LStr(500) + QLatin1Char('\r')
+                                 + LFormat(501, QString::number(code, 16).toUpper())
+                                 + QStringLiteral("\r\r") + LStr(502);
+            if (LMsgBox(text, MsgBox::OKCancel | MsgBox::Exclamation, ExeName()) == MsgBox::IdCancel)
+                return;
+            BusyPointer busy;
+            try {
+                m_link->ClearControllerError(code);
+            } catch (...) {
+                // a refused clear goes on like a cleared one
+            }
+        }
+    }
+
+    switch (m_step) {
+    case 0: {
+        if (!m_link || !m_link->ok()) {
+            FailConnect(505);
+            return;
+        }
+        bool connected = false;
+        {
+            BusyPointer busy;
+            connected = m_link->ConnectController();
+        }
+        if (!connected) {
+            FailConnect(505);
+            return;
+        }
+        bool read = false;
+        {
+            BusyPointer busy;
+            read = m_link->ReadCommSettings(true);
+        }
+        if (!read) {
+            FailConnect(503);
+            return;
+        }
+        const CommSettings& s = m_link->settings();
+        if (s.ethernetUsage != 0 && s.rs232cUsage == 0)
+            SelectComboItem(cmbDevice, 0);
+        else if (s.ethernetUsage == 0 && s.rs232cUsage != 0)
+            SelectComboItem(cmbDevice, 1);
+        WriteIP(uctIPAddress3, s.ipAddress);
+        WriteIP(uctSubnetMask, s.subnetMask);
+        SelectComboItem(cmbBaudRate4, s.baudRate);
+        SelectComboItem(cmbParity4, s.parity);
+        SelectComboItem(cmbDataLength4, s.dataLength);
+        SelectComboItem(cmbStopbit4, s.stopBits);
+        SelectComboItem(cmbDelimiter4, s.delimiter);
+        WriteIP(uctIP, s.tokenIp);
+        // 65535 Open (element 0), 0..4 elements 1..5; codes in between have no option.
+        const qint32 code = s.tokenCode;
+        SetTokenOption(code >= 65535 ? 0 : (code >= 0 && code <= 4 ? code + 1 : -1));
+        m_step = 1;
+        break;
+    }
+    case 1:
+        if (cmbDevice->currentIndex() == 0)
+            m_step = 2;
+        else if (cmbDevice->currentIndex() == 1)
+            m_step = 3;
+        break;
+    case 2:
+    case 3: {
+        CommSettings& s = m_link->settings();
+        if (cmbDevice->currentIndex() == 0) {
+            const IPv4 ip = ReadIP(uctIPAddress3);
+            if (ip != s.ipAddress) {
+                s.ipAddress = ip;
+                m_changed = true;
+            }
+            const IPv4 mask = ReadIP(uctSubnetMask);
+            if (mask != s.subnetMask) {
+                s.subnetMask = mask;
+                m_changed = true;
+            }
+            m_step += 2;
+        } else if (cmbDevice->currentIndex() == 1) {
+            const std::pair<QComboBox*, qint32*> fields[] = {
+                {cmbBaudRate4, &s.baudRate},   {cmbParity4, &s.parity},
+                {cmbDataLength4, &s.dataLength}, {cmbStopbit4, &s.stopBits},
+                {cmbDelimiter4, &s.delimiter}};
+            for (const auto& [list, field] : fields) {
+                if (list->currentIndex() < 0)
+                    continue;
+                const qint32 value = list->currentData().toInt();
+                if (value != *field) {
+                    *field = value;
+                    m_changed = true;
+                }
+            }
+            m_step += 1;
+        }
+        break;
+    }
+    case 4: {
+        CommSettings& s = m_link->settings();
+        static constexpr qint32 kTokenCodes[6] = {65535, 0, 1, 2, 3, 4};
+        const int element = SelectedToken();
+        if (element >= 0 && kTokenCodes[element] != s.tokenCode) {
+            s.tokenCode = kTokenCodes[element];
+            m_changed = true;
+        }
+        const IPv4 tokenIp = ReadIP(uctIP);
+        if (tokenIp != s.tokenIp) {
+            s.tokenIp = tokenIp;
+            m_changed = true;
+        }
+        // The permission device counts as well: a write puts 2 into the usage word of
+        // the device chosen and 0 into the other.
+        const int device = cmbDevice->currentIndex();
+        if ((device == 0 && (s.ethernetUsage != 2 || s.rs232cUsage != 0))
+            || (device == 1 && (s.rs232cUsage != 2 || s.ethernetUsage != 0)))
+            m_changed = true;
+        if (m_changed) {
+            bool written = false;
+            {
+                BusyPointer busy;
+                // A write merges into the records just read; when that read fails, the
+                // controller is left as it is rather than given a stale merge.
+                if (m_link->ReadCommSettings(false))
+                    written = m_link->WriteCommSettings();
+            }
+            if (written)
+                LMsgBox(LStr(107) + QLatin1Char('\r') + LStr(108),
+                        MsgBox::OK | MsgBox::Information, ExeName());
+            else
+                LMsgBox(504, MsgBox::OK | MsgBox::Critical, ExeName());
+        }
+        m_closePending = true;  // closes once this press is over
+        return;
+    }
+    default:
+        return;
+    }
+    ShowStep();
+}
+
+void frmMain::cmdBack_Click()
+{
+    if (m_busy)
+        return;
+    switch (m_step) {
+    case 1: m_step = 0; break;
+    case 2:
+    case 3: m_step = 1; break;
+    case 4:
+        if (cmbDevice->currentIndex() == 0)
+            m_step = 2;
+        else if (cmbDevice->currentIndex() == 1)
+            m_step = 3;
+        break;
+    default: break;
+    }
+    ShowStep();
+}
+
+void frmMain::cmdCancel_Click()
+{
+    if (m_busy)
+        return;
+    close();
+}
+
+// ControllerView
+
+bool frmMain::EthernetSelected() const
+{
+    return optDevice[0]->isChecked();
+}
+
+std::array<quint8, 4> frmMain::ConnectAddress() const
+{
+    return ReadIP(uctIPAddress1);
+}
+
+static std::optional<int> SelectedData(const QComboBox* list)
+{
+    if (list->currentIndex() < 0)
+        return std::nullopt;
+    return list->currentData().toInt();
+}
+
+std::optional<int> frmMain::PortNumber() const { return SelectedData(cmbPort1); }
+std::optional<int> frmMain::BaudRate() const { return SelectedData(cmbBaudRate1); }
+std::optional<int> frmMain::DataLength() const { return SelectedData(cmbDataLength1); }
+
+std::optional<int> frmMain::ParityPosition() const
+{
+    if (cmbParity1->currentIndex() < 0)
+        return std::nullopt;
+    return cmbParity1->currentIndex();
+}
+
+std::optional<QString> frmMain::StopBitText() const
+{
+    if (cmbStopbit1->currentIndex() < 0)
+        return std::nullopt;
+    return cmbStopbit1->currentText();
+}
+
+int frmMain::DevicePosition() const
+{
+    return cmbDevice->currentIndex();
+}

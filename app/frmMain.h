@@ -1,0 +1,139 @@
+// SPDX-License-Identifier: MIT
+// SPDX-FileCopyrightText: 2026 Tolvane developers
+#pragma once
+// The wizard's one window: header band, five pages in a page container whose tabs the
+// user never sees, and the button band. Constructing it runs the start-up sequence;
+// closing it runs the unload sequence (disconnect, release the engine's objects).
+
+#include "controller/controllerview.h"
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <QWidget>
+#include <array>
+#include <memory>
+
+class QComboBox;
+class QFrame;
+class QGroupBox;
+class QLabel;
+class QPushButton;
+class QRadioButton;
+class QTabWidget;
+class CommLink;
+class uctIPAddressCtrl;
+
+class frmMain : public QWidget, public ControllerView {
+    Q_OBJECT
+public:
+    explicit frmMain(QWidget* parent = nullptr);
+    ~frmMain() override;
+
+    // Pages by step: 0 connection, 1 permission, 2 Ethernet, 3 RS232C, 4 token.
+    int currentStep() const { return m_step; }
+    bool changed() const { return m_changed; }
+    CommLink* link() const { return m_link.get(); }
+
+    // Appends texts with their item data (parallel lists), selects position, sets enabled.
+    static void FillCombo(QComboBox* list, const QStringList& texts, const QList<qint32>& itemData,
+                          qint16 position, bool enabled);
+    // Selects the first item whose item data equals value; false (selection kept) when none.
+    static bool SelectComboItem(QComboBox* list, qint32 value);
+
+    // The executable's name without extension: message titles and the settings file name.
+    static QString ExeName();
+    // The window's height outside its client area as the layout rule counts it: a caption
+    // of 23 and a dialog frame of 3 pixels top and bottom, the same on every platform, so
+    // the client area is the same whatever decorations the window manager adds.
+    static constexpr int kFrameExtraPx = 23 + 2 * 3;
+    // Height of the page container's (hidden) tab strip in twips.
+    static constexpr int kTabStripTwips = 295;
+
+    // ControllerView: what the controller routines read from the connection and
+    // permission pages.
+    bool EthernetSelected() const override;
+    std::array<quint8, 4> ConnectAddress() const override;
+    std::optional<int> PortNumber() const override;
+    std::optional<int> BaudRate() const override;
+    std::optional<int> ParityPosition() const override;
+    std::optional<int> DataLength() const override;
+    std::optional<QString> StopBitText() const override;
+    int DevicePosition() const override;
+
+public slots:
+    void cmdNext_Click();
+    void cmdBack_Click();
+    void cmdCancel_Click();
+    void optDevice_Click(int index);
+    void optToken_Click(int index);
+    void Form_Resize();
+    void ShowStep();
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void BuildWindow();
+    void Form_Load();
+    void Form_Unload();
+    void NextPress();
+    void SetTokenOption(int element);  // -1: none selected
+    int SelectedToken() const;         // first selected element, -1 none
+    void ProbeSerialPorts();
+    bool FailConnect(const QVariant& textId);
+    void SetBusy(bool busy);
+
+    // Header band
+    QLabel* picHeader = nullptr;
+    QLabel* lblTitle = nullptr;
+    QLabel* Image1 = nullptr;
+    QTabWidget* tabWizard = nullptr;
+    // Connection page
+    QGroupBox* frmStep1 = nullptr;
+    std::array<QRadioButton*, 2> optDevice{};
+    uctIPAddressCtrl* uctIPAddress1 = nullptr;
+    QComboBox* cmbPort1 = nullptr;
+    QComboBox* cmbBaudRate1 = nullptr;
+    QComboBox* cmbParity1 = nullptr;
+    QComboBox* cmbDataLength1 = nullptr;
+    QComboBox* cmbStopbit1 = nullptr;
+    QLabel* lblExplanation1 = nullptr;
+    // Permission page
+    QGroupBox* frmStep2 = nullptr;
+    QComboBox* cmbDevice = nullptr;
+    QLabel* lblExplanation2 = nullptr;
+    // Ethernet page
+    QGroupBox* frmEtherNet = nullptr;
+    uctIPAddressCtrl* uctIPAddress3 = nullptr;
+    uctIPAddressCtrl* uctSubnetMask = nullptr;
+    QLabel* lblExplanation3 = nullptr;
+    // RS232C page
+    QGroupBox* frmSirial = nullptr;
+    QComboBox* cmbBaudRate4 = nullptr;
+    QComboBox* cmbParity4 = nullptr;
+    QComboBox* cmbDataLength4 = nullptr;
+    QComboBox* cmbStopbit4 = nullptr;
+    QComboBox* cmbDelimiter4 = nullptr;
+    QLabel* lblExplanation4 = nullptr;
+    // Token page
+    QGroupBox* frmToken = nullptr;
+    std::array<QRadioButton*, 6> optToken{};
+    uctIPAddressCtrl* uctIP = nullptr;
+    QLabel* lblExplanation5 = nullptr;
+    // Button band
+    QFrame* frmNavi = nullptr;
+    QPushButton* cmdBack = nullptr;
+    QPushButton* cmdNext = nullptr;
+    QPushButton* cmdCancel = nullptr;
+
+    std::unique_ptr<CommLink> m_link;  // engine object and workspace, connection, records
+    int m_step = 0;
+    bool m_changed = false;
+    bool m_busy = false;          // a press is under way (controller calls, messages)
+    bool m_closePending = false;  // the close box was used during a press
+    bool m_unloaded = false;
+    bool m_inResize = false;
+};

@@ -1,0 +1,398 @@
+// SPDX-License-Identifier: MIT
+// SPDX-FileCopyrightText: 2026 Tolvane developers
+// The wizard window without a controller: its controls, option handlers, lists, layout
+// rule, keyboard order and texts in both languages.
+
+#include "apptestutil.h"
+
+#include <QApplication>
+#include <QGroupBox>
+#include <QLabel>
+#include <QTabWidget>
+#include <QTest>
+#include <memory>
+
+using namespace apptest;
+
+class TestAppWindow : public QObject {
+    Q_OBJECT
+private:
+    QTemporaryDir m_config;
+
+    // A window whose address field holds a loopback address nobody listens on, so a
+    // stray Next could never leave this machine.
+    std::unique_ptr<frmMain> MakeWindow()
+    {
+        auto w = std::make_unique<frmMain>();
+        SetIP(*w, "uctIPAddress1", {127, 0, 3, 1});
+        return w;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_config.isValid());
+        UseConfigHome(m_config);
+        WriteLangId(QStringLiteral("1033"));
+    }
+
+    void startState()
+    {
+        auto w = std::make_unique<frmMain>();
+        QCOMPARE(GetIP(*w, "uctIPAddress1"), (std::array<quint8, 4>{192, 168, 0, 1}));
+        SetIP(*w, "uctIPAddress1", {127, 0, 3, 1});
+        QCOMPARE(w->windowTitle(), QStringLiteral("RC Tolvane"));
+        QCOMPARE(w->currentStep(), 0);
+        QVERIFY(!w->changed());
+        QVERIFY(Find<QRadioButton>(*w, "optDevice_0")->isChecked());
+        QVERIFY(!Find<QRadioButton>(*w, "optDevice_1")->isChecked());
+        QVERIFY(Find<QWidget>(*w, "uctIPAddress1")->isEnabled());
+        struct ListState {
+            const char* name;
+            QString text;
+            bool enabled;
+        };
+        const ListState lists[] = {
+            {"cmbBaudRate1", "38400", false}, {"cmbParity1", "None", false},
+            {"cmbDataLength1", "8", false},   {"cmbStopbit1", "1", false},
+            {"cmbDevice", "Ethernet", true},  {"cmbBaudRate4", "38400", true},
+            {"cmbParity4", "None", false},    {"cmbDataLength4", "8", false},
+            {"cmbStopbit4", "1", false},      {"cmbDelimiter4", "CR", false},
+        };
+        for (const ListState& l : lists) {
+            auto* combo = Find<QComboBox>(*w, l.name);
+            QVERIFY2(combo, l.name);
+            QCOMPARE(combo->currentText(), l.text);
+            // Pages not shown yet are switched off as a whole; the list's own state counts.
+            QCOMPARE(combo->isEnabledTo(combo->parentWidget()), l.enabled);
+            QVERIFY2(!combo->isEditable(), l.name);
+        }
+        QVERIFY(!Find<QComboBox>(*w, "cmbPort1")->isEnabled());
+        QVERIFY(Find<QRadioButton>(*w, "optToken_2")->isChecked());
+        for (const char* name : {"optToken_0", "optToken_1", "optToken_3", "optToken_4", "optToken_5"})
+            QVERIFY2(!Find<QRadioButton>(*w, name)->isChecked(), name);
+        auto* uctIP = Find<QWidget>(*w, "uctIP");
+        QVERIFY(uctIP->isEnabledTo(uctIP->parentWidget()));
+        QCOMPARE(GetIP(*w, "uctIP"), (std::array<quint8, 4>{192, 168, 0, 1}));
+        QVERIFY(Find<QPushButton>(*w, "cmdBack")->isHidden());
+        QCOMPARE(Find<QLabel>(*w, "lblTitle")->text(), LStr(1034));
+        QCOMPARE(Find<QLabel>(*w, "lblExplanation1")->text(), LStr(102));
+        QCOMPARE(Find<QTabWidget>(*w, "tabWizard")->currentIndex(), 0);
+    }
+
+    void deviceOption_data()
+    {
+        QTest::addColumn<int>("element");
+        QTest::addColumn<bool>("ipEnabled");
+        QTest::addColumn<bool>("serialEnabled");
+        QTest::addColumn<int>("explanation");
+        QTest::newRow("RS232C") << 1 << false << true << 103;
+        QTest::newRow("Ethernet again") << 0 << true << false << 102;
+    }
+    void deviceOption()
+    {
+        QFETCH(int, element);
+        QFETCH(bool, ipEnabled);
+        QFETCH(bool, serialEnabled);
+        QFETCH(int, explanation);
+        auto w = MakeWindow();
+        w->show();
+        QVERIFY(QTest::qWaitForWindowExposed(w.get()));
+        // Go through the other option first so that the click really changes the choice.
+        QTest::mouseClick(Find<QRadioButton>(*w, element ? "optDevice_0" : "optDevice_1"), Qt::LeftButton);
+        auto* option = Find<QRadioButton>(*w, element ? "optDevice_1" : "optDevice_0");
+        QTest::mouseClick(option, Qt::LeftButton);
+        QVERIFY(option->isChecked());
+        QCOMPARE(Find<QWidget>(*w, "uctIPAddress1")->isEnabled(), ipEnabled);
+        QCOMPARE(Find<QComboBox>(*w, "cmbPort1")->isEnabled(), serialEnabled);
+        QCOMPARE(Find<QComboBox>(*w, "cmbBaudRate1")->isEnabled(), serialEnabled);
+        for (const char* name : {"cmbParity1", "cmbDataLength1", "cmbStopbit1"})
+            QVERIFY2(!Find<QComboBox>(*w, name)->isEnabled(), name);
+        QCOMPARE(Find<QLabel>(*w, "lblExplanation1")->text(), LStr(explanation));
+        QVERIFY(!Find<QLabel>(*w, "lblExplanation1")->text().isEmpty());
+    }
+
+    void deviceOptionOutOfRange()
+    {
+        auto w = MakeWindow();
+        const QString before = Find<QLabel>(*w, "lblExplanation1")->text();
+        w->optDevice_Click(2);
+        w->optDevice_Click(-1);
+        QVERIFY(Find<QWidget>(*w, "uctIPAddress1")->isEnabled());
+        QCOMPARE(Find<QLabel>(*w, "lblExplanation1")->text(), before);
+    }
+
+    void tokenOption_data()
+    {
+        QTest::addColumn<int>("element");
+        for (int i = 0; i < 6; ++i)
+            QTest::addRow("optToken_%d", i) << i;
+    }
+    void tokenOption()
+    {
+        QFETCH(int, element);
+        auto w = MakeWindow();
+        auto* uctIP = Find<QWidget>(*w, "uctIP");
+        SetIP(*w, "uctIP", {10, 1, 2, 3});
+        const QByteArray name = "optToken_" + QByteArray::number(element);
+        auto* option = Find<QRadioButton>(*w, name.constData());
+        // The token page is shown so that the click reaches the button.
+        w->show();
+        QVERIFY(QTest::qWaitForWindowExposed(w.get()));
+        Find<QTabWidget>(*w, "tabWizard")->setCurrentIndex(4);
+        QTest::mouseClick(Find<QRadioButton>(*w, element == 2 ? "optToken_0" : "optToken_2"), Qt::LeftButton);
+        QTest::mouseClick(option, Qt::LeftButton);
+        QVERIFY(option->isChecked());
+        QCOMPARE(uctIP->isEnabled(), element == 2);
+        // Disabling keeps the address.
+        QCOMPARE(GetIP(*w, "uctIP"), (std::array<quint8, 4>{10, 1, 2, 3}));
+    }
+
+    void fillComboAppends()
+    {
+        QComboBox list;
+        list.addItem(QStringLiteral("first"), 7);
+        frmMain::FillCombo(&list, {"a", "b", "c"}, {10, 20, 30}, 2, false);
+        QCOMPARE(list.count(), 4);
+        QCOMPARE(list.itemText(0), QStringLiteral("first"));
+        QCOMPARE(list.itemData(0).toInt(), 7);
+        QCOMPARE(list.itemText(3), QStringLiteral("c"));
+        QCOMPARE(list.itemData(3).toInt(), 30);
+        QCOMPARE(list.currentIndex(), 2);
+        QCOMPARE(list.currentText(), QStringLiteral("b"));
+        QVERIFY(!list.isEnabled());
+        frmMain::FillCombo(nullptr, {"x"}, {1}, 0, true);  // no list: nothing happens
+    }
+
+    void selectComboItem_data()
+    {
+        QTest::addColumn<int>("value");
+        QTest::addColumn<bool>("found");
+        QTest::addColumn<int>("position");
+        QTest::newRow("missing keeps the selection") << 5 << false << 2;
+        QTest::newRow("present") << 1 << true << 1;
+        QTest::newRow("first match wins") << 0 << true << 0;
+    }
+    void selectComboItem()
+    {
+        QFETCH(int, value);
+        QFETCH(bool, found);
+        QFETCH(int, position);
+        QComboBox list;
+        frmMain::FillCombo(&list, {"zero", "one", "two", "zero again"}, {0, 1, 2, 0}, 2, true);
+        QCOMPARE(frmMain::SelectComboItem(&list, value), found);
+        QCOMPARE(list.currentIndex(), position);
+        QVERIFY(!frmMain::SelectComboItem(nullptr, value));
+    }
+
+    void layoutRule()
+    {
+        auto w = MakeWindow();
+        w->show();
+        QVERIFY(QTest::qWaitForWindowExposed(w.get()));
+        auto* header = Find<QWidget>(*w, "picHeader");
+        auto* tabs = Find<QWidget>(*w, "tabWizard");
+        auto* navi = Find<QWidget>(*w, "frmNavi");
+        // Designed sizes in twips, 15 to a pixel.
+        QCOMPARE(header->height() * 15, 735);
+        QCOMPARE(tabs->height() * 15, 4560);
+        QCOMPARE(navi->height() * 15, 435);
+        const int width = w->width();
+        QCOMPARE(width, qRound(7665 / 15.0));
+        const double T = frmMain::kTabStripTwips;
+        const int n = qRound(735 + 4560 - T);
+        const int expectTabsTop = qRound((735 - T - 100) / 15.0);
+        const int expectNaviTop = qRound((n - T - 50) / 15.0);
+        const int expectHeight = qRound((n + 435 + 150) / 15.0) - frmMain::kFrameExtraPx;
+
+        tabs->move(0, 100);
+        navi->move(0, 0);
+        w->Form_Resize();
+        QCOMPARE(tabs->y(), expectTabsTop);
+        QCOMPARE(navi->y(), expectNaviTop);
+        QCOMPARE(w->height(), expectHeight);
+        QCOMPARE(w->width(), width);
+
+        // A resize of the window runs the rule again: the height comes back, the width
+        // stays as it is.
+        w->setMinimumHeight(0);
+        w->setMaximumHeight(QWIDGETSIZE_MAX);
+        w->resize(width, expectHeight + 120);
+        QTRY_COMPARE(w->height(), expectHeight);
+        QCOMPARE(w->width(), width);
+        // The buttons lie inside the client area, below the pages.
+        QVERIFY(navi->geometry().bottom() < w->height());
+        QVERIFY(Find<QWidget>(*w, "cmdNext")->mapTo(w.get(), QPoint(0, 0)).y() + 25 <= w->height());
+        const QWidget* frame = Find<QWidget>(*w, "frmToken");
+        QVERIFY(frame->mapTo(w.get(), QPoint(0, frame->height())).y() <= navi->y());
+        QVERIFY(frame->mapTo(w.get(), QPoint(0, 0)).y() >= header->geometry().bottom());
+    }
+
+    void designedPositions_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QRect>("twips");
+        QTest::newRow("cmdBack") << "cmdBack" << QRect(3450, 0, 1320, 375);
+        QTest::newRow("cmdNext") << "cmdNext" << QRect(4769, 0, 1320, 375);
+        QTest::newRow("cmdCancel") << "cmdCancel" << QRect(6217, 0, 1320, 375);
+        QTest::newRow("lblTitle") << "lblTitle" << QRect(180, 150, 4035, 255);
+        QTest::newRow("frmStep1") << "frmStep1" << QRect(120, 480, 7455, 3675);
+        QTest::newRow("frmToken") << "frmToken" << QRect(120, 480, 7455, 3735);
+        QTest::newRow("optToken_5") << "optToken_5" << QRect(300, 2460, 3975, 255);
+        QTest::newRow("cmbStopbit1") << "cmbStopbit1" << QRect(1920, 3120, 2415, 300);
+        QTest::newRow("lblPort_0") << "lblPort_0" << QRect(480, 1755, 1395, 255);
+        QTest::newRow("lblExplanation3") << "lblExplanation3" << QRect(4560, 600, 2715, 2895);
+    }
+    void designedPositions()
+    {
+        QFETCH(QString, name);
+        QFETCH(QRect, twips);
+        auto w = MakeWindow();
+        auto* control = w->findChild<QWidget*>(name);
+        QVERIFY(control);
+        const QRect expected(qRound(twips.x() / 15.0), qRound(twips.y() / 15.0),
+                             qRound(twips.width() / 15.0), qRound(twips.height() / 15.0));
+        QCOMPARE(control->geometry(), expected);
+    }
+
+    void keyboardOrder_data()
+    {
+        QTest::addColumn<bool>("rs232c");
+        QTest::addColumn<QStringList>("order");
+        QTest::newRow("Ethernet") << false
+                                  << QStringList{"optDevice_0", "uctIPAddress1", "cmdNext", "cmdCancel"};
+        QTest::newRow("RS232C") << true
+                                << QStringList{"optDevice_1", "cmbPort1", "cmbBaudRate1", "cmdNext", "cmdCancel"};
+    }
+    void keyboardOrder()
+    {
+        QFETCH(bool, rs232c);
+        QFETCH(QStringList, order);
+        auto w = MakeWindow();
+        w->show();
+        QApplication::setActiveWindow(w.get());
+        QVERIFY(QTest::qWaitForWindowActive(w.get()));
+        auto* option = Find<QRadioButton>(*w, rs232c ? "optDevice_1" : "optDevice_0");
+        option->setChecked(true);
+        option->setFocus();
+        QTRY_VERIFY(option->hasFocus());
+        // The named control that holds the focus (an IP control's fields count as it).
+        const QStringList named{"optDevice_0", "optDevice_1", "uctIPAddress1", "cmbPort1",
+                                "cmbBaudRate1", "cmbParity1", "cmbDataLength1", "cmbStopbit1",
+                                "cmdNext", "cmdBack", "cmdCancel"};
+        auto current = [&]() {
+            for (QWidget* f = QApplication::focusWidget(); f; f = f->parentWidget())
+                if (named.contains(f->objectName()))
+                    return f->objectName();
+            return QString();
+        };
+        QStringList seen{current()};
+        for (int presses = 0; presses < 20 && seen.size() < order.size() + 1; ++presses) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            if (current() != seen.last())
+                seen << current();
+        }
+        QCOMPARE(seen.mid(0, order.size()), order);
+        QCOMPARE(seen.value(order.size()), order.first());  // and round again
+    }
+
+    void enterAndEscapePressNothing_data()
+    {
+        QTest::addColumn<QString>("button");
+        QTest::addColumn<int>("key");
+        QTest::newRow("Enter on Next") << "cmdNext" << int(Qt::Key_Return);
+        QTest::newRow("keypad Enter on Next") << "cmdNext" << int(Qt::Key_Enter);
+        QTest::newRow("Escape on Next") << "cmdNext" << int(Qt::Key_Escape);
+        QTest::newRow("Enter on Cancel") << "cmdCancel" << int(Qt::Key_Return);
+        QTest::newRow("Escape on an option") << "optDevice_0" << int(Qt::Key_Escape);
+    }
+    void enterAndEscapePressNothing()
+    {
+        QFETCH(QString, button);
+        QFETCH(int, key);
+        MsgBoxRecorder boxes;
+        auto w = MakeWindow();
+        for (const char* name : {"cmdNext", "cmdBack", "cmdCancel"}) {
+            QVERIFY(!Find<QPushButton>(*w, name)->isDefault());
+            QVERIFY(!Find<QPushButton>(*w, name)->autoDefault());
+        }
+        w->show();
+        QApplication::setActiveWindow(w.get());
+        QVERIFY(QTest::qWaitForWindowActive(w.get()));
+        auto* target = w->findChild<QWidget*>(button);
+        target->setFocus();
+        QTRY_VERIFY(target->hasFocus());
+        QTest::keyClick(target, Qt::Key(key));
+        QVERIFY(w->isVisible());
+        QCOMPARE(w->currentStep(), 0);
+        QCOMPARE(boxes.calls.size(), 0);
+    }
+
+    void textsResolved_data()
+    {
+        QTest::addColumn<QString>("langId");
+        QTest::addColumn<int>("expectLang");
+        QTest::newRow("English") << "1033" << int(kLangEnglish);
+        QTest::newRow("Japanese") << "1041" << int(kLangJapanese);
+    }
+    void textsResolved()
+    {
+        QFETCH(QString, langId);
+        QFETCH(int, expectLang);
+        WriteLangId(langId);
+        auto w = MakeWindow();
+        QCOMPARE(int(CurrentLanguage()), expectLang);
+        // Visit every page so that every explanation and caption has been set.
+        for (int step = 0; step < 5; ++step) {
+            auto* tabs = Find<QTabWidget>(*w, "tabWizard");
+            tabs->setCurrentIndex(step);
+        }
+        QStringList texts;
+        for (QWidget* child : w->findChildren<QWidget*>()) {
+            if (auto* label = qobject_cast<QLabel*>(child))
+                texts << label->text();
+            if (auto* button = qobject_cast<QAbstractButton*>(child))
+                texts << button->text();
+            if (auto* group = qobject_cast<QGroupBox*>(child))
+                texts << group->title();
+            if (auto* combo = qobject_cast<QComboBox*>(child))
+                for (int i = 0; i < combo->count(); ++i)
+                    texts << combo->itemText(i);
+        }
+        auto* tabs = Find<QTabWidget>(*w, "tabWizard");
+        for (int i = 0; i < tabs->count(); ++i)
+            texts << tabs->tabText(i);
+        for (const QString& text : texts)
+            QVERIFY2(!text.contains(QLatin1Char('#')), qPrintable(text));
+        // Every tagged caption found its text.
+        struct Tagged {
+            const char* name;
+            int id;
+        };
+        const Tagged tagged[] = {
+            {"cmdBack", 1000},    {"cmdNext", 1001},     {"cmdCancel", 1002},  {"optDevice_0", 1022},
+            {"optDevice_1", 1023}, {"lblIPAddress", 1025}, {"lblPort_0", 1026}, {"lblStopbit", 1030},
+            {"lblExplain", 1024}, {"lblEtherNet", 1020},  {"lblSubNet", 1016},  {"lblDelimiter", 1009},
+            {"optToken_0", 1039}, {"optToken_5", 1044},   {"Label1", 1038},     {"Label6", 1037},
+        };
+        for (const Tagged& t : tagged) {
+            auto* widget = w->findChild<QWidget*>(QLatin1String(t.name));
+            QVERIFY2(widget, t.name);
+            QString text;
+            if (auto* label = qobject_cast<QLabel*>(widget))
+                text = label->text();
+            else if (auto* button = qobject_cast<QAbstractButton*>(widget))
+                text = button->text();
+            QVERIFY2(!text.isEmpty(), t.name);
+            QCOMPARE(text, LStr(t.id));
+        }
+        QCOMPARE(Find<QGroupBox>(*w, "frmStep1")->title(), LStr(1021));
+        QCOMPARE(Find<QGroupBox>(*w, "frmToken")->title(), LStr(1035));
+        QCOMPARE(tabs->tabText(4), LStr(1036));
+        QCOMPARE(w->windowTitle(), QStringLiteral("RC Tolvane"));
+        WriteLangId(QStringLiteral("1033"));
+    }
+};
+
+QTEST_MAIN(TestAppWindow)
+#include "tst_app_window.moc"
