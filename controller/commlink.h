@@ -44,6 +44,7 @@ bool LongToBytes(QByteArray& bytes, qint32 value);              // throws on neg
 
 class Engine;     // controller/engine.h
 class Workspace;
+class Controller;
 
 class CommLink {
 public:
@@ -70,6 +71,17 @@ public:
 
     // The option string of the last connect attempt (for tests and logs).
     QString lastOptions() const;
+
+    // Timeout (ms) and TORetry of the option string; the wizard keeps 4000 and 3,
+    // tests and tolvanectl may choose others.
+    void setLinkOptions(int timeoutMs, int retries);
+    int timeoutMs() const;
+    int retries() const;
+
+    // The engine objects, for call traces and collection counts in tests.
+    Engine* engine() const;
+    std::shared_ptr<Workspace> workspace() const;
+    std::shared_ptr<Controller> controller() const;
 
 private:
     struct Private;

@@ -1,0 +1,441 @@
+// SPDX-License-Identifier: MIT
+// SPDX-FileCopyrightText: 2026 Tolvane developers
+#include "controller/commlink.h"
+
+#include "controller/controllerview.h"
+#include "controller/engine.h"
+
+#include <QVector>
+
+#include <limits>
+#include <stdexcept>
+
+namespace {
+
+const QString kErrorCode = QStringLiteral("@ERROR_CODE");
+const QString kRawCom = QString::fromLatin1(rec::kRawCom);
+const QString kBackPrm = QString::fromLatin1(rec::kBackPrm);
+// Records that are read and written back whole, without decoding.
+const QStringList kWholeRecords = {QStringLiteral("@CNF_HOST_PARM"), QStringLiteral("@DAT_OPTION"),
+                                   QStringLiteral("@DAT_TSRPARAM"), QStringLiteral("@LST_PACOPTION")};
+
+constexpr int kRawComMinSize = 128;    // last field: subnet mask at 124..127
+constexpr int kBackPrmMinSize = 23980; // token IP address ends at 23979
+
+// Offsets inside "@CNF_RAW_COM".
+constexpr int kRs232cUsage = 44, kBaud = 48, kParity = 52, kDataLength = 56, kStopBits = 60,
+              kDelimiter = 64, kEthernetUsage = 116, kIpAddress = 120, kSubnetMask = 124;
+
+qint32 longAt(const QByteArray& v, int offset)
+{
+    return BytesToLong(quint8(v[offset]), quint8(v[offset + 1]), quint8(v[offset + 2]), quint8(v[offset + 3]));
+}
+
+void putLong(QByteArray& v, int offset, qint32 value)
+{
+    QByteArray four(4, '\0');
+    LongToBytes(four, value);
+    for (int k = 0; k < 4; ++k)
+        v[offset + k] = four[k];
+}
+
+// The Ethernet address and mask are stored reversed: the last byte holds the first octet.
+IPv4 reversedAt(const QByteArray& v, int offset)
+{
+    return {quint8(v[offset + 3]), quint8(v[offset + 2]), quint8(v[offset + 1]), quint8(v[offset])};
+}
+
+void putReversed(QByteArray& v, int offset, const IPv4& ip)
+{
+    for (int k = 0; k < 4; ++k)
+        v[offset + 3 - k] = char(ip[size_t(k)]);
+}
+
+QVariant signal(qint16 channel, qint16 phase)
+{
+    return QVariant::fromValue(QVector<qint16>{channel, phase});
+}
+
+}  // namespace
+
+qint32 BytesToLong(qint32 b0, qint32 b1, qint32 b2, qint32 b3)
+{
+    const qint64 sum = qint64(b0) + qint64(b1) * 256 + qint64(b2) * 65536 + qint64(b3) * 16777216;
+    if (sum < std::numeric_limits<qint32>::min() || sum > std::numeric_limits<qint32>::max())
+        throw std::overflow_error("BytesToLong: overflow");
+    return qint32(sum);
+}
+
+bool LongToBytes(QByteArray& bytes, qint32 value)
+{
+    if (value < 0)
+        throw std::invalid_argument("LongToBytes: negative value");
+    if (bytes.size() < 4)
+        bytes.resize(4);
+    for (int k = 0; k < 4; ++k)
+        bytes[k] = char((value >> (8 * k)) & 255);
+    return true;
+}
+
+struct CommLink::Private {
+    explicit Private(ControllerView& v) : view(v) {}
+    ControllerView& view;
+    std::unique_ptr<Engine> engine;
+    std::shared_ptr<Workspace> workspace;
+    std::shared_ptr<Controller> controller;
+    bool connected = false;
+    CommSettings settings;
+    QHash<QString, QByteArray> kept;
+    QString lastOptions;
+    int timeoutMs = 4000;
+    int retries = 3;
+
+    QString connectionText() const;
+    void removeController();
+    void decodeRawCom(const QByteArray& v);
+    void decodeToken(const QByteArray& v);
+    QByteArray encodeRawCom() const;
+    QByteArray encodeToken() const;
+    void execute(const QString& command, const QVariant& parameter);
+};
+
+QString CommLink::Private::connectionText() const
+{
+    if (view.EthernetSelected()) {
+        const std::array<quint8, 4> ip = view.ConnectAddress();
+        return QStringLiteral("eth:%1.%2.%3.%4").arg(ip[0]).arg(ip[1]).arg(ip[2]).arg(ip[3]);
+    }
+    const std::optional<int> port = view.PortNumber();
+    const std::optional<int> baud = view.BaudRate();
+    const std::optional<int> parity = view.ParityPosition();
+    const std::optional<int> data = view.DataLength();
+    const std::optional<QString> stop = view.StopBitText();
+    if (!port || !baud || !parity || !data || !stop)
+        throw std::runtime_error("a connection list has nothing selected");
+    static const char kParity[] = {'E', 'N', 'O'};
+    if (*parity < 0 || *parity > 2)
+        throw std::runtime_error("parity position out of range");
+    return QStringLiteral("com:%1:%2:%3:%4:%5").arg(*port).arg(*baud).arg(QChar::fromLatin1(kParity[*parity]))
+        .arg(*data).arg(*stop);
+}
+
+void CommLink::Private::removeController()
+{
+    if (controller) {
+        workspace->controllers().remove(QVariant(qint32(controller->index())));
+        controller.reset();
+    }
+}
+
+void CommLink::Private::decodeRawCom(const QByteArray& v)
+{
+    if (v.size() < kRawComMinSize)
+        throw std::out_of_range("@CNF_RAW_COM shorter than 128 bytes");
+    // Decoded into a copy first, so that a failing field leaves every field as it was.
+    CommSettings s = settings;
+    s.rs232cUsage = longAt(v, kRs232cUsage);
+    s.baudRate = longAt(v, kBaud);
+    s.parity = longAt(v, kParity);
+    s.dataLength = longAt(v, kDataLength);
+    s.stopBits = longAt(v, kStopBits);
+    s.delimiter = longAt(v, kDelimiter);
+    s.ethernetUsage = longAt(v, kEthernetUsage);
+    s.ipAddress = reversedAt(v, kIpAddress);
+    s.subnetMask = reversedAt(v, kSubnetMask);
+    settings = s;
+}
+
+void CommLink::Private::decodeToken(const QByteArray& v)
+{
+    // A record too short for the token goes back unchanged; the fields stay as they were.
+    if (v.size() < kBackPrmMinSize)
+        return;
+    settings.tokenCode = BytesToLong(quint8(v[rec::kTokenCode]), quint8(v[rec::kTokenCode + 1]), 0, 0);
+    for (int k = 0; k < 4; ++k)
+        settings.tokenIp[size_t(k)] = quint8(v[rec::kTokenIp + k]);
+}
+
+QByteArray CommLink::Private::encodeRawCom() const
+{
+    if (!kept.contains(kRawCom))
+        throw std::runtime_error("no kept value of @CNF_RAW_COM");
+    QByteArray v = kept.value(kRawCom);
+    // Never write out of bounds: a short record is not ours to extend.
+    if (v.size() < kRawComMinSize)
+        throw std::out_of_range("@CNF_RAW_COM shorter than 128 bytes");
+    switch (view.DevicePosition()) {
+    case 0:  // Ethernet
+        putLong(v, kEthernetUsage, 2);
+        putLong(v, kRs232cUsage, 0);
+        putReversed(v, kIpAddress, settings.ipAddress);
+        putReversed(v, kSubnetMask, settings.subnetMask);
+        break;
+    case 1:  // RS232C
+        putLong(v, kEthernetUsage, 0);
+        putLong(v, kRs232cUsage, 2);
+        putLong(v, kBaud, settings.baudRate);
+        putLong(v, kParity, settings.parity);
+        putLong(v, kDataLength, settings.dataLength);
+        putLong(v, kStopBits, settings.stopBits);
+        putLong(v, kDelimiter, settings.delimiter);
+        break;
+    default:  // nothing selected: the record goes back as read
+        break;
+    }
+    return v;
+}
+
+QByteArray CommLink::Private::encodeToken() const
+{
+    if (!kept.contains(kBackPrm))
+        throw std::runtime_error("no kept value of @CNF_BACKPRM");
+    QByteArray v = kept.value(kBackPrm);
+    if (v.size() < kBackPrmMinSize)
+        return v;
+    QByteArray four(4, '\0');
+    LongToBytes(four, settings.tokenCode);
+    v[rec::kTokenCode] = four[0];
+    v[rec::kTokenCode + 1] = four[1];
+    v[rec::kTokenCode + 2] = 0;
+    v[rec::kTokenCode + 3] = 0;
+    for (int k = 0; k < 4; ++k)
+        v[rec::kTokenIp + k] = char(settings.tokenIp[size_t(k)]);
+    return v;
+}
+
+void CommLink::Private::execute(const QString& command, const QVariant& parameter)
+{
+    if (!controller)
+        throw EngineError(EngineError::kClosed, QStringLiteral("not connected"));
+    controller->execute(command, parameter);
+}
+
+// --- CommLink ----------------------------------------------------------------------
+
+CommLink::CommLink(ControllerView& view) : d(std::make_unique<Private>(view))
+{
+    try {
+        d->engine = std::make_unique<Engine>();
+        d->workspace = d->engine->addWorkspace(QString(), QVariant());
+    } catch (const std::exception&) {
+        d->workspace.reset();
+    }
+}
+
+CommLink::~CommLink()
+{
+    try {
+        DisconnectController();
+    } catch (const std::exception&) {
+        // Unloading goes on whatever the controller says.
+    }
+    d->controller.reset();
+    d->workspace.reset();
+    d->engine.reset();
+}
+
+bool CommLink::ok() const
+{
+    return d->engine && d->workspace;
+}
+
+bool CommLink::ConnectController()
+{
+    d->connected = false;
+    try {
+        const QString conn = d->connectionText();
+        d->removeController();
+        d->lastOptions = QStringLiteral("Timeout=%1, TORetry=%2, Conn=").arg(d->timeoutMs).arg(d->retries) + conn;
+        if (!d->workspace)
+            throw std::runtime_error("no workspace");
+        d->controller = d->workspace->addController(QString(), QLatin1String(Engine::kProvider), QString(),
+                                                    d->lastOptions);
+        if (d->controller)
+            d->connected = true;
+    } catch (const std::exception&) {
+        // The flag stays false; the wizard reports the failure and disconnects.
+    }
+    return d->connected;
+}
+
+void CommLink::DisconnectController()
+{
+    d->removeController();
+    d->connected = false;
+}
+
+bool CommLink::connected() const
+{
+    return d->connected;
+}
+
+qint32 CommLink::GetControllerErrorCode()
+{
+    qint32 result = -1;
+    if (!d->controller)
+        return result;
+    std::shared_ptr<Value> value;
+    try {
+        value = d->controller->addValue(kErrorCode, QString());
+        const QVariant v = value->value();
+        bool ok = false;
+        qlonglong n = 0;
+        if (v.typeId() == QMetaType::QString)
+            n = v.toString().trimmed().toLongLong(&ok);
+        else if (v.typeId() == QMetaType::Int || v.typeId() == QMetaType::Short || v.typeId() == QMetaType::LongLong)
+            n = v.toLongLong(&ok);
+        if (ok && n >= std::numeric_limits<qint32>::min() && n <= std::numeric_limits<qint32>::max())
+            result = qint32(n);
+    } catch (const std::exception&) {
+        result = -1;
+    }
+    if (value) {
+        try {
+            d->controller->values().remove(QVariant(qint32(value->index())));
+        } catch (const std::exception&) {
+            // The value is gone with the controller at the latest.
+        }
+        value.reset();
+    }
+    return result;
+}
+
+void CommLink::ClearControllerError(qint32 code)
+{
+    d->execute(QStringLiteral("ClearError"), QVariant(qint32(code)));
+}
+
+bool CommLink::ReadCommSettings(bool decode)
+{
+    bool last = false;
+    try {
+        d->execute(QStringLiteral("doSignal"), signal(0, 0));
+        last = ReadControllerRecord(kRawCom, decode);
+        if (last)
+            last = ReadControllerRecord(kBackPrm, decode);
+        d->execute(QStringLiteral("doSignal"), signal(0, last ? 1 : 2));
+    } catch (const std::exception&) {
+        // The sequence ends; the result is that of the last record.
+    }
+    return last;
+}
+
+bool CommLink::WriteCommSettings()
+{
+    bool last = false;
+    try {
+        d->execute(QStringLiteral("doSignal"), signal(1, 0));
+        d->execute(QStringLiteral("doSignal"), signal(0, 0));
+        last = WriteControllerRecord(kRawCom);
+        if (last)
+            last = WriteControllerRecord(kBackPrm);
+        if (last) {
+            // Only a commit that the controller confirmed counts as written.
+            try {
+                d->execute(QStringLiteral("doSignal"), signal(1, 1));
+            } catch (const std::exception&) {
+                last = false;
+                d->execute(QStringLiteral("doSignal"), signal(0, 2));
+                d->execute(QStringLiteral("doSignal"), signal(1, 2));
+                return last;
+            }
+            d->execute(QStringLiteral("doSignal"), signal(0, 1));
+        } else {
+            d->execute(QStringLiteral("doSignal"), signal(0, 2));
+            d->execute(QStringLiteral("doSignal"), signal(1, 2));
+        }
+    } catch (const std::exception&) {
+        // The sequence ends; the result is that of the last record.
+    }
+    return last;
+}
+
+bool CommLink::ReadControllerRecord(const QString& name, bool decode)
+{
+    bool result = false;
+    std::shared_ptr<Record> record;
+    try {
+        if (!d->controller)
+            throw EngineError(EngineError::kClosed, QStringLiteral("not connected"));
+        record = d->controller->addRecord(name, QString());
+        if (name == kRawCom) {
+            const QByteArray v = record->value().toByteArray();
+            d->kept.insert(name, v);
+            if (decode)
+                d->decodeRawCom(v);
+        } else if (name == kBackPrm) {
+            const QByteArray v = record->value().toByteArray();
+            d->kept.insert(name, v);
+            if (decode)
+                d->decodeToken(v);
+        } else if (kWholeRecords.contains(name)) {
+            d->kept.insert(name, record->value().toByteArray());
+        }
+        result = true;
+    } catch (const std::exception&) {
+        result = false;
+    }
+    if (record) {
+        try {
+            d->controller->records().remove(QVariant(qint32(record->index())));
+        } catch (const std::exception&) {
+            // Removal only fails when the controller is gone, and the record with it.
+        }
+        record.reset();
+    }
+    return result;
+}
+
+bool CommLink::WriteControllerRecord(const QString& name)
+{
+    bool result = false;
+    std::shared_ptr<Record> record;
+    try {
+        if (!d->controller)
+            throw EngineError(EngineError::kClosed, QStringLiteral("not connected"));
+        record = d->controller->addRecord(name, QStringLiteral("@Create=1"));
+        if (name == kRawCom || name == kBackPrm) {
+            const QByteArray v = name == kRawCom ? d->encodeRawCom() : d->encodeToken();
+            record->setValue(QVariant(v));
+            d->kept.insert(name, v);
+        } else if (kWholeRecords.contains(name)) {
+            if (!d->kept.contains(name))
+                throw std::runtime_error("no kept value");
+            record->setValue(QVariant(d->kept.value(name)));
+        }
+        result = true;
+    } catch (const std::exception&) {
+        result = false;
+    }
+    if (record) {
+        try {
+            d->controller->records().remove(QVariant(qint32(record->index())));
+        } catch (const std::exception&) {
+            // As in reading.
+        }
+        record.reset();
+    }
+    return result;
+}
+
+CommSettings& CommLink::settings() { return d->settings; }
+const CommSettings& CommLink::settings() const { return d->settings; }
+
+QByteArray CommLink::keptValue(const QString& name) const
+{
+    return d->kept.value(name);
+}
+
+QString CommLink::lastOptions() const { return d->lastOptions; }
+
+void CommLink::setLinkOptions(int timeoutMs, int retries)
+{
+    d->timeoutMs = timeoutMs;
+    d->retries = retries;
+}
+
+int CommLink::timeoutMs() const { return d->timeoutMs; }
+int CommLink::retries() const { return d->retries; }
+Engine* CommLink::engine() const { return d->engine.get(); }
+std::shared_ptr<Workspace> CommLink::workspace() const { return d->workspace; }
+std::shared_ptr<Controller> CommLink::controller() const { return d->controller; }

@@ -1,0 +1,405 @@
+// SPDX-License-Identifier: MIT
+// SPDX-FileCopyrightText: 2026 Tolvane developers
+#include "controller/engine.h"
+
+#include "controller/link.h"
+#include "controller/protocol.h"
+#include "settings/serialports.h"
+
+#include <QHostAddress>
+#include <QRegularExpression>
+#include <QStringList>
+
+#include <algorithm>
+#include <limits>
+
+namespace {
+
+bool s_busy = false;
+
+// Records larger than this are not a settings record; refuse rather than allocate.
+constexpr quint32 kLargestRecord = 64u * 1024u * 1024u;
+
+QString describe(const QVariant& v)
+{
+    if (!v.isValid())
+        return QString();
+    if (v.typeId() == qMetaTypeId<QVector<qint16>>()) {
+        QStringList parts;
+        for (qint16 x : v.value<QVector<qint16>>())
+            parts << QString::number(x);
+        return parts.join(',');
+    }
+    if (v.typeId() == QMetaType::QVariantList) {
+        QStringList parts;
+        for (const QVariant& x : v.toList())
+            parts << x.toString();
+        return parts.join(',');
+    }
+    if (v.typeId() == QMetaType::QByteArray)
+        return QStringLiteral("<%1 bytes>").arg(v.toByteArray().size());
+    return v.toString();
+}
+
+bool isIntegral(const QVariant& v)
+{
+    switch (v.typeId()) {
+    case QMetaType::Int: case QMetaType::UInt: case QMetaType::Short: case QMetaType::UShort:
+    case QMetaType::Char: case QMetaType::SChar: case QMetaType::UChar:
+    case QMetaType::Long: case QMetaType::ULong: case QMetaType::LongLong: case QMetaType::ULongLong:
+        return true;
+    default:
+        return false;
+    }
+}
+
+proto::Value toWire(const QVariant& v)
+{
+    if (!v.isValid())
+        return proto::Empty{};
+    if (v.typeId() == qMetaTypeId<QVector<qint16>>())
+        return v.value<QVector<qint16>>();
+    if (v.typeId() == QMetaType::QVariantList) {
+        QVector<qint16> out;
+        for (const QVariant& x : v.toList()) {
+            bool ok = false;
+            const qlonglong n = x.toLongLong(&ok);
+            if (!isIntegral(x) || !ok || n < std::numeric_limits<qint16>::min()
+                || n > std::numeric_limits<qint16>::max())
+                throw EngineError(EngineError::kTypeMismatch, QStringLiteral("array element is not a 16-bit integer"));
+            out.append(qint16(n));
+        }
+        return out;
+    }
+    if (isIntegral(v)) {
+        bool ok = false;
+        const qlonglong n = v.toLongLong(&ok);
+        if (!ok || n < std::numeric_limits<qint32>::min() || n > std::numeric_limits<qint32>::max())
+            throw EngineError(EngineError::kTypeMismatch, QStringLiteral("parameter out of 32-bit range"));
+        return qint32(n);
+    }
+    if (v.typeId() == QMetaType::QByteArray)
+        return v.toByteArray();
+    if (v.typeId() == QMetaType::QString)
+        return v.toString();
+    throw EngineError(EngineError::kTypeMismatch, QStringLiteral("unsupported parameter type"));
+}
+
+QVariant fromWire(const proto::Value& v)
+{
+    if (const auto* i = std::get_if<qint32>(&v))
+        return QVariant(int(*i));
+    if (const auto* a = std::get_if<QVector<qint16>>(&v))
+        return QVariant::fromValue(*a);
+    if (const auto* b = std::get_if<QByteArray>(&v))
+        return QVariant(*b);
+    if (const auto* s = std::get_if<QString>(&v))
+        return QVariant(*s);
+    return QVariant();
+}
+
+std::shared_ptr<Link> lockLink(const std::weak_ptr<Link>& weak)
+{
+    std::shared_ptr<Link> link = weak.lock();
+    if (!link || !link->isOpen())
+        throw EngineError(EngineError::kClosed, QStringLiteral("the controller has been removed"));
+    return link;
+}
+
+int parseCount(const QString& text, bool allowZero)
+{
+    bool ok = false;
+    const int n = text.toInt(&ok, 10);
+    static const QRegularExpression digits(QStringLiteral("^[0-9]+$"));
+    if (!ok || !digits.match(text).hasMatch() || n < (allowZero ? 0 : 1))
+        throw EngineError(EngineError::kBadOptions, QStringLiteral("malformed number '%1'").arg(text));
+    return n;
+}
+
+}  // namespace
+
+EngineError::EngineError(int code, const QString& message)
+    : std::runtime_error(message.toStdString()), m_code(code)
+{
+}
+
+CallGuard::CallGuard()
+{
+    if (s_busy)
+        throw EngineError(EngineError::kBusy, QStringLiteral("another engine call is waiting"));
+    s_busy = true;
+}
+
+CallGuard::~CallGuard()
+{
+    s_busy = false;
+}
+
+bool CallGuard::busy()
+{
+    return s_busy;
+}
+
+LinkOptions ParseLinkOptions(const QString& options)
+{
+    LinkOptions out;
+    bool haveConn = false;
+    for (const QString& pair : options.split(',')) {
+        const qsizetype eq = pair.indexOf('=');
+        if (eq < 0)
+            continue;  // a blank pair or a bare word: nothing to set
+        const QString key = pair.left(eq).trimmed();
+        const QString value = pair.mid(eq + 1).trimmed();
+        if (key.compare(QLatin1String("Timeout"), Qt::CaseInsensitive) == 0)
+            out.timeoutMs = parseCount(value, false);
+        else if (key.compare(QLatin1String("TORetry"), Qt::CaseInsensitive) == 0)
+            out.retries = parseCount(value, true);
+        else if (key.compare(QLatin1String("Conn"), Qt::CaseInsensitive) == 0) {
+            out.conn = value;
+            haveConn = true;
+        }
+    }
+    if (!haveConn || out.conn.isEmpty())
+        throw EngineError(EngineError::kBadOptions, QStringLiteral("no connection in options"));
+    return out;
+}
+
+ConnectionTarget ParseConnectionText(const QString& conn)
+{
+    auto bad = [&](const QString& why) {
+        return EngineError(EngineError::kBadConnection, QStringLiteral("%1: %2").arg(conn, why));
+    };
+    ConnectionTarget t;
+    const QStringList parts = conn.split(':');
+    const QString kind = parts.value(0).trimmed().toLower();
+    static const QRegularExpression number(QStringLiteral("^[0-9]{1,9}$"));
+    if (kind == QLatin1String("eth")) {
+        if (parts.size() != 2)
+            throw bad(QStringLiteral("expected eth:A.B.C.D"));
+        const QStringList octets = parts[1].trimmed().split('.');
+        if (octets.size() != 4)
+            throw bad(QStringLiteral("expected four octets"));
+        for (const QString& o : octets)
+            if (!number.match(o).hasMatch() || o.toInt() > 255)
+                throw bad(QStringLiteral("bad octet '%1'").arg(o));
+        t.host = QStringLiteral("%1.%2.%3.%4").arg(octets[0].toInt()).arg(octets[1].toInt())
+                     .arg(octets[2].toInt()).arg(octets[3].toInt());
+        return t;
+    }
+    if (kind != QLatin1String("com"))
+        throw bad(QStringLiteral("unknown link kind"));
+    if (parts.size() != 6)
+        throw bad(QStringLiteral("expected com:N:BAUD:P:DATA:STOP"));
+    QStringList f;
+    for (const QString& p : parts)
+        f << p.trimmed();
+    t.serial = true;
+    if (!number.match(f[1]).hasMatch() || f[1].toInt() < 1 || f[1].toInt() > 256)
+        throw bad(QStringLiteral("bad port number"));
+    t.port = f[1].toInt();
+    if (!number.match(f[2]).hasMatch() || f[2].toInt() < 1)
+        throw bad(QStringLiteral("bad baud rate"));
+    t.baud = f[2].toInt();
+    const QString parity = f[3].toUpper();
+    if (parity != QLatin1String("E") && parity != QLatin1String("N") && parity != QLatin1String("O"))
+        throw bad(QStringLiteral("bad parity"));
+    t.parity = parity.at(0).toLatin1();
+    if (!number.match(f[4]).hasMatch())
+        throw bad(QStringLiteral("bad data length"));
+    t.dataBits = f[4].toInt();
+    if (t.dataBits != 8)
+        throw bad(QStringLiteral("the link is binary and needs 8 data bits, not %1").arg(t.dataBits));
+    if (f[5] != QLatin1String("1") && f[5] != QLatin1String("1.5") && f[5] != QLatin1String("2"))
+        throw bad(QStringLiteral("bad stop bits"));
+    t.stopBits = f[5];
+    t.device = ComPortDevice(t.port);
+    if (t.device.isEmpty())
+        throw bad(QStringLiteral("COM%1 has no device").arg(t.port));
+    return t;
+}
+
+int IndexFromVariant(const QVariant& index)
+{
+    if (index.typeId() != QMetaType::Int)
+        throw EngineError(EngineError::kTypeMismatch, QStringLiteral("index must be a 32-bit integer"));
+    return index.toInt();
+}
+
+void TraceRemove(Engine* engine, const QString& kind, int index)
+{
+    if (engine)
+        engine->trace(QStringLiteral("remove-%1 %2").arg(kind).arg(index));
+}
+
+// --- Value -------------------------------------------------------------------------
+
+QVariant Value::value()
+{
+    CallGuard guard;
+    m_engine->trace(QStringLiteral("get-value ") + m_name);
+    std::shared_ptr<Link> link = lockLink(m_link);
+    proto::Reader r(link->call(proto::READ_VALUE, proto::Writer().str(m_name).data()));
+    const proto::Value v = r.value();
+    if (!r.atEndOk())
+        throw EngineError(EngineError::kProtocol, QStringLiteral("malformed READ_VALUE response"));
+    return fromWire(v);
+}
+
+// --- Record ------------------------------------------------------------------------
+
+QVariant Record::value()
+{
+    CallGuard guard;
+    m_engine->trace(QStringLiteral("get-record ") + m_name);
+    std::shared_ptr<Link> link = lockLink(m_link);
+    proto::Reader sr(link->call(proto::RECORD_SIZE, proto::Writer().str(m_name).data()));
+    const quint32 size = sr.u32();
+    if (!sr.atEndOk())
+        throw EngineError(EngineError::kProtocol, QStringLiteral("malformed RECORD_SIZE response"));
+    if (size > kLargestRecord)
+        throw EngineError(EngineError::kProtocol, QStringLiteral("record of %1 bytes is too large").arg(size));
+    QByteArray data;
+    data.reserve(qsizetype(size));
+    const quint32 chunk = link->chunkSize();
+    while (quint32(data.size()) < size) {
+        const quint32 offset = quint32(data.size());
+        const quint32 length = std::min(chunk, size - offset);
+        proto::Reader r(link->call(proto::READ_RECORD,
+                                   proto::Writer().str(m_name).u32(offset).u32(length).data()));
+        const QByteArray part = r.bytes();
+        if (!r.atEndOk() || quint32(part.size()) != length)
+            throw EngineError(EngineError::kProtocol, QStringLiteral("malformed READ_RECORD response"));
+        data.append(part);
+    }
+    return QVariant(data);
+}
+
+void Record::setValue(const QVariant& v)
+{
+    CallGuard guard;
+    m_engine->trace(QStringLiteral("put-record ") + m_name);
+    if (v.typeId() != QMetaType::QByteArray)
+        throw EngineError(EngineError::kTypeMismatch, QStringLiteral("a record value is a byte array"));
+    const QByteArray data = v.toByteArray();
+    if (quint64(data.size()) > kLargestRecord)
+        throw EngineError(EngineError::kOutOfRange, QStringLiteral("record value too large"));
+    std::shared_ptr<Link> link = lockLink(m_link);
+    const quint32 total = quint32(data.size());
+    const quint32 chunk = link->chunkSize();
+    quint32 offset = 0;
+    // At least one chunk, so that an empty record is written as well.
+    do {
+        const quint32 length = std::min(chunk, total - offset);
+        proto::Reader r(link->call(proto::WRITE_RECORD,
+                                   proto::Writer().str(m_name).u32(total).u32(offset)
+                                       .bytes(data.mid(offset, length)).data()));
+        if (!r.atEndOk())
+            throw EngineError(EngineError::kProtocol, QStringLiteral("malformed WRITE_RECORD response"));
+        offset += length;
+    } while (offset < total);
+}
+
+// --- Controller --------------------------------------------------------------------
+
+Controller::~Controller() = default;
+
+std::shared_ptr<Record> Controller::addRecord(const QString& name, const QString& options)
+{
+    CallGuard guard;
+    m_engine->trace(QStringLiteral("add-record ") + name);
+    lockLink(m_link);
+    auto record = std::make_shared<Record>();
+    record->m_link = m_link;
+    record->m_engine = m_engine;
+    record->m_name = name;
+    record->m_options = options;
+    record->m_index = m_records.nextIndex();
+    m_records.add(record);
+    return record;
+}
+
+std::shared_ptr<Value> Controller::addValue(const QString& name, const QString& options)
+{
+    Q_UNUSED(options)
+    CallGuard guard;
+    m_engine->trace(QStringLiteral("add-value ") + name);
+    lockLink(m_link);
+    auto value = std::make_shared<Value>();
+    value->m_link = m_link;
+    value->m_engine = m_engine;
+    value->m_name = name;
+    value->m_index = m_values.nextIndex();
+    m_values.add(value);
+    return value;
+}
+
+QVariant Controller::execute(const QString& command, const QVariant& parameter)
+{
+    CallGuard guard;
+    m_engine->trace(QStringLiteral("execute %1 %2").arg(command, describe(parameter)));
+    std::shared_ptr<Link> link = lockLink(m_link);
+    proto::Reader r(link->call(proto::EXECUTE, proto::Writer().str(command).value(toWire(parameter)).data()));
+    const proto::Value result = r.value();
+    if (!r.atEndOk())
+        throw EngineError(EngineError::kProtocol, QStringLiteral("malformed EXECUTE response"));
+    return fromWire(result);
+}
+
+QString Controller::controllerId() const { return m_link ? m_link->controllerId() : QString(); }
+QString Controller::model() const { return m_link ? m_link->model() : QString(); }
+quint32 Controller::largestChunk() const { return m_link ? m_link->largestChunk() : 0; }
+
+void Controller::close()
+{
+    if (m_link)
+        m_link->close();
+}
+
+// --- Workspace and engine ----------------------------------------------------------
+
+std::shared_ptr<Controller> Workspace::addController(const QString& name, const QString& provider,
+                                                     const QString& machine, const QString& options)
+{
+    Q_UNUSED(name)
+    Q_UNUSED(machine)
+    CallGuard guard;
+    m_engine->trace(QStringLiteral("add-controller"));
+    if (provider.compare(QLatin1String(Engine::kProvider), Qt::CaseInsensitive) != 0)
+        throw EngineError(EngineError::kBadProvider, QStringLiteral("unknown provider ") + provider);
+    const LinkOptions opts = ParseLinkOptions(options);
+    auto link = std::make_shared<Link>(opts);
+    link->open(QStringLiteral("Tolvane"));
+    auto controller = std::make_shared<Controller>();
+    controller->m_link = link;
+    controller->m_engine = m_engine;
+    controller->m_records.m_kind = QStringLiteral("record");
+    controller->m_records.m_engine = m_engine;
+    controller->m_values.m_kind = QStringLiteral("value");
+    controller->m_values.m_engine = m_engine;
+    controller->m_index = m_controllers.nextIndex();
+    m_controllers.add(controller);
+    return controller;
+}
+
+Engine::Engine() = default;
+
+Engine::~Engine()
+{
+    m_workspaces.clear();
+}
+
+std::shared_ptr<Workspace> Engine::addWorkspace(const QString& name, const QVariant& options)
+{
+    Q_UNUSED(name)
+    Q_UNUSED(options)
+    CallGuard guard;
+    trace(QStringLiteral("add-workspace"));
+    auto ws = std::make_shared<Workspace>();
+    ws->m_engine = this;
+    ws->m_controllers.m_kind = QStringLiteral("controller");
+    ws->m_controllers.m_engine = this;
+    // Removing a controller from the collection closes its link.
+    ws->m_controllers.m_onRemove = [](Controller& c) { c.close(); };
+    m_workspaces.push_back(ws);
+    return ws;
+}

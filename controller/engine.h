@@ -1,0 +1,229 @@
+// SPDX-License-Identifier: MIT
+// SPDX-FileCopyrightText: 2026 Tolvane developers
+#pragma once
+// The controller-access engine: engine object, workspace, controller, value and record,
+// each kept in its owner's collection and removed from it by index. Every call either
+// succeeds or throws EngineError; the controller routines turn that into results.
+//
+// The one provider, "CaoProv.Marov.Quillet", speaks the controller link protocol over
+// TCP or a serial line. A call that waits for the controller runs a local event loop
+// that excludes user input, so the window keeps painting while the user cannot start
+// anything new; a second engine call made while one waits fails with kBusy.
+
+#include <QByteArray>
+#include <QString>
+#include <QVariant>
+#include <QVector>
+#include <functional>
+#include <memory>
+#include <stdexcept>
+#include <vector>
+
+class EngineError : public std::runtime_error {
+public:
+    // Codes 1..8 are the controller's non-OK statuses; the others are the engine's own.
+    enum Code {
+        kUnknownName = 1, kMalformed = 2, kOutOfRange = 3, kDenied = 4, kNotOpen = 5,
+        kFailed = 6, kUnsupported = 7, kBadSize = 8,
+        kBadProvider = 100,    // unknown provider name
+        kBadOptions = 101,     // malformed option string
+        kBadConnection = 102,  // connection text that names no usable link
+        kConnectFailed = 103,  // link could not be opened
+        kTimeout = 104,        // controller silent for T ms on every attempt
+        kLinkLost = 105,       // TCP connection dropped or serial line error
+        kBusy = 106,           // an engine call was made while another one waits
+        kNoSuchIndex = 107,    // remove() with an index the collection does not hold
+        kTypeMismatch = 108,   // argument of the wrong type
+        kProtocol = 109,       // a response the client cannot understand
+        kClosed = 110,         // the controller has been removed
+    };
+    EngineError(int code, const QString& message);
+    int code() const { return m_code; }
+private:
+    int m_code;
+};
+
+// Options of the provider's connection-option string.
+struct LinkOptions {
+    int timeoutMs = 4000;  // inactivity bound of one attempt
+    int retries = 3;       // further attempts after the first
+    QString conn;          // connection text: eth:A.B.C.D or com:N:BAUD:P:DATA:STOP
+};
+// Parses "Timeout=T, TORetry=R, Conn=..." (keys case-insensitive, blanks ignored,
+// unknown keys ignored). Throws kBadOptions on a malformed number or a missing Conn.
+LinkOptions ParseLinkOptions(const QString& options);
+
+// A parsed connection text.
+struct ConnectionTarget {
+    bool serial = false;
+    QString host;          // eth: dotted IPv4
+    int port = 0;          // com: port number N
+    QString device;        // com: device path of COM N
+    int baud = 0;
+    char parity = 'N';     // 'E', 'N' or 'O'
+    int dataBits = 8;
+    QString stopBits;      // "1", "1.5" or "2"
+};
+// Throws kBadConnection for a text that names no usable link (DATA other than 8
+// included: the link is binary).
+ConnectionTarget ParseConnectionText(const QString& conn);
+
+class Engine;
+class Link;
+
+// Guards every public engine call: a call made while another one waits (from an event
+// handled by the waiting loop) throws kBusy instead of re-entering the link.
+class CallGuard {
+public:
+    CallGuard();
+    ~CallGuard();
+    CallGuard(const CallGuard&) = delete;
+    CallGuard& operator=(const CallGuard&) = delete;
+    static bool busy();
+};
+
+// A collection of engine items, each with an index that stays fixed while it is held:
+// the smallest number not in use when the item was added.
+template <class T>
+class Collection {
+public:
+    int count() const { return int(m_items.size()); }
+    std::shared_ptr<T> at(int pos) const { return m_items.at(size_t(pos)); }
+    // index: a QVariant holding a 32-bit int, as the engine's interface asks.
+    void remove(const QVariant& index);
+private:
+    friend class Workspace;
+    friend class Controller;
+    friend class Engine;
+    int nextIndex() const;
+    void add(std::shared_ptr<T> item) { m_items.push_back(std::move(item)); }
+    std::vector<std::shared_ptr<T>> m_items;
+    std::function<void(T&)> m_onRemove;
+    QString m_kind;  // "controller", "value", "record": for the call trace
+    Engine* m_engine = nullptr;
+};
+
+class Controller;
+
+class Value {
+public:
+    QVariant value();  // READ_VALUE: empty, int, QVector<qint16>, QByteArray or QString
+    int index() const { return m_index; }
+    QString name() const { return m_name; }
+private:
+    friend class Controller;
+    std::weak_ptr<Link> m_link;
+    Engine* m_engine = nullptr;
+    QString m_name;
+    int m_index = 0;
+};
+
+class Record {
+public:
+    // RECORD_SIZE, then READ_RECORD chunks; a QVariant holding a QByteArray.
+    QVariant value();
+    // WRITE_RECORD chunks; the variant must hold a QByteArray.
+    void setValue(const QVariant& v);
+    int index() const { return m_index; }
+    QString name() const { return m_name; }
+private:
+    friend class Controller;
+    std::weak_ptr<Link> m_link;
+    Engine* m_engine = nullptr;
+    QString m_name;
+    QString m_options;
+    int m_index = 0;
+};
+
+class Controller {
+public:
+    ~Controller();
+    Collection<Record>& records() { return m_records; }
+    int index() const { return m_index; }
+    Collection<Value>& values() { return m_values; }
+    std::shared_ptr<Record> addRecord(const QString& name, const QString& options);
+    std::shared_ptr<Value> addValue(const QString& name, const QString& options);
+    // command parameter: invalid (empty), int, QVector<qint16> or a QVariantList of
+    // qint16, QByteArray or QString.
+    QVariant execute(const QString& command, const QVariant& parameter);
+
+    // What the controller told at OPEN.
+    QString controllerId() const;
+    QString model() const;
+    quint32 largestChunk() const;
+private:
+    friend class Workspace;
+    friend class Engine;
+    void close();  // CLOSE, best effort, then the link is closed
+    std::shared_ptr<Link> m_link;
+    Engine* m_engine = nullptr;
+    Collection<Record> m_records;
+    Collection<Value> m_values;
+    int m_index = 0;
+};
+
+class Workspace {
+public:
+    Collection<Controller>& controllers() { return m_controllers; }
+    // Opens the link named by options and sends OPEN; throws on any failure.
+    std::shared_ptr<Controller> addController(const QString& name, const QString& provider,
+                                              const QString& machine, const QString& options);
+private:
+    friend class Engine;
+    Engine* m_engine = nullptr;
+    Collection<Controller> m_controllers;
+};
+
+class Engine {
+public:
+    Engine();
+    ~Engine();
+    std::shared_ptr<Workspace> addWorkspace(const QString& name, const QVariant& options);
+
+    // Call trace for tests: receives "add-controller", "remove-controller 0",
+    // "add-value @ERROR_CODE", "remove-value 0", "execute doSignal 0,0", …
+    using TraceHook = std::function<void(const QString&)>;
+    void setTraceHook(TraceHook hook) { m_trace = std::move(hook); }
+    void trace(const QString& line) const { if (m_trace) m_trace(line); }
+
+    static constexpr const char* kProvider = "CaoProv.Marov.Quillet";
+private:
+    TraceHook m_trace;
+    std::vector<std::shared_ptr<Workspace>> m_workspaces;
+};
+
+// --- template members --------------------------------------------------------------
+
+template <class T>
+int Collection<T>::nextIndex() const
+{
+    for (int i = 0;; ++i) {
+        bool used = false;
+        for (const auto& item : m_items)
+            used = used || item->index() == i;
+        if (!used)
+            return i;
+    }
+}
+
+void TraceRemove(Engine* engine, const QString& kind, int index);
+int IndexFromVariant(const QVariant& index);
+
+template <class T>
+void Collection<T>::remove(const QVariant& index)
+{
+    CallGuard guard;
+    const int i = IndexFromVariant(index);
+    TraceRemove(m_engine, m_kind, i);
+    for (auto it = m_items.begin(); it != m_items.end(); ++it) {
+        if ((*it)->index() == i) {
+            std::shared_ptr<T> item = *it;
+            m_items.erase(it);
+            if (m_onRemove)
+                m_onRemove(*item);
+            return;
+        }
+    }
+    throw EngineError(EngineError::kNoSuchIndex,
+                      QStringLiteral("no %1 with index %2").arg(m_kind).arg(i));
+}

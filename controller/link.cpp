@@ -1,0 +1,251 @@
+// SPDX-License-Identifier: MIT
+// SPDX-FileCopyrightText: 2026 Tolvane developers
+#include "controller/link.h"
+
+#include <QEventLoop>
+#include <QHostAddress>
+#include <QSerialPort>
+#include <QTcpSocket>
+#include <QTimer>
+
+#include <algorithm>
+
+namespace {
+
+// Bits on the line per byte: start, 8 data, parity, stop (1.5 counted as 2).
+int bitsPerByte(const ConnectionTarget& t)
+{
+    return 1 + 8 + (t.parity == 'N' ? 0 : 1) + (t.stopBits == "1" ? 1 : 2);
+}
+
+}  // namespace
+
+Link::Link(const LinkOptions& options) : m_options(options) {}
+
+Link::~Link()
+{
+    // No waiting here: the transport is dropped, which ends the controller's session.
+    delete m_tcp;
+    delete m_serial;
+}
+
+bool Link::isOpen() const
+{
+    return m_dev && m_dev->isOpen() && !m_lost;
+}
+
+quint32 Link::chunkSize() const
+{
+    return std::min<quint32>(proto::kClientChunk, m_largestChunk);
+}
+
+int Link::transmitMs(qsizetype bytes) const
+{
+    if (!m_target.serial || m_target.baud <= 0)
+        return 0;
+    return int(std::min<qint64>(qint64(bytes) * bitsPerByte(m_target) * 1000 / m_target.baud + 1,
+                                24 * 3600 * 1000));
+}
+
+void Link::open(const QString& clientName)
+{
+    m_target = ParseConnectionText(m_options.conn);
+    if (m_target.serial)
+        openSerial();
+    else
+        openTcp();
+
+    const QByteArray resp = call(proto::OPEN, proto::Writer().str(clientName).data());
+    proto::Reader r(resp);
+    r.u16();  // protocol version of the controller
+    m_largestChunk = r.u32();
+    m_controllerId = r.str();
+    m_model = r.str();
+    if (!r.atEndOk())
+        throw EngineError(EngineError::kProtocol, QStringLiteral("malformed OPEN response"));
+    // A controller that accepts no bytes per chunk could never be written to.
+    if (m_largestChunk == 0)
+        throw EngineError(EngineError::kProtocol, QStringLiteral("controller accepts no chunk"));
+}
+
+void Link::openTcp()
+{
+    QHostAddress address;
+    if (!address.setAddress(m_target.host))
+        throw EngineError(EngineError::kBadConnection, QStringLiteral("bad address ") + m_target.host);
+    m_tcp = new QTcpSocket;
+    m_dev = m_tcp;
+    for (int attempt = 0; attempt <= m_options.retries; ++attempt) {
+        m_tcp->connectToHost(address, proto::kTcpPort);
+        if (m_tcp->state() != QAbstractSocket::ConnectedState) {
+            QEventLoop loop;
+            QTimer bound;
+            bound.setSingleShot(true);
+            QObject::connect(&bound, &QTimer::timeout, &loop, &QEventLoop::quit);
+            QObject::connect(m_tcp, &QTcpSocket::connected, &loop, &QEventLoop::quit);
+            QObject::connect(m_tcp, &QTcpSocket::errorOccurred, &loop, &QEventLoop::quit);
+            bound.start(m_options.timeoutMs);
+            loop.exec(QEventLoop::ExcludeUserInputEvents);
+        }
+        if (m_tcp->state() == QAbstractSocket::ConnectedState) {
+            QObject::connect(m_tcp, &QTcpSocket::disconnected, m_tcp, [this] { m_lost = true; });
+            return;
+        }
+        m_tcp->abort();
+    }
+    throw EngineError(EngineError::kConnectFailed,
+                      QStringLiteral("cannot connect to %1: %2").arg(m_target.host, m_tcp->errorString()));
+}
+
+void Link::openSerial()
+{
+    m_serial = new QSerialPort;
+    m_dev = m_serial;
+    m_serial->setPortName(m_target.device);
+    if (!m_serial->open(QIODevice::ReadWrite))
+        throw EngineError(EngineError::kConnectFailed,
+                          QStringLiteral("cannot open %1: %2").arg(m_target.device, m_serial->errorString()));
+    bool ok = m_serial->setBaudRate(m_target.baud) && m_serial->setDataBits(QSerialPort::Data8)
+              && m_serial->setFlowControl(QSerialPort::NoFlowControl);
+    ok = ok && m_serial->setParity(m_target.parity == 'E'   ? QSerialPort::EvenParity
+                                   : m_target.parity == 'O' ? QSerialPort::OddParity
+                                                            : QSerialPort::NoParity);
+    if (ok) {
+        if (m_target.stopBits == "1")
+            ok = m_serial->setStopBits(QSerialPort::OneStop);
+        else if (m_target.stopBits == "2")
+            ok = m_serial->setStopBits(QSerialPort::TwoStop);
+        // Not every platform can send one and a half stop bits; two stop bits are read
+        // correctly by a receiver that expects one and a half.
+        else if (!m_serial->setStopBits(QSerialPort::OneAndHalfStop))
+            ok = m_serial->setStopBits(QSerialPort::TwoStop);
+    }
+    if (!ok)
+        throw EngineError(EngineError::kConnectFailed,
+                          QStringLiteral("cannot set up %1: %2").arg(m_target.device, m_serial->errorString()));
+    m_serial->clear();
+    QObject::connect(m_serial, &QSerialPort::errorOccurred, m_serial, [this](QSerialPort::SerialPortError e) {
+        if (e != QSerialPort::NoError && e != QSerialPort::TimeoutError)
+            m_lost = true;
+    });
+}
+
+Link::Wait Link::awaitResponse(quint16 seq, int firstBoundMs, proto::Frame& out)
+{
+    // A partial frame left from before the line went idle is dropped first.
+    if (m_scanner.hasPartial() && (!m_lastByte.isValid() || m_lastByte.elapsed() >= proto::kIdleDropMs))
+        m_scanner.idle();
+
+    QEventLoop loop;
+    QTimer inactivity, idle;
+    inactivity.setSingleShot(true);
+    idle.setSingleShot(true);
+    idle.setInterval(proto::kIdleDropMs);
+    bool got = false;
+
+    auto pump = [&] {
+        const QByteArray bytes = m_dev->readAll();
+        if (!bytes.isEmpty()) {
+            m_lastByte.start();
+            inactivity.start(m_options.timeoutMs);
+            idle.start();
+            m_scanner.feed(bytes);
+        }
+        while (!got) {
+            std::optional<proto::Frame> f = m_scanner.next();
+            if (!f)
+                break;
+            // A client ignores requests and responses to other requests.
+            if (f->kind == proto::Kind::Response && f->seq == seq) {
+                out = *f;
+                got = true;
+                loop.quit();
+            }
+        }
+    };
+    QObject::connect(m_dev, &QIODevice::readyRead, &loop, pump);
+    // The inactivity bound counts from the moment our bytes have left.
+    QObject::connect(m_dev, &QIODevice::bytesWritten, &loop, [&] {
+        if (inactivity.isActive())
+            inactivity.start(std::max(inactivity.remainingTime(), m_options.timeoutMs));
+    });
+    QObject::connect(&idle, &QTimer::timeout, &loop, [this] { m_scanner.idle(); });
+    QObject::connect(&inactivity, &QTimer::timeout, &loop, &QEventLoop::quit);
+    if (m_tcp) {
+        QObject::connect(m_tcp, &QTcpSocket::disconnected, &loop, [&] { m_lost = true; loop.quit(); });
+        QObject::connect(m_tcp, &QTcpSocket::errorOccurred, &loop, [&] { m_lost = true; loop.quit(); });
+    } else if (m_serial) {
+        QObject::connect(m_serial, &QSerialPort::errorOccurred, &loop, [&](QSerialPort::SerialPortError e) {
+            if (e != QSerialPort::NoError && e != QSerialPort::TimeoutError) {
+                m_lost = true;
+                loop.quit();
+            }
+        });
+    }
+
+    inactivity.start(firstBoundMs);
+    pump();
+    if (!got && !m_lost)
+        loop.exec(QEventLoop::ExcludeUserInputEvents);
+    if (got)
+        return Wait::Response;
+    return m_lost ? Wait::Lost : Wait::Silent;
+}
+
+QByteArray Link::callOnce(quint8 opcode, const QByteArray& payload, int attempts)
+{
+    if (!m_dev || !m_dev->isOpen())
+        throw EngineError(EngineError::kClosed, QStringLiteral("link is closed"));
+    if (m_lost)
+        throw EngineError(EngineError::kLinkLost, QStringLiteral("link to the controller lost"));
+    proto::Frame request;
+    request.kind = proto::Kind::Request;
+    request.seq = m_seq++;
+    request.code = opcode;
+    request.payload = payload;
+    const QByteArray bytes = proto::encodeFrame(request);
+
+    for (int attempt = 0; attempt < attempts; ++attempt) {
+        // A retry is the same frame with the same sequence number.
+        if (m_dev->write(bytes) != bytes.size()) {
+            m_lost = true;
+            break;
+        }
+        proto::Frame response;
+        const Wait w = awaitResponse(request.seq, m_options.timeoutMs + transmitMs(bytes.size()), response);
+        if (w == Wait::Response) {
+            if (response.code != proto::OK) {
+                proto::Reader r(response.payload);
+                const QString text = r.str();
+                throw EngineError(response.code, proto::statusName(response.code) + QStringLiteral(": ") + text);
+            }
+            return response.payload;
+        }
+        if (w == Wait::Lost)
+            break;
+    }
+    if (m_lost)
+        throw EngineError(EngineError::kLinkLost, QStringLiteral("link to the controller lost"));
+    throw EngineError(EngineError::kTimeout, QStringLiteral("controller did not answer"));
+}
+
+QByteArray Link::call(quint8 opcode, const QByteArray& payload)
+{
+    return callOnce(opcode, payload, 1 + std::max(0, m_options.retries));
+}
+
+void Link::close()
+{
+    if (isOpen()) {
+        try {
+            callOnce(proto::CLOSE, QByteArray(), 1);
+        } catch (const EngineError&) {
+            // Best effort: dropping the transport ends the session as well.
+        }
+    }
+    if (m_tcp) {
+        m_tcp->abort();
+    }
+    if (m_serial && m_serial->isOpen())
+        m_serial->close();
+}

@@ -1,0 +1,57 @@
+// SPDX-License-Identifier: MIT
+// SPDX-FileCopyrightText: 2026 Tolvane developers
+#pragma once
+// The client side of the controller link protocol over one TCP connection or serial
+// line: numbered requests, one in flight, inactivity time-out with resends of the same
+// frame, and responses found by a FrameScanner. Used only inside the engine.
+
+#include "controller/engine.h"
+#include "controller/protocol.h"
+
+#include <QElapsedTimer>
+#include <QIODevice>
+#include <QPointer>
+
+class QTcpSocket;
+class QSerialPort;
+
+class Link {
+public:
+    explicit Link(const LinkOptions& options);
+    ~Link();
+
+    // Opens the transport (TCP: 1 + R attempts, each bounded by T) and sends OPEN.
+    void open(const QString& clientName);
+    // Sends one request and returns the OK response's payload; a non-OK status, a
+    // time-out after every retry or a lost link throws EngineError.
+    QByteArray call(quint8 opcode, const QByteArray& payload);
+    // CLOSE, best effort (one attempt, no retries), then the transport is closed.
+    void close();
+    bool isOpen() const;
+
+    quint32 chunkSize() const;  // min(4096, the controller's largest chunk)
+    quint32 largestChunk() const { return m_largestChunk; }
+    QString controllerId() const { return m_controllerId; }
+    QString model() const { return m_model; }
+    const LinkOptions& options() const { return m_options; }
+
+private:
+    enum class Wait { Response, Silent, Lost };
+    Wait awaitResponse(quint16 seq, int firstBoundMs, proto::Frame& out);
+    QByteArray callOnce(quint8 opcode, const QByteArray& payload, int attempts);
+    void openTcp();
+    void openSerial();
+    int transmitMs(qsizetype bytes) const;
+
+    LinkOptions m_options;
+    ConnectionTarget m_target;
+    QIODevice* m_dev = nullptr;       // the one below that is in use
+    QTcpSocket* m_tcp = nullptr;
+    QSerialPort* m_serial = nullptr;
+    proto::FrameScanner m_scanner;
+    QElapsedTimer m_lastByte;
+    quint16 m_seq = 0;
+    bool m_lost = false;
+    quint32 m_largestChunk = 0;
+    QString m_controllerId, m_model;
+};
