@@ -1,0 +1,227 @@
+// SPDX-License-Identifier: MIT
+// SPDX-FileCopyrightText: 2026 Tolvane developers
+#include "locale/peresources.h"
+
+#include <QFile>
+#include <QSet>
+#include <algorithm>
+#include <vector>
+
+namespace {
+
+constexpr quint32 kStringTableType = 6;
+constexpr quint32 kSubdirectoryFlag = 0x80000000u;
+constexpr quint32 kNameIsStringFlag = 0x80000000u;
+// Limits against hostile files: the loader's own section limit is far lower, and a
+// string-table tree has exactly three levels (type, block, language).
+constexpr quint32 kMaxSections = 96;
+constexpr quint32 kMaxEntriesPerDirectory = 4096;
+constexpr quint32 kMaxEntriesTotal = 65536;
+
+struct Section {
+    quint64 virtualAddress;
+    quint64 virtualSize;
+    quint64 rawSize;
+    quint64 rawOffset;
+};
+
+// Little-endian reads that refuse anything outside the image.
+class Reader
+{
+public:
+    explicit Reader(const QByteArray& bytes)
+        : m_data(reinterpret_cast<const unsigned char*>(bytes.constData())),
+          m_size(static_cast<quint64>(bytes.size()))
+    {
+    }
+    quint64 size() const { return m_size; }
+    bool has(quint64 offset, quint64 length) const
+    {
+        return offset <= m_size && length <= m_size - offset;
+    }
+    std::optional<quint16> u16(quint64 offset) const
+    {
+        if (!has(offset, 2))
+            return std::nullopt;
+        return static_cast<quint16>(m_data[offset] | (m_data[offset + 1] << 8));
+    }
+    std::optional<quint32> u32(quint64 offset) const
+    {
+        if (!has(offset, 4))
+            return std::nullopt;
+        return static_cast<quint32>(m_data[offset]) | (static_cast<quint32>(m_data[offset + 1]) << 8)
+               | (static_cast<quint32>(m_data[offset + 2]) << 16)
+               | (static_cast<quint32>(m_data[offset + 3]) << 24);
+    }
+
+private:
+    const unsigned char* m_data;
+    quint64 m_size;
+};
+
+// File offset of [rva, rva + length) when it lies wholly in one section's raw data.
+std::optional<quint64> rvaToOffset(const std::vector<Section>& sections, const Reader& r, quint64 rva,
+                                   quint64 length)
+{
+    for (const Section& s : sections) {
+        if (rva < s.virtualAddress)
+            continue;
+        const quint64 delta = rva - s.virtualAddress;
+        if (delta >= s.rawSize || length > s.rawSize - delta)
+            continue;
+        const quint64 offset = s.rawOffset + delta;
+        if (!r.has(offset, length))
+            return std::nullopt;
+        return offset;
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+std::unique_ptr<PeStringModule> PeStringModule::fromFile(const QString& path)
+{
+    if (path.isEmpty())
+        return nullptr;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return nullptr;
+    const qint64 size = file.size();
+    if (size <= 0 || size > kMaxFileSize)
+        return nullptr;
+    QByteArray image = file.read(kMaxFileSize + 1);
+    if (image.size() != size)
+        return nullptr;
+    return fromImage(image);
+}
+
+std::unique_ptr<PeStringModule> PeStringModule::fromImage(const QByteArray& image)
+{
+    std::unique_ptr<PeStringModule> module(new PeStringModule);
+    module->m_image = image;
+    if (!module->parse())
+        return nullptr;
+    return module;
+}
+
+std::optional<QByteArrayView> PeStringModule::block(quint16 blockNo, quint16 lang) const
+{
+    const auto it = m_blocks.constFind((quint32(blockNo) << 16) | lang);
+    if (it == m_blocks.constEnd())
+        return std::nullopt;
+    return QByteArrayView(m_image.constData() + it->offset, it->size);
+}
+
+bool PeStringModule::parse()
+{
+    const Reader r(m_image);
+
+    // DOS header: "MZ", and the offset of the PE header at 0x3C.
+    if (r.u16(0) != quint16(0x5A4D))
+        return false;
+    const auto peOffset = r.u32(0x3C);
+    if (!peOffset || r.u32(*peOffset) != quint32(0x00004550))  // "PE\0\0"
+        return false;
+    const quint64 coff = quint64(*peOffset) + 4;
+    const auto sectionCount = r.u16(coff + 2);
+    const auto optionalSize = r.u16(coff + 16);
+    if (!sectionCount || !optionalSize || *sectionCount > kMaxSections)
+        return false;
+    const quint64 optional = coff + 20;
+    const auto magic = r.u16(optional);
+    if (!magic || !r.has(optional, *optionalSize))
+        return false;
+    quint64 dirCountAt = 0;
+    if (*magic == 0x10B)  // PE32
+        dirCountAt = 92;
+    else if (*magic == 0x20B)  // PE32+
+        dirCountAt = 108;
+    else
+        return false;
+    // The section table follows the optional header whatever its declared content.
+    const quint64 sectionTable = optional + *optionalSize;
+    if (!r.has(sectionTable, quint64(*sectionCount) * 40))
+        return false;
+    std::vector<Section> sections;
+    for (quint32 i = 0; i < *sectionCount; ++i) {
+        const quint64 at = sectionTable + quint64(i) * 40;
+        sections.push_back({*r.u32(at + 12), *r.u32(at + 8), *r.u32(at + 16), *r.u32(at + 20)});
+    }
+
+    // A module without a resource directory is a valid module without strings.
+    const auto dirCount = dirCountAt + 4 <= *optionalSize ? r.u32(optional + dirCountAt) : std::nullopt;
+    const quint64 resourceEntry = optional + dirCountAt + 4 + 2 * 8;
+    if (!dirCount || *dirCount <= 2 || resourceEntry + 8 > optional + *optionalSize)
+        return true;
+    const quint32 rootRva = *r.u32(resourceEntry);
+    const quint32 rootSize = *r.u32(resourceEntry + 4);
+    if (rootRva == 0 || rootSize == 0)
+        return true;
+
+    // Directory offsets are relative to the root and stay inside the root's section.
+    const auto rootOffset = rvaToOffset(sections, r, rootRva, 16);
+    if (!rootOffset)
+        return true;
+    quint64 rootLimit = 0;  // bytes available from the root to the end of its section
+    for (const Section& s : sections) {
+        if (rootRva >= s.virtualAddress && rootRva - s.virtualAddress < s.rawSize) {
+            rootLimit = s.rawSize - (rootRva - s.virtualAddress);
+            break;
+        }
+    }
+    rootLimit = std::min(rootLimit, r.size() - *rootOffset);
+
+    QSet<quint32> visited;  // directory offsets already walked: a loop is walked once
+    quint32 entriesSeen = 0;
+    // Entries of the directory at relative offset dir; false when it is unreadable.
+    auto entries = [&](quint32 dir, std::vector<std::pair<quint32, quint32>>& out) {
+        out.clear();
+        if (visited.contains(dir) || quint64(dir) + 16 > rootLimit)
+            return false;
+        visited.insert(dir);
+        const quint64 at = *rootOffset + dir;
+        const quint32 count = quint32(*r.u16(at + 12)) + *r.u16(at + 14);
+        if (count > kMaxEntriesPerDirectory || entriesSeen + count > kMaxEntriesTotal)
+            return false;
+        if (quint64(dir) + 16 + quint64(count) * 8 > rootLimit)
+            return false;
+        entriesSeen += count;
+        for (quint32 i = 0; i < count; ++i)
+            out.emplace_back(*r.u32(at + 16 + i * 8), *r.u32(at + 20 + i * 8));
+        return true;
+    };
+
+    std::vector<std::pair<quint32, quint32>> types, names, langs;
+    if (!entries(0, types))
+        return true;
+    for (const auto& [typeName, typeTarget] : types) {
+        if ((typeName & kNameIsStringFlag) || typeName != kStringTableType || !(typeTarget & kSubdirectoryFlag))
+            continue;
+        if (!entries(typeTarget & ~kSubdirectoryFlag, names))
+            continue;
+        for (const auto& [blockName, blockTarget] : names) {
+            if ((blockName & kNameIsStringFlag) || blockName == 0 || blockName > 0xFFFF
+                || !(blockTarget & kSubdirectoryFlag))
+                continue;
+            if (!entries(blockTarget & ~kSubdirectoryFlag, langs))
+                continue;
+            for (const auto& [langName, dataTarget] : langs) {
+                if ((langName & kNameIsStringFlag) || langName > 0xFFFF || (dataTarget & kSubdirectoryFlag))
+                    continue;
+                if (quint64(dataTarget) + 16 > rootLimit)
+                    continue;
+                const quint64 dataEntry = *rootOffset + dataTarget;
+                const quint32 dataRva = *r.u32(dataEntry);
+                const quint32 dataSize = *r.u32(dataEntry + 4);
+                const auto dataOffset = rvaToOffset(sections, r, dataRva, dataSize);
+                if (!dataOffset)
+                    continue;
+                const quint32 key = (blockName << 16) | langName;
+                if (!m_blocks.contains(key))
+                    m_blocks.insert(key, {qsizetype(*dataOffset), qsizetype(dataSize)});
+            }
+        }
+        break;  // one string-table type directory
+    }
+    return true;
+}
