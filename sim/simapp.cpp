@@ -1,0 +1,299 @@
+// SPDX-License-Identifier: MIT
+// SPDX-FileCopyrightText: 2026 Tolvane developers
+#include "sim/simapp.h"
+
+#include "sim/simcontroller.h"
+#include "sim/simlinks.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QHostAddress>
+#include <QSocketNotifier>
+
+#include <csignal>
+#include <cstdio>
+#include <fcntl.h>
+#include <memory>
+#include <unistd.h>
+
+namespace sim {
+
+namespace {
+
+int g_signalPipe[2] = {-1, -1};
+
+void onSignal(int)
+{
+    const char c = 1;
+    [[maybe_unused]] const auto n = ::write(g_signalPipe[1], &c, 1);
+}
+
+void drainSignalPipe()
+{
+    char c = 0;
+    while (::read(g_signalPipe[0], &c, 1) > 0) {
+    }
+}
+
+int usageError(const QString& message)
+{
+    std::fprintf(stderr, "tolvane-sim: %s\n(see tolvane-sim --help)\n", qPrintable(message));
+    return 2;
+}
+
+bool toInt(const QString& s, qint64 lo, qint64 hi, qint64* out)
+{
+    bool ok = false;
+    const qint64 v = s.toLongLong(&ok);
+    if (!ok || v < lo || v > hi)
+        return false;
+    *out = v;
+    return true;
+}
+
+}  // namespace
+
+const char* helpText()
+{
+    return R"HELP(Usage: tolvane-sim TRANSPORT [OPTIONS]
+
+A simulated robot controller that speaks the controller link protocol (version 1).
+It prints the line "ready" on standard output once it answers requests, and ends
+cleanly with exit code 0 on SIGTERM or SIGINT.
+
+Transport (exactly one):
+  --listen ADDR[:PORT]   TCP on ADDR, port 47311 by default. Each TCP connection is
+                         its own session; several may be open at once.
+  --pty LINK             Create a pseudo-terminal (raw) and make LINK a symbolic link
+                         to its slave device; the link is removed at exit.
+  --serial DEVICE        Use an existing tty; with --baud N (default 38400) and
+                         --parity N|E|O (default N), 8 data bits, 1 stop bit.
+
+Options:
+  --state FILE           Keep records and error code in FILE: loaded at start, created
+                         with the factory defaults when missing. Every change is
+                         written atomically (temporary file, fsync, rename, fsync of the
+                         folder) before the OK response. A FILE that cannot be loaded
+                         is an error (exit 1). Without --state the state is in memory.
+  --error-code N         Set the controller's error code at start (durably with --state).
+  --max-chunk N          Largest chunk the controller accepts (default 4096).
+  --pace BAUD            Bytes leave no faster than a line at BAUD (10 bits per byte,
+                         11 with parity on a serial line). Timer-driven.
+  --log FILE             Append one line per request, flushed at once (format below).
+  --verbose              Also log every request to standard error.
+  --fault SPEC           Inject a fault; repeatable. SPEC is one of:
+      drop-at=N          On request N: TCP closes the connection, a line ends the
+                         session silently; no answer.
+      stall-at=N         Request N is never answered (and not executed).
+      corrupt-at=N       Request N is executed; one byte (the CRC) of its response is
+                         damaged, so the client drops it; a retry gets the kept response.
+      exit-at=N          The process ends with _exit(70) on request N, before executing
+                         it, as a power cut would.
+      exit-after-apply=N The process ends with _exit(70) after request N was executed
+                         and made durable (a commit or completing write is on disk),
+                         before the response is sent.
+      short=NAME:SIZE    Record NAME has SIZE bytes.
+      fail-read=NAME     READ_RECORD of NAME answers FAILED.
+      fail-write=NAME    A completing WRITE_RECORD (outside a transaction) or a commit
+                         holding NAME answers FAILED; the state is unchanged.
+      deny-clear         ClearError answers DENIED.
+    N counts the frames received on one connection (a TCP connection, or the line for
+    --pty and --serial) from 1: the first request, normally OPEN, is 1. Retries count.
+
+Request log (--log, --verbose), one line per request:
+  <conn> <seq> <OPNAME> <details> -> <STATUS>[ (resent)][ (corrupted)]
+  <conn> counts connections from 1 (a line is connection 1); <seq> is the request's
+  sequence number; OPNAME is OPEN, CLOSE, READ_VALUE, RECORD_SIZE, READ_RECORD,
+  WRITE_RECORD, EXECUTE or OP_0xNN. Details: OPEN the client name; READ_VALUE and
+  RECORD_SIZE the name; READ_RECORD "NAME OFFSET+LENGTH"; WRITE_RECORD
+  "NAME OFFSET+LENGTH/TOTAL"; EXECUTE "doSignal CH,PHASE" or "ClearError CODE";
+  "(malformed)" for a payload that does not parse. STATUS is OK, UNKNOWN_NAME,
+  MALFORMED, OUT_OF_RANGE, DENIED, NOT_OPEN, FAILED, UNSUPPORTED or BAD_SIZE;
+  "(resent)" marks a retry answered from the kept response without executing.
+  Faults log "(dropped)", "(stalled)", "(exit)" instead of a status ("OK (exit)" for
+  exit-after-apply).
+  Example:  3 7 EXECUTE doSignal 1,0 -> OK
+            3 8 WRITE_RECORD @CNF_RAW_COM 0+256/256 -> OK
+
+Records: @CNF_RAW_COM (256 bytes), @CNF_BACKPRM (24576), @CNF_HOST_PARM (320),
+@DAT_OPTION (384), @DAT_TSRPARAM (448), @LST_PACOPTION (512); value @ERROR_CODE;
+commands doSignal and ClearError. A new controller has Ethernet as permission device
+at 192.168.0.1/255.255.255.0, RS232C 38400 8N1 with CR, and the token "Open".
+)HELP";
+}
+
+int runSimulator(QCoreApplication& app)
+{
+    const QStringList args = app.arguments();
+    QString listen, pty, serial, statePath, logPath;
+    qint64 baud = 38400, pace = 0, maxChunk = 4096;
+    char parity = 'N';
+    std::optional<qint32> errorCode;
+    bool verbose = false;
+    QList<Fault> faults;
+
+    for (qsizetype i = 1; i < args.size(); ++i) {
+        const QString& a = args[i];
+        auto value = [&](QString* out) {
+            if (i + 1 >= args.size())
+                return false;
+            *out = args[++i];
+            return true;
+        };
+        QString v;
+        if (a == QLatin1String("--help") || a == QLatin1String("-h")) {
+            std::fputs(helpText(), stdout);
+            return 0;
+        } else if (a == QLatin1String("--verbose")) {
+            verbose = true;
+        } else if (!value(&v)) {
+            return usageError(a.startsWith(QLatin1String("--")) ? QStringLiteral("%1 needs a value").arg(a)
+                                                                : QStringLiteral("unknown argument %1").arg(a));
+        } else if (a == QLatin1String("--listen")) {
+            listen = v;
+        } else if (a == QLatin1String("--pty")) {
+            pty = v;
+        } else if (a == QLatin1String("--serial")) {
+            serial = v;
+        } else if (a == QLatin1String("--baud")) {
+            if (!toInt(v, 1, 4000000, &baud))
+                return usageError(QStringLiteral("bad --baud %1").arg(v));
+        } else if (a == QLatin1String("--parity")) {
+            if (v != QLatin1String("N") && v != QLatin1String("E") && v != QLatin1String("O"))
+                return usageError(QStringLiteral("bad --parity %1").arg(v));
+            parity = char(v.at(0).toLatin1());
+        } else if (a == QLatin1String("--pace")) {
+            if (!toInt(v, 1, 100000000, &pace))
+                return usageError(QStringLiteral("bad --pace %1").arg(v));
+        } else if (a == QLatin1String("--max-chunk")) {
+            if (!toInt(v, 1, proto::kMaxPayload, &maxChunk))
+                return usageError(QStringLiteral("bad --max-chunk %1").arg(v));
+        } else if (a == QLatin1String("--state")) {
+            statePath = v;
+        } else if (a == QLatin1String("--log")) {
+            logPath = v;
+        } else if (a == QLatin1String("--error-code")) {
+            qint64 n = 0;
+            if (!toInt(v, INT32_MIN, INT32_MAX, &n))
+                return usageError(QStringLiteral("bad --error-code %1").arg(v));
+            errorCode = qint32(n);
+        } else if (a == QLatin1String("--fault")) {
+            QString why;
+            const auto f = parseFault(v, &why);
+            if (!f)
+                return usageError(why);
+            faults << *f;
+        } else {
+            return usageError(QStringLiteral("unknown option %1").arg(a));
+        }
+    }
+    if (int(!listen.isEmpty()) + int(!pty.isEmpty()) + int(!serial.isEmpty()) != 1)
+        return usageError(QStringLiteral("give exactly one of --listen, --pty, --serial"));
+
+    SimConfig cfg;
+    cfg.maxChunk = quint32(maxChunk);
+    cfg.statePath = statePath;
+    cfg.faults = faults;
+    SimController ctl(cfg);
+
+    std::unique_ptr<QFile> logFile;
+    if (!logPath.isEmpty()) {
+        logFile = std::make_unique<QFile>(logPath);
+        if (!logFile->open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text)) {
+            std::fprintf(stderr, "tolvane-sim: cannot open log %s: %s\n", qPrintable(logPath),
+                         qPrintable(logFile->errorString()));
+            return 1;
+        }
+    }
+    ctl.setLogSink([&logFile, verbose](const QString& line) {
+        const QByteArray text = line.toUtf8() + '\n';
+        if (logFile) {
+            logFile->write(text);
+            logFile->flush();
+        }
+        if (verbose) {
+            std::fputs(text.constData(), stderr);
+            std::fflush(stderr);
+        }
+    });
+
+    QString error;
+    if (!ctl.start(errorCode, &error)) {
+        std::fprintf(stderr, "tolvane-sim: %s\n", qPrintable(error));
+        return 1;
+    }
+
+    int fds[2] = {-1, -1};
+    if (::pipe(fds) != 0) {
+        std::perror("tolvane-sim: pipe");
+        return 1;
+    }
+    for (int fd : fds) {
+        ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+        ::fcntl(fd, F_SETFL, O_NONBLOCK);
+    }
+    g_signalPipe[0] = fds[0];
+    g_signalPipe[1] = fds[1];
+    QSocketNotifier sigNotifier{qintptr(g_signalPipe[0]), QSocketNotifier::Read};
+    QObject::connect(&sigNotifier, &QSocketNotifier::activated, &app, [&app] {
+        drainSignalPipe();
+        app.quit();
+    });
+    struct sigaction sa {};
+    sa.sa_handler = onSignal;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = SA_RESTART;
+    ::sigaction(SIGTERM, &sa, nullptr);
+    ::sigaction(SIGINT, &sa, nullptr);
+    ::signal(SIGPIPE, SIG_IGN);
+
+    std::unique_ptr<QObject> transport;
+    if (!listen.isEmpty()) {
+        QString host = listen;
+        quint16 port = proto::kTcpPort;
+        const qsizetype colon = listen.lastIndexOf(QLatin1Char(':'));
+        if (colon > 0 && listen.count(QLatin1Char(':')) == 1) {
+            qint64 p = 0;
+            if (!toInt(listen.mid(colon + 1), 1, 65535, &p))
+                return usageError(QStringLiteral("bad port in --listen %1").arg(listen));
+            host = listen.left(colon);
+            port = quint16(p);
+        }
+        QHostAddress addr;
+        if (!addr.setAddress(host))
+            return usageError(QStringLiteral("bad address in --listen %1").arg(listen));
+        auto server = std::make_unique<TcpServer>(ctl);
+        if (!server->listen(addr, port, &error)) {
+            std::fprintf(stderr, "tolvane-sim: cannot listen on %s:%u: %s\n", qPrintable(host), port,
+                         qPrintable(error));
+            return 1;
+        }
+        transport = std::move(server);
+    } else if (!pty.isEmpty()) {
+        auto link = std::make_unique<PtyLink>(ctl);
+        if (!link->open(pty, &error)) {
+            std::fprintf(stderr, "tolvane-sim: cannot create the pseudo-terminal: %s\n", qPrintable(error));
+            return 1;
+        }
+        if (pace > 0)
+            link->setPace(int(pace), 10);
+        transport = std::move(link);
+    } else {
+        auto link = std::make_unique<SerialLink>(ctl);
+        if (!link->open(serial, int(baud), parity, &error)) {
+            std::fprintf(stderr, "tolvane-sim: cannot open %s: %s\n", qPrintable(serial), qPrintable(error));
+            return 1;
+        }
+        if (pace > 0)
+            link->setPace(int(pace), parity == 'N' ? 10 : 11);
+        transport = std::move(link);
+    }
+
+    std::fputs("ready\n", stdout);
+    std::fflush(stdout);
+    const int rc = app.exec();
+    transport.reset();  // removes the pty link
+    return rc;
+}
+
+}  // namespace sim

@@ -1,0 +1,16 @@
+// SPDX-License-Identifier: MIT
+// SPDX-FileCopyrightText: 2026 Tolvane developers
+#pragma once
+// The simulator program: command line, transports, signals, the "ready" line.
+
+class QCoreApplication;
+
+namespace sim {
+
+// Runs tolvane-sim with the application's arguments; returns the exit code.
+int runSimulator(QCoreApplication& app);
+
+// The --help text.
+const char* helpText();
+
+}  // namespace sim

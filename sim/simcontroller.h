@@ -1,0 +1,126 @@
+// SPDX-License-Identifier: MIT
+// SPDX-FileCopyrightText: 2026 Tolvane developers
+#pragma once
+// The simulated controller's protocol engine: sessions, records, the access bracket,
+// write transactions, the error code and the durable state. It knows nothing of sockets
+// or lines: a transport attaches a connection, hands it each request frame and carries
+// out the returned reply. Tests drive it in-process the same way.
+
+#include "controller/protocol.h"
+#include "sim/simstate.h"
+
+#include <QHash>
+#include <QMap>
+#include <QSet>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <optional>
+
+namespace sim {
+
+// One fault switch of the command line (--fault SPEC).
+struct Fault {
+    enum Type { DropAt, StallAt, CorruptAt, ExitAt, ExitAfterApply, Short, FailRead, FailWrite, DenyClear };
+    Type type = DropAt;
+    quint64 n = 0;       // request number for the *-at faults (1 = first request of a connection)
+    QString name;        // record for short, fail-read, fail-write
+    qsizetype size = 0;  // record size for short
+};
+
+// Parses "drop-at=3", "short=@CNF_RAW_COM:100", "deny-clear", ...; nullopt with a reason.
+std::optional<Fault> parseFault(const QString& spec, QString* error);
+
+struct SimConfig {
+    quint32 maxChunk = 4096;
+    QString controllerId = QStringLiteral("TLVSIM-0001");
+    QString model = QStringLiteral("Tolvane RC-8 simulator");
+    QString statePath;  // empty: the state lives in memory only
+    QList<Fault> faults;
+};
+
+// What a transport does with one request.
+struct Reply {
+    enum Action {
+        Send,     // send `bytes`
+        Ignore,   // nothing to send (a response frame, which a controller ignores)
+        Drop,     // end the connection (TCP) or the session (line) without answering
+        Stall,    // never answer
+        Exit,     // end the process at once, as a power cut would, without answering
+    };
+    Action action = Ignore;
+    QByteArray bytes;
+};
+
+class SimController {
+public:
+    explicit SimController(SimConfig cfg);
+
+    // Loads the state file (or creates it with the defaults when missing), then applies
+    // the short= faults and errorCode when given. False with a reason when it fails.
+    bool start(std::optional<qint32> errorCode, QString* error);
+
+    // A transport's connection: TCP connection or serial line. Ids count from 1.
+    int attach();
+    void detach(int conn);  // the connection dropped: its session ends
+
+    // Handles one frame received on a connection.
+    Reply handle(int conn, const proto::Frame& frame);
+
+    // One line per request, "<conn> <seq> <OPNAME> <details> -> <STATUS>".
+    void setLogSink(std::function<void(const QString&)> sink) { m_log = std::move(sink); }
+
+    const ControllerState& state() const { return m_state; }
+    int bracketHolder() const;  // connection holding the access bracket, 0 when none
+
+private:
+    struct Collection {
+        bool active = false;
+        QString name;
+        quint32 next = 0;
+        QByteArray data;
+    };
+    struct Conn {
+        quint64 session = 0;  // 0: no session open
+        quint64 received = 0; // requests received on this connection
+        bool hasLast = false;
+        quint16 lastSeq = 0;
+        quint8 lastOp = 0;
+        QByteArray lastPayload;
+        QByteArray lastResponse;  // the kept response frame, encoded
+        Collection collection;
+        bool txOpen = false;
+        QMap<QString, QByteArray> staged;
+    };
+    struct Outcome {
+        quint8 status = proto::OK;
+        QByteArray payload;  // OK payload, or the message for other statuses
+        QString details;
+    };
+
+    void endSession(Conn& c);
+    Outcome execute(int connId, Conn& c, const proto::Frame& f);
+    Outcome fail(quint8 status, const QString& message, const QString& details = {});
+    Outcome doOpen(Conn& c, proto::Reader& r);
+    Outcome doReadRecord(proto::Reader& r);
+    Outcome doWriteRecord(Conn& c, proto::Reader& r);
+    Outcome doExecute(Conn& c, proto::Reader& r);
+    Outcome doSignal(Conn& c, qint16 channel, qint16 phase, const QString& details);
+    // Applies a change durably: the state file is written before memory changes.
+    bool commitState(const ControllerState& next, QString* error);
+    const Fault* faultAt(Fault::Type t, quint64 n) const;
+    bool hasNamedFault(Fault::Type t, const QString& name) const;
+    static QString opName(quint8 op);
+    void log(int conn, quint16 seq, const QString& op, const QString& details, const QString& result);
+
+    SimConfig m_cfg;
+    ControllerState m_state;
+    QHash<int, Conn> m_conns;
+    int m_nextConn = 1;
+    quint64 m_nextSession = 1;
+    quint64 m_bracket = 0;  // session holding the access bracket, 0 when none
+    std::function<void(const QString&)> m_log;
+};
+
+}  // namespace sim

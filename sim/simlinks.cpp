@@ -1,0 +1,295 @@
+// SPDX-License-Identifier: MIT
+// SPDX-FileCopyrightText: 2026 Tolvane developers
+#include "sim/simlinks.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QSerialPort>
+#include <QSocketNotifier>
+#include <QTcpServer>
+#include <QTcpSocket>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace sim {
+
+namespace {
+constexpr int kPaceTickMs = 4;
+constexpr int kExitStatus = 70;  // a power cut: documented in --help
+}  // namespace
+
+Link::Link(SimController& ctl, QObject* parent) : QObject(parent), m_ctl(ctl)
+{
+    m_conn = m_ctl.attach();
+    m_idle.setSingleShot(true);
+    m_idle.setInterval(proto::kIdleDropMs);
+    connect(&m_idle, &QTimer::timeout, this, &Link::onIdle);
+    m_paceTimer.setInterval(kPaceTickMs);
+    m_paceTimer.setTimerType(Qt::PreciseTimer);
+    connect(&m_paceTimer, &QTimer::timeout, this, &Link::pump);
+}
+
+Link::~Link()
+{
+    m_ctl.detach(m_conn);
+}
+
+void Link::setPace(int baud, int bitsPerByte)
+{
+    m_paceBaud = baud;
+    m_paceBits = bitsPerByte;
+}
+
+void Link::onIdle()
+{
+    // No byte for the idle time in the middle of a frame: drop it, so that a damaged
+    // length field cannot hold the line.
+    if (m_scanner.hasPartial())
+        m_scanner.idle();
+}
+
+void Link::received(const QByteArray& bytes)
+{
+    if (m_dead || bytes.isEmpty())
+        return;
+    m_idle.start();
+    m_scanner.feed(bytes);
+    while (auto frame = m_scanner.next()) {
+        const Reply reply = m_ctl.handle(m_conn, *frame);
+        switch (reply.action) {
+        case Reply::Send:
+            m_out.append(reply.bytes);
+            pump();
+            break;
+        case Reply::Exit:
+            ::_exit(kExitStatus);
+        case Reply::Drop:
+            dropConnection();
+            if (m_dead)
+                return;
+            break;
+        case Reply::Ignore:
+        case Reply::Stall:
+            break;
+        }
+    }
+    if (!m_scanner.hasPartial())
+        m_idle.stop();
+}
+
+void Link::pump()
+{
+    if (m_dead)
+        return;
+    while (!m_out.isEmpty()) {
+        qint64 allowed = m_out.size();
+        if (m_paceBaud > 0) {
+            if (!m_paceClock.isValid()) {
+                m_paceClock.start();
+                m_paceSent = 0;
+            }
+            // Bytes a real line could have carried since this burst began.
+            const qint64 line = m_paceClock.nsecsElapsed() / 1000 * m_paceBaud / (qint64(m_paceBits) * 1000000);
+            allowed = qMin<qint64>(allowed, line - m_paceSent);
+            if (allowed <= 0) {
+                if (!m_paceTimer.isActive())
+                    m_paceTimer.start();
+                return;
+            }
+        }
+        const qint64 n = writeRaw(m_out.constData(), allowed);
+        if (n < 0) {
+            m_dead = true;
+            m_out.clear();
+            return;
+        }
+        if (n == 0) {
+            waitWritable();
+            return;
+        }
+        m_out.remove(0, n);
+        m_paceSent += n;
+    }
+    m_paceTimer.stop();
+    m_paceClock.invalidate();  // the line fell idle: the next burst starts a new clock
+}
+
+// --- TCP ----------------------------------------------------------------------------
+
+TcpLink::TcpLink(SimController& ctl, QTcpSocket* socket, QObject* parent)
+    : Link(ctl, parent), m_socket(socket)
+{
+    socket->setParent(this);
+    socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    connect(socket, &QTcpSocket::readyRead, this, [this] { received(m_socket->readAll()); });
+    connect(socket, &QTcpSocket::disconnected, this, &Link::closed);
+}
+
+qint64 TcpLink::writeRaw(const char* data, qint64 n)
+{
+    return m_socket->write(data, n);
+}
+
+void TcpLink::dropConnection()
+{
+    m_socket->abort();
+    emit closed();
+}
+
+TcpServer::TcpServer(SimController& ctl, QObject* parent)
+    : QObject(parent), m_ctl(ctl), m_server(new QTcpServer(this))
+{
+    connect(m_server, &QTcpServer::newConnection, this, [this] {
+        while (QTcpSocket* s = m_server->nextPendingConnection()) {
+            auto* link = new TcpLink(m_ctl, s, this);
+            // Queued: the link may announce its end from inside its own handler.
+            connect(link, &Link::closed, link, &QObject::deleteLater, Qt::QueuedConnection);
+        }
+    });
+}
+
+bool TcpServer::listen(const QHostAddress& addr, quint16 port, QString* error)
+{
+    if (m_server->listen(addr, port))
+        return true;
+    if (error)
+        *error = m_server->errorString();
+    return false;
+}
+
+// --- pseudo-terminal ----------------------------------------------------------------
+
+PtyLink::PtyLink(SimController& ctl, QObject* parent) : Link(ctl, parent) {}
+
+PtyLink::~PtyLink()
+{
+    if (!m_link.isEmpty())
+        ::unlink(QFile::encodeName(m_link).constData());
+    if (m_slave >= 0)
+        ::close(m_slave);
+    if (m_master >= 0)
+        ::close(m_master);
+}
+
+bool PtyLink::open(const QString& linkPath, QString* error)
+{
+    auto fail = [error](const QString& what) {
+        if (error)
+            *error = what + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(errno));
+        return false;
+    };
+    m_master = ::posix_openpt(O_RDWR | O_NOCTTY);
+    if (m_master < 0)
+        return fail(QStringLiteral("posix_openpt"));
+    if (::grantpt(m_master) != 0 || ::unlockpt(m_master) != 0)
+        return fail(QStringLiteral("grantpt/unlockpt"));
+    const char* name = ::ptsname(m_master);
+    if (!name)
+        return fail(QStringLiteral("ptsname"));
+    const QByteArray slaveName(name);
+    m_slave = ::open(slaveName.constData(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (m_slave < 0)
+        return fail(QStringLiteral("open %1").arg(QString::fromLocal8Bit(slaveName)));
+    termios tio{};
+    if (::tcgetattr(m_slave, &tio) != 0)
+        return fail(QStringLiteral("tcgetattr"));
+    ::cfmakeraw(&tio);
+    if (::tcsetattr(m_slave, TCSANOW, &tio) != 0)
+        return fail(QStringLiteral("tcsetattr"));
+    ::fcntl(m_master, F_SETFL, ::fcntl(m_master, F_GETFL) | O_NONBLOCK);
+    ::fcntl(m_master, F_SETFD, FD_CLOEXEC);
+
+    const QByteArray link = QFile::encodeName(linkPath);
+    const QFileInfo existing(linkPath);
+    if (existing.isSymLink())
+        ::unlink(link.constData());  // a stale link of an earlier run
+    if (::symlink(slaveName.constData(), link.constData()) != 0)
+        return fail(QStringLiteral("symlink %1").arg(linkPath));
+    m_link = linkPath;
+
+    m_readNotifier = new QSocketNotifier(qintptr(m_master), QSocketNotifier::Read, this);
+    connect(m_readNotifier, &QSocketNotifier::activated, this, &PtyLink::onReadable);
+    m_writeNotifier = new QSocketNotifier(qintptr(m_master), QSocketNotifier::Write, this);
+    m_writeNotifier->setEnabled(false);
+    connect(m_writeNotifier, &QSocketNotifier::activated, this, [this] {
+        m_writeNotifier->setEnabled(false);
+        pump();
+    });
+    return true;
+}
+
+void PtyLink::onReadable()
+{
+    char buf[65536];
+    for (;;) {
+        const ssize_t n = ::read(m_master, buf, sizeof buf);
+        if (n > 0) {
+            received(QByteArray(buf, n));
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        return;  // EAGAIN: all read
+    }
+}
+
+qint64 PtyLink::writeRaw(const char* data, qint64 n)
+{
+    for (;;) {
+        const ssize_t w = ::write(m_master, data, size_t(n));
+        if (w >= 0)
+            return w;
+        if (errno == EINTR)
+            continue;
+        if (errno == EAGAIN || errno == EWOULDBLOCK)
+            return 0;
+        return -1;
+    }
+}
+
+void PtyLink::waitWritable()
+{
+    m_writeNotifier->setEnabled(true);
+}
+
+// --- serial line --------------------------------------------------------------------
+
+SerialLink::SerialLink(SimController& ctl, QObject* parent)
+    : Link(ctl, parent), m_port(new QSerialPort(this))
+{
+    connect(m_port, &QSerialPort::readyRead, this, [this] { received(m_port->readAll()); });
+    connect(m_port, &QSerialPort::bytesWritten, this, [this] { pump(); });
+}
+
+bool SerialLink::open(const QString& device, int baud, char parity, QString* error)
+{
+    m_port->setPortName(device);
+    if (!m_port->open(QIODevice::ReadWrite)) {
+        if (error)
+            *error = m_port->errorString();
+        return false;
+    }
+    const QSerialPort::Parity p = parity == 'E' ? QSerialPort::EvenParity
+                                  : parity == 'O' ? QSerialPort::OddParity
+                                                  : QSerialPort::NoParity;
+    if (!m_port->setBaudRate(baud) || !m_port->setDataBits(QSerialPort::Data8)
+        || !m_port->setParity(p) || !m_port->setStopBits(QSerialPort::OneStop)
+        || !m_port->setFlowControl(QSerialPort::NoFlowControl)) {
+        if (error)
+            *error = m_port->errorString();
+        return false;
+    }
+    return true;
+}
+
+qint64 SerialLink::writeRaw(const char* data, qint64 n)
+{
+    return m_port->write(data, n);
+}
+
+}  // namespace sim

@@ -1,0 +1,118 @@
+// SPDX-License-Identifier: MIT
+// SPDX-FileCopyrightText: 2026 Tolvane developers
+#pragma once
+// The simulator's transports: a TCP listener (each connection its own session), a
+// pseudo-terminal and a real serial line. They only move bytes: frames are found by the
+// protocol's scanner and handled by SimController.
+
+#include "controller/protocol.h"
+#include "sim/simcontroller.h"
+
+#include <QElapsedTimer>
+#include <QHostAddress>
+#include <QObject>
+#include <QTimer>
+
+class QSerialPort;
+class QSocketNotifier;
+class QTcpServer;
+class QTcpSocket;
+
+namespace sim {
+
+// Shared by every transport: the frame scanner with its idle drop, the reply actions and
+// optional pacing of outgoing bytes to the speed of a real line.
+class Link : public QObject {
+    Q_OBJECT
+public:
+    Link(SimController& ctl, QObject* parent = nullptr);
+    ~Link() override;
+    // Outgoing bytes leave no faster than a line at `baud` with `bitsPerByte` bits per
+    // byte (start, data, parity, stop); 0 sends at once.
+    void setPace(int baud, int bitsPerByte);
+
+signals:
+    void closed();  // the connection is gone; the owner deletes the link
+
+protected:
+    void received(const QByteArray& bytes);
+    void pump();  // moves queued bytes to the device as pacing and the device allow
+    // Writes up to n bytes; returns how many were taken (0 when the device is full),
+    // -1 on a broken connection.
+    virtual qint64 writeRaw(const char* data, qint64 n) = 0;
+    virtual void waitWritable() {}  // ask for a pump() once the device takes bytes again
+    virtual void dropConnection() = 0;  // a TCP link closes; a line just forgets the session
+
+    SimController& m_ctl;
+    int m_conn = 0;
+
+private:
+    void onIdle();
+
+    proto::FrameScanner m_scanner;
+    QTimer m_idle;
+    QByteArray m_out;
+    int m_paceBaud = 0;
+    int m_paceBits = 10;
+    QTimer m_paceTimer;
+    QElapsedTimer m_paceClock;
+    qint64 m_paceSent = 0;
+    bool m_dead = false;
+};
+
+class TcpLink : public Link {
+    Q_OBJECT
+public:
+    TcpLink(SimController& ctl, QTcpSocket* socket, QObject* parent = nullptr);
+protected:
+    qint64 writeRaw(const char* data, qint64 n) override;
+    void dropConnection() override;
+private:
+    QTcpSocket* m_socket;
+};
+
+class TcpServer : public QObject {
+    Q_OBJECT
+public:
+    TcpServer(SimController& ctl, QObject* parent = nullptr);
+    bool listen(const QHostAddress& addr, quint16 port, QString* error);
+private:
+    SimController& m_ctl;
+    QTcpServer* m_server;
+};
+
+// A pseudo-terminal: the simulator keeps the master and publishes the slave device
+// through a symbolic link, which it removes again when it ends.
+class PtyLink : public Link {
+    Q_OBJECT
+public:
+    explicit PtyLink(SimController& ctl, QObject* parent = nullptr);
+    ~PtyLink() override;
+    bool open(const QString& linkPath, QString* error);
+protected:
+    qint64 writeRaw(const char* data, qint64 n) override;
+    void waitWritable() override;
+    void dropConnection() override {}
+private:
+    void onReadable();
+    int m_master = -1;
+    int m_slave = -1;  // held open so that the master never sees a hang-up between clients
+    QString m_link;
+    QSocketNotifier* m_readNotifier = nullptr;
+    QSocketNotifier* m_writeNotifier = nullptr;
+};
+
+class SerialLink : public Link {
+    Q_OBJECT
+public:
+    explicit SerialLink(SimController& ctl, QObject* parent = nullptr);
+    // parity: 'N', 'E' or 'O'.
+    bool open(const QString& device, int baud, char parity, QString* error);
+protected:
+    qint64 writeRaw(const char* data, qint64 n) override;
+    void dropConnection() override {}
+private:
+    QSerialPort* m_port;
+};
+
+}  // namespace sim

@@ -1,0 +1,91 @@
+// SPDX-License-Identifier: MIT
+// SPDX-FileCopyrightText: 2026 Tolvane developers
+#pragma once
+// A small blocking client of the controller link protocol for conformance tests: it
+// sends raw bytes or request frames over TCP or a pseudo-terminal and waits for the
+// simulator's responses (no fixed sleeps: each wait ends as soon as bytes arrive).
+//
+// The simulator's request log (tolvane-sim --log FILE), which tests read with
+// readSimLog(), has one line per request received:
+//   <conn> <seq> <OPNAME> <details> -> <STATUS>[ (resent)][ (corrupted)]
+// e.g. "3 7 EXECUTE doSignal 1,0 -> OK", "3 8 WRITE_RECORD @CNF_RAW_COM 0+256/256 -> OK",
+// "1 2 READ_RECORD @CNF_BACKPRM 4096+4096 -> OK", "1 5 EXECUTE ClearError 12 -> FAILED".
+// <conn> counts connections from 1 (a pty or serial line is connection 1). Retries
+// answered from the kept response end in "(resent)"; fault switches log "(dropped)",
+// "(stalled)", "(exit)" in place of the status.
+
+#include "controller/protocol.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+#include <optional>
+
+class QTcpSocket;
+
+class SimClient {
+public:
+    SimClient();
+    ~SimClient();
+    bool connectTcp(const QString& host, quint16 port = proto::kTcpPort, int timeoutMs = 5000);
+    // Opens a pseudo-terminal's slave (or the link to it) in raw mode.
+    bool openPty(const QString& path);
+    void disconnect();
+    bool isConnected() const;
+
+    bool sendRaw(const QByteArray& bytes);
+    bool send(quint16 seq, quint8 opcode, const QByteArray& payload);
+    // The next response frame, nullopt when none arrived in time or the link closed.
+    std::optional<proto::Frame> receive(int timeoutMs = 5000);
+    // Waits until the peer closes the TCP connection.
+    bool waitClosed(int timeoutMs = 5000);
+
+    // Sends a request with the next sequence number and returns the response to it.
+    std::optional<proto::Frame> call(quint8 opcode, const QByteArray& payload = {}, int timeoutMs = 5000);
+    quint16 nextSeq() const { return m_seq; }
+    void setNextSeq(quint16 seq) { m_seq = seq; }
+
+    // Convenience: status of OPEN / CLOSE / doSignal / ClearError (-1 on no answer).
+    int open(const QString& clientName = QStringLiteral("test"));
+    int close();
+    int doSignal(qint16 channel, qint16 phase);
+    int clearError(qint32 code);
+    // Whole record in chunks; nullopt on any error.
+    std::optional<QByteArray> readRecord(const QString& name, quint32 chunk = 4096);
+    // Writes a whole record in chunks; the status of the last chunk sent.
+    int writeRecord(const QString& name, const QByteArray& data, quint32 chunk = 4096);
+    std::optional<qint32> errorCode();
+
+    // Payload builders.
+    static QByteArray strPayload(const QString& s);
+    static QByteArray readPayload(const QString& name, quint32 offset, quint32 length);
+    static QByteArray writePayload(const QString& name, quint32 total, quint32 offset, const QByteArray& data);
+    static QByteArray executePayload(const QString& command, const proto::Value& param);
+    static QByteArray requestFrame(quint16 seq, quint8 opcode, const QByteArray& payload);
+
+private:
+    bool readSome(int timeoutMs);
+    std::unique_ptr<QTcpSocket> m_socket;
+    int m_fd = -1;
+    proto::FrameScanner m_scanner;
+    quint16 m_seq = 0;
+};
+
+// Lines of the simulator's request log, without the trailing newline.
+QStringList readSimLog(const QString& path);
+
+// A pseudo-terminal pair held by a test (e.g. to run the simulator with --serial on the
+// slave while the test talks on the master).
+class PtyPair {
+public:
+    PtyPair();
+    ~PtyPair();
+    bool ok() const { return m_master >= 0; }
+    int masterFd() const { return m_master; }
+    QString slavePath() const { return m_slavePath; }
+private:
+    int m_master = -1;
+    QString m_slavePath;
+};

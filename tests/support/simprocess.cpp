@@ -1,0 +1,80 @@
+// SPDX-License-Identifier: MIT
+// SPDX-FileCopyrightText: 2026 Tolvane developers
+#include "tests/support/simprocess.h"
+
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QProcessEnvironment>
+
+SimProcess::SimProcess(QStringList args) : m_args(std::move(args))
+{
+    m_proc.setProgram(executable());
+    m_proc.setArguments(m_args);
+    m_proc.setProcessChannelMode(QProcess::SeparateChannels);
+}
+
+SimProcess::~SimProcess()
+{
+    stop();
+}
+
+QString SimProcess::executable()
+{
+    QString dir = qEnvironmentVariable("TOLVANE_BIN_DIR");
+    if (dir.isEmpty())
+        dir = QStringLiteral(".");
+    return QDir(dir).filePath(QStringLiteral("tolvane-sim"));
+}
+
+bool SimProcess::start(int timeoutMs)
+{
+    if (running())
+        return true;
+    m_proc.start();
+    if (!m_proc.waitForStarted(timeoutMs))
+        return false;
+    // Wait for the "ready" line: the simulator prints it once it answers requests.
+    const QDeadlineTimer deadline(timeoutMs);
+    QByteArray out;
+    for (;;) {
+        while (m_proc.canReadLine()) {
+            const QByteArray line = m_proc.readLine().trimmed();
+            if (line == "ready")
+                return true;
+        }
+        if (m_proc.state() != QProcess::Running || deadline.hasExpired())
+            break;
+        m_proc.waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime())));
+    }
+    if (m_proc.state() == QProcess::Running) {
+        m_proc.kill();
+        m_proc.waitForFinished(timeoutMs);
+    }
+    return false;
+}
+
+int SimProcess::stop(int timeoutMs)
+{
+    if (m_proc.state() == QProcess::NotRunning) {
+        if (m_proc.exitStatus() == QProcess::CrashExit)
+            return -1;
+        return m_proc.exitCode();
+    }
+    m_proc.terminate();  // SIGTERM
+    if (!m_proc.waitForFinished(timeoutMs)) {
+        m_proc.kill();
+        m_proc.waitForFinished(timeoutMs);
+        return -1;
+    }
+    return m_proc.exitStatus() == QProcess::CrashExit ? -1 : m_proc.exitCode();
+}
+
+bool SimProcess::running() const
+{
+    return m_proc.state() != QProcess::NotRunning;
+}
+
+QByteArray SimProcess::stderrText()
+{
+    return m_proc.readAllStandardError();
+}
