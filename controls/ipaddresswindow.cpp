@@ -1,0 +1,486 @@
+// SPDX-License-Identifier: MIT
+// SPDX-FileCopyrightText: 2026 Tolvane developers
+#include "controls/ipaddresswindow.h"
+
+#include <QAction>
+#include <QClipboard>
+#include <QContextMenuEvent>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPainter>
+#include <QRegularExpressionValidator>
+#include <QStyle>
+#include <QStyleOptionFrame>
+#include <algorithm>
+
+namespace {
+
+bool isAsciiDigit(QChar c)
+{
+    return c >= QLatin1Char('0') && c <= QLatin1Char('9');
+}
+
+// Fields hold at most three ASCII digits; the validator also guards drops and undo.
+const QRegularExpression& digitsPattern()
+{
+    static const QRegularExpression re(QStringLiteral("[0-9]{0,3}"));
+    return re;
+}
+
+}  // namespace
+
+IPAddressWindow::IPAddressWindow(QWidget* parent)
+    : QWidget(parent)
+{
+    setObjectName(QStringLiteral("ipAddressWindow"));
+    setFocusPolicy(Qt::NoFocus);
+    setAttribute(Qt::WA_InputMethodEnabled, false);
+
+    auto* layout = new QHBoxLayout(this);
+    layout->setSpacing(0);
+    auto* validator = new QRegularExpressionValidator(digitsPattern(), this);
+
+    for (int i = 0; i < kFieldCount; ++i) {
+        auto* field = new QLineEdit(this);
+        field->setObjectName(QStringLiteral("field%1").arg(i));
+        field->setAccessibleName(tr("IP address, octet %1 of %2").arg(i + 1).arg(kFieldCount));
+        field->setFrame(false);
+        field->setAlignment(Qt::AlignCenter);
+        field->setMaxLength(3);
+        field->setValidator(validator);
+        field->setTextMargins(0, 0, 0, 0);
+        field->setAcceptDrops(false);
+        // Full-width digits from an input method are no address; take plain keys only.
+        field->setAttribute(Qt::WA_InputMethodEnabled, false);
+        field->setInputMethodHints(Qt::ImhDigitsOnly);
+        // Only the control as a whole is a tab stop; a click still puts the caret here.
+        field->setFocusPolicy(Qt::ClickFocus);
+        field->setMinimumSize(1, 1);
+        field->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Ignored);
+        // The frame paints one background behind all four fields.
+        QPalette pal = field->palette();
+        pal.setBrush(QPalette::All, QPalette::Base, Qt::transparent);
+        field->setPalette(pal);
+        field->installEventFilter(this);
+        connect(field, &QLineEdit::textChanged, this, &IPAddressWindow::noteChange);
+        m_fields[size_t(i)] = field;
+        layout->addWidget(field, 1);
+
+        if (i < kFieldCount - 1) {
+            auto* dot = new QLabel(QStringLiteral("."), this);
+            dot->setObjectName(QStringLiteral("dot%1").arg(i));
+            dot->setAlignment(Qt::AlignCenter);
+            dot->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Ignored);
+            dot->setAccessibleName(QString());
+            m_dots[size_t(i)] = dot;
+            layout->addWidget(dot, 0);
+        }
+    }
+    updateMargins();
+}
+
+qintptr IPAddressWindow::SendMessage(quint32 message, quintptr wParam, qintptr lParam)
+{
+    switch (message) {
+    case IPM_CLEARADDRESS:
+        ClearAddress();
+        return 0;
+    case IPM_SETADDRESS:
+        SetAddress(quint32(lParam));
+        return 1;
+    case IPM_GETADDRESS:
+        return GetAddress(reinterpret_cast<quint32*>(lParam));
+    case IPM_SETRANGE:
+        if (wParam >= quintptr(kFieldCount))
+            return 0;
+        return SetRange(int(wParam), quint8((lParam >> 8) & 0xFF), quint8(lParam & 0xFF)) ? 1 : 0;
+    case IPM_SETFOCUS:
+        SetFocusField(wParam);
+        return 0;
+    case IPM_ISBLANK:
+        return IsBlank() ? 1 : 0;
+    default:
+        return 0;
+    }
+}
+
+void IPAddressWindow::ClearAddress()
+{
+    beginBatch();
+    for (QLineEdit* field : m_fields)
+        field->clear();
+    endBatch();
+}
+
+void IPAddressWindow::SetAddress(quint32 packed)
+{
+    beginBatch();
+    for (int i = 0; i < kFieldCount; ++i) {
+        const int shift = 8 * (kFieldCount - 1 - i);
+        const int value = std::clamp(int((packed >> shift) & 0xFF), int(m_min[size_t(i)]), int(m_max[size_t(i)]));
+        m_fields[size_t(i)]->setText(QString::number(value));
+    }
+    endBatch();
+}
+
+int IPAddressWindow::GetAddress(quint32* packed) const
+{
+    quint32 value = 0;
+    int filled = 0;
+    for (int i = 0; i < kFieldCount; ++i) {
+        const int v = FieldValue(i);
+        if (v >= 0)
+            ++filled;
+        value = (value << 8) | quint32(std::max(v, 0));
+    }
+    if (packed)
+        *packed = value;
+    return filled;
+}
+
+bool IPAddressWindow::SetRange(int field, quint8 byMax, quint8 byMin)
+{
+    if (field < 0 || field >= kFieldCount)
+        return false;
+    if (byMin > byMax)
+        std::swap(byMin, byMax);
+    m_min[size_t(field)] = byMin;
+    m_max[size_t(field)] = byMax;
+    commitField(field);
+    return true;
+}
+
+void IPAddressWindow::SetFocusField(quintptr field)
+{
+    int index = 0;
+    if (field < quintptr(kFieldCount)) {
+        index = int(field);
+    } else {
+        // Beyond the last field: the first blank one, or the first field when none is.
+        for (int i = 0; i < kFieldCount; ++i) {
+            if (m_fields[size_t(i)]->text().isEmpty()) {
+                index = i;
+                break;
+            }
+        }
+    }
+    goToField(index, Caret::SelectAll);
+}
+
+bool IPAddressWindow::IsBlank() const
+{
+    return std::all_of(m_fields.begin(), m_fields.end(),
+                       [](const QLineEdit* f) { return f->text().isEmpty(); });
+}
+
+QLineEdit* IPAddressWindow::Field(int index) const
+{
+    return (index >= 0 && index < kFieldCount) ? m_fields[size_t(index)] : nullptr;
+}
+
+int IPAddressWindow::FieldValue(int index) const
+{
+    const QString text = m_fields.at(size_t(index))->text();
+    if (text.isEmpty())
+        return -1;
+    return std::clamp(text.toInt(nullptr, 10), int(m_min[size_t(index)]), int(m_max[size_t(index)]));
+}
+
+QString IPAddressWindow::Text() const
+{
+    if (IsBlank())
+        return QString();
+    QStringList parts;
+    for (int i = 0; i < kFieldCount; ++i)
+        parts << QString::number(std::max(FieldValue(i), 0));
+    return parts.join(QLatin1Char('.'));
+}
+
+bool IPAddressWindow::SetText(const QString& dotted)
+{
+    const auto bytes = ParseDotted(dotted);
+    if (!bytes)
+        return false;
+    quint32 packed = 0;
+    for (quint8 b : *bytes)
+        packed = (packed << 8) | b;
+    SetAddress(packed);
+    return true;
+}
+
+std::optional<std::array<quint8, 4>> IPAddressWindow::ParseDotted(const QString& text)
+{
+    const QStringList parts = text.trimmed().split(QLatin1Char('.'));
+    if (parts.size() != kFieldCount)
+        return std::nullopt;
+    std::array<quint8, 4> bytes{};
+    for (int i = 0; i < kFieldCount; ++i) {
+        const QString& part = parts.at(i);
+        if (part.isEmpty() || part.size() > 3 || !std::all_of(part.begin(), part.end(), isAsciiDigit))
+            return std::nullopt;
+        const int value = part.toInt(nullptr, 10);
+        if (value > 255)
+            return std::nullopt;
+        bytes[size_t(i)] = quint8(value);
+    }
+    return bytes;
+}
+
+bool IPAddressWindow::eventFilter(QObject* watched, QEvent* event)
+{
+    const int index = indexOf(watched);
+    if (index < 0)
+        return QWidget::eventFilter(watched, event);
+    switch (event->type()) {
+    case QEvent::KeyPress:
+        // A disabled entry takes no input, even from events sent to it directly.
+        if (!m_fields[size_t(index)]->isEnabled())
+            return true;
+        return handleKey(index, static_cast<QKeyEvent*>(event));
+    case QEvent::ContextMenu:
+        handleContextMenu(index, static_cast<QContextMenuEvent*>(event));
+        return true;
+    case QEvent::FocusIn:
+        update();  // the frame shows the focus of any field
+        break;
+    case QEvent::FocusOut:
+        commitField(index);
+        update();
+        break;
+    default:
+        break;
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+bool IPAddressWindow::handleKey(int index, QKeyEvent* event)
+{
+    QLineEdit* field = m_fields[size_t(index)];
+    const Qt::KeyboardModifiers mods = event->modifiers();
+    const bool plain = !(mods & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier));
+    const bool shift = mods & Qt::ShiftModifier;
+    const bool atStart = field->cursorPosition() == 0 && !field->hasSelectedText();
+    const bool atEnd = field->cursorPosition() == field->text().size() && !field->hasSelectedText();
+
+    if (event->matches(QKeySequence::Paste)) {
+        pasteClipboard(index);
+        return true;
+    }
+    if (event->matches(QKeySequence::Copy)) {
+        if (field->hasSelectedText())
+            return false;  // an ordinary copy of the selected digits
+        copyAddress(index);
+        return true;
+    }
+
+    switch (event->key()) {
+    case Qt::Key_Backspace:
+        if (atStart && index > 0) {
+            goToField(index - 1, Caret::End);
+            return true;
+        }
+        return false;
+    case Qt::Key_Left:
+        if (!shift && atStart && index > 0) {
+            goToField(index - 1, Caret::End);
+            return true;
+        }
+        return false;
+    case Qt::Key_Right:
+        if (!shift && atEnd && index < kFieldCount - 1) {
+            goToField(index + 1, Caret::Start);
+            return true;
+        }
+        return false;
+    case Qt::Key_Home:
+        if (shift)
+            return false;
+        goToField(0, Caret::Start);
+        return true;
+    case Qt::Key_End:
+        if (shift)
+            return false;
+        goToField(kFieldCount - 1, Caret::End);
+        return true;
+    default:
+        break;
+    }
+
+    const QString text = event->text();
+    if (!plain || text.isEmpty() || !text.at(0).isPrint())
+        return false;  // Tab, Enter, Escape, Delete, shortcuts: the usual handling
+    if (text.size() == 1 && isAsciiDigit(text.at(0))) {
+        typeDigit(index, text.at(0));
+    } else if (text == QLatin1String(".") || text == QLatin1String(" ")) {
+        if (!field->text().isEmpty() && index < kFieldCount - 1)
+            goToField(index + 1, Caret::SelectAll);
+    }
+    // Any other character is no part of an address and is dropped.
+    return true;
+}
+
+void IPAddressWindow::typeDigit(int index, QChar digit)
+{
+    QLineEdit* field = m_fields[size_t(index)];
+    if (!field->hasSelectedText() && field->text().size() >= 3) {
+        // A full field: with the caret at its end the digit starts the next field.
+        if (field->cursorPosition() == field->text().size() && index < kFieldCount - 1) {
+            goToField(index + 1, Caret::SelectAll);
+            typeDigit(index + 1, digit);
+        }
+        return;
+    }
+    field->insert(QString(digit));
+    if (field->text().size() >= 3) {
+        commitField(index);
+        if (index < kFieldCount - 1)
+            goToField(index + 1, Caret::SelectAll);
+    }
+}
+
+void IPAddressWindow::commitField(int index)
+{
+    QLineEdit* field = m_fields[size_t(index)];
+    if (field->text().isEmpty())
+        return;
+    const QString normal = QString::number(FieldValue(index));
+    if (field->text() != normal)
+        field->setText(normal);
+}
+
+void IPAddressWindow::goToField(int index, Caret caret)
+{
+    for (int i = 0; i < kFieldCount; ++i) {
+        if (i != index && m_fields[size_t(i)]->hasFocus())
+            commitField(i);
+    }
+    QLineEdit* field = m_fields[size_t(index)];
+    field->setFocus(Qt::OtherFocusReason);
+    switch (caret) {
+    case Caret::SelectAll:
+        field->selectAll();
+        break;
+    case Caret::Start:
+        field->setCursorPosition(0);
+        break;
+    case Caret::End:
+        field->setCursorPosition(int(field->text().size()));
+        break;
+    }
+}
+
+void IPAddressWindow::copyAddress(int index)
+{
+    Q_UNUSED(index);
+    const QString text = Text();
+    if (!text.isEmpty())
+        QGuiApplication::clipboard()->setText(text);
+}
+
+void IPAddressWindow::pasteClipboard(int index)
+{
+    const QString text = QGuiApplication::clipboard()->text();
+    if (SetText(text))
+        return;
+    // A plain number goes into this field like typed digits; anything else is refused.
+    const QString digits = text.trimmed();
+    if (digits.isEmpty() || digits.size() > 3 || !std::all_of(digits.begin(), digits.end(), isAsciiDigit))
+        return;
+    QLineEdit* field = m_fields[size_t(index)];
+    field->insert(digits);
+    if (field->text().size() >= 3)
+        commitField(index);
+}
+
+void IPAddressWindow::handleContextMenu(int index, QContextMenuEvent* event)
+{
+    QLineEdit* field = m_fields[size_t(index)];
+    QMenu* menu = field->createStandardContextMenu();
+    // Copy and paste work on whole addresses here, as the keys do.
+    for (QAction* action : menu->actions()) {
+        if (action->objectName() == QLatin1String("edit-paste")) {
+            action->disconnect();
+            action->setEnabled(field->isEnabled() && !field->isReadOnly());
+            connect(action, &QAction::triggered, this, [this, index] { pasteClipboard(index); });
+        } else if (action->objectName() == QLatin1String("edit-copy")) {
+            action->disconnect();
+            action->setEnabled(field->hasSelectedText() || !IsBlank());
+            connect(action, &QAction::triggered, this, [this, index, field] {
+                if (field->hasSelectedText())
+                    field->copy();
+                else
+                    copyAddress(index);
+            });
+        }
+    }
+    menu->exec(event->globalPos());
+    delete menu;
+}
+
+void IPAddressWindow::paintEvent(QPaintEvent* event)
+{
+    Q_UNUSED(event);
+    QPainter painter(this);
+    QStyleOptionFrame option;
+    option.initFrom(this);
+    option.rect = rect();
+    option.lineWidth = style()->pixelMetric(QStyle::PM_DefaultFrameWidth, &option, this);
+    option.midLineWidth = 0;
+    option.state |= QStyle::State_Sunken;
+    option.state &= ~QStyle::State_HasFocus;
+    for (const QLineEdit* field : m_fields) {
+        if (field->hasFocus())
+            option.state |= QStyle::State_HasFocus;
+    }
+    option.features = QStyleOptionFrame::None;
+    style()->drawPrimitive(QStyle::PE_PanelLineEdit, &option, &painter, this);
+}
+
+void IPAddressWindow::changeEvent(QEvent* event)
+{
+    if (event->type() == QEvent::StyleChange)
+        updateMargins();
+    QWidget::changeEvent(event);
+}
+
+int IPAddressWindow::indexOf(const QObject* object) const
+{
+    for (int i = 0; i < kFieldCount; ++i) {
+        if (m_fields[size_t(i)] == object)
+            return i;
+    }
+    return -1;
+}
+
+void IPAddressWindow::updateMargins()
+{
+    QStyleOptionFrame option;
+    option.initFrom(this);
+    const int frame = style()->pixelMetric(QStyle::PM_DefaultFrameWidth, &option, this);
+    layout()->setContentsMargins(frame, frame, frame, frame);
+}
+
+void IPAddressWindow::endBatch()
+{
+    if (--m_batch == 0)
+        noteChange();
+}
+
+void IPAddressWindow::noteChange()
+{
+    if (m_batch > 0)
+        return;
+    std::array<int, kFieldCount> now{};
+    for (int i = 0; i < kFieldCount; ++i) {
+        const QString text = m_fields[size_t(i)]->text();
+        now[size_t(i)] = text.isEmpty() ? -1 : text.toInt(nullptr, 10);
+    }
+    if (now == m_last)
+        return;
+    m_last = now;
+    emit addressChanged();
+}
