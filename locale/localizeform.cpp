@@ -25,7 +25,6 @@
 #include <QToolButton>
 #include <QTreeWidget>
 #include <cmath>
-#include <cstdio>
 #include <limits>
 #include <optional>
 #include <vector>
@@ -393,8 +392,8 @@ qint16 UnChangeMousePointer()
 {
     auto& stack = pointerStack();
     if (stack.empty()) {
-        std::fputs("Error in UnChangeMousePointer\n", stderr);
-        std::fflush(stderr);
+        // The one diagnostic line of the program (the debugger output on Windows).
+        qWarning("Error in UnChangeMousePointer");
         return 0;
     }
     const PointerEntry top = stack.back();
