@@ -80,7 +80,8 @@ Options:
   --pace BAUD            Bytes leave no faster than a line at BAUD (10 bits per byte,
                          11 with parity on a serial line). Timer-driven.
   --log FILE             Append one line per request, flushed at once (format below).
-  --verbose              Also log every request to standard error.
+  --verbose              Also log every request, every dropped frame and every partial
+                         frame dropped on an idle line to standard error.
   --fault SPEC           Inject a fault; repeatable. SPEC is one of:
       drop-at=N          On request N: TCP closes the connection, a line ends the
                          session silently; no answer.
@@ -217,6 +218,7 @@ int runSimulator(QCoreApplication& app)
         }
     });
 
+    Link::setVerbose(verbose);
     QString error;
     if (!ctl.start(errorCode, &error)) {
         std::fprintf(stderr, "tolvane-sim: %s\n", qPrintable(error));

@@ -10,6 +10,7 @@
 #include <QTcpSocket>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -21,6 +22,7 @@ namespace sim {
 namespace {
 constexpr int kPaceTickMs = 4;
 constexpr int kExitStatus = 70;  // a power cut: documented in --help
+bool s_verbose = false;
 }  // namespace
 
 Link::Link(SimController& ctl, QObject* parent) : QObject(parent), m_ctl(ctl)
@@ -45,12 +47,21 @@ void Link::setPace(int baud, int bitsPerByte)
     m_paceBits = bitsPerByte;
 }
 
+void Link::setVerbose(bool on)
+{
+    s_verbose = on;
+}
+
 void Link::onIdle()
 {
     // No byte for the idle time in the middle of a frame: drop it, so that a damaged
     // length field cannot hold the line.
-    if (m_scanner.hasPartial())
+    if (m_scanner.hasPartial()) {
+        if (s_verbose)
+            std::fprintf(stderr, "%d: line idle, dropped a partial frame of %lld bytes\n", m_conn,
+                         qlonglong(m_scanner.buffered()));
         m_scanner.idle();
+    }
 }
 
 void Link::received(const QByteArray& bytes)
@@ -59,6 +70,7 @@ void Link::received(const QByteArray& bytes)
         return;
     m_idle.start();
     m_scanner.feed(bytes);
+    const quint64 droppedBefore = m_scanner.dropped();
     while (auto frame = m_scanner.next()) {
         const Reply reply = m_ctl.handle(m_conn, *frame);
         switch (reply.action) {
@@ -78,6 +90,9 @@ void Link::received(const QByteArray& bytes)
             break;
         }
     }
+    if (s_verbose && m_scanner.dropped() != droppedBefore)
+        std::fprintf(stderr, "%d: dropped %llu bad frame start(s)\n", m_conn,
+                     qulonglong(m_scanner.dropped() - droppedBefore));
     if (!m_scanner.hasPartial())
         m_idle.stop();
 }
@@ -137,6 +152,7 @@ qint64 TcpLink::writeRaw(const char* data, qint64 n)
 
 void TcpLink::dropConnection()
 {
+    m_dead = true;
     m_socket->abort();
     emit closed();
 }

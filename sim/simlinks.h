@@ -30,6 +30,8 @@ public:
     // Outgoing bytes leave no faster than a line at `baud` with `bitsPerByte` bits per
     // byte (start, data, parity, stop); 0 sends at once.
     void setPace(int baud, int bitsPerByte);
+    // With verbose on, dropped frames and idle drops are reported on standard error.
+    static void setVerbose(bool on);
 
 signals:
     void closed();  // the connection is gone; the owner deletes the link
@@ -45,6 +47,7 @@ protected:
 
     SimController& m_ctl;
     int m_conn = 0;
+    bool m_dead = false;  // the connection is gone: nothing more is read or sent
 
 private:
     void onIdle();
@@ -57,7 +60,6 @@ private:
     QTimer m_paceTimer;
     QElapsedTimer m_paceClock;
     qint64 m_paceSent = 0;
-    bool m_dead = false;
 };
 
 class TcpLink : public Link {
