@@ -138,17 +138,25 @@ bool IniFile::save(const QList<Line>& lines) const
     // QSaveFile writes a temporary file beside the target and renames it over the
     // target only when everything was written: a crash or a full disk never leaves a
     // half-written settings file behind.
-    QSaveFile f(m_path);
-    if (!f.open(QIODevice::WriteOnly))
-        return false;
     QByteArray out;
     for (const Line& l : lines) {
         out += l.raw;
         out += l.eol;
     }
-    if (f.write(out) != out.size()) {
-        f.cancelWriting();
+    // Unbuffered, and every write checked here: a buffered QSaveFile can commit a
+    // temporary file that a short write left incomplete (seen with a file-size limit),
+    // which would replace good settings with a truncated file.
+    QSaveFile f(m_path);
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
         return false;
+    qint64 done = 0;
+    while (done < out.size()) {
+        const qint64 n = f.write(out.constData() + done, out.size() - done);
+        if (n <= 0) {
+            f.cancelWriting();
+            return false;
+        }
+        done += n;
     }
     return f.commit();
 }
