@@ -1,0 +1,892 @@
+// SPDX-License-Identifier: MIT
+// SPDX-FileCopyrightText: 2026 Tolvane developers
+// The controller routines against the real simulator: connection, error check, the two
+// settings records byte for byte, the doSignal brackets, time-outs and faults.
+
+#include "linktestutil.h"
+
+#include "controller/protocol.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QSet>
+#include <QTimer>
+#include <QtTest>
+
+namespace {
+
+const QString kRaw = QStringLiteral("@CNF_RAW_COM");
+const QString kBack = QStringLiteral("@CNF_BACKPRM");
+
+int g_nextHost = 10;
+
+// Every case gets its own loopback address, so no two simulators ever share one.
+QString nextAddress()
+{
+    return QStringLiteral("127.0.2.%1").arg(g_nextHost++);
+}
+
+std::array<quint8, 4> octetsOf(const QString& address)
+{
+    const QStringList p = address.split('.');
+    return {quint8(p[0].toInt()), quint8(p[1].toInt()), quint8(p[2].toInt()), quint8(p[3].toInt())};
+}
+
+// Reads a record the way a second, independent client would.
+QByteArray fetchRecord(const QString& address, const QString& name)
+{
+    FakeView view;
+    view.address = octetsOf(address);
+    CommLink link(view);
+    link.setLinkOptions(2000, 1);
+    if (!link.ConnectController() || !link.ReadControllerRecord(name, false))
+        return QByteArray();
+    return link.keptValue(name);
+}
+
+// Puts a whole record straight through the engine, outside the routines under test.
+bool storeRecord(const QString& address, const QString& name, const QByteArray& bytes)
+{
+    FakeView view;
+    view.address = octetsOf(address);
+    CommLink link(view);
+    if (!link.ConnectController())
+        return false;
+    try {
+        auto record = link.controller()->addRecord(name, QStringLiteral("@Create=1"));
+        record->setValue(QVariant(bytes));
+        link.controller()->records().remove(QVariant(qint32(record->index())));
+    } catch (const EngineError&) {
+        return false;
+    }
+    return true;
+}
+
+QList<int> differingBytes(const QByteArray& a, const QByteArray& b)
+{
+    QList<int> out;
+    for (int i = 0; i < std::min(a.size(), b.size()); ++i)
+        if (a[i] != b[i])
+            out << i;
+    return out;
+}
+
+bool allWithin(const QList<int>& offsets, const QList<QPair<int, int>>& ranges)
+{
+    for (int o : offsets) {
+        bool inside = false;
+        for (const auto& r : ranges)
+            inside = inside || (o >= r.first && o <= r.second);
+        if (!inside)
+            return false;
+    }
+    return true;
+}
+
+quint8 byteAt(const QByteArray& v, int i)
+{
+    return quint8(v.at(i));
+}
+
+}  // namespace
+
+class TestCommLink : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase();
+
+    void bytesToLong_data();
+    void bytesToLong();
+    void longToBytes_data();
+    void longToBytes();
+
+    void connectionText_data();
+    void connectionText();
+    void emptyPortListCallsNoEngine();
+    void dataLengthSevenSendsNothing();
+    void connectTwiceRemovesFirst();
+    void unreachableFailsWithinBound();
+    void disconnectWithoutController();
+
+    void errorCode_data();
+    void errorCode();
+    void errorCodeDisconnected();
+    void clearError_data();
+    void clearError();
+
+    void readDecodesDefaults();
+    void readWithoutDecodeKeepsFields();
+    void readOverSerialLine();
+    void shortRawComFailsRead();
+    void readFailingPartWay();
+    void writeChangesOnlyItsBytes_data();
+    void writeChangesOnlyItsBytes();
+    void writeShortRawComWritesNothing();
+    void writeOfWrongSizeIsDiscarded();
+    void failedCommitReportsFailure();
+    void tokenEncoding_data();
+    void tokenEncoding();
+    void shortBackPrmGoesBackUnchanged();
+    void wholeRecordsPassThrough();
+
+    void stalledRequestFailsAfterRetries();
+    void corruptResponseIsRetried();
+    void dropDuringWriteKeepsOldSettings();
+    void secondCallWhileWaitingIsRefused();
+
+private:
+    QTemporaryDir m_config;
+};
+
+void TestCommLink::initTestCase()
+{
+    QVERIFY(m_config.isValid());
+    // Serial ports resolve through the settings folder's ports/comN links.
+    qputenv("XDG_CONFIG_HOME", m_config.path().toUtf8());
+    QVERIFY(QDir().mkpath(m_config.filePath(QStringLiteral("Tolvane/ports"))));
+    QVERIFY2(QFile::exists(SimProcess::executable()), qPrintable(SimProcess::executable()));
+}
+
+// --- byte conversions --------------------------------------------------------------
+
+void TestCommLink::bytesToLong_data()
+{
+    QTest::addColumn<QList<int>>("bytes");
+    QTest::addColumn<bool>("overflow");
+    QTest::addColumn<qint64>("expected");
+    QTest::newRow("zero") << QList<int>{0, 0, 0, 0} << false << qint64(0);
+    QTest::newRow("baud 38400") << QList<int>{0x00, 0x96, 0, 0} << false << qint64(38400);
+    QTest::newRow("token open") << QList<int>{255, 255, 0, 0} << false << qint64(65535);
+    QTest::newRow("largest") << QList<int>{255, 255, 255, 127} << false << qint64(2147483647);
+    QTest::newRow("high byte 128 overflows") << QList<int>{0, 0, 0, 128} << true << qint64(0);
+    QTest::newRow("all 255 overflows") << QList<int>{255, 255, 255, 255} << true << qint64(0);
+    QTest::newRow("reversed address overflows") << QList<int>{1, 0, 168, 192} << true << qint64(0);
+}
+
+void TestCommLink::bytesToLong()
+{
+    QFETCH(QList<int>, bytes);
+    QFETCH(bool, overflow);
+    QFETCH(qint64, expected);
+    if (overflow) {
+        QVERIFY_THROWS_EXCEPTION(std::overflow_error, BytesToLong(bytes[0], bytes[1], bytes[2], bytes[3]));
+    } else {
+        QCOMPARE(qint64(BytesToLong(bytes[0], bytes[1], bytes[2], bytes[3])), expected);
+    }
+}
+
+void TestCommLink::longToBytes_data()
+{
+    QTest::addColumn<qint32>("value");
+    QTest::addColumn<bool>("negative");
+    QTest::addColumn<QByteArray>("expected");
+    QTest::newRow("zero") << 0 << false << QByteArray("\x00\x00\x00\x00", 4);
+    QTest::newRow("usage 2") << 2 << false << QByteArray("\x02\x00\x00\x00", 4);
+    QTest::newRow("baud 115200") << 115200 << false << QByteArray("\x00\xC2\x01\x00", 4);
+    QTest::newRow("token open") << 65535 << false << QByteArray("\xFF\xFF\x00\x00", 4);
+    QTest::newRow("largest") << 2147483647 << false << QByteArray("\xFF\xFF\xFF\x7F", 4);
+    QTest::newRow("minus one") << -1 << true << QByteArray();
+    QTest::newRow("smallest") << std::numeric_limits<qint32>::min() << true << QByteArray();
+}
+
+void TestCommLink::longToBytes()
+{
+    QFETCH(qint32, value);
+    QFETCH(bool, negative);
+    QFETCH(QByteArray, expected);
+    QByteArray bytes(4, '\x55');
+    if (negative) {
+        QVERIFY_THROWS_EXCEPTION(std::invalid_argument, LongToBytes(bytes, value));
+    } else {
+        QVERIFY(LongToBytes(bytes, value));
+        QCOMPARE(bytes, expected);
+        QCOMPARE(qint64(BytesToLong(byteAt(bytes, 0), byteAt(bytes, 1), byteAt(bytes, 2), byteAt(bytes, 3))),
+                 qint64(value));
+    }
+}
+
+// --- connection --------------------------------------------------------------------
+
+void TestCommLink::connectionText_data()
+{
+    QTest::addColumn<bool>("ethernet");
+    QTest::addColumn<QList<int>>("values");  // ip octets, or port, baud, parity position, data
+    QTest::addColumn<QString>("stop");
+    QTest::addColumn<QString>("options");
+    // Nothing listens on these addresses, and COM201 and up have no link: every attempt
+    // fails, after the option string was built in full.
+    QTest::newRow("ethernet")
+        << true << QList<int>{127, 0, 2, 200} << QString() << "Timeout=4000, TORetry=3, Conn=eth:127.0.2.200";
+    QTest::newRow("ethernet without leading zeros")
+        << true << QList<int>{127, 0, 2, 7} << QString() << "Timeout=4000, TORetry=3, Conn=eth:127.0.2.7";
+    QTest::newRow("com 203 115200 none 7 2")
+        << false << QList<int>{203, 115200, 1, 7} << "2" << "Timeout=4000, TORetry=3, Conn=com:203:115200:N:7:2";
+    QTest::newRow("com 201 38400 even 8 1.5")
+        << false << QList<int>{201, 38400, 0, 8} << "1.5" << "Timeout=4000, TORetry=3, Conn=com:201:38400:E:8:1.5";
+    QTest::newRow("com odd parity")
+        << false << QList<int>{202, 9600, 2, 5} << "1" << "Timeout=4000, TORetry=3, Conn=com:202:9600:O:5:1";
+}
+
+void TestCommLink::connectionText()
+{
+    QFETCH(bool, ethernet);
+    QFETCH(QList<int>, values);
+    QFETCH(QString, stop);
+    QFETCH(QString, options);
+    FakeView view;
+    view.ethernet = ethernet;
+    if (ethernet) {
+        view.address = {quint8(values[0]), quint8(values[1]), quint8(values[2]), quint8(values[3])};
+    } else {
+        view.port = values[0];
+        view.baud = values[1];
+        view.parity = values[2];
+        view.dataLength = values[3];
+        view.stopBit = stop;
+    }
+    CommLink link(view);
+    QVERIFY(link.ok());
+    auto trace = TraceInto(link);
+    QVERIFY(!link.ConnectController());
+    QCOMPARE(link.lastOptions(), options);
+    QCOMPARE(*trace, QStringList{QStringLiteral("add-controller")});
+    QVERIFY(!link.connected());
+    QVERIFY(!link.controller());
+}
+
+void TestCommLink::emptyPortListCallsNoEngine()
+{
+    FakeView view;
+    view.ethernet = false;
+    view.port = std::nullopt;
+    CommLink link(view);
+    auto trace = TraceInto(link);
+    QVERIFY(!link.ConnectController());
+    QVERIFY(trace->isEmpty());
+    QVERIFY(link.lastOptions().isEmpty());
+    QVERIFY(!link.connected());
+}
+
+void TestCommLink::dataLengthSevenSendsNothing()
+{
+    const QString linkPath = m_config.filePath(QStringLiteral("Tolvane/ports/com3"));
+    LoggedSim sim({QStringLiteral("--pty"), linkPath});
+    QVERIFY(sim.start());
+    FakeView view;
+    view.ethernet = false;
+    view.port = 3;
+    view.baud = 115200;
+    view.parity = 1;
+    view.dataLength = 7;
+    view.stopBit = QStringLiteral("2");
+    CommLink link(view);
+    auto trace = TraceInto(link);
+    QVERIFY(!link.ConnectController());
+    QCOMPARE(link.lastOptions(), QStringLiteral("Timeout=4000, TORetry=3, Conn=com:3:115200:N:7:2"));
+    QCOMPARE(*trace, QStringList{QStringLiteral("add-controller")});
+    // The same line with 8 data bits works, so the silence above was the refusal.
+    view.dataLength = 8;
+    QVERIFY(link.ConnectController());
+    link.DisconnectController();
+    QCOMPARE(sim.requests().value(0), QStringLiteral("OPEN Tolvane -> OK"));
+    QCOMPARE(sim.count(QStringLiteral("OPEN")), 1);
+}
+
+void TestCommLink::connectTwiceRemovesFirst()
+{
+    const QString address = nextAddress();
+    LoggedSim sim({QStringLiteral("--listen"), address});
+    QVERIFY(sim.start());
+    FakeView view;
+    view.address = octetsOf(address);
+    CommLink link(view);
+    auto trace = TraceInto(link);
+    QVERIFY(link.ConnectController());
+    QVERIFY(link.ConnectController());
+    QCOMPARE(*trace, (QStringList{QStringLiteral("add-controller"), QStringLiteral("remove-controller 0"),
+                                  QStringLiteral("add-controller")}));
+    QCOMPARE(link.workspace()->controllers().count(), 1);
+    QVERIFY(link.connected());
+    link.DisconnectController();
+    QCOMPARE(link.workspace()->controllers().count(), 0);
+    QVERIFY(!link.connected());
+    const QStringList lines = sim.lines();
+    // The first session is closed before the second one opens.
+    QCOMPARE(lines.size(), 4);
+    QVERIFY(lines[0].startsWith(QLatin1String("1 0 OPEN")));
+    QVERIFY(lines[1].startsWith(QLatin1String("1 1 CLOSE")));
+    QVERIFY(lines[2].startsWith(QLatin1String("2 0 OPEN")));
+    QVERIFY(lines[3].startsWith(QLatin1String("2 1 CLOSE")));
+}
+
+void TestCommLink::unreachableFailsWithinBound()
+{
+    FakeView view;
+    view.address = octetsOf(nextAddress());  // nothing listens there
+    CommLink link(view);
+    link.setLinkOptions(300, 2);
+    auto trace = TraceInto(link);
+    QElapsedTimer clock;
+    clock.start();
+    QVERIFY(!link.ConnectController());
+    // The protocol promises no more than T x (1 + R), plus a little.
+    QVERIFY2(clock.elapsed() < 300 * 3 + 2000, qPrintable(QString::number(clock.elapsed())));
+    QVERIFY(!link.connected());
+    QCOMPARE(link.workspace()->controllers().count(), 0);
+    QCOMPARE(*trace, QStringList{QStringLiteral("add-controller")});
+}
+
+void TestCommLink::disconnectWithoutController()
+{
+    FakeView view;
+    CommLink link(view);
+    auto trace = TraceInto(link);
+    link.DisconnectController();
+    QVERIFY(!link.connected());
+    QVERIFY(trace->isEmpty());
+}
+
+// --- error code --------------------------------------------------------------------
+
+void TestCommLink::errorCode_data()
+{
+    QTest::addColumn<QStringList>("simArgs");
+    QTest::addColumn<qint32>("expected");
+    QTest::newRow("no error") << QStringList{} << 0;
+    QTest::newRow("error 255") << QStringList{"--error-code", "255"} << 255;
+    // Request 2 (after OPEN) is the value read; it is never answered.
+    QTest::newRow("unreadable") << QStringList{"--fault", "stall-at=2"} << -1;
+}
+
+void TestCommLink::errorCode()
+{
+    QFETCH(QStringList, simArgs);
+    QFETCH(qint32, expected);
+    const QString address = nextAddress();
+    LoggedSim sim({QStringLiteral("--listen"), address}, simArgs);
+    QVERIFY(sim.start());
+    FakeView view;
+    view.address = octetsOf(address);
+    CommLink link(view);
+    link.setLinkOptions(300, 0);
+    QVERIFY(link.ConnectController());
+    auto trace = TraceInto(link);
+    QCOMPARE(link.GetControllerErrorCode(), expected);
+    QCOMPARE(link.controller()->values().count(), 0);
+    QCOMPARE(trace->value(0), QStringLiteral("add-value @ERROR_CODE"));
+    QCOMPARE(trace->last(), QStringLiteral("remove-value 0"));
+    // Repeated calls leave nothing behind either.
+    link.GetControllerErrorCode();
+    QCOMPARE(link.controller()->values().count(), 0);
+    QCOMPARE(trace->count(QStringLiteral("remove-value 0")), 2);
+}
+
+void TestCommLink::errorCodeDisconnected()
+{
+    FakeView view;
+    CommLink link(view);
+    auto trace = TraceInto(link);
+    QCOMPARE(link.GetControllerErrorCode(), -1);
+    QVERIFY(trace->isEmpty());
+}
+
+void TestCommLink::clearError_data()
+{
+    QTest::addColumn<QStringList>("simArgs");
+    QTest::addColumn<qint32>("code");
+    QTest::addColumn<int>("engineError");  // 0: no error
+    QTest::addColumn<qint32>("after");
+    QTest::newRow("right code") << QStringList{"--error-code", "255"} << 255 << 0 << 0;
+    QTest::newRow("wrong code") << QStringList{"--error-code", "255"} << 254 << int(EngineError::kFailed) << 255;
+    QTest::newRow("clear denied") << QStringList{"--error-code", "255", "--fault", "deny-clear"} << 255
+                                  << int(EngineError::kDenied) << 255;
+}
+
+void TestCommLink::clearError()
+{
+    QFETCH(QStringList, simArgs);
+    QFETCH(qint32, code);
+    QFETCH(int, engineError);
+    QFETCH(qint32, after);
+    const QString address = nextAddress();
+    LoggedSim sim({QStringLiteral("--listen"), address}, simArgs);
+    QVERIFY(sim.start());
+    FakeView view;
+    view.address = octetsOf(address);
+    CommLink link(view);
+    QVERIFY(link.ConnectController());
+    int caught = 0;
+    try {
+        link.ClearControllerError(code);
+    } catch (const EngineError& e) {
+        caught = e.code();
+    }
+    QCOMPARE(caught, engineError);
+    QCOMPARE(link.GetControllerErrorCode(), after);
+    QVERIFY(sim.requests().contains(QStringLiteral("EXECUTE ClearError %1 -> %2")
+                                        .arg(code).arg(engineError ? proto::statusName(quint8(engineError))
+                                                                   : QStringLiteral("OK"))));
+}
+
+// --- reading -----------------------------------------------------------------------
+
+void TestCommLink::readDecodesDefaults()
+{
+    const QString address = nextAddress();
+    LoggedSim sim({QStringLiteral("--listen"), address});
+    QVERIFY(sim.start());
+    FakeView view;
+    view.address = octetsOf(address);
+    CommLink link(view);
+    QVERIFY(link.ConnectController());
+    auto trace = TraceInto(link);
+    QVERIFY(link.ReadCommSettings(true));
+    const CommSettings& s = link.settings();
+    // A new controller: Ethernet permitted at 192.168.0.1/255.255.255.0, 38400 8N1 CR, Open.
+    QCOMPARE(s.ethernetUsage, 2);
+    QCOMPARE(s.rs232cUsage, 0);
+    QCOMPARE(s.ipAddress, (IPv4{192, 168, 0, 1}));
+    QCOMPARE(s.subnetMask, (IPv4{255, 255, 255, 0}));
+    QCOMPARE(s.baudRate, 38400);
+    QCOMPARE(s.parity, 1);
+    QCOMPARE(s.dataLength, 8);
+    QCOMPARE(s.stopBits, 0);
+    QCOMPARE(s.delimiter, 0);
+    QCOMPARE(s.tokenCode, 65535);
+    // The stored address is reversed: bytes 120..123 are 1, 0, 168, 192.
+    const QByteArray raw = link.keptValue(kRaw);
+    QCOMPARE(raw.size(), 256);
+    QCOMPARE(raw.mid(120, 4), QByteArray("\x01\x00\xA8\xC0", 4));
+    QCOMPARE(link.keptValue(kBack).size(), 24576);
+    QCOMPARE(sim.signalPairs(), (QStringList{"0,0", "0,1"}));
+    QCOMPARE(HeldItems(link), 0);
+    QCOMPARE(trace->count(QStringLiteral("remove-record 0")), 2);
+}
+
+void TestCommLink::readWithoutDecodeKeepsFields()
+{
+    const QString address = nextAddress();
+    LoggedSim sim({QStringLiteral("--listen"), address});
+    QVERIFY(sim.start());
+    FakeView view;
+    view.address = octetsOf(address);
+    CommLink link(view);
+    QVERIFY(link.ConnectController());
+    link.settings().baudRate = 4800;
+    link.settings().ipAddress = {10, 9, 8, 7};
+    link.settings().tokenCode = 3;
+    QVERIFY(link.ReadCommSettings(false));
+    QCOMPARE(link.settings().baudRate, 4800);
+    QCOMPARE(link.settings().ipAddress, (IPv4{10, 9, 8, 7}));
+    QCOMPARE(link.settings().tokenCode, 3);
+    QCOMPARE(link.keptValue(kRaw).size(), 256);
+}
+
+void TestCommLink::readOverSerialLine()
+{
+    const QString linkPath = m_config.filePath(QStringLiteral("Tolvane/ports/com5"));
+    LoggedSim sim({QStringLiteral("--pty"), linkPath});
+    QVERIFY(sim.start());
+    FakeView view;
+    view.ethernet = false;
+    view.port = 5;
+    view.baud = 38400;
+    view.parity = 1;
+    view.dataLength = 8;
+    view.stopBit = QStringLiteral("1");
+    CommLink link(view);
+    QVERIFY(link.ConnectController());
+    QCOMPARE(link.lastOptions(), QStringLiteral("Timeout=4000, TORetry=3, Conn=com:5:38400:N:8:1"));
+    QVERIFY(link.ReadCommSettings(true));
+    QCOMPARE(link.settings().ipAddress, (IPv4{192, 168, 0, 1}));
+    QCOMPARE(link.settings().tokenCode, 65535);
+    view.device = 1;
+    link.settings().baudRate = 115200;
+    QVERIFY(link.ReadCommSettings(false));
+    QVERIFY(link.WriteCommSettings());
+    QCOMPARE(sim.signalPairs(), (QStringList{"0,0", "0,1", "0,0", "0,1", "1,0", "0,0", "1,1", "0,1"}));
+    QVERIFY(link.ReadCommSettings(true));
+    QCOMPARE(link.settings().baudRate, 115200);
+    QCOMPARE(link.settings().rs232cUsage, 2);
+    QCOMPARE(link.settings().ethernetUsage, 0);
+    QCOMPARE(HeldItems(link), 0);
+}
+
+void TestCommLink::shortRawComFailsRead()
+{
+    const QString address = nextAddress();
+    LoggedSim sim({QStringLiteral("--listen"), address}, {"--fault", "short=@CNF_RAW_COM:100"});
+    QVERIFY(sim.start());
+    FakeView view;
+    view.address = octetsOf(address);
+    CommLink link(view);
+    QVERIFY(link.ConnectController());
+    auto trace = TraceInto(link);
+    QVERIFY(!link.ReadCommSettings(true));
+    QCOMPARE(sim.signalPairs(), (QStringList{"0,0", "0,2"}));
+    QCOMPARE(sim.count(QStringLiteral("RECORD_SIZE @CNF_BACKPRM")), 0);
+    QCOMPARE(sim.count(QStringLiteral("READ_RECORD @CNF_BACKPRM")), 0);
+    // Nothing was decoded from the short record.
+    QCOMPARE(link.settings().ethernetUsage, 0);
+    QCOMPARE(link.settings().baudRate, 0);
+    QCOMPARE(link.settings().ipAddress, (IPv4{0, 0, 0, 0}));
+    QVERIFY(trace->contains(QStringLiteral("remove-record 0")));
+    QCOMPARE(HeldItems(link), 0);
+}
+
+void TestCommLink::readFailingPartWay()
+{
+    const QString address = nextAddress();
+    LoggedSim sim({QStringLiteral("--listen"), address}, {"--fault", "fail-read=@CNF_BACKPRM"});
+    QVERIFY(sim.start());
+    FakeView view;
+    view.address = octetsOf(address);
+    CommLink link(view);
+    QVERIFY(link.ConnectController());
+    link.settings().tokenCode = 2;
+    QVERIFY(!link.ReadCommSettings(true));
+    // The first record's fields stay decoded; the token stays as it was.
+    QCOMPARE(link.settings().ipAddress, (IPv4{192, 168, 0, 1}));
+    QCOMPARE(link.settings().baudRate, 38400);
+    QCOMPARE(link.settings().tokenCode, 2);
+    QCOMPARE(sim.signalPairs(), (QStringList{"0,0", "0,2"}));
+    QCOMPARE(HeldItems(link), 0);
+}
+
+// --- writing -----------------------------------------------------------------------
+
+void TestCommLink::writeChangesOnlyItsBytes_data()
+{
+    QTest::addColumn<int>("device");
+    QTest::addColumn<QList<int>>("rawBytes");  // allowed ranges, pairs of first and last
+    QTest::newRow("ethernet") << 0 << QList<int>{44, 47, 116, 127};
+    QTest::newRow("rs232c") << 1 << QList<int>{44, 67, 116, 119};
+}
+
+void TestCommLink::writeChangesOnlyItsBytes()
+{
+    QFETCH(int, device);
+    QFETCH(QList<int>, rawBytes);
+    const QString address = nextAddress();
+    LoggedSim sim({QStringLiteral("--listen"), address});
+    QVERIFY(sim.start());
+    const QByteArray rawBefore = fetchRecord(address, kRaw);
+    const QByteArray backBefore = fetchRecord(address, kBack);
+    QCOMPARE(rawBefore.size(), 256);
+
+    FakeView view;
+    view.address = octetsOf(address);
+    view.device = device;
+    CommLink link(view);
+    QVERIFY(link.ConnectController());
+    QVERIFY(link.ReadCommSettings(true));
+    CommSettings& s = link.settings();
+    s.ipAddress = {10, 20, 30, 40};
+    s.subnetMask = {255, 255, 0, 0};
+    s.baudRate = 115200;
+    s.parity = 2;
+    s.dataLength = 7;
+    s.stopBits = 2;
+    s.delimiter = 1;
+    s.tokenCode = 1;
+    s.tokenIp = {10, 1, 2, 3};
+    QVERIFY(link.ReadCommSettings(false));
+    QVERIFY(link.WriteCommSettings());
+    QCOMPARE(sim.signalPairs().mid(4), (QStringList{"1,0", "0,0", "1,1", "0,1"}));
+    QCOMPARE(HeldItems(link), 0);
+
+    const QByteArray rawAfter = fetchRecord(address, kRaw);
+    const QByteArray backAfter = fetchRecord(address, kBack);
+    QCOMPARE(rawAfter.size(), rawBefore.size());
+    const QList<int> changed = differingBytes(rawBefore, rawAfter);
+    QVERIFY2(allWithin(changed, {{rawBytes[0], rawBytes[1]}, {rawBytes[2], rawBytes[3]}}),
+             qPrintable(QStringLiteral("changed offsets %1").arg(QVariant::fromValue(changed).toString())));
+    if (device == 0) {
+        QCOMPARE(rawAfter.mid(116, 4), QByteArray("\x02\x00\x00\x00", 4));
+        QCOMPARE(rawAfter.mid(44, 4), QByteArray("\x00\x00\x00\x00", 4));
+        QCOMPARE(rawAfter.mid(120, 4), QByteArray("\x28\x1E\x14\x0A", 4));  // 40, 30, 20, 10
+        QCOMPARE(rawAfter.mid(124, 4), QByteArray("\x00\x00\xFF\xFF", 4));
+    } else {
+        QCOMPARE(rawAfter.mid(116, 4), QByteArray("\x00\x00\x00\x00", 4));
+        QCOMPARE(rawAfter.mid(44, 4), QByteArray("\x02\x00\x00\x00", 4));
+        QCOMPARE(rawAfter.mid(48, 20), QByteArray("\x00\xC2\x01\x00\x02\x00\x00\x00\x07\x00\x00\x00"
+                                                  "\x02\x00\x00\x00\x01\x00\x00\x00", 20));
+    }
+    QVERIFY(allWithin(differingBytes(backBefore, backAfter), {{23972, 23979}}));
+    QCOMPARE(backAfter.mid(23972, 8), QByteArray("\x01\x00\x00\x00\x0A\x01\x02\x03", 8));
+}
+
+void TestCommLink::writeShortRawComWritesNothing()
+{
+    const QString address = nextAddress();
+    LoggedSim sim({QStringLiteral("--listen"), address}, {"--fault", "short=@CNF_RAW_COM:100"});
+    QVERIFY(sim.start());
+    const QByteArray before = fetchRecord(address, kRaw);
+    QCOMPARE(before.size(), 100);
+    FakeView view;
+    view.address = octetsOf(address);
+    CommLink link(view);
+    QVERIFY(link.ConnectController());
+    QVERIFY(link.ReadCommSettings(false));  // kept whole, not decoded
+    link.settings().ipAddress = {10, 0, 0, 1};
+    QVERIFY(!link.WriteCommSettings());
+    QCOMPARE(sim.count(QStringLiteral("WRITE_RECORD")), 0);
+    QCOMPARE(sim.signalPairs().mid(2), (QStringList{"1,0", "0,0", "0,2", "1,2"}));
+    QCOMPARE(fetchRecord(address, kRaw), before);
+    QCOMPARE(HeldItems(link), 0);
+}
+
+// A kept value of another size than the controller's record is refused by the
+// controller, and the transaction is discarded as a whole.
+void TestCommLink::writeOfWrongSizeIsDiscarded()
+{
+    const QString first = nextAddress();
+    const QString second = nextAddress();
+    LoggedSim simA({QStringLiteral("--listen"), first});
+    LoggedSim simB({QStringLiteral("--listen"), second}, {"--fault", "short=@CNF_BACKPRM:24000"});
+    QVERIFY(simA.start());
+    QVERIFY(simB.start());
+    const QByteArray rawBefore = fetchRecord(second, kRaw);
+    FakeView view;
+    view.address = octetsOf(first);
+    CommLink link(view);
+    QVERIFY(link.ConnectController());
+    QVERIFY(link.ReadCommSettings(true));
+    link.settings().ipAddress = {10, 0, 0, 2};
+    view.address = octetsOf(second);
+    QVERIFY(link.ConnectController());
+    QVERIFY(!link.WriteCommSettings());
+    QCOMPARE(simB.signalPairs(), (QStringList{"1,0", "0,0", "0,2", "1,2"}));
+    QVERIFY(simB.requests().contains(QStringLiteral("WRITE_RECORD @CNF_BACKPRM 0+4096/24576 -> BAD_SIZE")));
+    QCOMPARE(fetchRecord(second, kRaw), rawBefore);
+    QCOMPARE(HeldItems(link), 0);
+}
+
+void TestCommLink::failedCommitReportsFailure()
+{
+    const QString address = nextAddress();
+    LoggedSim sim({QStringLiteral("--listen"), address}, {"--fault", "fail-write=@CNF_RAW_COM"});
+    QVERIFY(sim.start());
+    const QByteArray before = fetchRecord(address, kRaw);
+    FakeView view;
+    view.address = octetsOf(address);
+    CommLink link(view);
+    QVERIFY(link.ConnectController());
+    QVERIFY(link.ReadCommSettings(true));
+    link.settings().ipAddress = {10, 0, 0, 3};
+    QVERIFY(link.ReadCommSettings(false));
+    QVERIFY(!link.WriteCommSettings());
+    QCOMPARE(sim.signalPairs().mid(4), (QStringList{"1,0", "0,0", "1,1", "0,2", "1,2"}));
+    QCOMPARE(fetchRecord(address, kRaw), before);
+}
+
+void TestCommLink::tokenEncoding_data()
+{
+    QTest::addColumn<qint32>("code");
+    QTest::addColumn<QList<int>>("ip");
+    QTest::addColumn<QByteArray>("stored");  // bytes 23972..23979
+    QTest::newRow("open") << 65535 << QList<int>{0, 0, 0, 0} << QByteArray("\xFF\xFF\x00\x00\x00\x00\x00\x00", 8);
+    QTest::newRow("ethernet 10.1.2.3") << 1 << QList<int>{10, 1, 2, 3}
+                                       << QByteArray("\x01\x00\x00\x00\x0A\x01\x02\x03", 8);
+    QTest::newRow("io port") << 0 << QList<int>{192, 168, 0, 9} << QByteArray("\x00\x00\x00\x00\xC0\xA8\x00\x09", 8);
+    QTest::newRow("com4") << 4 << QList<int>{0, 0, 0, 0} << QByteArray("\x04\x00\x00\x00\x00\x00\x00\x00", 8);
+}
+
+void TestCommLink::tokenEncoding()
+{
+    QFETCH(qint32, code);
+    QFETCH(QList<int>, ip);
+    QFETCH(QByteArray, stored);
+    const QString address = nextAddress();
+    LoggedSim sim({QStringLiteral("--listen"), address});
+    QVERIFY(sim.start());
+    // Bytes 23974 and 23975 hold something on the controller; they come back as 0.
+    QByteArray back = fetchRecord(address, kBack);
+    back[23974] = '\x5A';
+    back[23975] = '\xA5';
+    QVERIFY(storeRecord(address, kBack, back));
+
+    FakeView view;
+    view.address = octetsOf(address);
+    CommLink link(view);
+    QVERIFY(link.ConnectController());
+    QVERIFY(link.ReadCommSettings(true));
+    link.settings().tokenCode = code;
+    link.settings().tokenIp = {quint8(ip[0]), quint8(ip[1]), quint8(ip[2]), quint8(ip[3])};
+    QVERIFY(link.ReadCommSettings(false));
+    QVERIFY(link.WriteCommSettings());
+    const QByteArray after = fetchRecord(address, kBack);
+    QCOMPARE(after.mid(23972, 8), stored);
+    QVERIFY(allWithin(differingBytes(back, after), {{23972, 23979}}));
+    QVERIFY(link.ReadCommSettings(true));
+    QCOMPARE(link.settings().tokenCode, code);
+}
+
+void TestCommLink::shortBackPrmGoesBackUnchanged()
+{
+    const QString address = nextAddress();
+    LoggedSim sim({QStringLiteral("--listen"), address}, {"--fault", "short=@CNF_BACKPRM:23979"});
+    QVERIFY(sim.start());
+    const QByteArray before = fetchRecord(address, kBack);
+    QCOMPARE(before.size(), 23979);
+    FakeView view;
+    view.address = octetsOf(address);
+    CommLink link(view);
+    QVERIFY(link.ConnectController());
+    link.settings().tokenCode = 3;
+    link.settings().tokenIp = {1, 2, 3, 4};
+    QVERIFY(link.ReadCommSettings(true));
+    QCOMPARE(link.settings().tokenCode, 3);
+    QCOMPARE(link.settings().tokenIp, (IPv4{1, 2, 3, 4}));
+    link.settings().tokenCode = 65535;
+    QVERIFY(link.ReadCommSettings(false));
+    QVERIFY(link.WriteCommSettings());
+    QCOMPARE(fetchRecord(address, kBack), before);
+}
+
+void TestCommLink::wholeRecordsPassThrough()
+{
+    const QString address = nextAddress();
+    LoggedSim sim({QStringLiteral("--listen"), address});
+    QVERIFY(sim.start());
+    FakeView view;
+    view.address = octetsOf(address);
+    CommLink link(view);
+    QVERIFY(link.ConnectController());
+    const QStringList names{"@CNF_HOST_PARM", "@DAT_OPTION", "@DAT_TSRPARAM", "@LST_PACOPTION"};
+    for (const QString& name : names) {
+        QVERIFY(link.ReadControllerRecord(name, true));
+        QVERIFY(!link.keptValue(name).isEmpty());
+        QVERIFY(link.WriteControllerRecord(name));
+    }
+    // An unknown name is neither kept nor written.
+    QVERIFY(link.ReadControllerRecord(QStringLiteral("@NOT_A_RECORD"), true));
+    QVERIFY(link.keptValue(QStringLiteral("@NOT_A_RECORD")).isEmpty());
+    QVERIFY(link.WriteControllerRecord(QStringLiteral("@NOT_A_RECORD")));
+    QCOMPARE(sim.count(QStringLiteral("WRITE_RECORD")), 4);
+    QCOMPARE(sim.count(QStringLiteral("RECORD_SIZE @NOT_A_RECORD")), 0);
+    QCOMPARE(HeldItems(link), 0);
+}
+
+// --- time-outs and faults ----------------------------------------------------------
+
+void TestCommLink::stalledRequestFailsAfterRetries()
+{
+    const int timeout = 300, retries = 2;
+    const QString address = nextAddress();
+    // Request 2 (the first doSignal) and both of its resends go unanswered.
+    LoggedSim sim({QStringLiteral("--listen"), address},
+                  {"--fault", "stall-at=2", "--fault", "stall-at=3", "--fault", "stall-at=4"});
+    QVERIFY(sim.start());
+    FakeView view;
+    view.address = octetsOf(address);
+    CommLink link(view);
+    link.setLinkOptions(timeout, retries);
+    QVERIFY(link.ConnectController());
+    QCOMPARE(link.lastOptions(), QStringLiteral("Timeout=300, TORetry=2, Conn=eth:") + address);
+    QElapsedTimer clock;
+    clock.start();
+    QVERIFY(!link.ReadCommSettings(true));
+    const qint64 elapsed = clock.elapsed();
+    QVERIFY2(elapsed >= timeout * (1 + retries) - 50, qPrintable(QString::number(elapsed)));
+    QVERIFY2(elapsed < timeout * (1 + retries) + 5000, qPrintable(QString::number(elapsed)));
+    // The same frame was sent three times.
+    QCOMPARE(sim.lines().mid(1, 3), (QStringList{"1 1 EXECUTE doSignal 0,0 -> (stalled)",
+                                                 "1 1 EXECUTE doSignal 0,0 -> (stalled)",
+                                                 "1 1 EXECUTE doSignal 0,0 -> (stalled)"}));
+    QCOMPARE(HeldItems(link), 0);
+}
+
+void TestCommLink::corruptResponseIsRetried()
+{
+    const QString address = nextAddress();
+    // Request 3 is the size of "@CNF_RAW_COM".
+    LoggedSim sim({QStringLiteral("--listen"), address}, {"--fault", "corrupt-at=3"});
+    QVERIFY(sim.start());
+    FakeView view;
+    view.address = octetsOf(address);
+    CommLink link(view);
+    link.setLinkOptions(300, 3);
+    QVERIFY(link.ConnectController());
+    QVERIFY(link.ReadCommSettings(true));
+    QCOMPARE(link.settings().ipAddress, (IPv4{192, 168, 0, 1}));
+    const QStringList req = sim.requests();
+    QVERIFY(req.contains(QStringLiteral("RECORD_SIZE @CNF_RAW_COM -> OK (corrupted)")));
+    QVERIFY(req.contains(QStringLiteral("RECORD_SIZE @CNF_RAW_COM -> OK (resent)")));
+    QCOMPARE(sim.signalPairs(), (QStringList{"0,0", "0,1"}));
+}
+
+void TestCommLink::dropDuringWriteKeepsOldSettings()
+{
+    const QString dryAddress = nextAddress();
+    int dropAt = 0;
+    {
+        // A dry run finds the frame number of the write of "@CNF_BACKPRM"'s second chunk.
+        LoggedSim dry({QStringLiteral("--listen"), dryAddress});
+        QVERIFY(dry.start());
+        FakeView view;
+        view.address = octetsOf(dryAddress);
+        CommLink link(view);
+        QVERIFY(link.ConnectController());
+        QVERIFY(link.ReadCommSettings(true));
+        link.settings().ipAddress = {10, 0, 0, 4};
+        QVERIFY(link.ReadCommSettings(false));
+        QVERIFY(link.WriteCommSettings());
+        const QStringList lines = dry.lines();
+        for (int i = 0; i < lines.size(); ++i)
+            if (lines[i].contains(QLatin1String("WRITE_RECORD @CNF_BACKPRM 4096+"))) {
+                dropAt = i + 1;
+                break;
+            }
+    }
+    QVERIFY(dropAt > 0);
+
+    const QString address = nextAddress();
+    LoggedSim sim({QStringLiteral("--listen"), address}, {"--fault", QStringLiteral("drop-at=%1").arg(dropAt)});
+    QVERIFY(sim.start());
+    FakeView view;
+    view.address = octetsOf(address);
+    CommLink link(view);
+    QVERIFY(link.ConnectController());
+    QVERIFY(link.ReadCommSettings(true));
+    link.settings().ipAddress = {10, 0, 0, 4};
+    link.settings().tokenCode = 4;
+    QVERIFY(link.ReadCommSettings(false));
+    const QByteArray rawBefore = link.keptValue(kRaw);
+    const QByteArray backBefore = link.keptValue(kBack);
+    QVERIFY(!link.WriteCommSettings());
+    QCOMPARE(HeldItems(link), 0);
+    QVERIFY(sim.requests().contains(QStringLiteral("WRITE_RECORD @CNF_RAW_COM 0+256/256 -> OK")));
+    // The staged "@CNF_RAW_COM" died with the session: both records as before, in full.
+    QCOMPARE(fetchRecord(address, kRaw), rawBefore);
+    QCOMPARE(fetchRecord(address, kBack), backBefore);
+}
+
+void TestCommLink::secondCallWhileWaitingIsRefused()
+{
+    const QString address = nextAddress();
+    LoggedSim sim({QStringLiteral("--listen"), address}, {"--fault", "stall-at=2"});
+    QVERIFY(sim.start());
+    FakeView view;
+    view.address = octetsOf(address);
+    CommLink link(view);
+    link.setLinkOptions(500, 1);
+    QVERIFY(link.ConnectController());
+    auto trace = TraceInto(link);
+    // A timer fires inside the waiting call, as a window's timer would.
+    qint32 nested = 0;
+    bool fired = false;
+    QTimer::singleShot(100, [&] {
+        fired = true;
+        nested = link.GetControllerErrorCode();
+    });
+    // Stalled once, answered on the resend.
+    QCOMPARE(link.GetControllerErrorCode(), 0);
+    QVERIFY(fired);
+    QCOMPARE(nested, -1);
+    QCOMPARE(trace->count(QStringLiteral("add-value @ERROR_CODE")), 1);
+    QCOMPARE(HeldItems(link), 0);
+}
+
+QTEST_MAIN(TestCommLink)
+#include "tst_commlink.moc"

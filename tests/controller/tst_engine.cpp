@@ -1,0 +1,214 @@
+// SPDX-License-Identifier: MIT
+// SPDX-FileCopyrightText: 2026 Tolvane developers
+// The engine layer without a controller: option strings, connection texts, the
+// provider name and the collections' index rules.
+
+#include "controller/engine.h"
+#include "settings/serialports.h"
+
+#include <QDir>
+#include <QTemporaryDir>
+#include <QtTest>
+
+class TestEngine : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void options_data();
+    void options();
+    void connectionText_data();
+    void connectionText();
+    void unknownProviderFails();
+    void badOptionsFailBeforeAnyLink_data();
+    void badOptionsFailBeforeAnyLink();
+    void removeNeedsAnInt32Index();
+
+private:
+    QTemporaryDir m_config;
+};
+
+void TestEngine::initTestCase()
+{
+    QVERIFY(m_config.isValid());
+    qputenv("XDG_CONFIG_HOME", m_config.path().toUtf8());
+    const QString ports = m_config.filePath(QStringLiteral("Tolvane/ports"));
+    QVERIFY(QDir().mkpath(ports));
+    // COM7 is a link to a device that exists; the connection text only needs its name.
+    QVERIFY(QFile::link(QStringLiteral("/dev/null"), ports + QStringLiteral("/com7")));
+}
+
+void TestEngine::options_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("valid");
+    QTest::addColumn<int>("timeout");
+    QTest::addColumn<int>("retries");
+    QTest::addColumn<QString>("conn");
+    QTest::newRow("wizard's own") << "Timeout=4000, TORetry=3, Conn=eth:127.0.0.1" << true << 4000 << 3
+                                  << "eth:127.0.0.1";
+    QTest::newRow("defaults") << "Conn=eth:127.0.0.1" << true << 4000 << 3 << "eth:127.0.0.1";
+    QTest::newRow("keys in any case") << "timeout=250,TORETRY=0,cOnN=com:1:9600:N:8:1" << true << 250 << 0
+                                      << "com:1:9600:N:8:1";
+    QTest::newRow("blanks around keys and values") << "  Timeout =  120 ,  TORetry= 5 ,Conn =  eth:127.0.0.2  "
+                                                   << true << 120 << 5 << "eth:127.0.0.2";
+    QTest::newRow("unknown key ignored") << "Colour=blue, Timeout=900, Conn=eth:127.0.0.3" << true << 900 << 3
+                                         << "eth:127.0.0.3";
+    QTest::newRow("empty pairs ignored") << ",,Timeout=10,,Conn=eth:127.0.0.4," << true << 10 << 3
+                                         << "eth:127.0.0.4";
+    QTest::newRow("last one counts") << "Timeout=10, Timeout=20, Conn=eth:127.0.0.5" << true << 20 << 3
+                                     << "eth:127.0.0.5";
+    QTest::newRow("timeout not a number") << "Timeout=abc, Conn=eth:127.0.0.1" << false << 0 << 0 << QString();
+    QTest::newRow("timeout negative") << "Timeout=-5, Conn=eth:127.0.0.1" << false << 0 << 0 << QString();
+    QTest::newRow("timeout zero") << "Timeout=0, Conn=eth:127.0.0.1" << false << 0 << 0 << QString();
+    QTest::newRow("timeout empty") << "Timeout=, Conn=eth:127.0.0.1" << false << 0 << 0 << QString();
+    QTest::newRow("retries with a unit") << "TORetry=3x, Conn=eth:127.0.0.1" << false << 0 << 0 << QString();
+    QTest::newRow("retries too large") << "TORetry=99999999999, Conn=eth:127.0.0.1" << false << 0 << 0
+                                       << QString();
+    QTest::newRow("no connection") << "Timeout=4000, TORetry=3" << false << 0 << 0 << QString();
+    QTest::newRow("empty connection") << "Timeout=4000, TORetry=3, Conn=" << false << 0 << 0 << QString();
+}
+
+void TestEngine::options()
+{
+    QFETCH(QString, text);
+    QFETCH(bool, valid);
+    QFETCH(int, timeout);
+    QFETCH(int, retries);
+    QFETCH(QString, conn);
+    if (!valid) {
+        try {
+            ParseLinkOptions(text);
+            QFAIL("accepted");
+        } catch (const EngineError& e) {
+            QCOMPARE(e.code(), int(EngineError::kBadOptions));
+        }
+        return;
+    }
+    const LinkOptions o = ParseLinkOptions(text);
+    QCOMPARE(o.timeoutMs, timeout);
+    QCOMPARE(o.retries, retries);
+    QCOMPARE(o.conn, conn);
+}
+
+void TestEngine::connectionText_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("valid");
+    QTest::addColumn<bool>("serial");
+    QTest::addColumn<QString>("host");
+    QTest::addColumn<int>("baud");
+    QTest::addColumn<QString>("stop");
+    QTest::newRow("ethernet") << "eth:127.0.2.1" << true << false << "127.0.2.1" << 0 << QString();
+    QTest::newRow("ethernet leading zeros") << "eth:127.000.002.010" << true << false << "127.0.2.10" << 0
+                                            << QString();
+    QTest::newRow("octet above 255") << "eth:127.0.2.256" << false << false << QString() << 0 << QString();
+    QTest::newRow("three octets") << "eth:127.0.2" << false << false << QString() << 0 << QString();
+    QTest::newRow("host name") << "eth:localhost" << false << false << QString() << 0 << QString();
+    QTest::newRow("com 8N1") << "com:7:38400:N:8:1" << true << true << QString() << 38400 << "1";
+    QTest::newRow("com even 1.5") << "com:7:9600:E:8:1.5" << true << true << QString() << 9600 << "1.5";
+    QTest::newRow("com data 7") << "com:7:115200:N:7:2" << false << true << QString() << 0 << QString();
+    QTest::newRow("com data 5") << "com:7:9600:N:5:1" << false << true << QString() << 0 << QString();
+    QTest::newRow("com parity X") << "com:7:9600:X:8:1" << false << true << QString() << 0 << QString();
+    QTest::newRow("com stop 3") << "com:7:9600:N:8:3" << false << true << QString() << 0 << QString();
+    QTest::newRow("com port 0") << "com:0:9600:N:8:1" << false << true << QString() << 0 << QString();
+    QTest::newRow("com port 257") << "com:257:9600:N:8:1" << false << true << QString() << 0 << QString();
+    QTest::newRow("com without device") << "com:250:9600:N:8:1" << false << true << QString() << 0 << QString();
+    QTest::newRow("com field missing") << "com:7:9600:N:8" << false << true << QString() << 0 << QString();
+    QTest::newRow("unknown kind") << "usb:1" << false << false << QString() << 0 << QString();
+}
+
+void TestEngine::connectionText()
+{
+    QFETCH(QString, text);
+    QFETCH(bool, valid);
+    QFETCH(bool, serial);
+    QFETCH(QString, host);
+    QFETCH(int, baud);
+    QFETCH(QString, stop);
+    if (!valid) {
+        try {
+            ParseConnectionText(text);
+            QFAIL("accepted");
+        } catch (const EngineError& e) {
+            QCOMPARE(e.code(), int(EngineError::kBadConnection));
+        }
+        return;
+    }
+    const ConnectionTarget t = ParseConnectionText(text);
+    QCOMPARE(t.serial, serial);
+    if (serial) {
+        QCOMPARE(t.port, 7);
+        QVERIFY(!t.device.isEmpty());
+        QCOMPARE(t.device, ComPortDevice(7));
+        QCOMPARE(t.baud, baud);
+        QCOMPARE(t.stopBits, stop);
+        QCOMPARE(t.dataBits, 8);
+    } else {
+        QCOMPARE(t.host, host);
+    }
+}
+
+void TestEngine::unknownProviderFails()
+{
+    Engine engine;
+    auto ws = engine.addWorkspace(QString(), QVariant());
+    try {
+        ws->addController(QString(), QStringLiteral("CaoProv.Other.Vendor"), QString(),
+                          QStringLiteral("Conn=eth:127.0.2.250"));
+        QFAIL("accepted");
+    } catch (const EngineError& e) {
+        QCOMPARE(e.code(), int(EngineError::kBadProvider));
+    }
+    QCOMPARE(ws->controllers().count(), 0);
+}
+
+void TestEngine::badOptionsFailBeforeAnyLink_data()
+{
+    QTest::addColumn<QString>("options");
+    QTest::addColumn<int>("code");
+    QTest::newRow("malformed timeout") << "Timeout=4s, Conn=eth:127.0.2.251" << int(EngineError::kBadOptions);
+    QTest::newRow("bad connection text") << "Conn=eth:127.0.2" << int(EngineError::kBadConnection);
+    QTest::newRow("data bits 7") << "Conn=com:7:9600:N:7:1" << int(EngineError::kBadConnection);
+}
+
+void TestEngine::badOptionsFailBeforeAnyLink()
+{
+    QFETCH(QString, options);
+    QFETCH(int, code);
+    Engine engine;
+    QStringList trace;
+    engine.setTraceHook([&](const QString& l) { trace << l; });
+    auto ws = engine.addWorkspace(QString(), QVariant());
+    try {
+        ws->addController(QString(), QLatin1String(Engine::kProvider), QString(), options);
+        QFAIL("accepted");
+    } catch (const EngineError& e) {
+        QCOMPARE(e.code(), code);
+    }
+    QCOMPARE(ws->controllers().count(), 0);
+    QCOMPARE(trace, (QStringList{"add-workspace", "add-controller"}));
+}
+
+void TestEngine::removeNeedsAnInt32Index()
+{
+    Engine engine;
+    auto ws = engine.addWorkspace(QString(), QVariant());
+    const QList<QVariant> wrong{QVariant(), QVariant(QStringLiteral("0")), QVariant(qint64(0)), QVariant(0.0)};
+    for (const QVariant& v : wrong) {
+        try {
+            ws->controllers().remove(v);
+            QFAIL("accepted");
+        } catch (const EngineError& e) {
+            QCOMPARE(e.code(), int(EngineError::kTypeMismatch));
+        }
+    }
+    try {
+        ws->controllers().remove(QVariant(qint32(0)));
+        QFAIL("removed what is not there");
+    } catch (const EngineError& e) {
+        QCOMPARE(e.code(), int(EngineError::kNoSuchIndex));
+    }
+}
+
+QTEST_MAIN(TestEngine)
+#include "tst_engine.moc"
