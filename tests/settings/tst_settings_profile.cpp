@@ -12,9 +12,11 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#ifdef Q_OS_UNIX
 #include <csignal>
 #include <sys/resource.h>
 #include <unistd.h>
+#endif
 
 namespace {
 
@@ -67,6 +69,7 @@ private slots:
     void failedWriteKeepsOldFile_data();
     void failedWriteKeepsOldFile();
     void writeIntoMissingFolderFails();
+    void writeThroughLinkKeepsLink();
 
 private:
     QString iniPath() const { return m_dir->filePath(QStringLiteral("test.ini")); }
@@ -519,6 +522,9 @@ void TestProfile::failedWriteKeepsOldFile()
     profile.FileName(iniPath());
     const QString big(4096, QLatin1Char('x'));  // makes the new file larger than the old
     bool result = true;
+#ifndef Q_OS_UNIX
+    QSKIP("needs POSIX permissions and resource limits");
+#else
     if (how == QLatin1String("readonly")) {
         if (::geteuid() == 0)
             QSKIP("running as root: a read-only folder does not stop root from replacing the "
@@ -542,6 +548,7 @@ void TestProfile::failedWriteKeepsOldFile()
         ::setrlimit(RLIMIT_FSIZE, &saved);
         ::sigaction(SIGXFSZ, &previous, nullptr);
     }
+#endif
     QVERIFY(!result);
     QCOMPARE(readBytes(iniPath()), old);
     QCOMPARE(profile.GetString(QStringLiteral("LangID"), QStringLiteral("ID")), QStringLiteral("1033"));
@@ -556,6 +563,20 @@ void TestProfile::writeIntoMissingFolderFails()
     QVERIFY(!QFileInfo::exists(m_dir->filePath(QStringLiteral("missing"))));
     QCOMPARE(profile.GetString(QStringLiteral("A"), QStringLiteral("k"), QStringLiteral("0")),
              QStringLiteral("0"));
+}
+
+void TestProfile::writeThroughLinkKeepsLink()
+{
+    // A user may keep the real file elsewhere and link it in; the write goes to the
+    // real file and the link stays a link.
+    const QString real = m_dir->filePath(QStringLiteral("real.ini"));
+    QVERIFY(writeBytes(real, "[LangID]\nID=1033\n"));
+    QVERIFY(QFile::link(real, iniPath()));
+    clsProfile profile;
+    profile.FileName(iniPath());
+    QVERIFY(profile.WriteString(QStringLiteral("LangID"), QStringLiteral("ID"), QStringLiteral("1041")));
+    QVERIFY(QFileInfo(iniPath()).isSymLink());
+    QCOMPARE(readBytes(real), QByteArray("[LangID]\nID=1041\n"));
 }
 
 QTEST_GUILESS_MAIN(TestProfile)
