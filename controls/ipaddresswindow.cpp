@@ -4,6 +4,7 @@
 
 #include <QAction>
 #include <QClipboard>
+#include <QCoreApplication>
 #include <QContextMenuEvent>
 #include <QGuiApplication>
 #include <QHBoxLayout>
@@ -29,6 +30,15 @@ const QRegularExpression& digitsPattern()
 {
     static const QRegularExpression re(QStringLiteral("[0-9]{0,3}"));
     return re;
+}
+
+// Finds an entry of QLineEdit's standard menu: by its object name where Qt sets one, else
+// by its (translated) text before the shortcut.
+bool isMenuEntry(const QAction* action, const char* objectName, const char* text)
+{
+    if (action->objectName() == QLatin1String(objectName))
+        return true;
+    return action->text().section(QLatin1Char('\t'), 0, 0) == QCoreApplication::translate("QLineEdit", text);
 }
 
 }  // namespace
@@ -81,6 +91,13 @@ IPAddressWindow::IPAddressWindow(QWidget* parent)
         }
     }
     updateMargins();
+}
+
+IPAddressWindow::~IPAddressWindow()
+{
+    // A field that loses the focus while it is destroyed must not reach the filter.
+    for (QLineEdit* field : m_fields)
+        field->removeEventFilter(this);
 }
 
 qintptr IPAddressWindow::SendMessage(quint32 message, quintptr wParam, qintptr lParam)
@@ -402,12 +419,12 @@ void IPAddressWindow::handleContextMenu(int index, QContextMenuEvent* event)
     QMenu* menu = field->createStandardContextMenu();
     // Copy and paste work on whole addresses here, as the keys do.
     for (QAction* action : menu->actions()) {
-        if (action->objectName() == QLatin1String("edit-paste")) {
-            action->disconnect();
+        if (isMenuEntry(action, "edit-paste", "&Paste")) {
+            QObject::disconnect(action, &QAction::triggered, field, nullptr);
             action->setEnabled(field->isEnabled() && !field->isReadOnly());
             connect(action, &QAction::triggered, this, [this, index] { pasteClipboard(index); });
-        } else if (action->objectName() == QLatin1String("edit-copy")) {
-            action->disconnect();
+        } else if (isMenuEntry(action, "edit-copy", "&Copy")) {
+            QObject::disconnect(action, &QAction::triggered, field, nullptr);
             action->setEnabled(field->hasSelectedText() || !IsBlank());
             connect(action, &QAction::triggered, this, [this, index, field] {
                 if (field->hasSelectedText())

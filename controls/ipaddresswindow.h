@@ -33,6 +33,7 @@ public:
     static constexpr int kFieldCount = 4;
 
     explicit IPAddressWindow(QWidget* parent = nullptr);
+    ~IPAddressWindow() override;
 
     // Dispatches one IPM_* message; unknown messages answer 0.
     qintptr SendMessage(quint32 message, quintptr wParam, qintptr lParam);

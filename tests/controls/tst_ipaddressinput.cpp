@@ -8,7 +8,10 @@
 #include <QAccessible>
 #include <QApplication>
 #include <QClipboard>
+#include <QContextMenuEvent>
 #include <QLineEdit>
+#include <QMenu>
+#include <QTimer>
 #include <QSignalSpy>
 #include <QTest>
 #include <memory>
@@ -42,6 +45,8 @@ private slots:
     void pastePlainNumberIntoField();
     void copyGivesDottedAddress();
     void copyPasteBetweenControls();
+    void contextMenuWorksOnWholeAddress_data();
+    void contextMenuWorksOnWholeAddress();
     void accessibleNames();
     void addressChangedSignal();
 
@@ -464,6 +469,62 @@ void TestIPAddressInput::copyPasteBetweenControls()
     quint8 a = 0, b = 0, c = 0, d = 0;
     other->GetIPAddress(a, b, c, d);
     QCOMPARE(QStringLiteral("%1.%2.%3.%4").arg(a).arg(b).arg(c).arg(d), QStringLiteral("10.200.30.4"));
+}
+
+void TestIPAddressInput::contextMenuWorksOnWholeAddress_data()
+{
+    QTest::addColumn<QString>("action");  // the entry's text before its shortcut
+    QTest::addColumn<QString>("clipboardBefore");
+    QTest::addColumn<QString>("addressAfter");
+    QTest::addColumn<QString>("clipboardAfter");
+    QTest::newRow("paste a dotted address") << QStringLiteral("&Paste") << QStringLiteral("010.1.2.3")
+                                            << QStringLiteral("10.1.2.3") << QStringLiteral("010.1.2.3");
+    QTest::newRow("paste refuses junk") << QStringLiteral("&Paste") << QStringLiteral("1.2.x.4")
+                                        << QStringLiteral("172.16.5.4") << QStringLiteral("1.2.x.4");
+    QTest::newRow("copy with nothing selected") << QStringLiteral("&Copy") << QStringLiteral("old")
+                                                << QStringLiteral("172.16.5.4") << QStringLiteral("172.16.5.4");
+}
+
+void TestIPAddressInput::contextMenuWorksOnWholeAddress()
+{
+    QFETCH(QString, action);
+    QFETCH(QString, clipboardBefore);
+    QFETCH(QString, addressAfter);
+    QFETCH(QString, clipboardAfter);
+    m_ctrl->SetIPAddress(172, 16, 5, 4);
+    QGuiApplication::clipboard()->setText(clipboardBefore);
+    m_ctrl->SetFieldFocus(1);
+    QTRY_COMPARE(focusedField(), 1);
+    field(1)->deselect();
+
+    // The menu runs its own loop: pick the entry from inside it, then close it.
+    bool found = false;
+    bool enabled = false;
+    QTimer picker;
+    picker.setInterval(10);
+    connect(&picker, &QTimer::timeout, this, [&] {
+        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        if (!menu)
+            return;
+        for (QAction* entry : menu->actions()) {
+            if (entry->text().section(QLatin1Char('\t'), 0, 0) == action) {
+                found = true;
+                enabled = entry->isEnabled();
+                if (enabled)
+                    entry->trigger();
+            }
+        }
+        menu->close();
+    });
+    picker.start();
+    QContextMenuEvent event(QContextMenuEvent::Keyboard, QPoint(4, 4), field(1)->mapToGlobal(QPoint(4, 4)));
+    QApplication::sendEvent(field(1), &event);
+    picker.stop();
+
+    QVERIFY(found);
+    QVERIFY(enabled);
+    QCOMPARE(address(), addressAfter);
+    QCOMPARE(QGuiApplication::clipboard()->text(), clipboardAfter);
 }
 
 void TestIPAddressInput::accessibleNames()
