@@ -87,6 +87,7 @@ uctIPAddressCtrl* MakeIP(QWidget* parent, const char* name, QRect geometry)
     auto* ip = new uctIPAddressCtrl(parent);
     ip->setObjectName(QLatin1String(name));
     ip->setGeometry(geometry);  // the control keeps its own fixed size
+    ip->ReadDesignProperties();  // the designed 9 point font; LocalizeForm renames it
     return ip;
 }
 
@@ -116,7 +117,7 @@ QGroupBox* MakePage(QTabWidget* tabs, const char* frameName, const QString& fram
 IPv4 ReadIP(const uctIPAddressCtrl* control)
 {
     IPv4 ip{};
-    const_cast<uctIPAddressCtrl*>(control)->GetIPAddress(ip[0], ip[1], ip[2], ip[3]);
+    control->GetIPAddress(ip[0], ip[1], ip[2], ip[3]);
     return ip;
 }
 

@@ -90,6 +90,12 @@ inline void SetIP(const QWidget& window, const char* name, std::array<quint8, 4>
     Find<uctIPAddressCtrl>(window, name)->SetIPAddress(ip[0], ip[1], ip[2], ip[3]);
 }
 
+// Option buttons react to clicks on their indicator and caption only, at the left.
+inline void ClickOption(QRadioButton* option)
+{
+    QTest::mouseClick(option, Qt::LeftButton, {}, QPoint(6, option->height() / 2));
+}
+
 inline void Click(const QWidget& window, const char* button)
 {
     QTest::mouseClick(Find<QPushButton>(window, button), Qt::LeftButton);

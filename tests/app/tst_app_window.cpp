@@ -99,9 +99,9 @@ private slots:
         w->show();
         QVERIFY(QTest::qWaitForWindowExposed(w.get()));
         // Go through the other option first so that the click really changes the choice.
-        QTest::mouseClick(Find<QRadioButton>(*w, element ? "optDevice_0" : "optDevice_1"), Qt::LeftButton);
+        ClickOption(Find<QRadioButton>(*w, element ? "optDevice_0" : "optDevice_1"));
         auto* option = Find<QRadioButton>(*w, element ? "optDevice_1" : "optDevice_0");
-        QTest::mouseClick(option, Qt::LeftButton);
+        ClickOption(option);
         QVERIFY(option->isChecked());
         QCOMPARE(Find<QWidget>(*w, "uctIPAddress1")->isEnabled(), ipEnabled);
         QCOMPARE(Find<QComboBox>(*w, "cmbPort1")->isEnabled(), serialEnabled);
@@ -140,8 +140,8 @@ private slots:
         w->show();
         QVERIFY(QTest::qWaitForWindowExposed(w.get()));
         Find<QTabWidget>(*w, "tabWizard")->setCurrentIndex(4);
-        QTest::mouseClick(Find<QRadioButton>(*w, element == 2 ? "optToken_0" : "optToken_2"), Qt::LeftButton);
-        QTest::mouseClick(option, Qt::LeftButton);
+        ClickOption(Find<QRadioButton>(*w, element == 2 ? "optToken_0" : "optToken_2"));
+        ClickOption(option);
         QVERIFY(option->isChecked());
         QCOMPARE(uctIP->isEnabled(), element == 2);
         // Disabling keeps the address.

@@ -1,0 +1,614 @@
+// SPDX-License-Identifier: MIT
+// SPDX-FileCopyrightText: 2026 Tolvane developers
+// The whole wizard against the controller simulator: the real window is driven through
+// clicks and the message-box seam, and the controller's records are checked afterwards
+// in the simulator's state file. Each case has its own loopback address 127.0.3.x.
+
+#include "apptestutil.h"
+#include "controller/commlink.h"
+#include "tests/support/simprocess.h"
+
+#include <QHostAddress>
+#include <QLabel>
+#include <QTabWidget>
+#include <QTest>
+#include <QtEndian>
+#include <memory>
+#include <set>
+#include <zlib.h>
+
+using namespace apptest;
+
+namespace {
+
+using Bytes = std::array<quint8, 4>;
+
+// The simulator's state file: "TLVSIMST", u32 version, i32 error code, u32 count,
+// per record u16 name length, name, u32 size, bytes; then a CRC-32 of all before it.
+struct SimState {
+    qint32 errorCode = 0;
+    QMap<QString, QByteArray> records;
+
+    static bool load(const QString& path, SimState* st)
+    {
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly))
+            return false;
+        const QByteArray d = file.readAll();
+        if (d.size() < 24 || !d.startsWith("TLVSIMST"))
+            return false;
+        qsizetype at = 8;
+        auto u32 = [&]() {
+            const quint32 v = qFromLittleEndian<quint32>(d.constData() + at);
+            at += 4;
+            return v;
+        };
+        u32();  // version
+        st->errorCode = qint32(u32());
+        const quint32 count = u32();
+        for (quint32 i = 0; i < count; ++i) {
+            const quint16 nameLen = qFromLittleEndian<quint16>(d.constData() + at);
+            at += 2;
+            const QString name = QString::fromUtf8(d.mid(at, nameLen));
+            at += nameLen;
+            const quint32 size = u32();
+            st->records.insert(name, d.mid(at, size));
+            at += size;
+        }
+        return at + 4 == d.size();
+    }
+
+    bool save(const QString& path) const
+    {
+        QByteArray out("TLVSIMST");
+        auto put = [&](quint32 v, int n) {
+            for (int k = 0; k < n; ++k)
+                out.append(char((v >> (8 * k)) & 0xFF));
+        };
+        put(1, 4);
+        put(quint32(errorCode), 4);
+        put(quint32(records.size()), 4);
+        for (auto it = records.cbegin(); it != records.cend(); ++it) {
+            const QByteArray name = it.key().toUtf8();
+            put(quint32(name.size()), 2);
+            out.append(name);
+            put(quint32(it.value().size()), 4);
+            out.append(it.value());
+        }
+        put(quint32(crc32(0L, reinterpret_cast<const Bytef*>(out.constData()), uInt(out.size()))), 4);
+        QFile file(path);
+        return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(out) == out.size();
+    }
+};
+
+quint32 U32(const QByteArray& rec, int at) { return qFromLittleEndian<quint32>(rec.constData() + at); }
+quint16 U16(const QByteArray& rec, int at) { return qFromLittleEndian<quint16>(rec.constData() + at); }
+void PutU16(QByteArray& rec, int at, quint16 v) { qToLittleEndian(v, rec.data() + at); }
+
+// Byte positions where two records differ.
+std::set<int> Diff(const QByteArray& a, const QByteArray& b)
+{
+    std::set<int> out;
+    for (int i = 0; i < int(qMax(a.size(), b.size())); ++i)
+        if (i >= a.size() || i >= b.size() || a[i] != b[i])
+            out.insert(i);
+    return out;
+}
+
+bool Within(const std::set<int>& diff, std::initializer_list<std::pair<int, int>> ranges)
+{
+    for (int i : diff) {
+        bool inside = false;
+        for (const auto& [from, to] : ranges)
+            inside = inside || (i >= from && i <= to);
+        if (!inside) {
+            qWarning("byte %d changed outside the allowed ranges", i);
+            return false;
+        }
+    }
+    return true;
+}
+
+// One simulated controller of a test case, with its state and log files.
+class SimBench {
+public:
+    QTemporaryDir dir;
+    QString state = dir.filePath(QStringLiteral("state.bin"));
+    QString log = dir.filePath(QStringLiteral("requests.log"));
+    std::unique_ptr<SimProcess> sim;
+
+    // The factory state of the simulator, as it writes it on its first start.
+    SimState factory()
+    {
+        SimProcess first({QStringLiteral("--listen"), QStringLiteral("127.0.3.254"), QStringLiteral("--state"),
+                          dir.filePath(QStringLiteral("factory.bin"))});
+        SimState st;
+        if (!first.start())
+            return st;
+        first.stop();
+        SimState::load(dir.filePath(QStringLiteral("factory.bin")), &st);
+        return st;
+    }
+
+    bool start(const QStringList& transport, const QStringList& extra = {})
+    {
+        sim = std::make_unique<SimProcess>(transport + QStringList{QStringLiteral("--state"), state,
+                                                                   QStringLiteral("--log"), log}
+                                           + extra);
+        return sim->start();
+    }
+    bool listen(const QString& address, const QStringList& extra = {})
+    {
+        return start({QStringLiteral("--listen"), address}, extra);
+    }
+    SimState stopAndRead()
+    {
+        if (sim)
+            sim->stop();
+        SimState st;
+        SimState::load(state, &st);
+        return st;
+    }
+    QStringList logLines() const
+    {
+        QFile file(log);
+        if (!file.open(QIODevice::ReadOnly))
+            return {};
+        return QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    }
+};
+
+const QString kRawCom = QStringLiteral("@CNF_RAW_COM");
+const QString kBackPrm = QStringLiteral("@CNF_BACKPRM");
+
+}  // namespace
+
+class TestAppFlow : public QObject {
+    Q_OBJECT
+private:
+    QTemporaryDir m_config;
+
+    std::unique_ptr<frmMain> OpenWindow(const Bytes& address)
+    {
+        auto w = std::make_unique<frmMain>();
+        SetIP(*w, "uctIPAddress1", address);  // a loopback address before any Next
+        w->show();
+        return w;
+    }
+
+    // Connects and walks to the token page through the page of the chosen device.
+    void WalkToToken(frmMain& w)
+    {
+        Click(w, "cmdNext");
+        QCOMPARE(w.currentStep(), 1);
+        Click(w, "cmdNext");
+        QVERIFY(w.currentStep() == 2 || w.currentStep() == 3);
+        Click(w, "cmdNext");
+        QCOMPARE(w.currentStep(), 4);
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_config.isValid());
+        UseConfigHome(m_config);
+        WriteLangId(QStringLiteral("1033"));
+    }
+
+    void ethernetChange()
+    {
+        SimBench c;
+        QVERIFY(c.listen(QStringLiteral("127.0.3.10")));
+        const SimState before = c.stopAndRead();
+        QVERIFY(c.listen(QStringLiteral("127.0.3.10")));
+        MsgBoxRecorder boxes;
+        auto w = OpenWindow({127, 0, 3, 10});
+
+        Click(*w, "cmdNext");
+        QCOMPARE(w->currentStep(), 1);
+        QVERIFY(w->link()->connected());
+        QCOMPARE(Find<QComboBox>(*w, "cmbDevice")->currentText(), QStringLiteral("Ethernet"));
+        QVERIFY(Find<QPushButton>(*w, "cmdBack")->isVisible());
+        Click(*w, "cmdNext");
+        QCOMPARE(w->currentStep(), 2);
+        QCOMPARE(Find<QTabWidget>(*w, "tabWizard")->currentIndex(), 2);
+        QCOMPARE(Find<QLabel>(*w, "lblTitle")->text(), LStr(1032));
+        QCOMPARE(Find<QLabel>(*w, "lblExplanation3")->text(), LStr(105));
+        // The page shows the controller's address and mask.
+        const QByteArray& raw = before.records[kRawCom];
+        QCOMPARE(GetIP(*w, "uctIPAddress3"), (Bytes{quint8(raw[123]), quint8(raw[122]), quint8(raw[121]), quint8(raw[120])}));
+        QCOMPARE(GetIP(*w, "uctSubnetMask"), (Bytes{quint8(raw[127]), quint8(raw[126]), quint8(raw[125]), quint8(raw[124])}));
+        SetIP(*w, "uctIPAddress3", {10, 20, 30, 40});
+        SetIP(*w, "uctSubnetMask", {255, 255, 0, 0});
+        Click(*w, "cmdNext");
+        QCOMPARE(w->currentStep(), 4);
+        QVERIFY(w->changed());
+        QCOMPARE(Find<QPushButton>(*w, "cmdNext")->text(), LStr(100));
+        QCOMPARE(boxes.calls.size(), 0);
+        Click(*w, "cmdNext");
+
+        QCOMPARE(boxes.calls.size(), 1);
+        QCOMPARE(boxes.calls[0].text, LStr(107) + QLatin1Char('\r') + LStr(108));
+        QCOMPARE(boxes.calls[0].style, MsgBox::OK | MsgBox::Information);
+        QCOMPARE(boxes.calls[0].title, AppExeName());
+        QTRY_VERIFY(!w->isVisible());
+
+        const SimState after = c.stopAndRead();
+        const QByteArray& raw2 = after.records[kRawCom];
+        QVERIFY(Within(Diff(raw, raw2), {{44, 47}, {116, 127}}));
+        QCOMPARE(raw2.mid(120, 8), QByteArray("\x28\x1e\x14\x0a\x00\x00\xff\xff", 8));
+        QCOMPARE(U32(raw2, 116), 2u);
+        QCOMPARE(U32(raw2, 44), 0u);
+        QVERIFY(Within(Diff(before.records[kBackPrm], after.records[kBackPrm]), {{23972, 23979}}));
+        for (const QString& name : before.records.keys())
+            if (name != kRawCom && name != kBackPrm)
+                QCOMPARE(after.records[name], before.records[name]);
+    }
+
+    void rs232cOverPseudoTerminal()
+    {
+        SimBench c;
+        const SimState factory = c.factory();
+        QVERIFY(factory.records.contains(kRawCom));
+        QVERIFY(factory.save(c.state));
+        const QString ports = SettingsDir() + QStringLiteral("/ports");
+        QVERIFY(QDir().mkpath(ports));
+        const QString link = ports + QStringLiteral("/com7");
+        QVERIFY(c.start({QStringLiteral("--pty"), link}));
+        MsgBoxRecorder boxes;
+        auto w = OpenWindow({127, 0, 3, 11});
+        auto* ports1 = Find<QComboBox>(*w, "cmbPort1");
+        const int at = ports1->findText(QStringLiteral("COM7"));
+        QVERIFY2(at >= 0, "the linked port is listed");
+        QCOMPARE(ports1->itemData(at).toInt(), 7);
+        ClickOption(Find<QRadioButton>(*w, "optDevice_1"));
+        ports1->setCurrentIndex(at);
+
+        Click(*w, "cmdNext");
+        QCOMPARE(w->currentStep(), 1);
+        QVERIFY(boxes.calls.isEmpty());
+        Find<QComboBox>(*w, "cmbDevice")->setCurrentIndex(1);
+        Click(*w, "cmdNext");
+        QCOMPARE(w->currentStep(), 3);
+        QCOMPARE(Find<QTabWidget>(*w, "tabWizard")->currentIndex(), 3);
+        auto* baud = Find<QComboBox>(*w, "cmbBaudRate4");
+        QCOMPARE(baud->currentData().toInt(), int(U32(factory.records[kRawCom], 48)));
+        baud->setCurrentIndex(baud->findData(115200));
+        Click(*w, "cmdNext");
+        QCOMPARE(w->currentStep(), 4);
+        Click(*w, "cmdNext");
+        QCOMPARE(boxes.calls.size(), 1);
+        QCOMPARE(boxes.calls[0].style, MsgBox::OK | MsgBox::Information);
+        QTRY_VERIFY(!w->isVisible());
+
+        const SimState after = c.stopAndRead();
+        const QByteArray& raw = factory.records[kRawCom];
+        const QByteArray& raw2 = after.records[kRawCom];
+        QVERIFY(Within(Diff(raw, raw2), {{44, 67}, {116, 119}}));
+        QCOMPARE(U32(raw2, 44), 2u);
+        QCOMPARE(U32(raw2, 116), 0u);
+        QCOMPARE(U32(raw2, 48), 115200u);
+        QCOMPARE(raw2.mid(52, 16), raw.mid(52, 16));
+        QFile::remove(link);
+    }
+
+    void tokenRoundTrip_data()
+    {
+        QTest::addColumn<int>("element");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("address");
+        QTest::newRow("Open") << 0 << 65535 << "127.0.3.20";
+        QTest::newRow("I/O Port") << 1 << 0 << "127.0.3.21";
+        QTest::newRow("Ethernet") << 2 << 1 << "127.0.3.22";
+        QTest::newRow("COM2") << 3 << 2 << "127.0.3.23";
+        QTest::newRow("COM3") << 4 << 3 << "127.0.3.24";
+        QTest::newRow("COM4") << 5 << 4 << "127.0.3.25";
+    }
+    void tokenRoundTrip()
+    {
+        QFETCH(int, element);
+        QFETCH(int, code);
+        QFETCH(QString, address);
+        const QHostAddress host(address);
+        const quint32 v = host.toIPv4Address();
+        const Bytes bytes{quint8(v >> 24), quint8(v >> 16), quint8(v >> 8), quint8(v)};
+        SimBench c;
+        // Start from another token than the one chosen, so that the choice is a change.
+        SimState st = c.factory();
+        PutU16(st.records[kBackPrm], 23972, element == 0 ? 0 : 0xFFFF);
+        QVERIFY(st.save(c.state));
+        QVERIFY(c.listen(address));
+        MsgBoxRecorder boxes;
+        const QByteArray name = "optToken_" + QByteArray::number(element);
+        {
+            auto w = OpenWindow(bytes);
+            WalkToToken(*w);
+            ClickOption(Find<QRadioButton>(*w, name.constData()));
+            QCOMPARE(Find<QWidget>(*w, "uctIP")->isEnabled(), element == 2);
+            if (element == 2)
+                SetIP(*w, "uctIP", {10, 1, 2, 3});
+            Click(*w, "cmdNext");
+            QCOMPARE(boxes.calls.size(), 1);
+            QCOMPARE(boxes.calls[0].style, MsgBox::OK | MsgBox::Information);
+            QTRY_VERIFY(!w->isVisible());
+        }
+        // A new window reads the token back and selects its option.
+        {
+            auto w = OpenWindow(bytes);
+            Click(*w, "cmdNext");
+            QCOMPARE(w->currentStep(), 1);
+            for (int i = 0; i < 6; ++i) {
+                const QByteArray other = "optToken_" + QByteArray::number(i);
+                QCOMPARE(Find<QRadioButton>(*w, other.constData())->isChecked(), i == element);
+            }
+            QCOMPARE(Find<QWidget>(*w, "uctIP")->isEnabledTo(Find<QWidget>(*w, "frmToken")), element == 2);
+            if (element == 2)
+                QCOMPARE(GetIP(*w, "uctIP"), (Bytes{10, 1, 2, 3}));
+            Click(*w, "cmdCancel");
+            QTRY_VERIFY(!w->isVisible());
+        }
+        const SimState after = c.stopAndRead();
+        const QByteArray& back = after.records[kBackPrm];
+        QCOMPARE(int(U16(back, 23972)), code);
+        QCOMPARE(int(U16(back, 23974)), 0);
+        if (element == 2)
+            QCOMPARE(back.mid(23976, 4), QByteArray("\x0a\x01\x02\x03", 4));
+        QVERIFY(Within(Diff(st.records[kBackPrm], back), {{23972, 23979}}));
+    }
+
+    // A code without an option button: nothing is selected, the address is off, and
+    // a Complete that writes for another reason keeps the code.
+    void tokenWithoutOption()
+    {
+        SimBench c;
+        SimState st = c.factory();
+        PutU16(st.records[kBackPrm], 23972, 100);
+        QVERIFY(st.save(c.state));
+        QVERIFY(c.listen(QStringLiteral("127.0.3.26")));
+        MsgBoxRecorder boxes;
+        auto w = OpenWindow({127, 0, 3, 26});
+        Click(*w, "cmdNext");
+        QCOMPARE(w->currentStep(), 1);
+        for (int i = 0; i < 6; ++i) {
+            const QByteArray name = "optToken_" + QByteArray::number(i);
+            QVERIFY2(!Find<QRadioButton>(*w, name.constData())->isChecked(), name.constData());
+        }
+        QVERIFY(!Find<QWidget>(*w, "uctIP")->isEnabledTo(Find<QWidget>(*w, "frmToken")));
+        Click(*w, "cmdNext");
+        SetIP(*w, "uctIPAddress3", {192, 168, 0, 77});
+        Click(*w, "cmdNext");
+        Click(*w, "cmdNext");
+        QCOMPARE(boxes.calls.size(), 1);
+        QCOMPARE(boxes.calls[0].style, MsgBox::OK | MsgBox::Information);
+        const SimState after = c.stopAndRead();
+        QCOMPARE(int(U16(after.records[kBackPrm], 23972)), 100);
+        QCOMPARE(quint8(after.records[kRawCom][120]), quint8(77));
+    }
+
+    // The permission device alone is a change: Complete writes the usage words.
+    void permissionDeviceAlone()
+    {
+        SimBench c;
+        const SimState st = c.factory();
+        QVERIFY(st.save(c.state));
+        QVERIFY(c.listen(QStringLiteral("127.0.3.27")));
+        MsgBoxRecorder boxes;
+        auto w = OpenWindow({127, 0, 3, 27});
+        Click(*w, "cmdNext");
+        Find<QComboBox>(*w, "cmbDevice")->setCurrentIndex(1);
+        Click(*w, "cmdNext");
+        QCOMPARE(w->currentStep(), 3);
+        Click(*w, "cmdNext");
+        QVERIFY(!w->changed());
+        Click(*w, "cmdNext");
+        QCOMPARE(boxes.calls.size(), 1);
+        QCOMPARE(boxes.calls[0].style, MsgBox::OK | MsgBox::Information);
+        const SimState after = c.stopAndRead();
+        QCOMPARE(U32(after.records[kRawCom], 44), 2u);
+        QCOMPARE(U32(after.records[kRawCom], 116), 0u);
+        QVERIFY(Within(Diff(st.records[kRawCom], after.records[kRawCom]), {{44, 67}, {116, 119}}));
+    }
+
+    void controllerError_data()
+    {
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<QStringList>("faults");
+        QTest::addColumn<int>("codeAfter");
+        QTest::newRow("cleared") << "127.0.3.30" << QStringList{} << 0;
+        QTest::newRow("clear refused") << "127.0.3.31" << QStringList{"--fault", "deny-clear"} << 255;
+    }
+    void controllerError()
+    {
+        QFETCH(QString, address);
+        QFETCH(QStringList, faults);
+        QFETCH(int, codeAfter);
+        SimBench c;
+        QVERIFY(c.listen(address, QStringList{"--error-code", "255"} + faults));
+        MsgBoxRecorder boxes;
+        const quint32 v = QHostAddress(address).toIPv4Address();
+        auto w = OpenWindow({quint8(v >> 24), quint8(v >> 16), quint8(v >> 8), quint8(v)});
+        Click(*w, "cmdNext");  // not connected yet: no question
+        QCOMPARE(boxes.calls.size(), 0);
+        QCOMPARE(w->currentStep(), 1);
+        const QString question = LStr(500) + QLatin1Char('\r') + QStringLiteral("Error Code [0xFF]")
+                                 + QStringLiteral("\r\r") + LStr(502);
+        SetIP(*w, "uctIP", {1, 2, 3, 4});
+
+        boxes.answers.push_back(MsgBox::IdCancel);
+        Click(*w, "cmdNext");
+        QCOMPARE(boxes.calls.size(), 1);
+        QCOMPARE(boxes.calls[0].text, question);
+        QCOMPARE(boxes.calls[0].style, 49);
+        QCOMPARE(boxes.calls[0].title, AppExeName());
+        QCOMPARE(w->currentStep(), 1);
+        QCOMPARE(Find<QTabWidget>(*w, "tabWizard")->currentIndex(), 1);
+        QCOMPARE(GetIP(*w, "uctIP"), (Bytes{1, 2, 3, 4}));
+        QVERIFY(!c.logLines().join('\n').contains(QStringLiteral("ClearError")));
+
+        boxes.answers.push_back(MsgBox::IdOK);
+        Click(*w, "cmdNext");
+        QCOMPARE(boxes.calls.size(), 2);
+        QCOMPARE(boxes.calls[1].text, question);
+        QCOMPARE(w->currentStep(), 2);
+        QVERIFY(w->isVisible());
+        QVERIFY(c.logLines().join('\n').contains(QStringLiteral("ClearError")));
+        Click(*w, "cmdCancel");
+        QTRY_VERIFY(!w->isVisible());
+        QCOMPARE(c.stopAndRead().errorCode, codeAfter);
+    }
+
+    void nothingChanged()
+    {
+        SimBench c;
+        QVERIFY(c.listen(QStringLiteral("127.0.3.40")));
+        MsgBoxRecorder boxes;
+        auto w = OpenWindow({127, 0, 3, 40});
+        WalkToToken(*w);
+        Click(*w, "cmdNext");
+        QTRY_VERIFY(!w->isVisible());
+        QCOMPARE(boxes.calls.size(), 0);
+        c.stopAndRead();
+        const QStringList lines = c.logLines();
+        QVERIFY(lines.join('\n').contains(QStringLiteral("READ_RECORD")));
+        QVERIFY(!lines.join('\n').contains(QStringLiteral("WRITE_RECORD")));
+    }
+
+    void connectionFailures_data()
+    {
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<QStringList>("faults");
+        QTest::addColumn<int>("text");
+        QTest::newRow("closed port") << "127.0.3.41" << QStringList{} << 505;
+        QTest::newRow("read failure") << "127.0.3.42" << QStringList{"--fault", "fail-read=@CNF_BACKPRM"} << 503;
+    }
+    void connectionFailures()
+    {
+        QFETCH(QString, address);
+        QFETCH(QStringList, faults);
+        QFETCH(int, text);
+        SimBench c;
+        if (text != 505)  // no simulator at all: the port is closed
+            QVERIFY(c.listen(address, faults));
+        MsgBoxRecorder boxes;
+        const quint32 v = QHostAddress(address).toIPv4Address();
+        auto w = OpenWindow({quint8(v >> 24), quint8(v >> 16), quint8(v >> 8), quint8(v)});
+        Click(*w, "cmdNext");
+        QCOMPARE(boxes.calls.size(), 1);
+        QCOMPARE(boxes.calls[0].text, LStr(text));
+        QCOMPARE(boxes.calls[0].style, MsgBox::OK | MsgBox::Critical);
+        QCOMPARE(boxes.calls[0].title, AppExeName());
+        QCOMPARE(w->currentStep(), 0);
+        QVERIFY(!w->link()->connected());
+        QVERIFY(w->isVisible());
+        QVERIFY(Find<QPushButton>(*w, "cmdBack")->isHidden());
+        QCOMPARE(Find<QTabWidget>(*w, "tabWizard")->currentIndex(), 0);
+    }
+
+    void writeFailure_data()
+    {
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<QString>("fault");
+        QTest::newRow("record refused") << "127.0.3.50" << "fail-write=@CNF_BACKPRM";
+        QTest::newRow("connection dropped") << "127.0.3.51" << "drop-at";
+    }
+    void writeFailure()
+    {
+        QFETCH(QString, address);
+        QFETCH(QString, fault);
+        const quint32 v = QHostAddress(address).toIPv4Address();
+        const Bytes bytes{quint8(v >> 24), quint8(v >> 16), quint8(v >> 8), quint8(v)};
+        SimBench c;
+        const SimState st = c.factory();
+        QVERIFY(st.save(c.state));
+        if (fault == QLatin1String("drop-at")) {
+            // A first run finds the request that writes the second record; the real run
+            // drops the connection there, after the first record went out.
+            SimBench probe;
+            QVERIFY(st.save(probe.state));
+            QVERIFY(probe.listen(address));
+            MsgBoxRecorder boxes;
+            auto w = OpenWindow(bytes);
+            Click(*w, "cmdNext");
+            Click(*w, "cmdNext");
+            SetIP(*w, "uctIPAddress3", {10, 0, 0, 9});
+            Click(*w, "cmdNext");
+            Click(*w, "cmdNext");
+            QTRY_VERIFY(!w->isVisible());
+            probe.stopAndRead();
+            const QStringList lines = probe.logLines();
+            int n = 0;
+            for (int i = 0; i < lines.size() && !n; ++i)
+                if (lines[i].contains(QStringLiteral("WRITE_RECORD")) && lines[i].contains(kBackPrm))
+                    n = i + 1;
+            QVERIFY(n > 0);
+            fault = QStringLiteral("drop-at=%1").arg(n);
+        }
+        QVERIFY(c.listen(address, {QStringLiteral("--fault"), fault}));
+        MsgBoxRecorder boxes;
+        auto w = OpenWindow(bytes);
+        Click(*w, "cmdNext");
+        Click(*w, "cmdNext");
+        SetIP(*w, "uctIPAddress3", {10, 0, 0, 9});
+        Click(*w, "cmdNext");
+        ClickOption(Find<QRadioButton>(*w, "optToken_3"));
+        Click(*w, "cmdNext");
+        QCOMPARE(boxes.calls.size(), 1);
+        QCOMPARE(boxes.calls[0].text, LStr(504));
+        QCOMPARE(boxes.calls[0].style, MsgBox::OK | MsgBox::Critical);
+        QTRY_VERIFY(!w->isVisible());
+        const SimState after = c.stopAndRead();
+        QCOMPARE(after.records, st.records);
+    }
+
+    void backAndReconnect()
+    {
+        SimBench c;
+        QVERIFY(c.listen(QStringLiteral("127.0.3.60")));
+        MsgBoxRecorder boxes;
+        auto w = OpenWindow({127, 0, 3, 60});
+        auto* tabs = Find<QTabWidget>(*w, "tabWizard");
+        auto* device = Find<QComboBox>(*w, "cmbDevice");
+        Click(*w, "cmdNext");
+        device->setCurrentIndex(1);
+        Click(*w, "cmdNext");
+        QCOMPARE(w->currentStep(), 3);
+        Click(*w, "cmdNext");
+        QCOMPARE(w->currentStep(), 4);
+        Click(*w, "cmdBack");
+        QCOMPARE(w->currentStep(), 3);
+        QCOMPARE(tabs->currentIndex(), 3);
+        QCOMPARE(Find<QPushButton>(*w, "cmdNext")->text(), LStr(101));
+        Click(*w, "cmdBack");
+        QCOMPARE(w->currentStep(), 1);
+        device->setCurrentIndex(0);
+        Click(*w, "cmdNext");
+        QCOMPARE(w->currentStep(), 2);
+        SetIP(*w, "uctIPAddress3", {172, 16, 0, 5});
+        Click(*w, "cmdNext");
+        QCOMPARE(w->currentStep(), 4);
+        Click(*w, "cmdBack");
+        QCOMPARE(w->currentStep(), 2);
+        QCOMPARE(tabs->currentIndex(), 2);
+        QVERIFY(w->link()->connected());
+        // Back makes no controller call and undoes nothing.
+        QCOMPARE(GetIP(*w, "uctIPAddress3"), (Bytes{172, 16, 0, 5}));
+        QVERIFY(w->changed());
+        Click(*w, "cmdBack");
+        Click(*w, "cmdBack");
+        QCOMPARE(w->currentStep(), 0);
+        QVERIFY(Find<QPushButton>(*w, "cmdBack")->isHidden());
+        const int opensBefore = c.logLines().filter(QStringLiteral("OPEN")).size();
+        // Next connects again and refills the pages from the controller.
+        Click(*w, "cmdNext");
+        QCOMPARE(w->currentStep(), 1);
+        QCOMPARE(c.logLines().filter(QStringLiteral("OPEN")).size(), opensBefore + 1);
+        QCOMPARE(GetIP(*w, "uctIPAddress3"), (Bytes{192, 168, 0, 1}));
+        QVERIFY(w->changed());  // the changed flag keeps its value
+        QCOMPARE(boxes.calls.size(), 0);
+        Click(*w, "cmdCancel");
+        QTRY_VERIFY(!w->isVisible());
+    }
+};
+
+QTEST_MAIN(TestAppFlow)
+#include "tst_app_flow.moc"
