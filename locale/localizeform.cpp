@@ -219,6 +219,19 @@ void localizeByType(QWidget* w)
     }
 }
 
+// Controls inside a child window belong to that window's own localization, and the
+// inside of a control with a font object (the IP address control) is its own business.
+bool outsideWalk(QWidget* w, QWidget* window)
+{
+    if (w->isWindow())
+        return true;
+    for (QWidget* p = w->parentWidget(); p && p != window; p = p->parentWidget()) {
+        if (p->isWindow() || fontObjectOf(p))
+            return true;
+    }
+    return false;
+}
+
 bool isMdiFrame(QWidget* window)
 {
     if (qobject_cast<QMdiArea*>(window))
@@ -368,8 +381,7 @@ void LocalizeForm(QWidget* window, const QVariant& fontName)
     for (QWidget* w : window->findChildren<QWidget*>())
         controls.append(w);
     for (const QPointer<QWidget>& w : std::as_const(controls)) {
-        // Menus and child windows are windows of their own.
-        if (!w || w->isWindow())
+        if (!w || outsideWalk(w, window))
             continue;
         tryStep([&] { setControlFont(w, family, charset); });
         tryStep([&] { localizeTexts(w); });

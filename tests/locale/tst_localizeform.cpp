@@ -8,6 +8,7 @@
 #include "locale/modLocale.h"
 
 #include <QApplication>
+#include <QDialog>
 #include <QFontDatabase>
 #include <QGroupBox>
 #include <QLabel>
@@ -66,12 +67,13 @@ class IpLikeControl : public QWidget
     Q_PROPERTY(QObject* Font READ fontObject)
 public:
     explicit IpLikeControl(QWidget* parent)
-        : QWidget(parent), m_font(new FontObject)
+        : QWidget(parent), m_font(new FontObject), m_inner(new QLabel(QStringLiteral("inner#1044"), this))
     {
         m_font->setParent(this);
     }
     QObject* fontObject() const { return m_font; }
     FontObject* m_font;
+    QLabel* m_inner;  // the control's own inside
 };
 
 // A small design window with every kind of tagged text.
@@ -97,6 +99,8 @@ struct TestWindow {
     QTreeWidget* tree = nullptr;
     QTableWidget* table = nullptr;
     IpLikeControl* ip = nullptr;
+    QDialog* childWindow = nullptr;
+    QLabel* childWindowLabel = nullptr;
 
     TestWindow()
     {
@@ -148,6 +152,9 @@ struct TestWindow {
         table->setHorizontalHeaderLabels({QStringLiteral("#1013"), QStringLiteral("#1012")});
         table->setVerticalHeaderLabels({QStringLiteral("#1026")});
         ip = new IpLikeControl(w);
+        childWindow = new QDialog(w);
+        childWindow->setWindowTitle(QStringLiteral("Other#1000"));
+        childWindowLabel = new QLabel(QStringLiteral("Other#1001"), childWindow);
         for (QWidget* c : std::initializer_list<QWidget*>{radio, back, typo, twoHashes, letters, missing, plain, bigBold,
                                                           picture, edit, group, tabs, tabBar, toolBar, tree, table, ip})
             layout->addWidget(c);
@@ -284,6 +291,11 @@ void TestLocalizeForm::texts()
     QCOMPARE(t.ip->m_font->charset, charset);
     QCOMPARE(t.ip->m_font->name, t.window->font().family());
     QVERIFY(!t.ip->property("charset").isValid());
+    QCOMPARE(t.ip->m_inner->text(), QStringLiteral("inner#1044"));
+    QVERIFY(!t.ip->m_inner->property("charset").isValid());
+    // A child window is localized on its own, not as part of its owner.
+    QCOMPARE(t.childWindow->windowTitle(), QStringLiteral("Other#1000"));
+    QCOMPARE(t.childWindowLabel->text(), QStringLiteral("Other#1001"));
 
     // A second walk changes nothing more: resolved texts carry no tags.
     LocalizeForm(t.window.get());
