@@ -8,6 +8,7 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QHostAddress>
+#include <QRegularExpression>
 #include <QSocketNotifier>
 
 #include <csignal>
@@ -62,7 +63,8 @@ It prints the line "ready" on standard output once it answers requests, and ends
 cleanly with exit code 0 on SIGTERM or SIGINT.
 
 Transport (exactly one):
-  --listen ADDR[:PORT]   TCP on ADDR, port 47311 by default. Each TCP connection is
+  --listen ADDR[:PORT]   TCP on ADDR (a dotted quad, or [IPv6]), port 47311 by
+                         default. Each TCP connection is
                          its own session; several may be open at once.
   --pty LINK             Create a pseudo-terminal (raw) and make LINK a symbolic link
                          to its slave device; the link is removed at exit.
@@ -251,18 +253,23 @@ int runSimulator(QCoreApplication& app)
 
     std::unique_ptr<QObject> transport;
     if (!listen.isEmpty()) {
-        QString host = listen;
+        // ADDR is a dotted quad or a bracketed IPv6 address; short forms such as
+        // "127.1" are refused, so that a typo never binds an address nobody meant.
+        static const QRegularExpression form(
+            QStringLiteral(R"(^(\d{1,3}(?:\.\d{1,3}){3}|\[[0-9A-Fa-f:.]+\])(?::(\d{1,5}))?$)"));
+        const QRegularExpressionMatch m = form.match(listen);
+        QString host = m.captured(1);
+        if (host.startsWith(QLatin1Char('[')))
+            host = host.mid(1, host.size() - 2);
         quint16 port = proto::kTcpPort;
-        const qsizetype colon = listen.lastIndexOf(QLatin1Char(':'));
-        if (colon > 0 && listen.count(QLatin1Char(':')) == 1) {
+        if (m.hasMatch() && !m.captured(2).isEmpty()) {
             qint64 p = 0;
-            if (!toInt(listen.mid(colon + 1), 1, 65535, &p))
+            if (!toInt(m.captured(2), 1, 65535, &p))
                 return usageError(QStringLiteral("bad port in --listen %1").arg(listen));
-            host = listen.left(colon);
             port = quint16(p);
         }
         QHostAddress addr;
-        if (!addr.setAddress(host))
+        if (!m.hasMatch() || !addr.setAddress(host))
             return usageError(QStringLiteral("bad address in --listen %1").arg(listen));
         auto server = std::make_unique<TcpServer>(ctl);
         if (!server->listen(addr, port, &error)) {

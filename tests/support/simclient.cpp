@@ -12,6 +12,7 @@
 #include <poll.h>
 #include <termios.h>
 #include <unistd.h>
+#include <zlib.h>
 
 using namespace proto;
 
@@ -103,6 +104,27 @@ QByteArray SimClient::requestFrame(quint16 seq, quint8 opcode, const QByteArray&
     f.code = opcode;
     f.payload = payload;
     return encodeFrame(f);
+}
+
+QByteArray SimClient::craftFrame(quint8 version, quint8 kind, quint16 seq, quint8 code, quint8 reserved,
+                                 quint32 length, const QByteArray& payload, bool badCrc)
+{
+    QByteArray b("TL");
+    b.append(char(version));
+    b.append(char(kind));
+    b.append(char(seq & 0xFF));
+    b.append(char(seq >> 8));
+    b.append(char(code));
+    b.append(char(reserved));
+    for (int k = 0; k < 4; ++k)
+        b.append(char((length >> (8 * k)) & 0xFF));
+    b.append(payload);
+    quint32 crc = quint32(::crc32(::crc32(0L, Z_NULL, 0), reinterpret_cast<const Bytef*>(b.constData()), uInt(b.size())));
+    if (badCrc)
+        crc ^= 0x00010000;
+    for (int k = 0; k < 4; ++k)
+        b.append(char((crc >> (8 * k)) & 0xFF));
+    return b;
 }
 
 bool SimClient::send(quint16 seq, quint8 opcode, const QByteArray& payload)

@@ -64,6 +64,12 @@ public:
     static QByteArray writePayload(const QString& name, quint32 total, quint32 offset, const QByteArray& data);
     static QByteArray executePayload(const QString& command, const proto::Value& param);
     static QByteArray requestFrame(quint16 seq, quint8 opcode, const QByteArray& payload);
+    // A frame with every header field chosen by the caller (the length field need not
+    // match the payload); its CRC covers the bytes given and is right unless badCrc.
+    static QByteArray craftFrame(quint8 version, quint8 kind, quint16 seq, quint8 code, quint8 reserved,
+                                 quint32 length, const QByteArray& payload, bool badCrc = false);
+    // Frames dropped by this client's scanner so far (bad header or CRC).
+    quint64 droppedFrames() const { return m_scanner.dropped(); }
 
 private:
     bool readSome(int timeoutMs);
