@@ -1,0 +1,324 @@
+// SPDX-License-Identifier: MIT
+// SPDX-FileCopyrightText: 2026 Tolvane developers
+// tolvanectl as a script would run it: a separate process against the real simulator,
+// over TCP and over a pseudo-terminal, judged by exit code, JSON and the request log.
+
+#include "controller/commlink.h"
+#include "controller/controllerview.h"
+#include "controller/engine.h"
+#include "locale/modLocale.h"
+#include "tests/support/simprocess.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+
+int g_nextHost = 10;
+
+QString nextAddress()
+{
+    return QStringLiteral("127.0.4.%1").arg(g_nextHost++);
+}
+
+struct Run {
+    int exitCode = -1;
+    QByteArray out, err;
+    QJsonObject json() const { return QJsonDocument::fromJson(out.trimmed()).object(); }
+};
+
+class Sim {
+public:
+    explicit Sim(const QStringList& transport, const QStringList& extra = {})
+        : m_log(m_dir.filePath(QStringLiteral("requests.log"))),
+          m_sim(transport + QStringList{QStringLiteral("--log"), m_log} + extra)
+    {
+    }
+    bool start() { return m_sim.start(); }
+    QStringList requests() const
+    {
+        QFile f(m_log);
+        if (!f.open(QIODevice::ReadOnly))
+            return {};
+        QStringList out;
+        for (const QByteArray& l : f.readAll().split('\n'))
+            if (!l.trimmed().isEmpty())
+                out << QString::fromUtf8(l.trimmed()).section(' ', 2);
+        return out;
+    }
+    int count(const QString& prefix) const
+    {
+        int n = 0;
+        for (const QString& r : requests())
+            n += r.startsWith(prefix) ? 1 : 0;
+        return n;
+    }
+
+private:
+    QTemporaryDir m_dir;
+    QString m_log;
+    SimProcess m_sim;
+};
+
+// The window stand-in for preparing a controller's records straight through the engine.
+class View : public ControllerView {
+public:
+    std::array<quint8, 4> address{};
+    bool EthernetSelected() const override { return true; }
+    std::array<quint8, 4> ConnectAddress() const override { return address; }
+    std::optional<int> PortNumber() const override { return std::nullopt; }
+    std::optional<int> BaudRate() const override { return std::nullopt; }
+    std::optional<int> ParityPosition() const override { return std::nullopt; }
+    std::optional<int> DataLength() const override { return std::nullopt; }
+    std::optional<QString> StopBitText() const override { return std::nullopt; }
+    int DevicePosition() const override { return -1; }
+};
+
+}  // namespace
+
+class TestTolvaneCtl : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void badUsage_data();
+    void badUsage();
+    void readOverTcp();
+    void readOverSerialLine();
+    void connectFails_data();
+    void connectFails();
+    void readFails();
+    void writeEthernet();
+    void writeRs232cOverSerialLine();
+    void writeWithoutChangeWritesNothing();
+    void writeFails();
+    void deviceRequiredWithoutPermission();
+
+private:
+    Run run(const QStringList& args);
+    QTemporaryDir m_config;
+};
+
+void TestTolvaneCtl::initTestCase()
+{
+    QVERIFY(m_config.isValid());
+    qputenv("XDG_CONFIG_HOME", m_config.path().toUtf8());
+    QVERIFY(QDir().mkpath(m_config.filePath(QStringLiteral("Tolvane/ports"))));
+    // The same language choice as the tool makes, so that its messages can be compared.
+    InitLocale(0);
+    QVERIFY(!LStr(505).isEmpty());
+}
+
+Run TestTolvaneCtl::run(const QStringList& args)
+{
+    QProcess p;
+    p.setProgram(QDir(qEnvironmentVariable("TOLVANE_BIN_DIR")).filePath(QStringLiteral("tolvanectl")));
+    p.setArguments(args);
+    p.start();
+    Run r;
+    if (!p.waitForStarted(10000) || !p.waitForFinished(60000))
+        return r;
+    r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    r.out = p.readAllStandardOutput();
+    r.err = p.readAllStandardError();
+    return r;
+}
+
+void TestTolvaneCtl::badUsage_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::newRow("nothing") << QStringList{};
+    QTest::newRow("unknown command") << QStringList{"erase", "--conn", "eth:127.0.4.1"};
+    QTest::newRow("no connection") << QStringList{"read"};
+    QTest::newRow("connection text") << QStringList{"read", "--conn", "tcp:127.0.4.1"};
+    QTest::newRow("address") << QStringList{"read", "--conn", "eth:127.0.4.300"};
+    QTest::newRow("parity") << QStringList{"read", "--conn", "com:6:38400:X:8:1"};
+    QTest::newRow("timeout") << QStringList{"read", "--conn", "eth:127.0.4.1", "--timeout", "soon"};
+    QTest::newRow("write option on read") << QStringList{"read", "--conn", "eth:127.0.4.1", "--ip", "10.0.0.1"};
+    QTest::newRow("ip") << QStringList{"write", "--conn", "eth:127.0.4.1", "--ip", "10.0.0"};
+    QTest::newRow("baud not in the list") << QStringList{"write", "--conn", "eth:127.0.4.1", "--baud", "4800"};
+    QTest::newRow("token") << QStringList{"write", "--conn", "eth:127.0.4.1", "--token", "usb"};
+    QTest::newRow("device") << QStringList{"write", "--conn", "eth:127.0.4.1", "--device", "wifi"};
+    QTest::newRow("value missing") << QStringList{"write", "--conn", "eth:127.0.4.1", "--mask"};
+}
+
+// Bad usage is found before any connection: no simulator is needed, none is reached.
+void TestTolvaneCtl::badUsage()
+{
+    QFETCH(QStringList, args);
+    const Run r = run(args);
+    QCOMPARE(r.exitCode, 2);
+    QVERIFY(r.out.isEmpty());
+    QVERIFY(r.err.contains("Usage:"));
+}
+
+void TestTolvaneCtl::readOverTcp()
+{
+    const QString address = nextAddress();
+    Sim sim({QStringLiteral("--listen"), address});
+    QVERIFY(sim.start());
+    const Run r = run({"read", "--conn", "eth:" + address});
+    QCOMPARE(r.exitCode, 0);
+    QVERIFY(r.err.isEmpty());
+    const QJsonObject j = r.json();
+    QCOMPARE(j.value("permission").toString(), QStringLiteral("ethernet"));
+    QCOMPARE(j.value("ethernet").toObject().value("usage").toInt(), 2);
+    QCOMPARE(j.value("ethernet").toObject().value("ip").toString(), QStringLiteral("192.168.0.1"));
+    QCOMPARE(j.value("ethernet").toObject().value("mask").toString(), QStringLiteral("255.255.255.0"));
+    const QJsonObject rs = j.value("rs232c").toObject();
+    QCOMPARE(rs.value("usage").toInt(), 0);
+    QCOMPARE(rs.value("baud").toInt(), 38400);
+    QCOMPARE(rs.value("parity").toInt(), 1);
+    QCOMPARE(rs.value("data_length").toInt(), 8);
+    QCOMPARE(rs.value("stop_bits").toInt(), 0);
+    QCOMPARE(rs.value("delimiter").toInt(), 0);
+    QCOMPARE(j.value("token").toObject().value("code").toInt(), 65535);
+    QCOMPARE(sim.count(QStringLiteral("WRITE_RECORD")), 0);
+    QCOMPARE(sim.count(QStringLiteral("CLOSE")), 1);
+}
+
+void TestTolvaneCtl::readOverSerialLine()
+{
+    Sim sim({QStringLiteral("--pty"), m_config.filePath(QStringLiteral("Tolvane/ports/com6"))});
+    QVERIFY(sim.start());
+    const Run r = run({"read", "--conn", "com:6:38400:N:8:1", "--timeout", "2000"});
+    QCOMPARE(r.exitCode, 0);
+    QCOMPARE(r.json().value("ethernet").toObject().value("ip").toString(), QStringLiteral("192.168.0.1"));
+    QCOMPARE(sim.count(QStringLiteral("OPEN")), 1);
+}
+
+void TestTolvaneCtl::connectFails_data()
+{
+    QTest::addColumn<QString>("conn");
+    // Nothing listens on this address.
+    QTest::newRow("no controller") << QStringLiteral("eth:127.0.4.200");
+    // The line exists, but the link needs 8 data bits.
+    QTest::newRow("seven data bits") << QStringLiteral("com:7:38400:N:7:1");
+    // COM250 has no device at all.
+    QTest::newRow("no such port") << QStringLiteral("com:250:38400:N:8:1");
+}
+
+void TestTolvaneCtl::connectFails()
+{
+    QFETCH(QString, conn);
+    Sim sim({QStringLiteral("--pty"), m_config.filePath(QStringLiteral("Tolvane/ports/com7"))});
+    QVERIFY(sim.start());
+    const Run r = run({"read", "--conn", conn, "--timeout", "300", "--retries", "1"});
+    QCOMPARE(r.exitCode, 3);
+    QVERIFY(r.out.isEmpty());
+    QCOMPARE(QString::fromUtf8(r.err).trimmed(), LStr(505));
+    QVERIFY(sim.requests().isEmpty());
+}
+
+void TestTolvaneCtl::readFails()
+{
+    const QString address = nextAddress();
+    Sim sim({QStringLiteral("--listen"), address}, {"--fault", "fail-read=@CNF_BACKPRM"});
+    QVERIFY(sim.start());
+    const Run r = run({"read", "--conn", "eth:" + address});
+    QCOMPARE(r.exitCode, 4);
+    QVERIFY(r.out.isEmpty());
+    QCOMPARE(QString::fromUtf8(r.err).trimmed(), LStr(503));
+}
+
+void TestTolvaneCtl::writeEthernet()
+{
+    const QString address = nextAddress();
+    Sim sim({QStringLiteral("--listen"), address});
+    QVERIFY(sim.start());
+    const Run r = run({"write", "--conn", "eth:" + address, "--ip", "10.0.0.5", "--mask", "255.255.0.0", "--token",
+                       "ethernet", "--token-ip", "10.1.2.3"});
+    QCOMPARE(r.exitCode, 0);
+    QVERIFY(r.err.isEmpty());
+    QJsonObject j = r.json();
+    QCOMPARE(j.value("ethernet").toObject().value("ip").toString(), QStringLiteral("10.0.0.5"));
+    QCOMPARE(j.value("ethernet").toObject().value("mask").toString(), QStringLiteral("255.255.0.0"));
+    QCOMPARE(j.value("token").toObject().value("code").toInt(), 1);
+    QCOMPARE(j.value("token").toObject().value("ip").toString(), QStringLiteral("10.1.2.3"));
+    // The wizard's calls: a read without decoding, then the write in its brackets.
+    QStringList signalOrder;
+    for (const QString& req : sim.requests())
+        if (req.startsWith(QLatin1String("EXECUTE doSignal")))
+            signalOrder << req.section(' ', 2, 2);
+    QCOMPARE(signalOrder, (QStringList{"0,0", "0,1", "0,0", "0,1", "1,0", "0,0", "1,1", "0,1", "0,0", "0,1"}));
+    // A later read sees the same.
+    const Run again = run({"read", "--conn", "eth:" + address});
+    QCOMPARE(again.exitCode, 0);
+    QCOMPARE(again.json(), j);
+}
+
+void TestTolvaneCtl::writeRs232cOverSerialLine()
+{
+    Sim sim({QStringLiteral("--pty"), m_config.filePath(QStringLiteral("Tolvane/ports/com8"))});
+    QVERIFY(sim.start());
+    const Run r = run({"write", "--conn", "com:8:38400:N:8:1", "--device", "rs232c", "--baud", "115200",
+                       "--token", "com3"});
+    QCOMPARE(r.exitCode, 0);
+    const QJsonObject j = r.json();
+    QCOMPARE(j.value("permission").toString(), QStringLiteral("rs232c"));
+    QCOMPARE(j.value("rs232c").toObject().value("baud").toInt(), 115200);
+    QCOMPARE(j.value("ethernet").toObject().value("usage").toInt(), 0);
+    QCOMPARE(j.value("token").toObject().value("code").toInt(), 3);
+}
+
+void TestTolvaneCtl::writeWithoutChangeWritesNothing()
+{
+    const QString address = nextAddress();
+    Sim sim({QStringLiteral("--listen"), address});
+    QVERIFY(sim.start());
+    const Run r = run({"write", "--conn", "eth:" + address, "--ip", "192.168.0.1", "--token", "open"});
+    QCOMPARE(r.exitCode, 0);
+    QCOMPARE(r.json().value("ethernet").toObject().value("ip").toString(), QStringLiteral("192.168.0.1"));
+    QCOMPARE(sim.count(QStringLiteral("WRITE_RECORD")), 0);
+    QCOMPARE(sim.count(QStringLiteral("EXECUTE doSignal 1,")), 0);
+}
+
+void TestTolvaneCtl::writeFails()
+{
+    const QString address = nextAddress();
+    Sim sim({QStringLiteral("--listen"), address}, {"--fault", "fail-write=@CNF_RAW_COM"});
+    QVERIFY(sim.start());
+    const Run r = run({"write", "--conn", "eth:" + address, "--ip", "10.0.0.6"});
+    QCOMPARE(r.exitCode, 5);
+    QCOMPARE(QString::fromUtf8(r.err).trimmed(), LStr(504));
+    const Run after = run({"read", "--conn", "eth:" + address});
+    QCOMPARE(after.exitCode, 0);
+    QCOMPARE(after.json().value("ethernet").toObject().value("ip").toString(), QStringLiteral("192.168.0.1"));
+}
+
+void TestTolvaneCtl::deviceRequiredWithoutPermission()
+{
+    const QString address = nextAddress();
+    Sim sim({QStringLiteral("--listen"), address});
+    QVERIFY(sim.start());
+    {
+        // Neither usage word set: the permission is "none".
+        View view;
+        const QStringList o = address.split('.');
+        view.address = {quint8(o[0].toInt()), quint8(o[1].toInt()), quint8(o[2].toInt()), quint8(o[3].toInt())};
+        CommLink link(view);
+        QVERIFY(link.ConnectController());
+        QVERIFY(link.ReadControllerRecord(QString::fromLatin1(rec::kRawCom), false));
+        QByteArray raw = link.keptValue(QString::fromLatin1(rec::kRawCom));
+        raw.replace(116, 4, QByteArray(4, '\0'));
+        auto record = link.controller()->addRecord(QString::fromLatin1(rec::kRawCom), QStringLiteral("@Create=1"));
+        record->setValue(QVariant(raw));
+        link.controller()->records().remove(QVariant(qint32(record->index())));
+    }
+    const Run none = run({"read", "--conn", "eth:" + address});
+    QCOMPARE(none.json().value("permission").toString(), QStringLiteral("none"));
+    const Run refused = run({"write", "--conn", "eth:" + address, "--ip", "10.0.0.7"});
+    QCOMPARE(refused.exitCode, 2);
+    QCOMPARE(sim.count(QStringLiteral("WRITE_RECORD")), 1);  // only the preparation above
+    const Run done = run({"write", "--conn", "eth:" + address, "--device", "ethernet", "--ip", "10.0.0.7"});
+    QCOMPARE(done.exitCode, 0);
+    QCOMPARE(done.json().value("permission").toString(), QStringLiteral("ethernet"));
+    QCOMPARE(done.json().value("ethernet").toObject().value("ip").toString(), QStringLiteral("10.0.0.7"));
+}
+
+QTEST_MAIN(TestTolvaneCtl)
+#include "tst_tolvanectl.moc"
