@@ -9,21 +9,21 @@
 
 namespace {
 
-struct ButtonSpec {
+struct ButtonKind {
     QMessageBox::StandardButton button;
     int code;
     int textId;  // caption from the program's table, so it follows the chosen language
 };
 
-constexpr ButtonSpec kOk{QMessageBox::Ok, MsgBox::IdOK, 5004};
-constexpr ButtonSpec kCancel{QMessageBox::Cancel, MsgBox::IdCancel, 5005};
-constexpr ButtonSpec kAbort{QMessageBox::Abort, MsgBox::IdAbort, 5006};
-constexpr ButtonSpec kRetry{QMessageBox::Retry, MsgBox::IdRetry, 5007};
-constexpr ButtonSpec kIgnore{QMessageBox::Ignore, MsgBox::IdIgnore, 5008};
-constexpr ButtonSpec kYes{QMessageBox::Yes, MsgBox::IdYes, 5009};
-constexpr ButtonSpec kNo{QMessageBox::No, MsgBox::IdNo, 5010};
+constexpr ButtonKind kOk{QMessageBox::Ok, MsgBox::IdOK, 5004};
+constexpr ButtonKind kCancel{QMessageBox::Cancel, MsgBox::IdCancel, 5005};
+constexpr ButtonKind kAbort{QMessageBox::Abort, MsgBox::IdAbort, 5006};
+constexpr ButtonKind kRetry{QMessageBox::Retry, MsgBox::IdRetry, 5007};
+constexpr ButtonKind kIgnore{QMessageBox::Ignore, MsgBox::IdIgnore, 5008};
+constexpr ButtonKind kYes{QMessageBox::Yes, MsgBox::IdYes, 5009};
+constexpr ButtonKind kNo{QMessageBox::No, MsgBox::IdNo, 5010};
 
-QList<ButtonSpec> buttonsOf(int buttons)
+QList<ButtonKind> buttonsOf(int buttons)
 {
     switch (buttons) {
     case MsgBox::OKCancel: return {kOk, kCancel};
@@ -65,13 +65,13 @@ SystemMsgBox::SystemMsgBox(const MsgBoxCall& call, QWidget* parent)
     setText(MsgBoxDisplayText(call.text));
     setIcon(iconOf(call.icon()));
 
-    const QList<ButtonSpec> specs = buttonsOf(call.buttons());
-    for (const ButtonSpec& spec : specs) {
-        QPushButton* b = addButton(spec.button);
-        const QString caption = LStr(spec.textId);
+    const QList<ButtonKind> kinds = buttonsOf(call.buttons());
+    for (const ButtonKind& kind : kinds) {
+        QPushButton* b = addButton(kind.button);
+        const QString caption = LStr(kind.textId);
         if (!caption.isEmpty())
             b->setText(caption);
-        m_buttons.append({b, spec.code});
+        m_buttons.append({b, kind.code});
     }
     // Default button by position in Windows order; a position the box lacks is the first.
     int defaultIndex = 0;
