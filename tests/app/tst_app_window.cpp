@@ -328,6 +328,41 @@ private slots:
         QCOMPARE(boxes.calls.size(), 0);
     }
 
+    // The language comes from the settings file's leading number; 0 (no number, or one
+    // that is no language id) lets the system choose: Japanese here (LANG=ja_JP.UTF-8).
+    void startupLanguage_data()
+    {
+        QTest::addColumn<QString>("value");
+        QTest::addColumn<bool>("writeFile");
+        QTest::addColumn<int>("expectLang");
+        QTest::newRow("1041") << "1041" << true << int(kLangJapanese);
+        QTest::newRow("1033") << "1033" << true << int(kLangEnglish);
+        QTest::newRow("empty value") << "" << true << int(kLangJapanese);
+        QTest::newRow("no file") << "" << false << int(kLangJapanese);
+        QTest::newRow("leading number") << " 1033 English" << true << int(kLangEnglish);
+        QTest::newRow("fraction rounds") << "1032.6" << true << int(kLangEnglish);
+        QTest::newRow("no number") << "English" << true << int(kLangJapanese);
+        QTest::newRow("beyond 16 bits") << "66569" << true << int(kLangJapanese);
+        QTest::newRow("negative") << "-1033" << true << int(kLangJapanese);
+    }
+    void startupLanguage()
+    {
+        QFETCH(QString, value);
+        QFETCH(bool, writeFile);
+        QFETCH(int, expectLang);
+        QCOMPARE(int(SystemDefaultLangID()), int(kLangJapanese));
+        if (writeFile)
+            WriteLangId(value);
+        else
+            RemoveSettingsFile();
+        auto w = MakeWindow();
+        QCOMPARE(int(CurrentLanguage()), expectLang);
+        const QString next = Find<QPushButton>(*w, "cmdNext")->text();
+        QCOMPARE(next, expectLang == kLangJapanese ? QStringLiteral("次へ(&N)") : QStringLiteral("&Next"));
+        QCOMPARE(Find<QLabel>(*w, "lblTitle")->text(), LStr(1034));
+        WriteLangId(QStringLiteral("1033"));
+    }
+
     void textsResolved_data()
     {
         QTest::addColumn<QString>("langId");
