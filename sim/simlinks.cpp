@@ -21,6 +21,7 @@ namespace sim {
 
 namespace {
 constexpr int kPaceTickMs = 4;
+constexpr qint64 kReadPiece = 65536;
 constexpr int kExitStatus = 70;  // a power cut: documented in --help
 bool s_verbose = false;
 }  // namespace
@@ -141,7 +142,12 @@ TcpLink::TcpLink(SimController& ctl, QTcpSocket* socket, QObject* parent)
 {
     socket->setParent(this);
     socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-    connect(socket, &QTcpSocket::readyRead, this, [this] { received(m_socket->readAll()); });
+    // Bounded reads: a flooding client is held back by TCP, not by our memory.
+    socket->setReadBufferSize(kReadPiece * 4);
+    connect(socket, &QTcpSocket::readyRead, this, [this] {
+        while (!m_dead && m_socket->bytesAvailable() > 0)
+            received(m_socket->read(kReadPiece));
+    });
     connect(socket, &QTcpSocket::disconnected, this, &Link::closed);
 }
 

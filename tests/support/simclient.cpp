@@ -50,6 +50,16 @@ bool SimClient::openPty(const QString& path)
     return true;
 }
 
+bool SimClient::openFd(int fd)
+{
+    disconnect();
+    m_fd = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    if (m_fd < 0)
+        return false;
+    ::fcntl(m_fd, F_SETFL, ::fcntl(m_fd, F_GETFL) | O_NONBLOCK);
+    return true;
+}
+
 void SimClient::disconnect()
 {
     if (m_socket) {

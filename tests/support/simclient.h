@@ -32,6 +32,8 @@ public:
     bool connectTcp(const QString& host, quint16 port = proto::kTcpPort, int timeoutMs = 5000);
     // Opens a pseudo-terminal's slave (or the link to it) in raw mode.
     bool openPty(const QString& path);
+    // Talks over a copy of an open descriptor (e.g. a PtyPair's master).
+    bool openFd(int fd);
     void disconnect();
     bool isConnected() const;
 
