@@ -9,6 +9,7 @@
 #include <QVariant>
 #include <QVariantList>
 #include <functional>
+#include <type_traits>
 
 // Windows language ids of the program's own table.
 inline constexpr quint16 kLangEnglish = 1033;
@@ -25,10 +26,23 @@ QString LStr(const QVariant& id);
 QString ReplaceArg(const QString& text, int argNo, const QString& value);
 // Raises std::invalid_argument when a value cannot be converted to text.
 QString LFormat(const QVariant& id, const QVariantList& values);
+namespace detail {
+template <class T>
+QVariant formatArg(const T& v)
+{
+    // String literals and char pointers become texts; everything else a QVariant of its own.
+    if constexpr (std::is_convertible_v<const T&, const char*>)
+        return QVariant(QString::fromUtf8(static_cast<const char*>(v)));
+    else if constexpr (std::is_same_v<T, QVariant>)
+        return v;
+    else
+        return QVariant::fromValue(v);
+}
+}  // namespace detail
 template <class... Args>
 QString LFormat(const QVariant& id, const Args&... args)
 {
-    return LFormat(id, QVariantList{QVariant::fromValue(args)...});
+    return LFormat(id, QVariantList{detail::formatArg(args)...});
 }
 
 // Windows message-box style bits and result codes.

@@ -212,6 +212,7 @@ void TestLocaleStrings::formatRefusesValueWithoutText()
     // The variadic form feeds the same conversion.
     QCOMPARE(LFormat(6005, 1, 2, 3), QStringLiteral("Version 1.2.3"));
     QCOMPARE(LFormat(501, QStringLiteral("2A")), QStringLiteral("Error Code [0x2A]"));
+    QCOMPARE(LFormat(501, "2A"), QStringLiteral("Error Code [0x2A]"));
 }
 
 void TestLocaleStrings::replaceArg_data()
