@@ -350,8 +350,15 @@ double frmMsgBoxEx::textWidth(const QFont& font, const QString& text) const
 
 double frmMsgBoxEx::textHeight(const QFont& font, const QString& text) const
 {
+    // Height of all lines. A line may need more than the font's own line spacing when
+    // glyphs come from a fallback font (Japanese text in a Latin family), so the laid-out
+    // height counts when it is larger.
     const QFontMetrics fm(font);
-    return double(splitLines(text).size()) * fm.lineSpacing() * m_metrics.twipsPerPixelY;
+    const QStringList lines = splitLines(text);
+    const int spaced = int(lines.size()) * fm.lineSpacing();
+    const int laidOut = fm.boundingRect(QRect(0, 0, 1 << 20, 1 << 20), Qt::AlignLeft | Qt::AlignTop,
+                                        lines.join(QLatin1Char('\n'))).height();
+    return std::max(spaced, laidOut) * m_metrics.twipsPerPixelY;
 }
 
 double frmMsgBoxEx::wrappedHeight(QLabel* label) const
