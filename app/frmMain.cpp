@@ -356,6 +356,7 @@ void frmMain::Form_Load()
     titleFont.setBold(true);
     titleFont.setPointSize(12);
     lblTitle->setFont(titleFont);
+    FitCaptions();
     // 5: engine object and workspace. Without them the window still opens and Next
     // reports the failed connection.
     try {
@@ -392,6 +393,34 @@ void frmMain::Form_Load()
     cmdBack->hide();
     m_changed = false;
     Form_Resize();
+}
+
+// Captions are designed for one font; another language or another font may need more
+// room. A caption longer than its box may grow to the right up to the next control on
+// its row, and the title up to the icon, so that no text is cut off.
+void frmMain::FitCaptions()
+{
+    lblTitle->setGeometry(lblTitle->x(), lblTitle->y(), Image1->x() - lblTitle->x() - 6,
+                          qMax(lblTitle->height(), lblTitle->sizeHint().height()));
+    for (QLabel* label : findChildren<QLabel*>()) {
+        if (label->wordWrap() || label == lblTitle || label->parentWidget() == picHeader || label == picHeader)
+            continue;
+        const int need = label->sizeHint().width();
+        if (need <= label->width())
+            continue;
+        QWidget* parent = label->parentWidget();
+        int room = parent->width() - label->x();
+        for (QObject* object : parent->children()) {
+            auto* sibling = qobject_cast<QWidget*>(object);
+            if (!sibling || sibling == label || sibling->x() <= label->x())
+                continue;
+            const bool sameRow = sibling->y() < label->y() + label->height()
+                                 && label->y() < sibling->y() + sibling->height();
+            if (sameRow)
+                room = qMin(room, sibling->x() - label->x());
+        }
+        label->resize(qMax(label->width(), qMin(need, room)), label->height());
+    }
 }
 
 void frmMain::ProbeSerialPorts()

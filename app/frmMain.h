@@ -83,6 +83,7 @@ private:
     void SetTokenOption(int element);  // -1: none selected
     int SelectedToken() const;         // first selected element, -1 none
     void ProbeSerialPorts();
+    void FitCaptions();
     bool FailConnect(const QVariant& textId);
     void SetBusy(bool busy);
 
