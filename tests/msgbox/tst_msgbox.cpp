@@ -3,6 +3,7 @@
 // The extended message box: its arrangement in twips with fixed window-system metrics
 // (frame 3 and caption 23 pixels on a 1920 x 1080 screen), and its behaviour while open.
 
+#include "locale/localizeform.h"
 #include "locale/modLocale.h"
 #include "msgbox/frmMsgBoxEx.h"
 
@@ -420,16 +421,20 @@ private slots:
     void noCancelButton_data()
     {
         QTest::addColumn<QVariant>("buttons");
+        QTest::addColumn<int>("cancel");
         QTest::addColumn<bool>("hideClose");
-        QTest::newRow("no 5005") << QVariant(ids({5009, 5010})) << false;
-        QTest::newRow("hidden close box") << QVariant(ids({5009, 5005})) << true;
+        QTest::newRow("no 5005") << QVariant(ids({5009, 5010})) << -1 << false;
+        QTest::newRow("cancel index beyond the buttons") << QVariant(ids({5009, 5010})) << 5 << false;
+        QTest::newRow("hidden close box") << QVariant(ids({5009, 5005})) << -1 << true;
     }
     void noCancelButton()
     {
         QFETCH(QVariant, buttons);
+        QFETCH(int, cancel);
         QFETCH(bool, hideClose);
         frmMsgBoxEx box;
         box.m_varButtons = buttons;
+        box.m_lCancel = cancel;
         box.m_bHideCloseButton = hideClose;
         const qint32 result = showModal(box, [&] {
             QVERIFY(!(box.windowFlags() & Qt::WindowCloseButtonHint));
@@ -734,6 +739,93 @@ private slots:
         QVERIFY(box.Cmd(1)->isDefault());
         QCOMPARE(box.Cmd(0)->nextInFocusChain(), box.Cmd(1));
         box.Cmd(0)->click();
+    }
+    void secondShowInsideModalLoop()
+    {
+        frmMsgBoxEx box;
+        box.m_varButtons = ids({5004, 5005});
+        qint32 inner = 0;
+        const qint32 result = showModal(box, [&] {
+            inner = box.ShowBox(nullptr, 1);
+            QVERIFY(box.isVisible());
+            box.Cmd(1)->click();
+        });
+        QCOMPARE(inner, -1);
+        QCOMPARE(result, 5005);
+    }
+
+    void checkValueOutOfRangeFails()
+    {
+        frmMsgBoxEx box;
+        box.m_strCheck = 5001;
+        box.m_lCheckVal = 7;
+        box.m_varButtons = ids({5004});
+        QCOMPARE(box.ShowBox(nullptr, 0), -1);
+        QVERIFY(!box.isVisible());
+    }
+
+    void pointerRestoredAfterTheBox()
+    {
+        ChangeMousePointer(11);
+        frmMsgBoxEx box;
+        box.m_varButtons = ids({5004});
+        qint16 inside = -1;
+        const qint32 result = showModal(box, [&] {
+            inside = ScreenMousePointer();
+            box.Cmd(0)->click();
+        });
+        QCOMPARE(result, 5004);
+        QCOMPARE(inside, qint16(0));
+        QCOMPARE(ScreenMousePointer(), qint16(11));
+        QCOMPARE(UnChangeMousePointer(), qint16(0));
+    }
+
+    void look()
+    {
+        frmMsgBoxEx box;
+        box.m_MsgIcon = 3;
+        box.m_strLargeMsg = QStringLiteral("Large");
+        box.m_strSmallMsg = QStringLiteral("Small");
+        box.m_strExpand = QStringLiteral("Details");
+        box.m_varButtons = ids({5004});
+        box.ShowBox(nullptr, 0);
+        QCOMPARE(box.lblMain()->font().pointSizeF(), 15.75);
+        QCOMPARE(box.lblMain()->palette().color(QPalette::WindowText), QColor(0, 0, 255));
+        QCOMPARE(box.lblMsg()->font().pointSizeF(), box.font().pointSizeF());
+        QCOMPARE(box.lblExpand()->font().pointSizeF(), 9.0);
+        QVERIFY(box.lblExpand()->font().underline());
+        QCOMPARE(box.lblExpand()->palette().color(QPalette::WindowText), box.palette().color(QPalette::Highlight));
+        const std::optional<QCursor> hand = GetHandCursor();
+        QCOMPARE(box.lblExpand()->cursor().shape(), hand ? hand->shape() : Qt::PointingHandCursor);
+        QCOMPARE(box.picBase()->palette().color(QPalette::Window), QColor(255, 255, 255));
+        QVERIFY(box.picBase()->autoFillBackground());
+        QCOMPARE(box.lnExpand(0)->palette().color(QPalette::Window), QColor(213, 213, 213));
+        QCOMPARE(box.lnExpand(1)->palette().color(QPalette::Window), QColor(255, 255, 255));
+        // The chosen icon is a 32 x 32 picture.
+        QCOMPARE(box.imgMsg(3)->size(), QSize(32, 32));
+        QVERIFY(!box.imgMsg(3)->pixmap().isNull());
+        QVERIFY(!(box.windowFlags() & Qt::WindowMinimizeButtonHint));
+        QVERIFY(!(box.windowFlags() & Qt::WindowMaximizeButtonHint));
+        box.Cmd(0)->click();
+    }
+
+    void hiddenOwnerCentresOnScreen()
+    {
+        QWidget owner;
+        frmMsgBoxEx box;
+        box.m_varButtons = ids({5004});
+        QWindow* parent = reinterpret_cast<QWindow*>(1);
+        QPoint pos;
+        const qint32 result = showModal(box, [&] {
+            parent = box.windowHandle() ? box.windowHandle()->transientParent() : nullptr;
+            pos = box.pos();
+            box.Cmd(0)->click();
+        }, &owner);
+        QCOMPARE(result, 5004);
+        QCOMPARE(parent, nullptr);
+        // Centred in the fixed 1920 x 1080 screen, frame and caption included.
+        QCOMPARE(pos.x(), int(std::nearbyint((1920 * 15.0 - box.windowWidthTwips()) / 2 / 15)));
+        QCOMPARE(pos.y(), int(std::nearbyint((1080 * 15.0 - box.windowHeightTwips()) / 2 / 15)));
     }
 };
 
