@@ -19,6 +19,7 @@
 #include <QTest>
 #include <array>
 #include <deque>
+#include <functional>
 
 namespace apptest {
 
@@ -54,6 +55,8 @@ public:
     {
         SetMsgBoxHandler([this](const MsgBoxCall& call) {
             calls.append(call);
+            if (during)
+                during(call);
             if (answers.empty())
                 return int(MsgBox::IdOK);
             const int answer = answers.front();
@@ -67,6 +70,7 @@ public:
 
     QList<MsgBoxCall> calls;
     std::deque<int> answers;
+    std::function<void(const MsgBoxCall&)> during;  // runs while the box would be open
 };
 
 template <class T>

@@ -6,6 +6,7 @@
 
 #include "apptestutil.h"
 #include "controller/commlink.h"
+#include "locale/localizeform.h"
 #include "tests/support/simprocess.h"
 
 #include <QHostAddress>
@@ -502,6 +503,35 @@ private slots:
         QVERIFY(w->isVisible());
         QVERIFY(Find<QPushButton>(*w, "cmdBack")->isHidden());
         QCOMPARE(Find<QTabWidget>(*w, "tabWizard")->currentIndex(), 0);
+    }
+
+    // While a press is under way (here: its failure message is open) further presses of
+    // the buttons do nothing, the close box waits for the press to end, and the message
+    // comes with the normal pointer.
+    void pressDuringPress()
+    {
+        MsgBoxRecorder boxes;
+        auto w = OpenWindow({127, 0, 3, 43});
+        const qint16 pointerBefore = ScreenMousePointer();
+        bool buttonsOff = false;
+        qint16 pointerDuring = -1;
+        boxes.during = [&](const MsgBoxCall&) {
+            buttonsOff = !Find<QPushButton>(*w, "cmdNext")->isEnabled()
+                         && !Find<QPushButton>(*w, "cmdCancel")->isEnabled();
+            pointerDuring = ScreenMousePointer();
+            Click(*w, "cmdNext");
+            w->cmdNext_Click();
+            w->cmdCancel_Click();
+            w->close();
+            QVERIFY(w->isVisible());
+        };
+        Click(*w, "cmdNext");
+        QCOMPARE(boxes.calls.size(), 1);
+        QCOMPARE(boxes.calls[0].text, LStr(505));
+        QVERIFY(buttonsOff);
+        QCOMPARE(pointerDuring, pointerBefore);
+        QCOMPARE(ScreenMousePointer(), pointerBefore);
+        QTRY_VERIFY(!w->isVisible());  // the close box took effect after the press
     }
 
     void writeFailure_data()
