@@ -4,16 +4,9 @@
 // A small blocking client of the controller link protocol for conformance tests: it
 // sends raw bytes or request frames over TCP or a pseudo-terminal and waits for the
 // simulator's responses (no fixed sleeps: each wait ends as soon as bytes arrive).
-//
-// The simulator's request log (tolvane-sim --log FILE), which tests read with
-// readSimLog(), has one line per request received:
-//   <conn> <seq> <OPNAME> <details> -> <STATUS>[ (resent)][ (corrupted)]
-// e.g. "3 7 EXECUTE doSignal 1,0 -> OK", "3 8 WRITE_RECORD @CNF_RAW_COM 0+256/256 -> OK",
-// "1 2 READ_RECORD @CNF_BACKPRM 4096+4096 -> OK", "1 5 EXECUTE ClearError 12 -> FAILED".
-// <conn> counts connections from 1 (a pty or serial line is connection 1). Retries
-// answered from the kept response end in "(resent)"; fault switches log "(dropped)",
-// "(stalled)", "(exit)" in place of the status.
+// The request log format and readSimLog() are in tests/support/simprocess.h.
 
+#include "tests/support/simprocess.h"
 #include "controller/protocol.h"
 
 #include <QByteArray>
@@ -80,9 +73,6 @@ private:
     proto::FrameScanner m_scanner;
     quint16 m_seq = 0;
 };
-
-// Lines of the simulator's request log, without the trailing newline.
-QStringList readSimLog(const QString& path);
 
 // A pseudo-terminal pair held by a test (e.g. to run the simulator with --serial on the
 // slave while the test talks on the master).
