@@ -296,7 +296,7 @@ void frmMsgBoxEx::applyTabOrder()
 {
     QWidget* prev = nullptr;
     for (QWidget* w : std::as_const(m_tabOrder)) {
-        if (w->focusPolicy() == Qt::NoFocus)
+        if (!(w->focusPolicy() & Qt::TabFocus))
             continue;
         if (prev)
             QWidget::setTabOrder(prev, w);
@@ -800,7 +800,7 @@ qint32 frmMsgBoxEx::ShowBox(QWidget* owner, qint32 showMode)
         windowHandle()->setTransientParent(transientOwner->windowHandle());
     activateWindow();
     for (QWidget* w : std::as_const(m_tabOrder)) {
-        if (w->focusPolicy() != Qt::NoFocus && w->isEnabled() && w->isVisible()) {
+        if ((w->focusPolicy() & Qt::TabFocus) && w->isEnabled() && w->isVisible()) {
             w->setFocus(Qt::OtherFocusReason);
             break;
         }

@@ -827,6 +827,73 @@ private slots:
         QCOMPARE(pos.x(), int(std::nearbyint((1920 * 15.0 - box.windowWidthTwips()) / 2 / 15)));
         QCOMPARE(pos.y(), int(std::nearbyint((1080 * 15.0 - box.windowHeightTwips()) / 2 / 15)));
     }
+    void textBlockCentredOnIcon_data()
+    {
+        QTest::addColumn<bool>("large");
+        QTest::addColumn<bool>("small");
+        QTest::addColumn<bool>("centred");
+        // Both messages together are taller than the icon: they start at its top.
+        QTest::newRow("both messages") << true << true << false;
+        QTest::newRow("large message only") << true << false << true;
+        QTest::newRow("small message only") << false << true << true;
+    }
+    void textBlockCentredOnIcon()
+    {
+        QFETCH(bool, large);
+        QFETCH(bool, small);
+        QFETCH(bool, centred);
+        frmMsgBoxEx box;
+        box.m_MsgIcon = 1;
+        box.m_strLargeMsg = large ? QStringLiteral("Check") : QString();
+        box.m_strSmallMsg = small ? QStringLiteral("Short") : QString();
+        box.m_varButtons = ids({5004});
+        box.ShowBox(nullptr, 0);
+        const QRectF main = box.twipsRect(box.lblMain());
+        const QRectF msg = box.twipsRect(box.lblMsg());
+        QCOMPARE(box.lblMain()->isVisible(), large);
+        QCOMPARE(box.lblMsg()->isVisible(), small);
+        const double blockTop = large ? main.top() : msg.top();
+        const double blockBottom = small ? msg.bottom() : main.bottom();
+        const double blockH = blockBottom - blockTop;
+        if (large && small)
+            QCOMPARE(msg.top(), main.bottom() + 200);
+        if (centred) {
+            // The block's middle is the icon's middle (to the rounding of half a twip);
+            // the panel ends 200 below the icon, then 100 more.
+            QCOMPARE(blockTop, 300 + std::nearbyint((480 - blockH) / 2));
+            QCOMPARE(box.panelHeightTwips(), 300 + 480 + 200 + 100.0);
+        } else {
+            QVERIFY(blockH + 200 > 480);
+            QCOMPARE(blockTop, 300.0);
+            QCOMPARE(box.panelHeightTwips(), blockBottom + 200 + 100);
+        }
+        QCOMPARE(box.twipsRect(box.Cmd(0)).top(), box.panelHeightTwips() + 200);
+        box.Cmd(0)->click();
+    }
+
+    void optionRows()
+    {
+        frmMsgBoxEx box;
+        box.m_MsgIcon = 5;
+        box.m_strLargeMsg = QStringLiteral("Choose");
+        box.m_varOptions = QVariantList{QStringLiteral("First"), 5000, QStringLiteral("Third")};
+        box.m_varButtons = ids({5004, 5005});
+        box.ShowBox(nullptr, 0);
+        const QRectF main = box.twipsRect(box.lblMain());
+        const QFontMetrics fm(box.font());
+        QCOMPARE(box.Opt(1)->text(), QStringLiteral("Process all items in the same way."));
+        QCOMPARE(box.twipsRect(box.Opt(0)).top(), std::nearbyint(main.bottom() + 200));
+        for (int i = 0; i < 3; ++i) {
+            const QRectF r = box.twipsRect(box.Opt(i));
+            QCOMPARE(r.width(), fm.horizontalAdvance(box.Opt(i)->text()) * 15.0 + 300);
+            QCOMPARE(r.height(), fm.lineSpacing() * 15.0 + 15);
+            if (i < 2)
+                QCOMPARE(box.twipsRect(box.Opt(i + 1)).top(), std::nearbyint(r.bottom() + 150));
+        }
+        // 200 below the last option, then 100 more: the panel's end.
+        QCOMPARE(box.panelHeightTwips(), std::nearbyint(box.twipsRect(box.Opt(2)).bottom() + 150) - 150 + 200 + 100);
+        box.Cmd(1)->click();
+    }
 };
 
 QTEST_MAIN(TestMsgBox)
