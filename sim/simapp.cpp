@@ -79,8 +79,8 @@ Options:
                          is an error (exit 1). Without --state the state is in memory.
   --error-code N         Set the controller's error code at start (durably with --state).
   --max-chunk N          Largest chunk the controller accepts (default 4096).
-  --pace BAUD            Bytes leave no faster than a line at BAUD (10 bits per byte,
-                         11 with parity on a serial line). Timer-driven.
+  --pace BAUD            With --pty or --serial: bytes leave no faster than a line at
+                         BAUD (10 bits per byte, 11 with parity). Timer-driven.
   --log FILE             Append one line per request, flushed at once (format below).
   --verbose              Also log every request, every dropped frame and every partial
                          frame dropped on an idle line to standard error.
@@ -95,7 +95,8 @@ Options:
       exit-after-apply=N The process ends with _exit(70) after request N was executed
                          and made durable (a commit or completing write is on disk),
                          before the response is sent.
-      short=NAME:SIZE    Record NAME has SIZE bytes.
+      short=NAME:SIZE    Record NAME has SIZE bytes (cut, or padded with the filler
+                         pattern; with --state it is stored with the next change).
       fail-read=NAME     READ_RECORD of NAME answers FAILED.
       fail-write=NAME    A completing WRITE_RECORD (outside a transaction) or a commit
                          holding NAME answers FAILED; the state is unchanged.

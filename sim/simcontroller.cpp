@@ -251,6 +251,11 @@ void SimController::log(int conn, quint16 seq, const QString& op, const QString&
     if (!details.isEmpty())
         line += QLatin1Char(' ') + details;
     line += QStringLiteral(" -> ") + result;
+    // A client name or record name with a line break must not split the log line.
+    for (QChar& ch : line) {
+        if (ch.unicode() < 0x20 || ch.unicode() == 0x7F)
+            ch = QLatin1Char('?');
+    }
     m_log(line);
 }
 

@@ -92,6 +92,8 @@ private slots:
     void countedFaults();
     void parseFaults_data();
     void parseFaults();
+    void logLines_data();
+    void logLines();
     void stateFileRoundTrip();
     void stateFileDamaged_data();
     void stateFileDamaged();
@@ -810,6 +812,51 @@ void TstSimEngine::parseFaults()
     QString why;
     QCOMPARE(bool(sim::parseFault(spec, &why)), valid);
     QCOMPARE(why.isEmpty(), valid);
+}
+
+void TstSimEngine::logLines_data()
+{
+    QTest::addColumn<int>("opcode");
+    QTest::addColumn<QByteArray>("payload");
+    QTest::addColumn<QString>("line");
+    QTest::newRow("open") << int(OPEN) << SimClient::strPayload(QStringLiteral("wizard")) << QStringLiteral("1 1 OPEN wizard -> OK");
+    QTest::newRow("line break in a name") << int(OPEN) << SimClient::strPayload(QStringLiteral("a\nb\rc"))
+                                          << QStringLiteral("1 1 OPEN a?b?c -> OK");
+    QTest::newRow("close") << int(CLOSE) << QByteArray() << QStringLiteral("1 1 CLOSE -> OK");
+    QTest::newRow("value") << int(READ_VALUE) << SimClient::strPayload(QStringLiteral("@ERROR_CODE"))
+                           << QStringLiteral("1 1 READ_VALUE @ERROR_CODE -> OK");
+    QTest::newRow("size") << int(RECORD_SIZE) << SimClient::strPayload(QStringLiteral("@X"))
+                          << QStringLiteral("1 1 RECORD_SIZE @X -> UNKNOWN_NAME");
+    QTest::newRow("read") << int(READ_RECORD) << SimClient::readPayload(kBackPrm, 20480, 4096)
+                          << QStringLiteral("1 1 READ_RECORD @CNF_BACKPRM 20480+4096 -> OK");
+    QTest::newRow("write") << int(WRITE_RECORD) << SimClient::writePayload(kRawCom, 256, 0, filled(256, 'w'))
+                           << QStringLiteral("1 1 WRITE_RECORD @CNF_RAW_COM 0+256/256 -> OK");
+    QTest::newRow("write bad size") << int(WRITE_RECORD) << SimClient::writePayload(kRawCom, 300, 0, filled(10, 'w'))
+                                    << QStringLiteral("1 1 WRITE_RECORD @CNF_RAW_COM 0+10/300 -> BAD_SIZE");
+    QTest::newRow("doSignal") << int(EXECUTE) << SimClient::executePayload(QStringLiteral("doSignal"), QVector<qint16>{1, 2})
+                              << QStringLiteral("1 1 EXECUTE doSignal 1,2 -> OK");
+    QTest::newRow("ClearError") << int(EXECUTE) << SimClient::executePayload(QStringLiteral("ClearError"), qint32(12))
+                                << QStringLiteral("1 1 EXECUTE ClearError 12 -> FAILED");
+    QTest::newRow("malformed") << int(READ_RECORD) << SimClient::strPayload(kRawCom)
+                               << QStringLiteral("1 1 READ_RECORD (malformed) -> MALFORMED");
+    QTest::newRow("unknown opcode") << int(0x42) << QByteArray("zz") << QStringLiteral("1 1 OP_0x42 -> UNSUPPORTED");
+}
+
+void TstSimEngine::logLines()
+{
+    QFETCH(int, opcode);
+    QFETCH(QByteArray, payload);
+    QFETCH(QString, line);
+    SimHarness h;
+    QStringList lines;
+    h.ctl.setLogSink([&lines](const QString& l) { lines << l; });
+    QVERIFY(h.start());
+    const int a = h.connect();
+    QCOMPARE(h.open(a), int(OK));
+    QVERIFY(h.request(a, quint8(opcode), payload));
+    QCOMPARE(lines.size(), 2);
+    QCOMPARE(lines.at(0), QStringLiteral("1 0 OPEN t -> OK"));
+    QCOMPARE(lines.at(1), line);
 }
 
 void TstSimEngine::stateFileRoundTrip()
