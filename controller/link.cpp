@@ -76,17 +76,19 @@ void Link::openTcp()
     m_tcp = new QTcpSocket;
     m_dev = m_tcp;
     for (int attempt = 0; attempt <= m_options.retries; ++attempt) {
+        QEventLoop loop;
+        QTimer bound;
+        bound.setSingleShot(true);
+        QObject::connect(&bound, &QTimer::timeout, &loop, &QEventLoop::quit);
+        QObject::connect(m_tcp, &QTcpSocket::connected, &loop, &QEventLoop::quit);
+        QObject::connect(m_tcp, &QTcpSocket::errorOccurred, &loop, &QEventLoop::quit);
+        bound.start(m_options.timeoutMs);
         m_tcp->connectToHost(address, proto::kTcpPort);
-        if (m_tcp->state() != QAbstractSocket::ConnectedState) {
-            QEventLoop loop;
-            QTimer bound;
-            bound.setSingleShot(true);
-            QObject::connect(&bound, &QTimer::timeout, &loop, &QEventLoop::quit);
-            QObject::connect(m_tcp, &QTcpSocket::connected, &loop, &QEventLoop::quit);
-            QObject::connect(m_tcp, &QTcpSocket::errorOccurred, &loop, &QEventLoop::quit);
-            bound.start(m_options.timeoutMs);
+        // A connect that ended at once (either way) needs no waiting.
+        const QAbstractSocket::SocketState state = m_tcp->state();
+        if (state != QAbstractSocket::ConnectedState && state != QAbstractSocket::UnconnectedState)
             loop.exec(QEventLoop::ExcludeUserInputEvents);
-        }
+        QObject::disconnect(m_tcp, nullptr, &loop, nullptr);
         if (m_tcp->state() == QAbstractSocket::ConnectedState) {
             QObject::connect(m_tcp, &QTcpSocket::disconnected, m_tcp, [this] { m_lost = true; });
             return;
