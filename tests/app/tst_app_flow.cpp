@@ -208,6 +208,7 @@ private slots:
         Click(*w, "cmdNext");
         QCOMPARE(w->currentStep(), 1);
         QVERIFY(w->link()->connected());
+        QCOMPARE(w->link()->lastOptions(), QStringLiteral("Timeout=4000, TORetry=3, Conn=eth:127.0.3.10"));
         QCOMPARE(Find<QComboBox>(*w, "cmbDevice")->currentText(), QStringLiteral("Ethernet"));
         QVERIFY(Find<QPushButton>(*w, "cmdBack")->isVisible());
         Click(*w, "cmdNext");
@@ -268,6 +269,8 @@ private slots:
         Click(*w, "cmdNext");
         QCOMPARE(w->currentStep(), 1);
         QVERIFY(boxes.calls.isEmpty());
+        // Parity, data length and stop bit of the connection page stay at None, 8, 1.
+        QCOMPARE(w->link()->lastOptions(), QStringLiteral("Timeout=4000, TORetry=3, Conn=com:7:38400:N:8:1"));
         Find<QComboBox>(*w, "cmbDevice")->setCurrentIndex(1);
         Click(*w, "cmdNext");
         QCOMPARE(w->currentStep(), 3);
@@ -408,6 +411,31 @@ private slots:
         QCOMPARE(U32(after.records[kRawCom], 44), 2u);
         QCOMPARE(U32(after.records[kRawCom], 116), 0u);
         QVERIFY(Within(Diff(st.records[kRawCom], after.records[kRawCom]), {{44, 67}, {116, 119}}));
+    }
+
+    // A baud rate the list does not offer leaves the list on its start value; Next takes
+    // that as a change and Complete writes it.
+    void unknownBaudRate()
+    {
+        SimBench c;
+        SimState st = c.factory();
+        qToLittleEndian(quint32(4800), st.records[kRawCom].data() + 48);
+        QVERIFY(st.save(c.state));
+        QVERIFY(c.listen(QStringLiteral("127.0.3.28")));
+        MsgBoxRecorder boxes;
+        auto w = OpenWindow({127, 0, 3, 28});
+        Click(*w, "cmdNext");
+        Find<QComboBox>(*w, "cmbDevice")->setCurrentIndex(1);
+        Click(*w, "cmdNext");
+        QCOMPARE(w->currentStep(), 3);
+        QCOMPARE(Find<QComboBox>(*w, "cmbBaudRate4")->currentText(), QStringLiteral("38400"));
+        QVERIFY(!w->changed());
+        Click(*w, "cmdNext");
+        QVERIFY(w->changed());
+        Click(*w, "cmdNext");
+        QCOMPARE(boxes.calls.size(), 1);
+        QCOMPARE(boxes.calls[0].style, MsgBox::OK | MsgBox::Information);
+        QCOMPARE(U32(c.stopAndRead().records[kRawCom], 48), 38400u);
     }
 
     void controllerError_data()
