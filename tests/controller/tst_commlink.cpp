@@ -121,6 +121,7 @@ private slots:
     void readFailingPartWay();
     void writeChangesOnlyItsBytes_data();
     void writeChangesOnlyItsBytes();
+    void addressStoredReversed();
     void writeShortRawComWritesNothing();
     void writeOfWrongSizeIsDiscarded();
     void failedCommitReportsFailure();
@@ -130,6 +131,7 @@ private slots:
     void wholeRecordsPassThrough();
 
     void stalledRequestFailsAfterRetries();
+    void stalledOpenFailsConnect();
     void corruptResponseIsRetried();
     void dropDuringWriteKeepsOldSettings();
     void secondCallWhileWaitingIsRefused();
@@ -616,6 +618,27 @@ void TestCommLink::writeChangesOnlyItsBytes()
     QCOMPARE(backAfter.mid(23972, 8), QByteArray("\x01\x00\x00\x00\x0A\x01\x02\x03", 8));
 }
 
+void TestCommLink::addressStoredReversed()
+{
+    const QString address = nextAddress();
+    LoggedSim sim({QStringLiteral("--listen"), address});
+    QVERIFY(sim.start());
+    FakeView view;
+    view.address = octetsOf(address);
+    view.device = 0;
+    CommLink link(view);
+    QVERIFY(link.ConnectController());
+    QVERIFY(link.ReadCommSettings(true));
+    link.settings().ipAddress = {10, 0, 0, 9};
+    QVERIFY(link.ReadCommSettings(false));
+    QVERIFY(link.WriteCommSettings());
+    QCOMPARE(fetchRecord(address, kRaw).mid(120, 4), QByteArray("\x09\x00\x00\x0A", 4));
+    link.settings().ipAddress = {192, 168, 0, 1};
+    QVERIFY(link.ReadCommSettings(false));
+    QVERIFY(link.WriteCommSettings());
+    QCOMPARE(fetchRecord(address, kRaw).mid(120, 4), QByteArray("\x01\x00\xA8\xC0", 4));
+}
+
 void TestCommLink::writeShortRawComWritesNothing()
 {
     const QString address = nextAddress();
@@ -795,6 +818,30 @@ void TestCommLink::stalledRequestFailsAfterRetries()
                                                  "1 1 EXECUTE doSignal 0,0 -> (stalled)",
                                                  "1 1 EXECUTE doSignal 0,0 -> (stalled)"}));
     QCOMPARE(HeldItems(link), 0);
+}
+
+void TestCommLink::stalledOpenFailsConnect()
+{
+    const int timeout = 250, retries = 2;
+    const QString address = nextAddress();
+    LoggedSim sim({QStringLiteral("--listen"), address},
+                  {"--fault", "stall-at=1", "--fault", "stall-at=2", "--fault", "stall-at=3"});
+    QVERIFY(sim.start());
+    FakeView view;
+    view.address = octetsOf(address);
+    CommLink link(view);
+    link.setLinkOptions(timeout, retries);
+    auto trace = TraceInto(link);
+    QElapsedTimer clock;
+    clock.start();
+    QVERIFY(!link.ConnectController());
+    const qint64 elapsed = clock.elapsed();
+    QVERIFY2(elapsed >= timeout * (1 + retries) - 50, qPrintable(QString::number(elapsed)));
+    QVERIFY2(elapsed < timeout * (1 + retries) + 5000, qPrintable(QString::number(elapsed)));
+    QVERIFY(!link.controller());
+    QCOMPARE(link.workspace()->controllers().count(), 0);
+    QCOMPARE(*trace, QStringList{QStringLiteral("add-controller")});
+    QCOMPARE(sim.count(QStringLiteral("OPEN Tolvane -> (stalled)")), 3);
 }
 
 void TestCommLink::corruptResponseIsRetried()
