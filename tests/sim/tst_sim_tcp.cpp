@@ -84,6 +84,7 @@ private slots:
     void receiverRules();
     void idleLineDropsPartialFrame();
     void recordsOverTcp();
+    void largestChunk();
     void bracketAcrossConnections();
     void droppedConnectionReleasesBracket();
     void dropAt();
@@ -193,6 +194,22 @@ void TstSimTcp::recordsOverTcp()
     QCOMPARE(c.readRecord(kBackPrm, 1000), std::optional<QByteArray>(next));
     QCOMPARE(c.close(), int(OK));
     QCOMPARE(sim.proc->stop(), 0);
+}
+
+void TstSimTcp::largestChunk()
+{
+    RunningSim sim = startSim({QStringLiteral("--max-chunk"), QStringLiteral("1000")});
+    SimClient c;
+    QVERIFY(c.connectTcp(sim.address));
+    const auto open = c.call(OPEN, SimClient::strPayload(QStringLiteral("t")));
+    QVERIFY(open);
+    Reader r(open->payload);
+    QCOMPARE(r.u16(), quint16(1));
+    QCOMPARE(r.u32(), 1000u);
+    QCOMPARE(c.call(READ_RECORD, SimClient::readPayload(kBackPrm, 0, 1001))->code, quint8(OUT_OF_RANGE));
+    QCOMPARE(c.readRecord(kBackPrm, 1000), std::optional<QByteArray>(sim::defaultState().records.value(kBackPrm)));
+    QCOMPARE(c.writeRecord(kBackPrm, pattern(24576, 5), 1001), int(OUT_OF_RANGE));
+    QCOMPARE(c.writeRecord(kBackPrm, pattern(24576, 5), 1000), int(OK));
 }
 
 void TstSimTcp::bracketAcrossConnections()
@@ -336,8 +353,9 @@ void TstSimTcp::powerCutDuringCommit()
         QVERIFY(sim.proc->process().waitForFinished(5000));
         QCOMPARE(sim.proc->process().exitCode(), 70);
     }
-    sim::ControllerState disk;
-    QVERIFY(sim::loadStateFile(state, &disk, nullptr));
+    const auto stored = readSimState(state);
+    QVERIFY(stored);
+    const sim::ControllerState disk = *stored;
     const sim::ControllerState fresh = sim::defaultState();
     QCOMPARE(disk.records.value(kRawCom), applied ? com : fresh.records.value(kRawCom));
     QCOMPARE(disk.records.value(kBackPrm), applied ? back : fresh.records.value(kBackPrm));

@@ -6,6 +6,8 @@
 #include <QDir>
 #include <QProcessEnvironment>
 
+#include <utility>
+
 SimProcess::SimProcess(QStringList args) : m_args(std::move(args))
 {
     m_proc.setProgram(executable());
@@ -46,10 +48,15 @@ bool SimProcess::start(int timeoutMs)
             break;
         m_proc.waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime())));
     }
-    if (m_proc.state() == QProcess::Running) {
+    const bool hung = m_proc.state() == QProcess::Running;
+    if (hung) {
         m_proc.kill();
         m_proc.waitForFinished(timeoutMs);
     }
+    // Say why, or the test only learns that start() was false.
+    m_startError = m_proc.readAllStandardError();
+    qWarning("tolvane-sim %s did not become ready (%s, exit code %d): %s", qPrintable(m_args.join(QLatin1Char(' '))),
+             hung ? "killed after the time-out" : "ended", m_proc.exitCode(), m_startError.constData());
     return false;
 }
 
@@ -74,7 +81,15 @@ bool SimProcess::running() const
     return m_proc.state() != QProcess::NotRunning;
 }
 
+std::optional<sim::ControllerState> readSimState(const QString& path)
+{
+    sim::ControllerState st;
+    if (!sim::loadStateFile(path, &st, nullptr))
+        return std::nullopt;
+    return st;
+}
+
 QByteArray SimProcess::stderrText()
 {
-    return m_proc.readAllStandardError();
+    return std::exchange(m_startError, QByteArray()) + m_proc.readAllStandardError();
 }

@@ -17,13 +17,21 @@
 // "(dropped)", "(stalled)" or "(exit)" in place of the status ("OK (exit)" for
 // exit-after-apply) and "(corrupted)" after it. tolvane-sim --help has the full list.
 
+#include "sim/simstate.h"
+
 #include <QProcess>
 #include <QString>
 #include <QStringList>
 
+#include <optional>
+
 // Lines of the simulator's request log, without the trailing newline; empty when the
 // file is missing.
 QStringList readSimLog(const QString& path);
+
+// What a simulator stored in its state file (--state FILE): records by name and the
+// error code; nullopt when the file is missing or damaged.
+std::optional<sim::ControllerState> readSimState(const QString& path);
 
 class SimProcess {
 public:
@@ -42,4 +50,5 @@ public:
 private:
     QStringList m_args;
     QProcess m_proc;
+    QByteArray m_startError;  // standard error of a start that failed, for stderrText()
 };
