@@ -135,8 +135,8 @@ struct BusyPointer {
 };
 
 // The leading decimal number of a text (blanks and a sign allowed before it, a fraction
-// rounded half to even, as the settings file's writers of old expect); a language id
-// is an unsigned 16-bit number, so anything outside 0..65535 or no number gives 0.
+// rounded half to even). A language id is an unsigned 16-bit number: anything outside
+// 0..65535, or no number at all, gives 0, with which InitLocale lets the system choose.
 quint16 LeadingLangId(const QString& text)
 {
     int i = 0;
@@ -342,7 +342,7 @@ void frmMain::BuildWindow()
 
 void frmMain::Form_Load()
 {
-    // 1-3: settings folder and file, language.
+    // Settings folder and file, and the language they choose.
     const QString folder = GetSpecialFolderPath(CSIDL_APPDATA) + QStringLiteral("Tolvane") + PathSeparator();
     if (!FolderExists(folder))
         CreateFolderPath(folder);  // the result does not matter: reading then gives "0"
@@ -350,46 +350,40 @@ void frmMain::Form_Load()
     profile.SetFileName(folder + ExeName() + QStringLiteral(".ini"));
     InitLocale(LeadingLangId(profile.GetString(QStringLiteral("LangID"), QStringLiteral("ID"),
                                                QStringLiteral("0"))));
-    // 4: texts and fonts of the language; the title keeps its bold 12 point.
+    // Texts and fonts of the language; the title keeps its bold 12 point.
     LocalizeForm(this);
     QFont titleFont = lblTitle->font();
     titleFont.setBold(true);
     titleFont.setPointSize(12);
     lblTitle->setFont(titleFont);
     FitCaptions();
-    // 5: engine object and workspace. Without them the window still opens and Next
+    // Engine object and workspace. Without them the window still opens and Next
     // reports the failed connection.
     try {
         m_link = std::make_unique<CommLink>(*this);
     } catch (...) {
         m_link.reset();
     }
-    // 6-7
+    // Every page in its start state, the connection page first.
     m_step = 0;
     tabWizard->setCurrentIndex(0);
-    // 8-9
     uctIPAddress1->SetIPAddress(192, 168, 0, 1);
     optDevice[1]->setChecked(false);
     optDevice[0]->setChecked(true);
-    // 10-11
     ProbeSerialPorts();
     FillCombo(cmbBaudRate1, kBaudTexts, kBaudData, 2, false);
     FillCombo(cmbParity1, kParityTexts, kParityData, 1, false);
     FillCombo(cmbDataLength1, kDataLengthTexts, kDataLengthData, 3, false);
     FillCombo(cmbStopbit1, kStopbitTexts, kStopbitData, 0, false);
-    // 12
     lblTitle->setText(LStr(1034));
-    // 13
     FillCombo(cmbDevice, {"Ethernet", "RS232C"}, {0, 1}, 0, true);
     FillCombo(cmbBaudRate4, kBaudTexts, kBaudData, 2, true);
     FillCombo(cmbParity4, kParityTexts, kParityData, 1, false);
     FillCombo(cmbDataLength4, kDataLengthTexts, kDataLengthData, 3, false);
     FillCombo(cmbStopbit4, kStopbitTexts, kStopbitData, 0, false);
     FillCombo(cmbDelimiter4, {"CR", "CRLF"}, {0, 1}, 0, false);
-    // 14-15
     SetTokenOption(2);
     uctIP->SetIPAddress(192, 168, 0, 1);
-    // 16-17
     cmdBack->hide();
     m_changed = false;
     Form_Resize();
