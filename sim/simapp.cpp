@@ -64,8 +64,8 @@ cleanly with exit code 0 on SIGTERM or SIGINT.
 
 Transport (exactly one):
   --listen ADDR[:PORT]   TCP on ADDR (a dotted quad, or [IPv6]), port 47311 by
-                         default. Each TCP connection is
-                         its own session; several may be open at once.
+                         default. Each TCP connection is its own session; several
+                         may be open at once.
   --pty LINK             Create a pseudo-terminal (raw) and make LINK a symbolic link
                          to its slave device; the link is removed at exit.
   --serial DEVICE        Use an existing tty; with --baud N (default 38400) and
@@ -77,7 +77,8 @@ Options:
                          written atomically (temporary file, fsync, rename, fsync of the
                          folder) before the OK response. A FILE that cannot be loaded
                          is an error (exit 1). Without --state the state is in memory.
-  --error-code N         Set the controller's error code at start (durably with --state).
+  --error-code N         Set the controller's error code at start (durably with
+                         --state).
   --max-chunk N          Largest chunk the controller accepts (default 4096).
   --pace BAUD            With --pty or --serial: bytes leave no faster than a line at
                          BAUD (10 bits per byte, 11 with parity). Timer-driven.
@@ -88,8 +89,9 @@ Options:
       drop-at=N          On request N: TCP closes the connection, a line ends the
                          session silently; no answer.
       stall-at=N         Request N is never answered (and not executed).
-      corrupt-at=N       Request N is executed; one byte (the CRC) of its response is
-                         damaged, so the client drops it; a retry gets the kept response.
+      corrupt-at=N       Request N is executed; one byte (the CRC) of its response
+                         is damaged, so the client drops it; a retry gets the kept
+                         response.
       exit-at=N          The process ends with _exit(70) on request N, before executing
                          it, as a power cut would.
       exit-after-apply=N The process ends with _exit(70) after request N was executed

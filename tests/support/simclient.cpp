@@ -71,6 +71,7 @@ void SimClient::disconnect()
         m_fd = -1;
     }
     m_scanner = FrameScanner{};
+    m_lineGone = false;
 }
 
 bool SimClient::isConnected() const
@@ -157,8 +158,12 @@ bool SimClient::readSome(int timeoutMs)
         return false;
     char buf[65536];
     const ssize_t n = ::read(m_fd, buf, sizeof buf);
-    if (n <= 0)
-        return n < 0 && errno == EAGAIN;
+    if (n <= 0) {
+        if (n < 0 && (errno == EAGAIN || errno == EINTR))
+            return true;
+        m_lineGone = true;  // hang-up: the simulator closed its end
+        return false;
+    }
     m_scanner.feed(QByteArray(buf, n));
     return true;
 }
@@ -173,7 +178,7 @@ std::optional<Frame> SimClient::receive(int timeoutMs)
         }
         if (deadline.hasExpired())
             return std::nullopt;
-        if (!readSome(int(qMax<qint64>(1, deadline.remainingTime()))) && deadline.hasExpired())
+        if (!readSome(int(qMax<qint64>(1, deadline.remainingTime()))) && (deadline.hasExpired() || m_lineGone))
             return std::nullopt;
         if (m_socket && m_socket->state() != QAbstractSocket::ConnectedState && m_socket->bytesAvailable() == 0) {
             while (auto f = m_scanner.next()) {

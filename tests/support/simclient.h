@@ -70,6 +70,7 @@ private:
     bool readSome(int timeoutMs);
     std::unique_ptr<QTcpSocket> m_socket;
     int m_fd = -1;
+    bool m_lineGone = false;
     proto::FrameScanner m_scanner;
     quint16 m_seq = 0;
 };
