@@ -292,7 +292,7 @@ Reply SimController::handle(int connId, const Frame& frame)
         response = c.lastResponse;
         result = statusName(quint8(response.at(6))) + QStringLiteral(" (resent)");
     } else {
-        const Outcome o = execute(connId, c, frame);
+        const Outcome o = execute(c, frame);
         Frame resp;
         resp.kind = Kind::Response;
         resp.seq = frame.seq;
@@ -320,18 +320,16 @@ Reply SimController::handle(int connId, const Frame& frame)
     return {Reply::Send, response};
 }
 
-SimController::Outcome SimController::fail(quint8 status, const QString& message, const QString& details)
+SimController::Outcome SimController::fail(quint8 status, const QString& message)
 {
     Outcome o;
     o.status = status;
     o.payload = Writer().str(message).data();
-    o.details = details;
     return o;
 }
 
-SimController::Outcome SimController::execute(int connId, Conn& c, const Frame& f)
+SimController::Outcome SimController::execute(Conn& c, const Frame& f)
 {
-    Q_UNUSED(connId);
     switch (f.code) {
     case OPEN: case CLOSE: case READ_VALUE: case RECORD_SIZE:
     case READ_RECORD: case WRITE_RECORD: case EXECUTE:
@@ -477,7 +475,7 @@ SimController::Outcome SimController::doExecute(Conn& c, Reader& r)
         const auto* a = std::get_if<QVector<qint16>>(&param);
         if (!a || a->size() != 2)
             return fail(MALFORMED, QStringLiteral("doSignal takes two 16-bit integers"));
-        return doSignal(c, a->at(0), a->at(1), {});
+        return doSignal(c, a->at(0), a->at(1));
     }
     if (name == QLatin1String("ClearError")) {
         const auto* code = std::get_if<qint32>(&param);
@@ -501,7 +499,7 @@ SimController::Outcome SimController::doExecute(Conn& c, Reader& r)
     return fail(UNKNOWN_NAME, QStringLiteral("unknown command %1").arg(name));
 }
 
-SimController::Outcome SimController::doSignal(Conn& c, qint16 channel, qint16 phase, const QString&)
+SimController::Outcome SimController::doSignal(Conn& c, qint16 channel, qint16 phase)
 {
     if ((channel != 0 && channel != 1) || phase < 0 || phase > 2)
         return fail(OUT_OF_RANGE, QStringLiteral("doSignal (%1,%2) is out of range").arg(channel).arg(phase));

@@ -96,17 +96,16 @@ private:
     struct Outcome {
         quint8 status = proto::OK;
         QByteArray payload;  // OK payload, or the message for other statuses
-        QString details;
     };
 
     void endSession(Conn& c);
-    Outcome execute(int connId, Conn& c, const proto::Frame& f);
-    Outcome fail(quint8 status, const QString& message, const QString& details = {});
+    Outcome execute(Conn& c, const proto::Frame& f);
+    static Outcome fail(quint8 status, const QString& message);
     Outcome doOpen(Conn& c, proto::Reader& r);
     Outcome doReadRecord(proto::Reader& r);
     Outcome doWriteRecord(Conn& c, proto::Reader& r);
     Outcome doExecute(Conn& c, proto::Reader& r);
-    Outcome doSignal(Conn& c, qint16 channel, qint16 phase, const QString& details);
+    Outcome doSignal(Conn& c, qint16 channel, qint16 phase);
     // Applies a change durably: the state file is written before memory changes.
     bool commitState(const ControllerState& next, QString* error);
     const Fault* faultAt(Fault::Type t, quint64 n) const;
