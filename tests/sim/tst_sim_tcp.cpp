@@ -90,6 +90,7 @@ private slots:
     void dropAt();
     void stallAt();
     void corruptAt();
+    void namedFaultsFromTheCommandLine();
     void powerCutDuringCommit_data();
     void powerCutDuringCommit();
     void killWhileCommittingNeverMixes();
@@ -318,6 +319,27 @@ void TstSimTcp::corruptAt()
     const QStringList lines = readSimLog(log);
     QVERIFY(lines.contains(QStringLiteral("1 1 EXECUTE ClearError 6 -> OK (corrupted)")));
     QVERIFY(lines.contains(QStringLiteral("1 1 EXECUTE ClearError 6 -> OK (resent)")));
+}
+
+void TstSimTcp::namedFaultsFromTheCommandLine()
+{
+    RunningSim sim = startSim({QStringLiteral("--error-code"), QStringLiteral("9"),
+                               QStringLiteral("--fault"), QStringLiteral("short=@CNF_BACKPRM:23979"),
+                               QStringLiteral("--fault"), QStringLiteral("fail-read=@CNF_RAW_COM"),
+                               QStringLiteral("--fault"), QStringLiteral("fail-write=@DAT_OPTION"),
+                               QStringLiteral("--fault"), QStringLiteral("deny-clear")});
+    SimClient c;
+    QVERIFY(c.connectTcp(sim.address));
+    QCOMPARE(c.open(), int(OK));
+    const auto back = c.readRecord(kBackPrm);
+    QVERIFY(back);
+    QCOMPARE(back->size(), 23979);
+    QCOMPARE(c.call(READ_RECORD, SimClient::readPayload(kRawCom, 0, 4))->code, quint8(FAILED));
+    QCOMPARE(c.writeRecord(QStringLiteral("@DAT_OPTION"), pattern(384, 1)), int(FAILED));
+    QCOMPARE(c.readRecord(QStringLiteral("@DAT_OPTION")),
+             std::optional<QByteArray>(sim::defaultState().records.value(QStringLiteral("@DAT_OPTION"))));
+    QCOMPARE(c.clearError(9), int(DENIED));
+    QCOMPARE(c.errorCode(), std::optional<qint32>(9));
 }
 
 void TstSimTcp::powerCutDuringCommit_data()
