@@ -43,7 +43,13 @@ public:
         m_log = m_dir.filePath(QStringLiteral("requests.log"));
         m_sim = std::make_unique<SimProcess>(transport + QStringList{QStringLiteral("--log"), m_log} + extra);
     }
-    bool start() { return m_sim->start(); }
+    bool start()
+    {
+        if (m_sim->start())
+            return true;
+        qWarning("tolvane-sim did not start: %s", m_sim->stderrText().constData());
+        return false;
+    }
     SimProcess& process() { return *m_sim; }
 
     QStringList lines() const

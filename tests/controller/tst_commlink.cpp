@@ -11,6 +11,8 @@
 #include <QElapsedTimer>
 #include <QSet>
 #include <QTimer>
+#include <QHostAddress>
+#include <QTcpServer>
 #include <QtTest>
 
 namespace {
@@ -18,12 +20,23 @@ namespace {
 const QString kRaw = QStringLiteral("@CNF_RAW_COM");
 const QString kBack = QStringLiteral("@CNF_BACKPRM");
 
-int g_nextHost = 10;
+// Hosts 2 to 9 are left free: cases that need an address where nothing listens use them.
+int g_nextHost = -1;
 
-// Every case gets its own loopback address, so no two simulators ever share one.
+// Every case gets its own loopback address, so no two simulators ever share one. Each
+// run starts at its own place (another build of these tests may run at the same time)
+// and skips an address that someone holds right now.
 QString nextAddress()
 {
-    return QStringLiteral("127.0.2.%1").arg(g_nextHost++);
+    if (g_nextHost < 0)
+        g_nextHost = int(QCoreApplication::applicationPid() * 97 % 240);  // neighbours far apart
+    for (int tries = 0; tries < 240; ++tries) {
+        const QString address = QStringLiteral("127.0.2.%1").arg(10 + g_nextHost++ % 240);
+        QTcpServer probe;
+        if (probe.listen(QHostAddress(address), proto::kTcpPort))
+            return address;
+    }
+    return QStringLiteral("127.0.2.250");
 }
 
 std::array<quint8, 4> octetsOf(const QString& address)
@@ -129,6 +142,7 @@ private slots:
     void tokenEncoding();
     void shortBackPrmGoesBackUnchanged();
     void wholeRecordsPassThrough();
+    void chunksFollowTheControllersLimit();
 
     void stalledRequestFailsAfterRetries();
     void stalledOpenFailsConnect();
@@ -218,7 +232,7 @@ void TestCommLink::connectionText_data()
     // Nothing listens on these addresses, and COM201 and up have no link: every attempt
     // fails, after the option string was built in full.
     QTest::newRow("ethernet")
-        << true << QList<int>{127, 0, 2, 200} << QString() << "Timeout=4000, TORetry=3, Conn=eth:127.0.2.200";
+        << true << QList<int>{127, 0, 2, 2} << QString() << "Timeout=4000, TORetry=3, Conn=eth:127.0.2.2";
     QTest::newRow("ethernet without leading zeros")
         << true << QList<int>{127, 0, 2, 7} << QString() << "Timeout=4000, TORetry=3, Conn=eth:127.0.2.7";
     QTest::newRow("com 203 115200 none 7 2")
@@ -324,7 +338,7 @@ void TestCommLink::connectTwiceRemovesFirst()
 void TestCommLink::unreachableFailsWithinBound()
 {
     FakeView view;
-    view.address = octetsOf(nextAddress());  // nothing listens there
+    view.address = {127, 0, 2, 3};  // nothing listens there
     CommLink link(view);
     link.setLinkOptions(300, 2);
     auto trace = TraceInto(link);
@@ -789,6 +803,34 @@ void TestCommLink::wholeRecordsPassThrough()
     QCOMPARE(sim.count(QStringLiteral("WRITE_RECORD")), 4);
     QCOMPARE(sim.count(QStringLiteral("RECORD_SIZE @NOT_A_RECORD")), 0);
     QCOMPARE(HeldItems(link), 0);
+}
+
+void TestCommLink::chunksFollowTheControllersLimit()
+{
+    const QString address = nextAddress();
+    LoggedSim sim({QStringLiteral("--listen"), address}, {"--max-chunk", "1000"});
+    QVERIFY(sim.start());
+    FakeView view;
+    view.address = octetsOf(address);
+    CommLink link(view);
+    QVERIFY(link.ConnectController());
+    QVERIFY(link.ReadCommSettings(true));
+    link.settings().tokenCode = 2;
+    QVERIFY(link.ReadCommSettings(false));
+    QVERIFY(link.WriteCommSettings());
+    int reads = 0, writes = 0;
+    for (const QString& r : sim.requests()) {
+        if (!r.startsWith(QLatin1String("READ_RECORD @CNF_BACKPRM")) && !r.startsWith(QLatin1String("WRITE_RECORD @CNF_BACKPRM")))
+            continue;
+        QVERIFY2(r.endsWith(QLatin1String("-> OK")), qPrintable(r));
+        // "NAME OFFSET+LENGTH" or "NAME OFFSET+LENGTH/TOTAL"
+        const int length = r.section(' ', 2, 2).section('+', 1).section('/', 0, 0).toInt();
+        QVERIFY2(length > 0 && length <= 1000, qPrintable(r));
+        (r.startsWith(QLatin1String("READ")) ? reads : writes)++;
+    }
+    QCOMPARE(reads, 2 * 25);  // 24576 bytes in chunks of 1000, read twice
+    QCOMPARE(writes, 25);
+    QCOMPARE(fetchRecord(address, kBack).mid(23972, 2), QByteArray("\x02\x00", 2));
 }
 
 // --- time-outs and faults ----------------------------------------------------------

@@ -6,6 +6,7 @@
 #include "controller/commlink.h"
 #include "controller/controllerview.h"
 #include "controller/engine.h"
+#include "controller/protocol.h"
 #include "locale/modLocale.h"
 #include "tests/support/simprocess.h"
 
@@ -15,15 +16,29 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QHostAddress>
+#include <QTcpServer>
 #include <QtTest>
 
 namespace {
 
-int g_nextHost = 10;
+// Hosts 2 to 9 are left free: cases that need an address where nothing listens use them.
+int g_nextHost = -1;
 
+// Every case gets its own loopback address, so no two simulators ever share one. Each
+// run starts at its own place (another build of these tests may run at the same time)
+// and skips an address that someone holds right now.
 QString nextAddress()
 {
-    return QStringLiteral("127.0.4.%1").arg(g_nextHost++);
+    if (g_nextHost < 0)
+        g_nextHost = int(QCoreApplication::applicationPid() * 97 % 240);  // neighbours far apart
+    for (int tries = 0; tries < 240; ++tries) {
+        const QString address = QStringLiteral("127.0.4.%1").arg(10 + g_nextHost++ % 240);
+        QTcpServer probe;
+        if (probe.listen(QHostAddress(address), proto::kTcpPort))
+            return address;
+    }
+    return QStringLiteral("127.0.4.250");
 }
 
 struct Run {
@@ -195,7 +210,7 @@ void TestTolvaneCtl::connectFails_data()
 {
     QTest::addColumn<QString>("conn");
     // Nothing listens on this address.
-    QTest::newRow("no controller") << QStringLiteral("eth:127.0.4.200");
+    QTest::newRow("no controller") << QStringLiteral("eth:127.0.4.2");
     // The line exists, but the link needs 8 data bits.
     QTest::newRow("seven data bits") << QStringLiteral("com:7:38400:N:7:1");
     // COM250 has no device at all.
