@@ -3,6 +3,7 @@
 #include "controller/link.h"
 
 #include <QEventLoop>
+#include <QFileInfo>
 #include <QHostAddress>
 #include <QSerialPort>
 #include <QTcpSocket>
@@ -109,19 +110,23 @@ void Link::openSerial()
                           QStringLiteral("cannot open %1: %2").arg(m_target.device, m_serial->errorString()));
     bool ok = m_serial->setBaudRate(m_target.baud) && m_serial->setDataBits(QSerialPort::Data8)
               && m_serial->setFlowControl(QSerialPort::NoFlowControl);
-    ok = ok && m_serial->setParity(m_target.parity == 'E'   ? QSerialPort::EvenParity
-                                   : m_target.parity == 'O' ? QSerialPort::OddParity
-                                                            : QSerialPort::NoParity);
-    if (ok) {
-        if (m_target.stopBits == "1")
-            ok = m_serial->setStopBits(QSerialPort::OneStop);
-        else if (m_target.stopBits == "2")
-            ok = m_serial->setStopBits(QSerialPort::TwoStop);
-        // Not every platform can send one and a half stop bits; two stop bits are read
-        // correctly by a receiver that expects one and a half.
-        else if (!m_serial->setStopBits(QSerialPort::OneAndHalfStop))
-            ok = m_serial->setStopBits(QSerialPort::TwoStop);
-    }
+    bool framing = m_serial->setParity(m_target.parity == 'E'   ? QSerialPort::EvenParity
+                                       : m_target.parity == 'O' ? QSerialPort::OddParity
+                                                                : QSerialPort::NoParity);
+    if (m_target.stopBits == "1")
+        framing = m_serial->setStopBits(QSerialPort::OneStop) && framing;
+    else if (m_target.stopBits == "2")
+        framing = m_serial->setStopBits(QSerialPort::TwoStop) && framing;
+    // Not every platform can send one and a half stop bits; two stop bits are read
+    // correctly by a receiver that expects one and a half.
+    else if (!m_serial->setStopBits(QSerialPort::OneAndHalfStop))
+        framing = m_serial->setStopBits(QSerialPort::TwoStop) && framing;
+    // A pseudo-terminal has no line: parity and stop bits mean nothing there, and Linux
+    // does not keep them, so only a real port must take them.
+    const bool pseudoTerminal = QFileInfo(m_target.device).canonicalFilePath().startsWith(QLatin1String("/dev/pts/"));
+    ok = ok && (framing || pseudoTerminal);
+    if (ok)
+        m_serial->clearError();
     if (!ok)
         throw EngineError(EngineError::kConnectFailed,
                           QStringLiteral("cannot set up %1: %2").arg(m_target.device, m_serial->errorString()));

@@ -130,6 +130,8 @@ private slots:
     void readDecodesDefaults();
     void readWithoutDecodeKeepsFields();
     void readOverSerialLine();
+    void serialLineSettings_data();
+    void serialLineSettings();
     void shortRawComFailsRead();
     void readFailingPartWay();
     void writeChangesOnlyItsBytes_data();
@@ -526,6 +528,36 @@ void TestCommLink::readOverSerialLine()
     QCOMPARE(link.settings().rs232cUsage, 2);
     QCOMPARE(link.settings().ethernetUsage, 0);
     QCOMPARE(HeldItems(link), 0);
+}
+
+void TestCommLink::serialLineSettings_data()
+{
+    QTest::addColumn<int>("parity");
+    QTest::addColumn<QString>("stop");
+    QTest::newRow("none, one stop bit") << 1 << "1";
+    // Where one and a half stop bits cannot be sent, two are (a receiver reads both).
+    QTest::newRow("even, one and a half stop bits") << 0 << "1.5";
+    QTest::newRow("odd, two stop bits") << 2 << "2";
+}
+
+void TestCommLink::serialLineSettings()
+{
+    QFETCH(int, parity);
+    QFETCH(QString, stop);
+    LoggedSim sim({QStringLiteral("--pty"), m_config.filePath(QStringLiteral("Tolvane/ports/com4"))});
+    QVERIFY(sim.start());
+    FakeView view;
+    view.ethernet = false;
+    view.port = 4;
+    view.baud = 115200;
+    view.parity = parity;
+    view.dataLength = 8;
+    view.stopBit = stop;
+    CommLink link(view);
+    QVERIFY(link.ConnectController());
+    QCOMPARE(link.GetControllerErrorCode(), 0);
+    link.DisconnectController();
+    QCOMPARE(sim.requests(), (QStringList{"OPEN Tolvane -> OK", "READ_VALUE @ERROR_CODE -> OK", "CLOSE -> OK"}));
 }
 
 void TestCommLink::shortRawComFailsRead()
