@@ -13,6 +13,8 @@
 
 namespace {
 
+constexpr int kCloseBoundMs = 1000;
+
 // Bits on the line per byte: start, 8 data, parity, stop (1.5 counted as 2).
 int bitsPerByte(const ConnectionTarget& t)
 {
@@ -137,7 +139,7 @@ void Link::openSerial()
     });
 }
 
-Link::Wait Link::awaitResponse(quint16 seq, int firstBoundMs, proto::Frame& out)
+Link::Wait Link::awaitResponse(quint16 seq, int firstBoundMs, int boundMs, proto::Frame& out)
 {
     // A partial frame left from before the line went idle is dropped first.
     if (m_scanner.hasPartial() && (!m_lastByte.isValid() || m_lastByte.elapsed() >= proto::kIdleDropMs))
@@ -154,7 +156,7 @@ Link::Wait Link::awaitResponse(quint16 seq, int firstBoundMs, proto::Frame& out)
         const QByteArray bytes = m_dev->readAll();
         if (!bytes.isEmpty()) {
             m_lastByte.start();
-            inactivity.start(m_options.timeoutMs);
+            inactivity.start(boundMs);
             idle.start();
             m_scanner.feed(bytes);
         }
@@ -174,7 +176,7 @@ Link::Wait Link::awaitResponse(quint16 seq, int firstBoundMs, proto::Frame& out)
     // The inactivity bound counts from the moment our bytes have left.
     QObject::connect(m_dev, &QIODevice::bytesWritten, &loop, [&] {
         if (inactivity.isActive())
-            inactivity.start(std::max(inactivity.remainingTime(), m_options.timeoutMs));
+            inactivity.start(std::max(inactivity.remainingTime(), boundMs));
     });
     QObject::connect(&idle, &QTimer::timeout, &loop, [this] { m_scanner.idle(); });
     QObject::connect(&inactivity, &QTimer::timeout, &loop, &QEventLoop::quit);
@@ -199,7 +201,7 @@ Link::Wait Link::awaitResponse(quint16 seq, int firstBoundMs, proto::Frame& out)
     return m_lost ? Wait::Lost : Wait::Silent;
 }
 
-QByteArray Link::callOnce(quint8 opcode, const QByteArray& payload, int attempts)
+QByteArray Link::callOnce(quint8 opcode, const QByteArray& payload, int attempts, int boundMs)
 {
     if (!m_dev || !m_dev->isOpen())
         throw EngineError(EngineError::kClosed, QStringLiteral("link is closed"));
@@ -219,7 +221,7 @@ QByteArray Link::callOnce(quint8 opcode, const QByteArray& payload, int attempts
             break;
         }
         proto::Frame response;
-        const Wait w = awaitResponse(request.seq, m_options.timeoutMs + transmitMs(bytes.size()), response);
+        const Wait w = awaitResponse(request.seq, boundMs + transmitMs(bytes.size()), boundMs, response);
         if (w == Wait::Response) {
             if (response.code != proto::OK) {
                 proto::Reader r(response.payload);
@@ -238,14 +240,15 @@ QByteArray Link::callOnce(quint8 opcode, const QByteArray& payload, int attempts
 
 QByteArray Link::call(quint8 opcode, const QByteArray& payload)
 {
-    return callOnce(opcode, payload, 1 + std::max(0, m_options.retries));
+    return callOnce(opcode, payload, 1 + std::max(0, m_options.retries), m_options.timeoutMs);
 }
 
 void Link::close()
 {
     if (isOpen()) {
         try {
-            callOnce(proto::CLOSE, QByteArray(), 1);
+            // One short attempt: closing the window must not wait for a silent controller.
+            callOnce(proto::CLOSE, QByteArray(), 1, std::min(m_options.timeoutMs, kCloseBoundMs));
         } catch (const EngineError&) {
             // Best effort: dropping the transport ends the session as well.
         }

@@ -37,8 +37,8 @@ public:
 
 private:
     enum class Wait { Response, Silent, Lost };
-    Wait awaitResponse(quint16 seq, int firstBoundMs, proto::Frame& out);
-    QByteArray callOnce(quint8 opcode, const QByteArray& payload, int attempts);
+    Wait awaitResponse(quint16 seq, int firstBoundMs, int boundMs, proto::Frame& out);
+    QByteArray callOnce(quint8 opcode, const QByteArray& payload, int attempts, int boundMs);
     void openTcp();
     void openSerial();
     int transmitMs(qsizetype bytes) const;
