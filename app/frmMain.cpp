@@ -754,9 +754,7 @@ void frmMain::NextPress()
         }
         // The permission device counts as well: a write puts 2 into the usage word of
         // the device chosen and 0 into the other.
-        const int device = cmbDevice->currentIndex();
-        if ((device == 0 && (s.ethernetUsage != 2 || s.rs232cUsage != 0))
-            || (device == 1 && (s.rs232cUsage != 2 || s.ethernetUsage != 0)))
+        if (PermissionChanges(s, cmbDevice->currentIndex()))
             m_changed = true;
         if (m_changed) {
             bool written = false;

@@ -58,6 +58,15 @@ QVariant signal(qint16 channel, qint16 phase)
 
 }  // namespace
 
+bool PermissionChanges(const CommSettings& s, int devicePosition)
+{
+    switch (devicePosition) {
+    case 0: return s.ethernetUsage != 2 || s.rs232cUsage != 0;
+    case 1: return s.rs232cUsage != 2 || s.ethernetUsage != 0;
+    default: return false;
+    }
+}
+
 qint32 BytesToLong(qint32 b0, qint32 b1, qint32 b2, qint32 b3)
 {
     const qint64 sum = qint64(b0) + qint64(b1) * 256 + qint64(b2) * 65536 + qint64(b3) * 16777216;

@@ -41,6 +41,10 @@ inline constexpr int kTokenIp = 23976;
 
 qint32 BytesToLong(qint32 b0, qint32 b1, qint32 b2, qint32 b3);  // throws on overflow
 bool LongToBytes(QByteArray& bytes, qint32 value);              // throws on negative
+// Whether a write with the permission device at this cmbDevice position (0 Ethernet,
+// 1 RS232C) changes the usage words: it puts 2 into the chosen device's word and 0 into
+// the other. Any other position writes no usage word.
+bool PermissionChanges(const CommSettings& s, int devicePosition);
 
 class Engine;     // controller/engine.h
 class Workspace;

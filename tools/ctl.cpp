@@ -331,6 +331,9 @@ int Run(const QStringList& rawArgs, QTextStream& out, QTextStream& err)
         take(s.tokenCode, *token);
     if (tokenIp)
         take(s.tokenIp, *tokenIp);
+    // As in the wizard, a change of the permission device alone is a change to write.
+    if (PermissionChanges(s, *device))
+        changed = true;
 
     CommSettings expected = s;
     if (changed) {

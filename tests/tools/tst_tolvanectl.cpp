@@ -112,6 +112,7 @@ private slots:
     void writeWithoutChangeWritesNothing();
     void writeFails();
     void deviceRequiredWithoutPermission();
+    void deviceChangeAloneIsWritten();
 
 private:
     Run run(const QStringList& args);
@@ -333,6 +334,20 @@ void TestTolvaneCtl::deviceRequiredWithoutPermission()
     QCOMPARE(done.exitCode, 0);
     QCOMPARE(done.json().value("permission").toString(), QStringLiteral("ethernet"));
     QCOMPARE(done.json().value("ethernet").toObject().value("ip").toString(), QStringLiteral("10.0.0.7"));
+}
+
+void TestTolvaneCtl::deviceChangeAloneIsWritten()
+{
+    const QString address = nextAddress();
+    Sim sim({QStringLiteral("--listen"), address});
+    QVERIFY(sim.start());
+    const Run r = run({"write", "--conn", "eth:" + address, "--device", "rs232c"});
+    QCOMPARE(r.exitCode, 0);
+    const QJsonObject j = r.json();
+    QCOMPARE(j.value("permission").toString(), QStringLiteral("rs232c"));
+    QCOMPARE(j.value("rs232c").toObject().value("usage").toInt(), 2);
+    QCOMPARE(j.value("ethernet").toObject().value("usage").toInt(), 0);
+    QVERIFY(sim.count(QStringLiteral("WRITE_RECORD")) > 0);
 }
 
 QTEST_MAIN(TestTolvaneCtl)
