@@ -833,20 +833,17 @@ void frmMsgBoxEx::UnloadBox()
     if (QWindow* handle = windowHandle())
         handle->setTransientParent(nullptr);
     // Back to the freshly loaded window: only Opt(0) and Cmd(0), icons hidden.
-    while (m_opt.size() > 1) {
-        QRadioButton* o = m_opt.takeLast();
-        m_tabOrder.removeAll(o);
-        m_twips.remove(o);
-        o->hide();
-        o->deleteLater();
-    }
-    while (m_cmd.size() > 1) {
-        QPushButton* b = m_cmd.takeLast();
-        m_tabOrder.removeAll(b);
-        m_twips.remove(b);
-        b->hide();
-        b->deleteLater();
-    }
+    auto keepFirstOnly = [this](auto& controls) {
+        while (controls.size() > 1) {
+            QWidget* w = controls.takeLast();
+            m_tabOrder.removeAll(w);
+            m_twips.remove(w);
+            w->hide();
+            w->deleteLater();
+        }
+    };
+    keepFirstOnly(m_opt);
+    keepFirstOnly(m_cmd);
     m_opt[0]->setAutoExclusive(false);
     m_opt[0]->setChecked(false);
     m_opt[0]->setAutoExclusive(true);
@@ -950,10 +947,10 @@ void frmMsgBoxEx::keyPressEvent(QKeyEvent* event)
 
 void frmMsgBoxEx::closeEvent(QCloseEvent* event)
 {
-    // The box hides itself rather than closing, so a close request comes from the frame
-    // (close box, Alt+F4, the window manager): it becomes a click of the cancel button,
-    // just after the request.
-    QPushButton* cancel = m_loaded ? Cmd(m_lCancel) : nullptr;
+    // A close request from the frame (close box, Alt+F4, the window manager) arrives as a
+    // spontaneous event: it becomes a click of the cancel button, just after the request.
+    // A close() from the program is an unload and is never refused.
+    QPushButton* cancel = m_loaded && event->spontaneous() ? Cmd(m_lCancel) : nullptr;
     if (cancel) {
         event->ignore();
         QPointer<QPushButton> target(cancel);
@@ -966,7 +963,7 @@ void frmMsgBoxEx::closeEvent(QCloseEvent* event)
             Qt::QueuedConnection);
         return;
     }
-    // Nothing can answer for the box: it closes without a button value.
+    // It closes without a button value; a modal ShowBox then returns -1.
     event->accept();
     if (m_loaded && m_showMode == 0)
         UnloadBox();

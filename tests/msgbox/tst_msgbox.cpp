@@ -8,6 +8,7 @@
 #include "msgbox/frmMsgBoxEx.h"
 
 #include <QCheckBox>
+#include <QCloseEvent>
 #include <QFontMetrics>
 #include <QLabel>
 #include <QPushButton>
@@ -15,6 +16,7 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
+#include <QWindow>
 
 #include <functional>
 #include <memory>
@@ -57,6 +59,28 @@ qint32 showModal(frmMsgBoxEx& box, std::function<void()> answer, QWidget* owner 
     return box.ShowBox(owner, 1);
 }
 
+// A close request from the window frame (close box, Alt+F4): the window system hands the
+// box's window a close event, which reaches the box as a spontaneous one. Returns whether
+// the close was let through.
+bool frameClose(QWidget& box)
+{
+    QWindow* window = box.windowHandle();
+    if (!window)
+        return false;
+    QCloseEvent request;
+    QCoreApplication::sendEvent(window, &request);
+    return request.isAccepted();
+}
+
+// The button values OnButtonClick reported, in order.
+QList<int> valuesOf(const QSignalSpy& clicks)
+{
+    QList<int> out;
+    for (const QList<QVariant>& args : clicks)
+        out << args.at(0).toInt();
+    return out;
+}
+
 QVariantList ids(std::initializer_list<int> list)
 {
     QVariantList out;
@@ -88,6 +112,14 @@ private slots:
     {
         frmMsgBoxEx box;
         QCOMPARE(box.m_strTitle.toString(), QStringLiteral("Tolvane"));
+        QCOMPARE(box.m_MsgIcon, 0);
+        for (const QVariant* text : {&box.m_strLargeMsg, &box.m_strSmallMsg, &box.m_strCheck, &box.m_strExpand})
+            QCOMPARE(text->toString(), QString());
+        QVERIFY(box.m_varOptions.toList().isEmpty());
+        QCOMPARE(box.m_lCheckVal, 0);
+        QCOMPARE(box.m_bExpand, false);
+        QCOMPARE(box.m_bHideCloseButton, false);
+        QVERIFY(box.accessKeys().isEmpty());
         QCOMPARE(box.m_lDefault, -1);
         QCOMPARE(box.m_lCancel, -1);
         QCOMPARE(box.m_lOptValue, -1);
@@ -168,8 +200,10 @@ private slots:
             QCOMPARE(r.width(), w + 30);
             QVERIFY(r.height() < 2 * lineH);
         }
-        // The window leaves 300 twips right of the label (and the frames).
-        QVERIFY(box.windowWidthTwips() >= r.right() + 300 + 2 * kFrameX);
+        // The label starts right of the icon; the window leaves 300 twips right of it (the
+        // single button's row, 150 + 1500 + 150, is narrower) and adds both frames.
+        QCOMPARE(r.left(), 1025.0);
+        QCOMPARE(box.windowWidthTwips(), std::nearbyint(1025 + r.width() + 300) + 2 * kFrameX);
         box.Cmd(0)->click();
     }
 
@@ -231,6 +265,44 @@ private slots:
         box.Cmd(1)->click();
     }
 
+    // The lower band's left part is as wide as the wider expander caption (+ 400), even
+    // while the narrower one shows; the expander itself takes its caption's width.
+    void expanderCaptionsWidenTheBand()
+    {
+        frmMsgBoxEx box;
+        box.m_MsgIcon = 5;
+        box.m_strExpand = QStringLiteral("d");
+        box.m_strOpenExpand = QStringLiteral("More");
+        box.m_strCloseExpand = QStringLiteral("Hide every technical detail of this error again");
+        box.m_varButtons = ids({5004});
+        box.ShowBox(nullptr, 0);
+        const double open = widthOf(box.font(), QStringLiteral("More"));
+        const double close = widthOf(box.font(), box.m_strCloseExpand.toString());
+        QCOMPARE(box.twipsRect(box.lblExpand()).width(), open);
+        const double leftW = kFrameX + 150 + close + 400;
+        QCOMPARE(box.windowWidthTwips(), 1500 + leftW + 150 + 2 * kFrameX);
+        QCOMPARE(box.twipsRect(box.Cmd(0)).right(), box.windowWidthTwips() - 2 * kFrameX - 150);
+        QTest::mouseClick(box.lblExpand(), Qt::LeftButton);
+        QCOMPARE(box.twipsRect(box.lblExpand()).width(), close);
+        QCOMPARE(box.windowWidthTwips(), 1500 + leftW + 150 + 2 * kFrameX);
+        box.Cmd(0)->click();
+    }
+
+    // Details wider than everything else set the width: 120 + text + 150.
+    void wideDetailsWidenTheWindow()
+    {
+        frmMsgBoxEx box;
+        box.m_MsgIcon = 5;
+        const QString details = QString(QStringLiteral("0123456789 ")).repeated(20);
+        box.m_strExpand = details;
+        box.m_varButtons = ids({5004});
+        box.ShowBox(nullptr, 0);
+        const double w = widthOf(box.font(), details);
+        QCOMPARE(box.twipsRect(box.lblExpanded()).width(), w);
+        QCOMPARE(box.windowWidthTwips(), 120 + w + 150 + 2 * kFrameX);
+        box.Cmd(0)->click();
+    }
+
     void detailsToggleTwice()
     {
         frmMsgBoxEx box;
@@ -248,7 +320,9 @@ private slots:
         QTest::mouseClick(box.lblExpand(), Qt::LeftButton);
         QVERIFY(box.m_bExpand);
         QCOMPARE(box.lblExpand()->text(), QStringLiteral("Hide details"));
-        QCOMPARE(box.clientHeightTwips(), box.twipsRect(box.lblExpanded()).bottom() + 150);
+        const double expanded = box.twipsRect(box.lblExpanded()).bottom() + 390 + 150 + 45;
+        QCOMPARE(box.windowHeightTwips(), expanded);
+        QCOMPARE(box.height(), int(std::nearbyint((expanded - 435) / 15)));
         QVERIFY(box.height() > collapsedPx);
         QTest::mouseClick(box.lblExpand(), Qt::LeftButton);
         QVERIFY(!box.m_bExpand);
@@ -375,8 +449,7 @@ private slots:
         QSignalSpy clicks(&box, &frmMsgBoxEx::OnButtonClick);
         const qint32 result = showModal(box, [&] { box.Cmd(press)->click(); });
         QCOMPARE(result, value);
-        QCOMPARE(clicks.size(), 1);
-        QCOMPARE(clicks.at(0).at(0).toInt(), value);
+        QCOMPARE(valuesOf(clicks), QList<int>{value});
         QVERIFY(!box.isVisible());
         QVERIFY(!box.isLoaded());
     }
@@ -399,14 +472,14 @@ private slots:
                 QTest::keyClick(box.focusWidget() ? box.focusWidget() : &box, Qt::Key_Escape);
             } else {
                 // The close request is refused and answered just after by a click.
-                QVERIFY(!box.close());
+                QVERIFY(!frameClose(box));
                 QVERIFY(box.isVisible());
                 QCOMPARE(clicks.size(), 0);
             }
         });
         QCOMPARE(box.m_lCancel, 2);
         QCOMPARE(result, 5005);
-        QCOMPARE(clicks.size(), 1);
+        QCOMPARE(valuesOf(clicks), QList<int>{5005});
     }
 
     void explicitCancelIndex()
@@ -455,7 +528,7 @@ private slots:
         frmMsgBoxEx box;
         box.m_varButtons = ids({5009, 5010});
         QSignalSpy clicks(&box, &frmMsgBoxEx::OnButtonClick);
-        const qint32 result = showModal(box, [&] { QVERIFY(box.close()); });
+        const qint32 result = showModal(box, [&] { QVERIFY(frameClose(box)); });
         QCOMPARE(result, -1);
         QCOMPARE(clicks.size(), 0);
         QVERIFY(!box.isLoaded());
@@ -553,7 +626,7 @@ private slots:
                             Qt::KeyboardModifiers(modifiers));
         });
         QCOMPARE(result, 5009);
-        QCOMPARE(clicks.size(), 1);
+        QCOMPARE(valuesOf(clicks), QList<int>{5009});
     }
 
     void accessKeysForOptionsAndCheck()
@@ -575,8 +648,7 @@ private slots:
         QVERIFY(box.isVisible());
         QSignalSpy clicks(&box, &frmMsgBoxEx::OnButtonClick);
         QTest::keyClick(&box, Qt::Key_O);
-        QCOMPARE(clicks.size(), 1);
-        QCOMPARE(clicks.at(0).at(0).toInt(), 5004);
+        QCOMPARE(valuesOf(clicks), QList<int>{5004});
         QVERIFY(!box.isVisible());
     }
 
@@ -606,8 +678,7 @@ private slots:
         QVERIFY(box.isVisible());
         QCOMPARE(clicks.size(), 0);
         box.Cmd(1)->click();
-        QCOMPARE(clicks.size(), 1);
-        QCOMPARE(clicks.at(0).at(0).toInt(), 5010);
+        QCOMPARE(valuesOf(clicks), QList<int>{5010});
         QCOMPARE(visibleAtEvent, QList<bool>{true});
         QVERIFY(!box.isVisible());
         QVERIFY(!box.isLoaded());
@@ -618,8 +689,7 @@ private slots:
         QCOMPARE(box.CmdCount(), 3);
         QCOMPARE(box.Cmd(2)->text(), QStringLiteral("C&lose"));
         QTest::keyClick(&box, Qt::Key_Escape);
-        QCOMPARE(clicks.size(), 2);
-        QCOMPARE(clicks.at(1).at(0).toInt(), 5005);
+        QCOMPARE(valuesOf(clicks), (QList<int>{5010, 5005}));
         QVERIFY(!box.isVisible());
     }
 
@@ -629,10 +699,40 @@ private slots:
         box.m_varButtons = ids({5004, 5005});
         QSignalSpy clicks(&box, &frmMsgBoxEx::OnButtonClick);
         box.ShowBox(nullptr, 0);
-        QVERIFY(!box.close());
-        QTRY_COMPARE(clicks.size(), 1);
-        QCOMPARE(clicks.at(0).at(0).toInt(), 5005);
+        QVERIFY(!frameClose(box));
+        QVERIFY(box.isVisible());
+        QTRY_COMPARE(valuesOf(clicks), QList<int>{5005});
         QVERIFY(!box.isVisible());
+    }
+
+    // close() from the program unloads the box even with a cancel button: no click, no
+    // value, and a modal ShowBox ends with -1.
+    void programCloseIsNotRefused_data()
+    {
+        QTest::addColumn<int>("showMode");
+        QTest::newRow("modal") << 1;
+        QTest::newRow("modeless") << 0;
+    }
+    void programCloseIsNotRefused()
+    {
+        QFETCH(int, showMode);
+        frmMsgBoxEx box;
+        box.m_varButtons = ids({5004, 5005});
+        QSignalSpy clicks(&box, &frmMsgBoxEx::OnButtonClick);
+        if (showMode == 1) {
+            bool closed = false;
+            QCOMPARE(showModal(box, [&] { closed = box.close(); }), -1);
+            QVERIFY(closed);
+        } else {
+            QCOMPARE(box.ShowBox(nullptr, 0), 0);
+            QVERIFY(box.close());
+        }
+        QVERIFY(!box.isVisible());
+        QVERIFY(!box.isLoaded());
+        QCoreApplication::processEvents(); // a posted click would arrive here
+        QCOMPARE(clicks.size(), 0);
+        // The object stays usable.
+        QCOMPARE(showModal(box, [&] { box.Cmd(1)->click(); }), 5005);
     }
 
     void secondShowOfOpenBox()
@@ -720,6 +820,10 @@ private slots:
         const qint32 result = showModal(box, [&] {
             QVERIFY(box.windowHandle());
             QCOMPARE(box.windowHandle()->transientParent(), owner.windowHandle());
+            // The whole window (frames and caption included) is centred over the owner.
+            const QPoint mid = box.pos() + QPoint(int(box.windowWidthTwips() / 30), int(box.windowHeightTwips() / 30));
+            QVERIFY2((mid - owner.frameGeometry().center()).manhattanLength() <= 2,
+                     qPrintable(QStringLiteral("box centre %1,%2").arg(mid.x()).arg(mid.y())));
             box.Cmd(0)->click();
         }, &owner);
         QCOMPARE(result, 5004);
