@@ -68,6 +68,25 @@ bool hasLineBreakOrNul(const QString& s)
 
 const QByteArray kBom("\xEF\xBB\xBF");
 
+bool isBlankByte(char c)
+{
+    return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f';
+}
+
+// The bytes of a key line's name as the file holds them: before the first "=", blanks
+// at both ends removed.
+QByteArray keyNameBytes(const QByteArray& raw)
+{
+    const qsizetype eq = raw.indexOf('=');
+    qsizetype b = 0;
+    qsizetype e = eq < 0 ? raw.size() : eq;
+    while (b < e && isBlankByte(raw.at(b)))
+        ++b;
+    while (e > b && isBlankByte(raw.at(e - 1)))
+        --e;
+    return raw.mid(b, e - b);
+}
+
 } // namespace
 
 IniFile::IniFile(QString path) : m_path(std::move(path)) {}
@@ -260,8 +279,9 @@ bool IniFile::setValue(const QString& section, const QString& key, const QString
                 continue;
             lastKey = i;
             if (sameName(p.name, k)) {
-                // Rewrite only this line; the key keeps its spelling from the file.
-                const QByteArray raw = (p.name + u'=' + data).toUtf8();
+                // Rewrite only this line; the key keeps its spelling from the file, byte
+                // for byte (a name that is not UTF-8 must not come back mangled).
+                const QByteArray raw = keyNameBytes(lines.at(i).raw) + '=' + data.toUtf8();
                 if (raw == lines.at(i).raw)
                     return true;
                 lines[i].raw = raw;
@@ -309,20 +329,24 @@ bool IniFile::removeSection(const QString& section)
     if (!load(&lines, &exists))
         return false;
     const QString s = trimBlanks(section);
-    bool changed = false;
     bool inside = false;
+    bool firstGone = false;
     QList<Line> kept;
     for (int i = 0; i < lines.size(); ++i) {
         const Parsed p = parse(lines.at(i).raw, i == 0);
         if (p.kind == Kind::Section)
             inside = sameName(p.name, s);
-        if (inside)
-            changed = true;
-        else
+        if (!inside)
             kept.append(lines.at(i));
+        else if (i == 0)
+            firstGone = true;
     }
-    if (!changed)
+    if (kept.size() == lines.size())
         return true;
+    // The byte-order mark belongs to the file, not to its first line: when that line
+    // goes, the mark moves on to the first line that stays.
+    if (firstGone && lines.first().raw.startsWith(kBom) && !kept.isEmpty())
+        kept.first().raw.prepend(kBom);
     return save(kept);
 }
 

@@ -77,7 +77,9 @@ bool CreateFolderPath(const QString& path)
         if (slash < 0)
             slash = abs.size();
         const QString folder = abs.left(slash);
-        if (!QFileInfo(folder).isDir() && !dir.mkdir(folder))
+        // Another process may make the folder between the test and mkdir: what counts
+        // is that it is there afterwards.
+        if (!QFileInfo(folder).isDir() && !dir.mkdir(folder) && !QFileInfo(folder).isDir())
             return false;
         pos = slash + 1;
     }

@@ -323,6 +323,10 @@ void TestProfile::writes_data()
     QTest::newRow("bytes that are not UTF-8 survive")
         << QByteArray("; \xFF\xFE odd\n[A]\nk=1\n") << Op::Write << "A" << "k" << "2" << true
         << QByteArray("; \xFF\xFE odd\n[A]\nk=2\n");
+    QTest::newRow("key name that is not UTF-8 keeps its bytes")
+        << QByteArray("[A]\n  Schl\xFCssel = 1\n") << Op::Write << "A"
+        << QString::fromUtf8("Schl\xEF\xBF\xBDssel") << "2" << true
+        << QByteArray("[A]\nSchl\xFCssel=2\n");
     QTest::newRow("byte-order mark kept")
         << QByteArray("\xEF\xBB\xBF[A]\nk=1\n") << Op::Write << "a" << "K" << "2" << true
         << QByteArray("\xEF\xBB\xBF[A]\nk=2\n");
@@ -365,6 +369,9 @@ void TestProfile::writes_data()
     QTest::newRow("delete every section of the name")
         << QByteArray("[A]\nx=1\n[B]\ny=2\n[a]\nz=3\n") << Op::DeleteSection << "A" << QString()
         << QString() << true << QByteArray("[B]\ny=2\n");
+    QTest::newRow("delete first section keeps the byte-order mark")
+        << QByteArray("\xEF\xBB\xBF[A]\nx=1\n[B]\ny=2\n") << Op::DeleteSection << "a" << QString()
+        << QString() << true << QByteArray("\xEF\xBB\xBF[B]\ny=2\n");
     QTest::newRow("delete missing section changes nothing")
         << base << Op::DeleteSection << "Nope" << QString() << QString() << true << base;
     QTest::newRow("delete section in missing file makes no file")
