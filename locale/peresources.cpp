@@ -3,6 +3,7 @@
 #include "locale/peresources.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QSet>
 #include <algorithm>
 #include <vector>
@@ -81,7 +82,9 @@ std::optional<quint64> rvaToOffset(const std::vector<Section>& sections, const R
 
 std::unique_ptr<PeStringModule> PeStringModule::fromFile(const QString& path)
 {
-    if (path.isEmpty())
+    // Only a regular file: opening a named pipe would wait for a writer for ever, and a
+    // device never ends.
+    if (path.isEmpty() || !QFileInfo(path).isFile())
         return nullptr;
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))

@@ -15,6 +15,10 @@
 #include <QtEndian>
 #include <optional>
 
+#ifdef Q_OS_UNIX
+#include <sys/stat.h>
+#endif
+
 namespace {
 
 QString modulePath(const QString& name)
@@ -130,6 +134,8 @@ private slots:
     void notModules_data();
     void notModules();
     void tooLarge();
+    void notRegularFiles_data();
+    void notRegularFiles();
     void moduleWithoutStrings();
     void truncated_data();
     void truncated();
@@ -258,6 +264,38 @@ void TestLocalePe::tooLarge()
     QVERIFY(f.resize(PeStringModule::kMaxFileSize + 1));  // sparse, so cheap
     f.close();
     QCOMPARE(LoadLangRes(path), quintptr(0));
+}
+
+void TestLocalePe::notRegularFiles_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::newRow("named pipe") << QStringLiteral("fifo");
+    QTest::newRow("folder") << QStringLiteral("folder");
+    QTest::newRow("device") << QStringLiteral("device");
+}
+
+void TestLocalePe::notRegularFiles()
+{
+    // Something in the module's place that is no file: no module, and no wait (a pipe
+    // opened for reading would wait for a writer for ever).
+    QFETCH(QString, kind);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    QString path = dir.filePath(QStringLiteral("LangRes.dll"));
+    if (kind == QLatin1String("folder")) {
+        QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("LangRes.dll")));
+    } else {
+#ifdef Q_OS_UNIX
+        if (kind == QLatin1String("fifo"))
+            QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+        else
+            path = QStringLiteral("/dev/zero");
+#else
+        QSKIP("pipes and devices as files are a Unix matter");
+#endif
+    }
+    QCOMPARE(LoadLangRes(path), quintptr(0));
+    QCOMPARE(LoadResStr(1033, 0), QStringLiteral("#RES_NULL#"));
 }
 
 void TestLocalePe::moduleWithoutStrings()
