@@ -20,22 +20,21 @@
 
 namespace {
 
-class View : public ControllerView {
-public:
-    bool ethernet = true;
-    std::array<quint8, 4> address{127, 0, 2, 250};
-    int port = 1, baud = 38400;
-    bool EthernetSelected() const override { return ethernet; }
-    std::array<quint8, 4> ConnectAddress() const override { return address; }
-    std::optional<int> PortNumber() const override { return port; }
-    std::optional<int> BaudRate() const override { return baud; }
-    std::optional<int> ParityPosition() const override { return 1; }
-    std::optional<int> DataLength() const override { return 8; }
-    std::optional<QString> StopBitText() const override { return QStringLiteral("1"); }
-    int DevicePosition() const override { return 0; }
-};
+// The wizard's first page: Ethernet on 127.0.2.250, or COM9 at 38400 8N1.
+ControllerSelections connectionPage()
+{
+    ControllerSelections view;
+    view.address = {127, 0, 2, 250};
+    view.port = 1;
+    view.baud = 38400;
+    view.parity = 1;
+    view.dataLength = 8;
+    view.stopBit = QStringLiteral("1");
+    view.device = 0;
+    return view;
+}
 
-void measure(const char* what, View& view, int rounds)
+void measure(const char* what, ControllerSelections& view, int rounds)
 {
     CommLink link(view);
     if (!link.ConnectController()) {
@@ -68,7 +67,7 @@ int main(int argc, char** argv)
     {
         SimProcess sim({QStringLiteral("--listen"), QStringLiteral("127.0.2.250")});
         if (sim.start()) {
-            View view;
+            ControllerSelections view = connectionPage();
             measure("TCP read of both records", view, rounds);
         }
     }
@@ -77,7 +76,7 @@ int main(int argc, char** argv)
         SimProcess sim({QStringLiteral("--pty"), link, QStringLiteral("--pace"), QString::number(baud)});
         if (!sim.start())
             continue;
-        View view;
+        ControllerSelections view = connectionPage();
         view.ethernet = false;
         view.port = 9;
         view.baud = baud;

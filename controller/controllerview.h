@@ -26,3 +26,23 @@ public:
     // Permission page: position selected in cmbDevice (0 Ethernet, 1 RS232C), -1 none.
     virtual int DevicePosition() const = 0;
 };
+
+// A window-less ControllerView that holds plain values: what tolvanectl fills in from its
+// command line, and what tests set. An unset list (std::nullopt) has nothing selected.
+class ControllerSelections : public ControllerView {
+public:
+    bool ethernet = true;
+    std::array<quint8, 4> address{};
+    std::optional<int> port, baud, parity, dataLength;
+    std::optional<QString> stopBit;
+    int device = -1;
+
+    bool EthernetSelected() const override { return ethernet; }
+    std::array<quint8, 4> ConnectAddress() const override { return address; }
+    std::optional<int> PortNumber() const override { return port; }
+    std::optional<int> BaudRate() const override { return baud; }
+    std::optional<int> ParityPosition() const override { return parity; }
+    std::optional<int> DataLength() const override { return dataLength; }
+    std::optional<QString> StopBitText() const override { return stopBit; }
+    int DevicePosition() const override { return device; }
+};

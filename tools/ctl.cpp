@@ -17,26 +17,6 @@ namespace ctl {
 
 namespace {
 
-// The connection page as tolvanectl fills it from --conn, and the permission page's
-// device list.
-class CtlView : public ControllerView {
-public:
-    bool ethernet = true;
-    std::array<quint8, 4> address{};
-    int port = 0, baud = 0, parity = 0, dataLength = 0;
-    QString stopBit;
-    int device = -1;
-
-    bool EthernetSelected() const override { return ethernet; }
-    std::array<quint8, 4> ConnectAddress() const override { return address; }
-    std::optional<int> PortNumber() const override { return port; }
-    std::optional<int> BaudRate() const override { return baud; }
-    std::optional<int> ParityPosition() const override { return parity; }
-    std::optional<int> DataLength() const override { return dataLength; }
-    std::optional<QString> StopBitText() const override { return stopBit; }
-    int DevicePosition() const override { return device; }
-};
-
 struct UsageError {
     QString message;
 };
@@ -72,7 +52,7 @@ int parseNumber(const QString& option, const QString& text, int min, int max)
 }
 
 // --conn: eth:A.B.C.D or com:N:BAUD:P:DATA:STOP, into the connection page's controls.
-void parseConn(const QString& conn, CtlView& view)
+void parseConn(const QString& conn, ControllerSelections& view)
 {
     const QStringList f = conn.split(':');
     if (f.value(0) == QLatin1String("eth") && f.size() == 2) {
@@ -88,9 +68,10 @@ void parseConn(const QString& conn, CtlView& view)
         view.port = parseNumber(QStringLiteral("--conn port"), f[1], 1, 256);
         view.baud = parseNumber(QStringLiteral("--conn baud rate"), f[2], 1, 100000000);
         static const QStringList parities{QStringLiteral("E"), QStringLiteral("N"), QStringLiteral("O")};
-        view.parity = int(parities.indexOf(f[3]));
-        if (view.parity < 0)
+        const int parity = int(parities.indexOf(f[3]));
+        if (parity < 0)
             throw UsageError{QStringLiteral("--conn: parity is E, N or O")};
+        view.parity = parity;
         // Any data length is taken; the link itself refuses all but 8.
         view.dataLength = parseNumber(QStringLiteral("--conn data length"), f[4], 1, 64);
         if (f[5] != QLatin1String("1") && f[5] != QLatin1String("1.5") && f[5] != QLatin1String("2"))
@@ -218,7 +199,8 @@ int Run(const QStringList& rawArgs, QTextStream& out, QTextStream& err)
 {
     InitLocale(0);
     Args args;
-    CtlView view;
+    // The connection page as tolvanectl fills it from --conn, and the permission page.
+    ControllerSelections view;
     int timeout = 4000, retries = 3;
     std::optional<int> device, baud, token;
     std::optional<IPv4> ip, mask, tokenIp;

@@ -5,6 +5,7 @@
 // across restarts and power cuts, and the program's command line and signals.
 
 #include "sim/simstate.h"
+#include "tests/support/loggedsim.h"
 #include "tests/support/simclient.h"
 #include "tests/support/simprocess.h"
 
@@ -24,11 +25,10 @@ const QString kRawCom = QStringLiteral("@CNF_RAW_COM");
 const QString kBackPrm = QStringLiteral("@CNF_BACKPRM");
 const QString kErrorCode = QStringLiteral("@ERROR_CODE");
 
-// Each simulator of this test gets its own loopback address.
+// Each simulator of this test gets its own loopback address, one nothing holds.
 QString nextAddress()
 {
-    static int host = 10;
-    return QStringLiteral("127.0.1.%1").arg(host++);
+    return FreeLoopbackAddress(QStringLiteral("127.0.1"));
 }
 
 struct RunningSim {

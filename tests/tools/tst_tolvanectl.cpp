@@ -8,7 +8,7 @@
 #include "controller/engine.h"
 #include "controller/protocol.h"
 #include "locale/modLocale.h"
-#include "tests/support/simprocess.h"
+#include "tests/support/loggedsim.h"
 
 #include <QDir>
 #include <QFile>
@@ -22,76 +22,15 @@
 
 namespace {
 
-// Hosts 2 to 9 are left free: cases that need an address where nothing listens use them.
-int g_nextHost = -1;
-
-// Every case gets its own loopback address, so no two simulators ever share one. Each
-// run starts at its own place (another build of these tests may run at the same time)
-// and skips an address that someone holds right now.
 QString nextAddress()
 {
-    if (g_nextHost < 0)
-        g_nextHost = int(QCoreApplication::applicationPid() * 97 % 240);  // neighbours far apart
-    for (int tries = 0; tries < 240; ++tries) {
-        const QString address = QStringLiteral("127.0.4.%1").arg(10 + g_nextHost++ % 240);
-        QTcpServer probe;
-        if (probe.listen(QHostAddress(address), proto::kTcpPort))
-            return address;
-    }
-    return QStringLiteral("127.0.4.250");
+    return FreeLoopbackAddress(QStringLiteral("127.0.4"));
 }
 
 struct Run {
     int exitCode = -1;
     QByteArray out, err;
     QJsonObject json() const { return QJsonDocument::fromJson(out.trimmed()).object(); }
-};
-
-class Sim {
-public:
-    explicit Sim(const QStringList& transport, const QStringList& extra = {})
-        : m_log(m_dir.filePath(QStringLiteral("requests.log"))),
-          m_sim(transport + QStringList{QStringLiteral("--log"), m_log} + extra)
-    {
-    }
-    bool start() { return m_sim.start(); }
-    QStringList requests() const
-    {
-        QFile f(m_log);
-        if (!f.open(QIODevice::ReadOnly))
-            return {};
-        QStringList out;
-        for (const QByteArray& l : f.readAll().split('\n'))
-            if (!l.trimmed().isEmpty())
-                out << QString::fromUtf8(l.trimmed()).section(' ', 2);
-        return out;
-    }
-    int count(const QString& prefix) const
-    {
-        int n = 0;
-        for (const QString& r : requests())
-            n += r.startsWith(prefix) ? 1 : 0;
-        return n;
-    }
-
-private:
-    QTemporaryDir m_dir;
-    QString m_log;
-    SimProcess m_sim;
-};
-
-// The window stand-in for preparing a controller's records straight through the engine.
-class View : public ControllerView {
-public:
-    std::array<quint8, 4> address{};
-    bool EthernetSelected() const override { return true; }
-    std::array<quint8, 4> ConnectAddress() const override { return address; }
-    std::optional<int> PortNumber() const override { return std::nullopt; }
-    std::optional<int> BaudRate() const override { return std::nullopt; }
-    std::optional<int> ParityPosition() const override { return std::nullopt; }
-    std::optional<int> DataLength() const override { return std::nullopt; }
-    std::optional<QString> StopBitText() const override { return std::nullopt; }
-    int DevicePosition() const override { return -1; }
 };
 
 }  // namespace
@@ -175,7 +114,7 @@ void TestTolvaneCtl::badUsage()
 void TestTolvaneCtl::readOverTcp()
 {
     const QString address = nextAddress();
-    Sim sim({QStringLiteral("--listen"), address});
+    LoggedSim sim({QStringLiteral("--listen"), address});
     QVERIFY(sim.start());
     const Run r = run({"read", "--conn", "eth:" + address});
     QCOMPARE(r.exitCode, 0);
@@ -199,7 +138,7 @@ void TestTolvaneCtl::readOverTcp()
 
 void TestTolvaneCtl::readOverSerialLine()
 {
-    Sim sim({QStringLiteral("--pty"), m_config.filePath(QStringLiteral("Tolvane/ports/com6"))});
+    LoggedSim sim({QStringLiteral("--pty"), m_config.filePath(QStringLiteral("Tolvane/ports/com6"))});
     QVERIFY(sim.start());
     const Run r = run({"read", "--conn", "com:6:38400:N:8:1", "--timeout", "2000"});
     QCOMPARE(r.exitCode, 0);
@@ -221,7 +160,7 @@ void TestTolvaneCtl::connectFails_data()
 void TestTolvaneCtl::connectFails()
 {
     QFETCH(QString, conn);
-    Sim sim({QStringLiteral("--pty"), m_config.filePath(QStringLiteral("Tolvane/ports/com7"))});
+    LoggedSim sim({QStringLiteral("--pty"), m_config.filePath(QStringLiteral("Tolvane/ports/com7"))});
     QVERIFY(sim.start());
     const Run r = run({"read", "--conn", conn, "--timeout", "300", "--retries", "1"});
     QCOMPARE(r.exitCode, 3);
@@ -233,7 +172,7 @@ void TestTolvaneCtl::connectFails()
 void TestTolvaneCtl::readFails()
 {
     const QString address = nextAddress();
-    Sim sim({QStringLiteral("--listen"), address}, {"--fault", "fail-read=@CNF_BACKPRM"});
+    LoggedSim sim({QStringLiteral("--listen"), address}, {"--fault", "fail-read=@CNF_BACKPRM"});
     QVERIFY(sim.start());
     const Run r = run({"read", "--conn", "eth:" + address});
     QCOMPARE(r.exitCode, 4);
@@ -244,7 +183,7 @@ void TestTolvaneCtl::readFails()
 void TestTolvaneCtl::writeEthernet()
 {
     const QString address = nextAddress();
-    Sim sim({QStringLiteral("--listen"), address});
+    LoggedSim sim({QStringLiteral("--listen"), address});
     QVERIFY(sim.start());
     const Run r = run({"write", "--conn", "eth:" + address, "--ip", "10.0.0.5", "--mask", "255.255.0.0", "--token",
                        "ethernet", "--token-ip", "10.1.2.3"});
@@ -269,7 +208,7 @@ void TestTolvaneCtl::writeEthernet()
 
 void TestTolvaneCtl::writeRs232cOverSerialLine()
 {
-    Sim sim({QStringLiteral("--pty"), m_config.filePath(QStringLiteral("Tolvane/ports/com8"))});
+    LoggedSim sim({QStringLiteral("--pty"), m_config.filePath(QStringLiteral("Tolvane/ports/com8"))});
     QVERIFY(sim.start());
     const Run r = run({"write", "--conn", "com:8:38400:N:8:1", "--device", "rs232c", "--baud", "115200",
                        "--token", "com3"});
@@ -284,7 +223,7 @@ void TestTolvaneCtl::writeRs232cOverSerialLine()
 void TestTolvaneCtl::writeWithoutChangeWritesNothing()
 {
     const QString address = nextAddress();
-    Sim sim({QStringLiteral("--listen"), address});
+    LoggedSim sim({QStringLiteral("--listen"), address});
     QVERIFY(sim.start());
     const Run r = run({"write", "--conn", "eth:" + address, "--ip", "192.168.0.1", "--token", "open"});
     QCOMPARE(r.exitCode, 0);
@@ -296,7 +235,7 @@ void TestTolvaneCtl::writeWithoutChangeWritesNothing()
 void TestTolvaneCtl::writeFails()
 {
     const QString address = nextAddress();
-    Sim sim({QStringLiteral("--listen"), address}, {"--fault", "fail-write=@CNF_RAW_COM"});
+    LoggedSim sim({QStringLiteral("--listen"), address}, {"--fault", "fail-write=@CNF_RAW_COM"});
     QVERIFY(sim.start());
     const Run r = run({"write", "--conn", "eth:" + address, "--ip", "10.0.0.6"});
     QCOMPARE(r.exitCode, 5);
@@ -309,11 +248,11 @@ void TestTolvaneCtl::writeFails()
 void TestTolvaneCtl::deviceRequiredWithoutPermission()
 {
     const QString address = nextAddress();
-    Sim sim({QStringLiteral("--listen"), address});
+    LoggedSim sim({QStringLiteral("--listen"), address});
     QVERIFY(sim.start());
     {
         // Neither usage word set: the permission is "none".
-        View view;
+        ControllerSelections view;
         const QStringList o = address.split('.');
         view.address = {quint8(o[0].toInt()), quint8(o[1].toInt()), quint8(o[2].toInt()), quint8(o[3].toInt())};
         CommLink link(view);
@@ -339,7 +278,7 @@ void TestTolvaneCtl::deviceRequiredWithoutPermission()
 void TestTolvaneCtl::deviceChangeAloneIsWritten()
 {
     const QString address = nextAddress();
-    Sim sim({QStringLiteral("--listen"), address});
+    LoggedSim sim({QStringLiteral("--listen"), address});
     QVERIFY(sim.start());
     const Run r = run({"write", "--conn", "eth:" + address, "--device", "rs232c"});
     QCOMPARE(r.exitCode, 0);
