@@ -7,6 +7,7 @@
 
 #include <QVector>
 
+#include <functional>
 #include <limits>
 #include <stdexcept>
 
@@ -69,9 +70,17 @@ bool PermissionChanges(const CommSettings& s, int devicePosition)
 
 qint32 BytesToLong(qint32 b0, qint32 b1, qint32 b2, qint32 b3)
 {
-    const qint64 sum = qint64(b0) + qint64(b1) * 256 + qint64(b2) * 65536 + qint64(b3) * 16777216;
-    if (sum < std::numeric_limits<qint32>::min() || sum > std::numeric_limits<qint32>::max())
-        throw std::overflow_error("BytesToLong: overflow");
+    // Every product and every partial sum is a signed 32-bit value, as in the record's
+    // own arithmetic: a b3 of 128 or more overflows even where the whole sum would fit.
+    auto checked = [](qint64 x) {
+        if (x < std::numeric_limits<qint32>::min() || x > std::numeric_limits<qint32>::max())
+            throw std::overflow_error("BytesToLong: overflow");
+        return x;
+    };
+    qint64 sum = b0;
+    sum = checked(sum + checked(qint64(b1) * 256));
+    sum = checked(sum + checked(qint64(b2) * 65536));
+    sum = checked(sum + checked(qint64(b3) * 16777216));
     return qint32(sum);
 }
 
@@ -106,6 +115,7 @@ struct CommLink::Private {
     QByteArray encodeRawCom() const;
     QByteArray encodeToken() const;
     void execute(const QString& command, const QVariant& parameter);
+    bool withRecord(const QString& name, const QString& options, const std::function<void(Record&)>& use);
 };
 
 QString CommLink::Private::connectionText() const
@@ -138,20 +148,19 @@ void CommLink::Private::removeController()
 
 void CommLink::Private::decodeRawCom(const QByteArray& v)
 {
+    // A record too short for the last field is refused before any field is touched.
     if (v.size() < kRawComMinSize)
         throw std::out_of_range("@CNF_RAW_COM shorter than 128 bytes");
-    // Decoded into a copy first, so that a failing field leaves every field as it was.
-    CommSettings s = settings;
-    s.rs232cUsage = longAt(v, kRs232cUsage);
-    s.baudRate = longAt(v, kBaud);
-    s.parity = longAt(v, kParity);
-    s.dataLength = longAt(v, kDataLength);
-    s.stopBits = longAt(v, kStopBits);
-    s.delimiter = longAt(v, kDelimiter);
-    s.ethernetUsage = longAt(v, kEthernetUsage);
-    s.ipAddress = reversedAt(v, kIpAddress);
-    s.subnetMask = reversedAt(v, kSubnetMask);
-    settings = s;
+    // Field by field in offset order: when one overflows, those before it stay decoded.
+    settings.rs232cUsage = longAt(v, kRs232cUsage);
+    settings.baudRate = longAt(v, kBaud);
+    settings.parity = longAt(v, kParity);
+    settings.dataLength = longAt(v, kDataLength);
+    settings.stopBits = longAt(v, kStopBits);
+    settings.delimiter = longAt(v, kDelimiter);
+    settings.ethernetUsage = longAt(v, kEthernetUsage);
+    settings.ipAddress = reversedAt(v, kIpAddress);
+    settings.subnetMask = reversedAt(v, kSubnetMask);
 }
 
 void CommLink::Private::decodeToken(const QByteArray& v)
@@ -217,6 +226,33 @@ void CommLink::Private::execute(const QString& command, const QVariant& paramete
     if (!controller)
         throw EngineError(EngineError::kClosed, QStringLiteral("not connected"));
     controller->execute(command, parameter);
+}
+
+// Adds a controller record, hands it to use, and removes it again by its index, also
+// after an error. True when use finished; every error is caught.
+bool CommLink::Private::withRecord(const QString& name, const QString& options,
+                                   const std::function<void(Record&)>& use)
+{
+    bool result = false;
+    std::shared_ptr<Record> record;
+    try {
+        if (!controller)
+            throw EngineError(EngineError::kClosed, QStringLiteral("not connected"));
+        record = controller->addRecord(name, options);
+        use(*record);
+        result = true;
+    } catch (const std::exception&) {
+        result = false;
+    }
+    if (record) {
+        try {
+            controller->records().remove(QVariant(qint32(record->index())));
+        } catch (const std::exception&) {
+            // Removal only fails when the controller is gone, and the record with it.
+        }
+        record.reset();
+    }
+    return result;
 }
 
 // --- CommLink ----------------------------------------------------------------------
@@ -361,70 +397,32 @@ bool CommLink::WriteCommSettings()
 
 bool CommLink::ReadControllerRecord(const QString& name, bool decode)
 {
-    bool result = false;
-    std::shared_ptr<Record> record;
-    try {
-        if (!d->controller)
-            throw EngineError(EngineError::kClosed, QStringLiteral("not connected"));
-        record = d->controller->addRecord(name, QString());
-        if (name == kRawCom) {
-            const QByteArray v = record->value().toByteArray();
+    return d->withRecord(name, QString(), [&](Record& record) {
+        if (name == kRawCom || name == kBackPrm || kWholeRecords.contains(name)) {
+            // The value is kept before it is decoded, as read.
+            const QByteArray v = record.value().toByteArray();
             d->kept.insert(name, v);
-            if (decode)
+            if (decode && name == kRawCom)
                 d->decodeRawCom(v);
-        } else if (name == kBackPrm) {
-            const QByteArray v = record->value().toByteArray();
-            d->kept.insert(name, v);
-            if (decode)
+            else if (decode && name == kBackPrm)
                 d->decodeToken(v);
-        } else if (kWholeRecords.contains(name)) {
-            d->kept.insert(name, record->value().toByteArray());
         }
-        result = true;
-    } catch (const std::exception&) {
-        result = false;
-    }
-    if (record) {
-        try {
-            d->controller->records().remove(QVariant(qint32(record->index())));
-        } catch (const std::exception&) {
-            // Removal only fails when the controller is gone, and the record with it.
-        }
-        record.reset();
-    }
-    return result;
+    });
 }
 
 bool CommLink::WriteControllerRecord(const QString& name)
 {
-    bool result = false;
-    std::shared_ptr<Record> record;
-    try {
-        if (!d->controller)
-            throw EngineError(EngineError::kClosed, QStringLiteral("not connected"));
-        record = d->controller->addRecord(name, QStringLiteral("@Create=1"));
+    return d->withRecord(name, QStringLiteral("@Create=1"), [&](Record& record) {
         if (name == kRawCom || name == kBackPrm) {
             const QByteArray v = name == kRawCom ? d->encodeRawCom() : d->encodeToken();
-            record->setValue(QVariant(v));
+            record.setValue(QVariant(v));
             d->kept.insert(name, v);
         } else if (kWholeRecords.contains(name)) {
             if (!d->kept.contains(name))
                 throw std::runtime_error("no kept value");
-            record->setValue(QVariant(d->kept.value(name)));
+            record.setValue(QVariant(d->kept.value(name)));
         }
-        result = true;
-    } catch (const std::exception&) {
-        result = false;
-    }
-    if (record) {
-        try {
-            d->controller->records().remove(QVariant(qint32(record->index())));
-        } catch (const std::exception&) {
-            // As in reading.
-        }
-        record.reset();
-    }
-    return result;
+    });
 }
 
 CommSettings& CommLink::settings() { return d->settings; }

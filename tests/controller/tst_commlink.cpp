@@ -20,23 +20,9 @@ namespace {
 const QString kRaw = QStringLiteral("@CNF_RAW_COM");
 const QString kBack = QStringLiteral("@CNF_BACKPRM");
 
-// Hosts 2 to 9 are left free: cases that need an address where nothing listens use them.
-int g_nextHost = -1;
-
-// Every case gets its own loopback address, so no two simulators ever share one. Each
-// run starts at its own place (another build of these tests may run at the same time)
-// and skips an address that someone holds right now.
 QString nextAddress()
 {
-    if (g_nextHost < 0)
-        g_nextHost = int(QCoreApplication::applicationPid() * 97 % 240);  // neighbours far apart
-    for (int tries = 0; tries < 240; ++tries) {
-        const QString address = QStringLiteral("127.0.2.%1").arg(10 + g_nextHost++ % 240);
-        QTcpServer probe;
-        if (probe.listen(QHostAddress(address), proto::kTcpPort))
-            return address;
-    }
-    return QStringLiteral("127.0.2.250");
+    return FreeLoopbackAddress(QStringLiteral("127.0.2"));
 }
 
 std::array<quint8, 4> octetsOf(const QString& address)
@@ -44,6 +30,20 @@ std::array<quint8, 4> octetsOf(const QString& address)
     const QStringList p = address.split('.');
     return {quint8(p[0].toInt()), quint8(p[1].toInt()), quint8(p[2].toInt()), quint8(p[3].toInt())};
 }
+
+// A simulator on an address of its own, with its request log, and the wizard's
+// routines pointed at it (not yet connected).
+struct SimCase {
+    explicit SimCase(const QStringList& extra = {})
+        : address(nextAddress()), sim({QStringLiteral("--listen"), address}, extra)
+    {
+        view.address = octetsOf(address);
+    }
+    QString address;
+    LoggedSim sim;
+    FakeView view;
+    CommLink link{view};
+};
 
 // Reads a record the way a second, independent client would.
 QByteArray fetchRecord(const QString& address, const QString& name)
@@ -133,6 +133,7 @@ private slots:
     void serialLineSettings_data();
     void serialLineSettings();
     void shortRawComFailsRead();
+    void overflowingFieldEndsDecoding();
     void readFailingPartWay();
     void writeChangesOnlyItsBytes_data();
     void writeChangesOnlyItsBytes();
@@ -179,6 +180,9 @@ void TestCommLink::bytesToLong_data()
     QTest::newRow("high byte 128 overflows") << QList<int>{0, 0, 0, 128} << true << qint64(0);
     QTest::newRow("all 255 overflows") << QList<int>{255, 255, 255, 255} << true << qint64(0);
     QTest::newRow("reversed address overflows") << QList<int>{1, 0, 168, 192} << true << qint64(0);
+    // The product of the high byte overflows on its own, whatever the low bytes add.
+    QTest::newRow("high byte 128, low byte -1 overflows") << QList<int>{-1, 0, 0, 128} << true << qint64(0);
+    QTest::newRow("signed arithmetic") << QList<int>{-1, 0, 0, 0} << false << qint64(-1);
 }
 
 void TestCommLink::bytesToLong()
@@ -312,12 +316,9 @@ void TestCommLink::dataLengthSevenSendsNothing()
 
 void TestCommLink::connectTwiceRemovesFirst()
 {
-    const QString address = nextAddress();
-    LoggedSim sim({QStringLiteral("--listen"), address});
+    SimCase c;
+    auto& [address, sim, view, link] = c;
     QVERIFY(sim.start());
-    FakeView view;
-    view.address = octetsOf(address);
-    CommLink link(view);
     auto trace = TraceInto(link);
     QVERIFY(link.ConnectController());
     QVERIFY(link.ConnectController());
@@ -380,12 +381,9 @@ void TestCommLink::errorCode()
 {
     QFETCH(QStringList, simArgs);
     QFETCH(qint32, expected);
-    const QString address = nextAddress();
-    LoggedSim sim({QStringLiteral("--listen"), address}, simArgs);
+    SimCase c(simArgs);
+    auto& [address, sim, view, link] = c;
     QVERIFY(sim.start());
-    FakeView view;
-    view.address = octetsOf(address);
-    CommLink link(view);
     link.setLinkOptions(300, 0);
     QVERIFY(link.ConnectController());
     auto trace = TraceInto(link);
@@ -426,12 +424,9 @@ void TestCommLink::clearError()
     QFETCH(qint32, code);
     QFETCH(int, engineError);
     QFETCH(qint32, after);
-    const QString address = nextAddress();
-    LoggedSim sim({QStringLiteral("--listen"), address}, simArgs);
+    SimCase c(simArgs);
+    auto& [address, sim, view, link] = c;
     QVERIFY(sim.start());
-    FakeView view;
-    view.address = octetsOf(address);
-    CommLink link(view);
     QVERIFY(link.ConnectController());
     int caught = 0;
     try {
@@ -450,12 +445,9 @@ void TestCommLink::clearError()
 
 void TestCommLink::readDecodesDefaults()
 {
-    const QString address = nextAddress();
-    LoggedSim sim({QStringLiteral("--listen"), address});
+    SimCase c;
+    auto& [address, sim, view, link] = c;
     QVERIFY(sim.start());
-    FakeView view;
-    view.address = octetsOf(address);
-    CommLink link(view);
     QVERIFY(link.ConnectController());
     auto trace = TraceInto(link);
     QVERIFY(link.ReadCommSettings(true));
@@ -483,12 +475,9 @@ void TestCommLink::readDecodesDefaults()
 
 void TestCommLink::readWithoutDecodeKeepsFields()
 {
-    const QString address = nextAddress();
-    LoggedSim sim({QStringLiteral("--listen"), address});
+    SimCase c;
+    auto& [address, sim, view, link] = c;
     QVERIFY(sim.start());
-    FakeView view;
-    view.address = octetsOf(address);
-    CommLink link(view);
     QVERIFY(link.ConnectController());
     link.settings().baudRate = 4800;
     link.settings().ipAddress = {10, 9, 8, 7};
@@ -562,12 +551,9 @@ void TestCommLink::serialLineSettings()
 
 void TestCommLink::shortRawComFailsRead()
 {
-    const QString address = nextAddress();
-    LoggedSim sim({QStringLiteral("--listen"), address}, {"--fault", "short=@CNF_RAW_COM:100"});
+    SimCase c({"--fault", "short=@CNF_RAW_COM:100"});
+    auto& [address, sim, view, link] = c;
     QVERIFY(sim.start());
-    FakeView view;
-    view.address = octetsOf(address);
-    CommLink link(view);
     QVERIFY(link.ConnectController());
     auto trace = TraceInto(link);
     QVERIFY(!link.ReadCommSettings(true));
@@ -582,14 +568,43 @@ void TestCommLink::shortRawComFailsRead()
     QCOMPARE(HeldItems(link), 0);
 }
 
+// A field that overflows ends the read there: the fields before it stay decoded, those
+// after it keep what they held, and the second record is not touched.
+void TestCommLink::overflowingFieldEndsDecoding()
+{
+    SimCase c;
+    auto& [address, sim, view, link] = c;
+    QVERIFY(sim.start());
+    QByteArray raw = fetchRecord(address, kRaw);
+    raw[119] = '\x80';  // high byte of the Ethernet usage
+    QVERIFY(storeRecord(address, kRaw, raw));
+    QVERIFY(link.ConnectController());
+    CommSettings& s = link.settings();
+    s.baudRate = 4800;
+    s.delimiter = 9;
+    s.ethernetUsage = 7;
+    s.ipAddress = {10, 0, 0, 7};
+    s.subnetMask = {255, 0, 0, 0};
+    s.tokenCode = 3;
+    QVERIFY(!link.ReadCommSettings(true));
+    QCOMPARE(s.rs232cUsage, 0);
+    QCOMPARE(s.baudRate, 38400);
+    QCOMPARE(s.delimiter, 0);
+    QCOMPARE(s.ethernetUsage, 7);
+    QCOMPARE(s.ipAddress, (IPv4{10, 0, 0, 7}));
+    QCOMPARE(s.subnetMask, (IPv4{255, 0, 0, 0}));
+    QCOMPARE(s.tokenCode, 3);
+    QCOMPARE(link.keptValue(kRaw), raw);
+    QCOMPARE(sim.signalPairs(), (QStringList{"0,0", "0,2"}));
+    QCOMPARE(sim.count(QStringLiteral("RECORD_SIZE @CNF_BACKPRM")), 0);
+    QCOMPARE(HeldItems(link), 0);
+}
+
 void TestCommLink::readFailingPartWay()
 {
-    const QString address = nextAddress();
-    LoggedSim sim({QStringLiteral("--listen"), address}, {"--fault", "fail-read=@CNF_BACKPRM"});
+    SimCase c({"--fault", "fail-read=@CNF_BACKPRM"});
+    auto& [address, sim, view, link] = c;
     QVERIFY(sim.start());
-    FakeView view;
-    view.address = octetsOf(address);
-    CommLink link(view);
     QVERIFY(link.ConnectController());
     link.settings().tokenCode = 2;
     QVERIFY(!link.ReadCommSettings(true));
@@ -615,17 +630,13 @@ void TestCommLink::writeChangesOnlyItsBytes()
 {
     QFETCH(int, device);
     QFETCH(QList<int>, rawBytes);
-    const QString address = nextAddress();
-    LoggedSim sim({QStringLiteral("--listen"), address});
+    SimCase c;
+    auto& [address, sim, view, link] = c;
+    view.device = device;
     QVERIFY(sim.start());
     const QByteArray rawBefore = fetchRecord(address, kRaw);
     const QByteArray backBefore = fetchRecord(address, kBack);
     QCOMPARE(rawBefore.size(), 256);
-
-    FakeView view;
-    view.address = octetsOf(address);
-    view.device = device;
-    CommLink link(view);
     QVERIFY(link.ConnectController());
     QVERIFY(link.ReadCommSettings(true));
     CommSettings& s = link.settings();
@@ -666,13 +677,10 @@ void TestCommLink::writeChangesOnlyItsBytes()
 
 void TestCommLink::addressStoredReversed()
 {
-    const QString address = nextAddress();
-    LoggedSim sim({QStringLiteral("--listen"), address});
-    QVERIFY(sim.start());
-    FakeView view;
-    view.address = octetsOf(address);
+    SimCase c;
+    auto& [address, sim, view, link] = c;
     view.device = 0;
-    CommLink link(view);
+    QVERIFY(sim.start());
     QVERIFY(link.ConnectController());
     QVERIFY(link.ReadCommSettings(true));
     link.settings().ipAddress = {10, 0, 0, 9};
@@ -687,14 +695,11 @@ void TestCommLink::addressStoredReversed()
 
 void TestCommLink::writeShortRawComWritesNothing()
 {
-    const QString address = nextAddress();
-    LoggedSim sim({QStringLiteral("--listen"), address}, {"--fault", "short=@CNF_RAW_COM:100"});
+    SimCase c({"--fault", "short=@CNF_RAW_COM:100"});
+    auto& [address, sim, view, link] = c;
     QVERIFY(sim.start());
     const QByteArray before = fetchRecord(address, kRaw);
     QCOMPARE(before.size(), 100);
-    FakeView view;
-    view.address = octetsOf(address);
-    CommLink link(view);
     QVERIFY(link.ConnectController());
     QVERIFY(link.ReadCommSettings(false));  // kept whole, not decoded
     link.settings().ipAddress = {10, 0, 0, 1};
@@ -733,13 +738,10 @@ void TestCommLink::writeOfWrongSizeIsDiscarded()
 
 void TestCommLink::failedCommitReportsFailure()
 {
-    const QString address = nextAddress();
-    LoggedSim sim({QStringLiteral("--listen"), address}, {"--fault", "fail-write=@CNF_RAW_COM"});
+    SimCase c({"--fault", "fail-write=@CNF_RAW_COM"});
+    auto& [address, sim, view, link] = c;
     QVERIFY(sim.start());
     const QByteArray before = fetchRecord(address, kRaw);
-    FakeView view;
-    view.address = octetsOf(address);
-    CommLink link(view);
     QVERIFY(link.ConnectController());
     QVERIFY(link.ReadCommSettings(true));
     link.settings().ipAddress = {10, 0, 0, 3};
@@ -766,18 +768,14 @@ void TestCommLink::tokenEncoding()
     QFETCH(qint32, code);
     QFETCH(QList<int>, ip);
     QFETCH(QByteArray, stored);
-    const QString address = nextAddress();
-    LoggedSim sim({QStringLiteral("--listen"), address});
+    SimCase c;
+    auto& [address, sim, view, link] = c;
     QVERIFY(sim.start());
     // Bytes 23974 and 23975 hold something on the controller; they come back as 0.
     QByteArray back = fetchRecord(address, kBack);
     back[23974] = '\x5A';
     back[23975] = '\xA5';
     QVERIFY(storeRecord(address, kBack, back));
-
-    FakeView view;
-    view.address = octetsOf(address);
-    CommLink link(view);
     QVERIFY(link.ConnectController());
     QVERIFY(link.ReadCommSettings(true));
     link.settings().tokenCode = code;
@@ -793,14 +791,11 @@ void TestCommLink::tokenEncoding()
 
 void TestCommLink::shortBackPrmGoesBackUnchanged()
 {
-    const QString address = nextAddress();
-    LoggedSim sim({QStringLiteral("--listen"), address}, {"--fault", "short=@CNF_BACKPRM:23979"});
+    SimCase c({"--fault", "short=@CNF_BACKPRM:23979"});
+    auto& [address, sim, view, link] = c;
     QVERIFY(sim.start());
     const QByteArray before = fetchRecord(address, kBack);
     QCOMPARE(before.size(), 23979);
-    FakeView view;
-    view.address = octetsOf(address);
-    CommLink link(view);
     QVERIFY(link.ConnectController());
     link.settings().tokenCode = 3;
     link.settings().tokenIp = {1, 2, 3, 4};
@@ -815,12 +810,9 @@ void TestCommLink::shortBackPrmGoesBackUnchanged()
 
 void TestCommLink::wholeRecordsPassThrough()
 {
-    const QString address = nextAddress();
-    LoggedSim sim({QStringLiteral("--listen"), address});
+    SimCase c;
+    auto& [address, sim, view, link] = c;
     QVERIFY(sim.start());
-    FakeView view;
-    view.address = octetsOf(address);
-    CommLink link(view);
     QVERIFY(link.ConnectController());
     const QStringList names{"@CNF_HOST_PARM", "@DAT_OPTION", "@DAT_TSRPARAM", "@LST_PACOPTION"};
     for (const QString& name : names) {
@@ -839,12 +831,9 @@ void TestCommLink::wholeRecordsPassThrough()
 
 void TestCommLink::chunksFollowTheControllersLimit()
 {
-    const QString address = nextAddress();
-    LoggedSim sim({QStringLiteral("--listen"), address}, {"--max-chunk", "1000"});
+    SimCase c({"--max-chunk", "1000"});
+    auto& [address, sim, view, link] = c;
     QVERIFY(sim.start());
-    FakeView view;
-    view.address = octetsOf(address);
-    CommLink link(view);
     QVERIFY(link.ConnectController());
     QVERIFY(link.ReadCommSettings(true));
     link.settings().tokenCode = 2;
@@ -870,14 +859,10 @@ void TestCommLink::chunksFollowTheControllersLimit()
 void TestCommLink::stalledRequestFailsAfterRetries()
 {
     const int timeout = 300, retries = 2;
-    const QString address = nextAddress();
     // Request 2 (the first doSignal) and both of its resends go unanswered.
-    LoggedSim sim({QStringLiteral("--listen"), address},
-                  {"--fault", "stall-at=2", "--fault", "stall-at=3", "--fault", "stall-at=4"});
+    SimCase c({"--fault", "stall-at=2", "--fault", "stall-at=3", "--fault", "stall-at=4"});
+    auto& [address, sim, view, link] = c;
     QVERIFY(sim.start());
-    FakeView view;
-    view.address = octetsOf(address);
-    CommLink link(view);
     link.setLinkOptions(timeout, retries);
     QVERIFY(link.ConnectController());
     QCOMPARE(link.lastOptions(), QStringLiteral("Timeout=300, TORetry=2, Conn=eth:") + address);
@@ -897,13 +882,9 @@ void TestCommLink::stalledRequestFailsAfterRetries()
 void TestCommLink::stalledOpenFailsConnect()
 {
     const int timeout = 250, retries = 2;
-    const QString address = nextAddress();
-    LoggedSim sim({QStringLiteral("--listen"), address},
-                  {"--fault", "stall-at=1", "--fault", "stall-at=2", "--fault", "stall-at=3"});
+    SimCase c({"--fault", "stall-at=1", "--fault", "stall-at=2", "--fault", "stall-at=3"});
+    auto& [address, sim, view, link] = c;
     QVERIFY(sim.start());
-    FakeView view;
-    view.address = octetsOf(address);
-    CommLink link(view);
     link.setLinkOptions(timeout, retries);
     auto trace = TraceInto(link);
     QElapsedTimer clock;
@@ -920,13 +901,10 @@ void TestCommLink::stalledOpenFailsConnect()
 
 void TestCommLink::corruptResponseIsRetried()
 {
-    const QString address = nextAddress();
     // Request 3 is the size of "@CNF_RAW_COM".
-    LoggedSim sim({QStringLiteral("--listen"), address}, {"--fault", "corrupt-at=3"});
+    SimCase c({"--fault", "corrupt-at=3"});
+    auto& [address, sim, view, link] = c;
     QVERIFY(sim.start());
-    FakeView view;
-    view.address = octetsOf(address);
-    CommLink link(view);
     link.setLinkOptions(300, 3);
     QVERIFY(link.ConnectController());
     QVERIFY(link.ReadCommSettings(true));
@@ -939,15 +917,12 @@ void TestCommLink::corruptResponseIsRetried()
 
 void TestCommLink::dropDuringWriteKeepsOldSettings()
 {
-    const QString dryAddress = nextAddress();
     int dropAt = 0;
     {
         // A dry run finds the frame number of the write of "@CNF_BACKPRM"'s second chunk.
-        LoggedSim dry({QStringLiteral("--listen"), dryAddress});
+        SimCase dryRun;
+        auto& [dryAddress, dry, view, link] = dryRun;
         QVERIFY(dry.start());
-        FakeView view;
-        view.address = octetsOf(dryAddress);
-        CommLink link(view);
         QVERIFY(link.ConnectController());
         QVERIFY(link.ReadCommSettings(true));
         link.settings().ipAddress = {10, 0, 0, 4};
@@ -962,12 +937,9 @@ void TestCommLink::dropDuringWriteKeepsOldSettings()
     }
     QVERIFY(dropAt > 0);
 
-    const QString address = nextAddress();
-    LoggedSim sim({QStringLiteral("--listen"), address}, {"--fault", QStringLiteral("drop-at=%1").arg(dropAt)});
+    SimCase c({"--fault", QStringLiteral("drop-at=%1").arg(dropAt)});
+    auto& [address, sim, view, link] = c;
     QVERIFY(sim.start());
-    FakeView view;
-    view.address = octetsOf(address);
-    CommLink link(view);
     QVERIFY(link.ConnectController());
     QVERIFY(link.ReadCommSettings(true));
     link.settings().ipAddress = {10, 0, 0, 4};
@@ -985,12 +957,9 @@ void TestCommLink::dropDuringWriteKeepsOldSettings()
 
 void TestCommLink::secondCallWhileWaitingIsRefused()
 {
-    const QString address = nextAddress();
-    LoggedSim sim({QStringLiteral("--listen"), address}, {"--fault", "stall-at=2"});
+    SimCase c({"--fault", "stall-at=2"});
+    auto& [address, sim, view, link] = c;
     QVERIFY(sim.start());
-    FakeView view;
-    view.address = octetsOf(address);
-    CommLink link(view);
     link.setLinkOptions(500, 1);
     QVERIFY(link.ConnectController());
     auto trace = TraceInto(link);
