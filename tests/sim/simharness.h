@@ -44,6 +44,12 @@ public:
         return f ? f->code : -1;
     }
     int open(int conn) { return status(conn, proto::OPEN, SimClient::strPayload(QStringLiteral("t"))); }
+    // A new connection with an open session: its number, or -1 when OPEN was not OK.
+    int session()
+    {
+        const int conn = connect();
+        return open(conn) == proto::OK ? conn : -1;
+    }
     int doSignal(int conn, qint16 ch, qint16 ph)
     {
         return status(conn, proto::EXECUTE,

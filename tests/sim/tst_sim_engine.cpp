@@ -212,8 +212,8 @@ void TstSimEngine::malformed()
     QFETCH(QByteArray, payload);
     SimHarness h;
     QVERIFY(h.start());
-    const int c = h.connect();
-    QCOMPARE(h.open(c), int(OK));
+    const int c = h.session();
+    QVERIFY(c > 0);
     const QByteArray before = h.record(kRawCom);
     QCOMPARE(h.status(c, quint8(opcode), payload), int(MALFORMED));
     QCOMPARE(h.record(kRawCom), before);
@@ -237,9 +237,8 @@ void TstSimEngine::malformedOpenKeepsSession()
 {
     SimHarness h;
     QVERIFY(h.start());
-    const int a = h.connect(), b = h.connect();
-    QCOMPARE(h.open(a), int(OK));
-    QCOMPARE(h.open(b), int(OK));
+    const int a = h.session(), b = h.session();
+    QVERIFY(a > 0 && b > 0);
     QCOMPARE(h.doSignal(a, 0, 0), int(OK));
     QCOMPARE(h.status(a, OPEN, payloadOf(QStringLiteral("0300c328"))), int(MALFORMED));
     // Still in the session, still holding the bracket.
@@ -252,9 +251,8 @@ void TstSimEngine::openReplacesSession()
 {
     SimHarness h;
     QVERIFY(h.start());
-    const int a = h.connect(), b = h.connect();
-    QCOMPARE(h.open(a), int(OK));
-    QCOMPARE(h.open(b), int(OK));
+    const int a = h.session(), b = h.session();
+    QVERIFY(a > 0 && b > 0);
     QCOMPARE(h.doSignal(a, 1, 0), int(OK));
     QCOMPARE(h.doSignal(a, 0, 0), int(OK));
     QCOMPARE(h.writeWhole(a, kHostParm, filled(320, 'A')), int(OK));  // staged
@@ -295,9 +293,8 @@ void TstSimEngine::retry()
 {
     SimHarness h;
     QVERIFY(h.start(7));
-    const int a = h.connect(), b = h.connect();
-    QCOMPARE(h.open(a), int(OK));
-    QCOMPARE(h.open(b), int(OK));
+    const int a = h.session(), b = h.session();
+    QVERIFY(a > 0 && b > 0);
 
     // A retried ClearError is answered from the kept response, not executed again
     // (executed again it would fail: the code is 0 by then).
@@ -330,8 +327,8 @@ void TstSimEngine::retryOnlyOfLastRequest()
 {
     SimHarness h;
     QVERIFY(h.start(9));
-    const int a = h.connect();
-    QCOMPARE(h.open(a), int(OK));
+    const int a = h.session();
+    QVERIFY(a > 0);
     const QByteArray clear = SimClient::executePayload(QStringLiteral("ClearError"), qint32(9));
     QCOMPARE(h.request(a, EXECUTE, clear, quint16(5))->code, quint8(OK));
     QCOMPARE(h.request(a, READ_VALUE, SimClient::strPayload(QStringLiteral("@ERROR_CODE")), quint16(6))->code, quint8(OK));
@@ -343,9 +340,8 @@ void TstSimEngine::bracketAcrossSessions()
 {
     SimHarness h;
     QVERIFY(h.start());
-    const int a = h.connect(), b = h.connect();
-    QCOMPARE(h.open(a), int(OK));
-    QCOMPARE(h.open(b), int(OK));
+    const int a = h.session(), b = h.session();
+    QVERIFY(a > 0 && b > 0);
     QCOMPARE(h.doSignal(a, 0, 0), int(OK));
     QCOMPARE(h.doSignal(a, 0, 0), int(OK));  // held already
     QCOMPARE(h.doSignal(b, 0, 0), int(DENIED));
@@ -372,9 +368,8 @@ void TstSimEngine::bracketReleasedOnDetachAndClose()
 {
     SimHarness h;
     QVERIFY(h.start());
-    const int a = h.connect(), b = h.connect();
-    QCOMPARE(h.open(a), int(OK));
-    QCOMPARE(h.open(b), int(OK));
+    const int a = h.session(), b = h.session();
+    QVERIFY(a > 0 && b > 0);
     QCOMPARE(h.doSignal(a, 0, 0), int(OK));
     QCOMPARE(h.status(a, CLOSE), int(OK));
     QCOMPARE(h.doSignal(b, 0, 0), int(OK));
@@ -391,8 +386,8 @@ void TstSimEngine::transactionStagesUntilCommit()
     cfg.statePath = dir.filePath(QStringLiteral("state.bin"));
     SimHarness h(cfg);
     QVERIFY(h.start());
-    const int a = h.connect();
-    QCOMPARE(h.open(a), int(OK));
+    const int a = h.session();
+    QVERIFY(a > 0);
     QCOMPARE(h.doSignal(a, 1, 0), int(OK));
     QCOMPARE(h.doSignal(a, 0, 0), int(OK));
     const QByteArray com = filled(256, 'c'), back = filled(24576, 'k');
@@ -424,8 +419,8 @@ void TstSimEngine::transactionDiscard()
 {
     SimHarness h;
     QVERIFY(h.start());
-    const int a = h.connect();
-    QCOMPARE(h.open(a), int(OK));
+    const int a = h.session();
+    QVERIFY(a > 0);
     // Commit and discard without a transaction are OK and do nothing.
     QCOMPARE(h.doSignal(a, 1, 1), int(OK));
     QCOMPARE(h.doSignal(a, 1, 2), int(OK));
@@ -448,9 +443,8 @@ void TstSimEngine::commitDeniedKeepsTransaction()
 {
     SimHarness h;
     QVERIFY(h.start());
-    const int a = h.connect(), b = h.connect();
-    QCOMPARE(h.open(a), int(OK));
-    QCOMPARE(h.open(b), int(OK));
+    const int a = h.session(), b = h.session();
+    QVERIFY(a > 0 && b > 0);
     QCOMPARE(h.doSignal(b, 1, 0), int(OK));
     QCOMPARE(h.writeWhole(b, kRawCom, filled(256, 'q')), int(OK));  // staged: not denied
     QCOMPARE(h.doSignal(a, 0, 0), int(OK));
@@ -507,9 +501,8 @@ void TstSimEngine::writeChunks()
     QFETCH(int, expected);
     SimHarness h(withFaults({}, 100));
     QVERIFY(h.start());
-    const int a = h.connect(), other = h.connect();
-    QCOMPARE(h.open(a), int(OK));
-    QCOMPARE(h.open(other), int(OK));
+    const int a = h.session(), other = h.session();
+    QVERIFY(a > 0 && other > 0);
     if (otherHoldsBracket)
         QCOMPARE(h.doSignal(other, 0, 0), int(OK));
     QByteArray written;
@@ -537,8 +530,8 @@ void TstSimEngine::collectionSurvivesOtherErrors()
 {
     SimHarness h;
     QVERIFY(h.start());
-    const int a = h.connect();
-    QCOMPARE(h.open(a), int(OK));
+    const int a = h.session();
+    QVERIFY(a > 0);
     QCOMPARE(h.write(a, kRawCom, 256, 0, filled(100, '1')), int(OK));
     QCOMPARE(h.status(a, READ_RECORD, SimClient::readPayload(kRawCom, 250, 10)), int(OUT_OF_RANGE));
     QCOMPARE(h.status(a, READ_VALUE, SimClient::strPayload(QStringLiteral("@NOPE"))), int(UNKNOWN_NAME));
@@ -557,8 +550,8 @@ void TstSimEngine::offsetZeroRestarts()
 {
     SimHarness h;
     QVERIFY(h.start());
-    const int a = h.connect();
-    QCOMPARE(h.open(a), int(OK));
+    const int a = h.session();
+    QVERIFY(a > 0);
     QCOMPARE(h.write(a, kHostParm, 320, 0, filled(200, 'o')), int(OK));
     QCOMPARE(h.write(a, kRawCom, 256, 0, filled(128, 'n')), int(OK));  // drops the other one
     QCOMPARE(h.write(a, kHostParm, 320, 200, filled(120, 'o')), int(OUT_OF_RANGE));
@@ -571,8 +564,8 @@ void TstSimEngine::unfinishedCollectionNeverApplies()
 {
     SimHarness h;
     QVERIFY(h.start());
-    const int a = h.connect();
-    QCOMPARE(h.open(a), int(OK));
+    const int a = h.session();
+    QVERIFY(a > 0);
     QCOMPARE(h.write(a, kRawCom, 256, 0, filled(255, 'u')), int(OK));
     QCOMPARE(h.record(kRawCom), sim::defaultState().records.value(kRawCom));
     QCOMPARE(h.status(a, CLOSE), int(OK));
@@ -608,8 +601,8 @@ void TstSimEngine::readBounds()
     QFETCH(int, expected);
     SimHarness h;
     QVERIFY(h.start());
-    const int a = h.connect();
-    QCOMPARE(h.open(a), int(OK));
+    const int a = h.session();
+    QVERIFY(a > 0);
     const auto f = h.request(a, READ_RECORD, SimClient::readPayload(name, offset, length));
     QVERIFY(f);
     QCOMPARE(int(f->code), expected);
@@ -640,8 +633,8 @@ void TstSimEngine::clearError()
     QFETCH(qint32, codeAfter);
     SimHarness h(withFaults(faults));
     QVERIFY(h.start(1234));
-    const int a = h.connect();
-    QCOMPARE(h.open(a), int(OK));
+    const int a = h.session();
+    QVERIFY(a > 0);
     const auto f = h.request(a, EXECUTE, SimClient::executePayload(QStringLiteral("ClearError"), param));
     QVERIFY(f);
     QCOMPARE(int(f->code), expected);
@@ -677,8 +670,8 @@ void TstSimEngine::doSignalRange()
     QFETCH(int, expected);
     SimHarness h;
     QVERIFY(h.start());
-    const int a = h.connect();
-    QCOMPARE(h.open(a), int(OK));
+    const int a = h.session();
+    QVERIFY(a > 0);
     const auto f = h.request(a, EXECUTE, SimClient::executePayload(QStringLiteral("doSignal"),
                                                                    QVector<qint16>{qint16(channel), qint16(phase)}));
     QCOMPARE(int(f->code), expected);
@@ -712,8 +705,8 @@ void TstSimEngine::recordAndValueNames()
     QFETCH(int, expected);
     SimHarness h;
     QVERIFY(h.start());
-    const int a = h.connect();
-    QCOMPARE(h.open(a), int(OK));
+    const int a = h.session();
+    QVERIFY(a > 0);
     const auto f = h.request(a, quint8(opcode), payload);
     QCOMPARE(int(f->code), expected);
     if (opcode == RECORD_SIZE && expected == OK) {
@@ -728,8 +721,8 @@ void TstSimEngine::faultSwitches()
     SimHarness h(withFaults({QStringLiteral("short=@CNF_RAW_COM:100"), QStringLiteral("fail-read=@DAT_OPTION"),
                              QStringLiteral("fail-write=@CNF_HOST_PARM")}));
     QVERIFY(h.start());
-    const int a = h.connect();
-    QCOMPARE(h.open(a), int(OK));
+    const int a = h.session();
+    QVERIFY(a > 0);
     const auto size = h.request(a, RECORD_SIZE, SimClient::strPayload(kRawCom));
     QCOMPARE(Reader(size->payload).u32(), 100u);
     QCOMPARE(h.status(a, READ_RECORD, SimClient::readPayload(kRawCom, 0, 100)), int(OK));
@@ -762,8 +755,8 @@ void TstSimEngine::countedFaults()
     cfg.statePath = dir.filePath(QStringLiteral("s.bin"));
     SimHarness h(cfg);
     QVERIFY(h.start());
-    const int a = h.connect();
-    QCOMPARE(h.open(a), int(OK));                                                       // 1
+    const int a = h.session();
+    QVERIFY(a > 0);                                                       // 1
     const QByteArray clear = SimClient::executePayload(QStringLiteral("ClearError"), qint32(0));
     QVERIFY(!h.request(a, EXECUTE, clear, quint16(1)));                                 // 2: stalled
     QCOMPARE(h.last.action, sim::Reply::Stall);
@@ -851,8 +844,8 @@ void TstSimEngine::logLines()
     QStringList lines;
     h.ctl.setLogSink([&lines](const QString& l) { lines << l; });
     QVERIFY(h.start());
-    const int a = h.connect();
-    QCOMPARE(h.open(a), int(OK));
+    const int a = h.session();
+    QVERIFY(a > 0);
     QVERIFY(h.request(a, quint8(opcode), payload));
     QCOMPARE(lines.size(), 2);
     QCOMPARE(lines.at(0), QStringLiteral("1 0 OPEN t -> OK"));
@@ -947,8 +940,8 @@ void TstSimEngine::changeThatCannotBeDurableFails()
     cfg.statePath = sub + QStringLiteral("/state.bin");
     SimHarness h(cfg);
     QVERIFY(h.start(8));
-    const int a = h.connect();
-    QCOMPARE(h.open(a), int(OK));
+    const int a = h.session();
+    QVERIFY(a > 0);
     QVERIFY(QDir(sub).removeRecursively());  // nowhere to write any more
     QCOMPARE(h.writeWhole(a, kRawCom, filled(256, 'F')), int(FAILED));
     QCOMPARE(h.record(kRawCom), sim::defaultState().records.value(kRawCom));
