@@ -49,28 +49,30 @@ bool IPAddrFont::SetSize(double fSize)
     return true;
 }
 
+void IPAddrFont::setFlag(bool& member, bool value, const QString& propertyName)
+{
+    member = value;
+    emit FontChanged(propertyName);
+}
+
 void IPAddrFont::SetBold(bool bBold)
 {
-    m_bBold = bBold;
-    emit FontChanged(QStringLiteral("Bold"));
+    setFlag(m_bBold, bBold, QStringLiteral("Bold"));
 }
 
 void IPAddrFont::SetItalic(bool bItalic)
 {
-    m_bItalic = bItalic;
-    emit FontChanged(QStringLiteral("Italic"));
+    setFlag(m_bItalic, bItalic, QStringLiteral("Italic"));
 }
 
 void IPAddrFont::SetUnderline(bool bUnderline)
 {
-    m_bUnderline = bUnderline;
-    emit FontChanged(QStringLiteral("Underline"));
+    setFlag(m_bUnderline, bUnderline, QStringLiteral("Underline"));
 }
 
 void IPAddrFont::SetStrikethrough(bool bStrikethrough)
 {
-    m_bStrikethrough = bStrikethrough;
-    emit FontChanged(QStringLiteral("Strikethrough"));
+    setFlag(m_bStrikethrough, bStrikethrough, QStringLiteral("Strikethrough"));
 }
 
 bool IPAddrFont::SetCharset(int iCharset)

@@ -71,6 +71,8 @@ signals:
     void FontChanged(const QString& propertyName);
 
 private:
+    void setFlag(bool& member, bool value, const QString& propertyName);
+
     QString m_strName;
     qint64 m_lSize = 0;
     bool m_bBold = false;
