@@ -777,12 +777,16 @@ qint32 frmMsgBoxEx::ShowBox(QWidget* owner, qint32 showMode)
     const double tx = m_metrics.twipsPerPixelX, ty = m_metrics.twipsPerPixelY;
     setWindowModality(showMode == 1 ? Qt::ApplicationModal : Qt::NonModal);
     if (ownerWindow && ownerWindow->isVisible() && !ownerWindow->isMinimized()) {
-        // Disable and re-enable the focused control, so that it takes the focus back
-        // cleanly once the box is gone.
+        // Disable and re-enable the focused control, which ends whatever it had under way
+        // (a mouse grab, a pressed state). Qt hands the focus on to the next control when
+        // the focused one is disabled, so it is given back: the user goes on in the same
+        // field once the box is gone.
         QPointer<QWidget> focused = QApplication::focusWidget();
         if (focused && focused->isEnabled()) {
             focused->setEnabled(false);
             focused->setEnabled(true);
+            if (focused && focused->window()->focusWidget() != focused)
+                focused->setFocus(Qt::OtherFocusReason);
         }
         transientOwner = ownerWindow;
         const QPoint c = ownerWindow->frameGeometry().center();

@@ -7,10 +7,12 @@
 #include "locale/modLocale.h"
 #include "msgbox/frmMsgBoxEx.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QFontMetrics>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSignalSpy>
@@ -811,6 +813,33 @@ private slots:
         QCOMPARE(box.ShowBox(nullptr, 0), 0);
         QCOMPARE(m_beeps, beeps);
         box.Cmd(0)->click();
+    }
+
+    // Showing the box over its owner must not move the owner's keyboard focus: once the
+    // box is answered, the user goes on in the field they were in.
+    void ownerKeepsItsFocus()
+    {
+        QWidget owner;
+        owner.setGeometry(200, 150, 600, 400);
+        auto* first = new QLineEdit(&owner);
+        auto* second = new QLineEdit(&owner);
+        second->move(0, 40);
+        owner.show();
+        owner.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&owner));
+        first->setFocus();
+        QCOMPARE(QApplication::focusWidget(), first);
+        frmMsgBoxEx box;
+        box.m_varButtons = ids({5004});
+        QWidget* ownerFocusInside = nullptr;
+        const qint32 result = showModal(box, [&] {
+            ownerFocusInside = owner.focusWidget();
+            box.Cmd(0)->click();
+        }, &owner);
+        QCOMPARE(result, 5004);
+        QCOMPARE(ownerFocusInside, first);
+        QCOMPARE(owner.focusWidget(), first);
+        QVERIFY(first->isEnabled());
     }
 
     void ownerCentresTheBox()
