@@ -12,9 +12,7 @@
 #include "msgbox/frmMsgBoxEx.h"
 
 #include <QApplication>
-#include <QMainWindow>
 #include <QPushButton>
-#include <QLabel>
 #include <QTextStream>
 #include <QTimer>
 

@@ -528,15 +528,30 @@ private slots:
         QVERIFY(box.windowFlags() & Qt::WindowCloseButtonHint);
     }
 
+    // Without a cancel button a close forced by the window manager is let through.
+    void closeWithoutCancelButton_data()
+    {
+        QTest::addColumn<int>("showMode");
+        QTest::newRow("modal") << 1;
+        QTest::newRow("modeless") << 0;
+    }
     void closeWithoutCancelButton()
     {
+        QFETCH(int, showMode);
         frmMsgBoxEx box;
         box.m_varButtons = ids({5009, 5010});
         QSignalSpy clicks(&box, &frmMsgBoxEx::OnButtonClick);
-        const qint32 result = showModal(box, [&] { QVERIFY(frameClose(box)); });
-        QCOMPARE(result, -1);
+        if (showMode == 1) {
+            QCOMPARE(showModal(box, [&] { QVERIFY(frameClose(box)); }), -1);
+        } else {
+            QCOMPARE(box.ShowBox(nullptr, 0), 0);
+            QVERIFY(frameClose(box));
+        }
+        QCoreApplication::processEvents();
         QCOMPARE(clicks.size(), 0);
+        QVERIFY(!box.isVisible());
         QVERIFY(!box.isLoaded());
+        QCOMPARE(box.CmdCount(), 1);
     }
 
     void enterKey_data()
