@@ -303,17 +303,22 @@ void Record::setValue(const QVariant& v)
 
 Controller::~Controller() = default;
 
+void Controller::adopt(ControllerItem& item, const QString& name, int index)
+{
+    item.m_link = m_link;
+    item.m_engine = m_engine;
+    item.m_name = name;
+    item.m_index = index;
+}
+
 std::shared_ptr<Record> Controller::addRecord(const QString& name, const QString& options)
 {
     CallGuard guard;
     m_engine->trace(QStringLiteral("add-record ") + name);
     lockLink(m_link);
     auto record = std::make_shared<Record>();
-    record->m_link = m_link;
-    record->m_engine = m_engine;
-    record->m_name = name;
+    adopt(*record, name, m_records.nextIndex());
     record->m_options = options;
-    record->m_index = m_records.nextIndex();
     m_records.add(record);
     return record;
 }
@@ -325,10 +330,7 @@ std::shared_ptr<Value> Controller::addValue(const QString& name, const QString& 
     m_engine->trace(QStringLiteral("add-value ") + name);
     lockLink(m_link);
     auto value = std::make_shared<Value>();
-    value->m_link = m_link;
-    value->m_engine = m_engine;
-    value->m_name = name;
-    value->m_index = m_values.nextIndex();
+    adopt(*value, name, m_values.nextIndex());
     m_values.add(value);
     return value;
 }

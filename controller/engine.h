@@ -105,12 +105,13 @@ private:
 
 class Controller;
 
-class Value {
+// What values and records share: the link they are read through, their name, and the
+// index they hold in their controller's collection.
+class ControllerItem {
 public:
-    QVariant value();  // READ_VALUE: empty, int, QVector<qint16>, QByteArray or QString
     int index() const { return m_index; }
     QString name() const { return m_name; }
-private:
+protected:
     friend class Controller;
     std::weak_ptr<Link> m_link;
     Engine* m_engine = nullptr;
@@ -118,21 +119,20 @@ private:
     int m_index = 0;
 };
 
-class Record {
+class Value : public ControllerItem {
+public:
+    QVariant value();  // READ_VALUE: empty, int, QVector<qint16>, QByteArray or QString
+};
+
+class Record : public ControllerItem {
 public:
     // RECORD_SIZE, then READ_RECORD chunks; a QVariant holding a QByteArray.
     QVariant value();
     // WRITE_RECORD chunks; the variant must hold a QByteArray.
     void setValue(const QVariant& v);
-    int index() const { return m_index; }
-    QString name() const { return m_name; }
 private:
     friend class Controller;
-    std::weak_ptr<Link> m_link;
-    Engine* m_engine = nullptr;
-    QString m_name;
     QString m_options;
-    int m_index = 0;
 };
 
 class Controller {
@@ -155,6 +155,8 @@ private:
     friend class Workspace;
     friend class Engine;
     void close();  // CLOSE, best effort, then the link is closed
+    // Ties a new value or record to this controller's link under the given index.
+    void adopt(ControllerItem& item, const QString& name, int index);
     std::shared_ptr<Link> m_link;
     Engine* m_engine = nullptr;
     Collection<Record> m_records;
