@@ -39,6 +39,8 @@ struct SimCase {
     {
         view.address = octetsOf(address);
     }
+    // Starts the simulator and connects to it.
+    bool up() { return sim.start() && link.ConnectController(); }
     QString address;
     LoggedSim sim;
     FakeView view;
@@ -351,8 +353,7 @@ void TestCommLink::badListKeepsHeldController()
 {
     SimCase c;
     auto& [address, sim, view, link] = c;
-    QVERIFY(sim.start());
-    QVERIFY(link.ConnectController());
+    QVERIFY(c.up());
     auto trace = TraceInto(link);
     view.ethernet = false;
     view.parity = std::nullopt;
@@ -456,8 +457,7 @@ void TestCommLink::clearError()
     QFETCH(qint32, after);
     SimCase c(simArgs);
     auto& [address, sim, view, link] = c;
-    QVERIFY(sim.start());
-    QVERIFY(link.ConnectController());
+    QVERIFY(c.up());
     int caught = 0;
     try {
         link.ClearControllerError(code);
@@ -477,8 +477,7 @@ void TestCommLink::readDecodesDefaults()
 {
     SimCase c;
     auto& [address, sim, view, link] = c;
-    QVERIFY(sim.start());
-    QVERIFY(link.ConnectController());
+    QVERIFY(c.up());
     auto trace = TraceInto(link);
     QVERIFY(link.ReadCommSettings(true));
     const CommSettings& s = link.settings();
@@ -507,8 +506,7 @@ void TestCommLink::readWithoutDecodeKeepsFields()
 {
     SimCase c;
     auto& [address, sim, view, link] = c;
-    QVERIFY(sim.start());
-    QVERIFY(link.ConnectController());
+    QVERIFY(c.up());
     link.settings().baudRate = 4800;
     link.settings().ipAddress = {10, 9, 8, 7};
     link.settings().tokenCode = 3;
@@ -573,8 +571,7 @@ void TestCommLink::shortRawComFailsRead()
 {
     SimCase c({"--fault", "short=@CNF_RAW_COM:100"});
     auto& [address, sim, view, link] = c;
-    QVERIFY(sim.start());
-    QVERIFY(link.ConnectController());
+    QVERIFY(c.up());
     auto trace = TraceInto(link);
     QVERIFY(!link.ReadCommSettings(true));
     QCOMPARE(sim.signalPairs(), (QStringList{"0,0", "0,2"}));
@@ -624,8 +621,7 @@ void TestCommLink::readFailingPartWay()
 {
     SimCase c({"--fault", "fail-read=@CNF_BACKPRM"});
     auto& [address, sim, view, link] = c;
-    QVERIFY(sim.start());
-    QVERIFY(link.ConnectController());
+    QVERIFY(c.up());
     link.settings().tokenCode = 2;
     QVERIFY(!link.ReadCommSettings(true));
     // The first record's fields stay decoded; the token stays as it was.
@@ -707,8 +703,7 @@ void TestCommLink::addressStoredReversed()
     SimCase c;
     auto& [address, sim, view, link] = c;
     view.device = 0;
-    QVERIFY(sim.start());
-    QVERIFY(link.ConnectController());
+    QVERIFY(c.up());
     QVERIFY(link.ReadCommSettings(true));
     link.settings().ipAddress = {10, 0, 0, 9};
     QVERIFY(link.ReadCommSettings(false));
@@ -839,8 +834,7 @@ void TestCommLink::wholeRecordsPassThrough()
 {
     SimCase c;
     auto& [address, sim, view, link] = c;
-    QVERIFY(sim.start());
-    QVERIFY(link.ConnectController());
+    QVERIFY(c.up());
     const QStringList names{"@CNF_HOST_PARM", "@DAT_OPTION", "@DAT_TSRPARAM", "@LST_PACOPTION"};
     for (const QString& name : names) {
         QVERIFY(link.ReadControllerRecord(name, true));
@@ -860,8 +854,7 @@ void TestCommLink::chunksFollowTheControllersLimit()
 {
     SimCase c({"--max-chunk", "1000"});
     auto& [address, sim, view, link] = c;
-    QVERIFY(sim.start());
-    QVERIFY(link.ConnectController());
+    QVERIFY(c.up());
     QVERIFY(link.ReadCommSettings(true));
     link.settings().tokenCode = 2;
     QVERIFY(link.ReadCommSettings(false));
@@ -966,8 +959,7 @@ void TestCommLink::dropDuringWriteKeepsOldSettings()
 
     SimCase c({"--fault", QStringLiteral("drop-at=%1").arg(dropAt)});
     auto& [address, sim, view, link] = c;
-    QVERIFY(sim.start());
-    QVERIFY(link.ConnectController());
+    QVERIFY(c.up());
     QVERIFY(link.ReadCommSettings(true));
     link.settings().ipAddress = {10, 0, 0, 4};
     link.settings().tokenCode = 4;
