@@ -415,7 +415,9 @@ void frmMsgBoxEx::OptClick(int i)
 
 void frmMsgBoxEx::CmdClick(int i)
 {
-    if (!m_loaded || i < 0 || i >= m_cmd.size() || i >= m_values.size())
+    // A hidden box has been answered already: a second close request or key queued
+    // behind the first click must not raise a second event.
+    if (!m_loaded || !isVisible() || i < 0 || i >= m_cmd.size() || i >= m_values.size())
         return;
     m_lClickedIndex = i;
     QPointer<frmMsgBoxEx> self(this);

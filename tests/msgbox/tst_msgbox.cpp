@@ -487,6 +487,34 @@ private slots:
         QCOMPARE(valuesOf(clicks), QList<int>{5005});
     }
 
+    // Two close requests before the first is answered still make one click.
+    void repeatedCloseRequests_data()
+    {
+        QTest::addColumn<int>("showMode");
+        QTest::newRow("modal") << 1;
+        QTest::newRow("modeless") << 0;
+    }
+    void repeatedCloseRequests()
+    {
+        QFETCH(int, showMode);
+        frmMsgBoxEx box;
+        box.m_varButtons = ids({5004, 5005});
+        QSignalSpy clicks(&box, &frmMsgBoxEx::OnButtonClick);
+        auto closeTwice = [&] {
+            QVERIFY(!frameClose(box));
+            QVERIFY(!frameClose(box));
+        };
+        if (showMode == 1) {
+            QCOMPARE(showModal(box, closeTwice), 5005);
+        } else {
+            QCOMPARE(box.ShowBox(nullptr, 0), 0);
+            closeTwice();
+            QTRY_VERIFY(!box.isLoaded());
+        }
+        QCoreApplication::processEvents();
+        QCOMPARE(valuesOf(clicks), QList<int>{5005});
+    }
+
     void explicitCancelIndex()
     {
         frmMsgBoxEx box;
