@@ -21,6 +21,10 @@ QString GetSpecialFolderPath(qint32 csidl)
         path = qEnvironmentVariable("APPDATA");
 #else
         path = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+        // A relative XDG_CONFIG_HOME is invalid by the XDG rules and ignored; taken as
+        // it is, the settings would move with the current directory.
+        if (!QDir::isAbsolutePath(path))
+            path = QDir::homePath() + QStringLiteral("/.config");
 #endif
         break;
     default:

@@ -31,6 +31,7 @@ private slots:
 
     void appDataFollowsXdgConfigHome();
     void appDataDefaultsToDotConfig();
+    void appDataIgnoresRelativeXdg();
     void unknownFolderIdIsEmpty_data();
     void unknownFolderIdIsEmpty();
     void settingsFolderIsTolvaneUnderAppData();
@@ -208,6 +209,18 @@ void TestFolders::appDataDefaultsToDotConfig()
     QSKIP("the XDG default applies to Linux only");
 #endif
     qunsetenv("XDG_CONFIG_HOME");
+    qputenv("HOME", QFile::encodeName(m_dir->path()));
+    QCOMPARE(GetSpecialFolderPath(26), m_dir->path() + QStringLiteral("/.config/"));
+}
+
+void TestFolders::appDataIgnoresRelativeXdg()
+{
+#ifdef Q_OS_WIN
+    QSKIP("the XDG rule applies to Linux only");
+#endif
+    // A relative XDG_CONFIG_HOME is invalid and ignored; otherwise the settings would
+    // move with the current directory.
+    qputenv("XDG_CONFIG_HOME", "relative/config");
     qputenv("HOME", QFile::encodeName(m_dir->path()));
     QCOMPARE(GetSpecialFolderPath(26), m_dir->path() + QStringLiteral("/.config/"));
 }
