@@ -3,6 +3,7 @@
 #include "settings/inifile.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QSaveFile>
 
 namespace {
@@ -165,6 +166,16 @@ bool IniFile::save(const QList<Line>& lines) const
     // Unbuffered, and every write checked here: a buffered QSaveFile can commit a
     // temporary file that a short write left incomplete (seen with a file-size limit),
     // which would replace good settings with a truncated file.
+    // A file that nobody may write (the read-only attribute of Windows) or that this
+    // user may not write is refused as Windows refuses it: replacing it through a new
+    // file in the folder would get round the user's protection.
+    const QFileInfo existing(m_path);
+    if (existing.exists()) {
+        // WriteUser is left out: it says what this user may do, and root may do anything.
+        const QFile::Permissions writable = QFile::WriteOwner | QFile::WriteGroup | QFile::WriteOther;
+        if (!existing.isWritable() || !(existing.permissions() & writable))
+            return false;
+    }
     QSaveFile f(m_path);
     if (!f.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
         return false;

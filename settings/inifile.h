@@ -14,7 +14,8 @@
 //    byte for byte; only the line that changes is touched.
 // The file is read as UTF-8 (a leading byte-order mark is allowed and kept). Nothing is
 // cached: every call reads the file again. A write replaces the file atomically, so a
-// failed or interrupted write leaves the old file as it was.
+// failed or interrupted write leaves the old file as it was. A file without write
+// permission is never replaced (Windows refuses a read-only file too).
 
 #include <QByteArray>
 #include <QList>

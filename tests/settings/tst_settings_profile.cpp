@@ -68,6 +68,7 @@ private slots:
 
     void failedWriteKeepsOldFile_data();
     void failedWriteKeepsOldFile();
+    void readOnlyFileIsNotReplaced();
     void writeIntoMissingFolderFails();
     void writeThroughLinkKeepsLink();
 
@@ -560,6 +561,24 @@ void TestProfile::failedWriteKeepsOldFile()
     QCOMPARE(readBytes(iniPath()), old);
     QCOMPARE(profile.GetString(QStringLiteral("LangID"), QStringLiteral("ID")), QStringLiteral("1033"));
     QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files | QDir::Hidden), QStringList{"test.ini"});
+}
+
+void TestProfile::readOnlyFileIsNotReplaced()
+{
+    const QByteArray old("[LangID]\nID=1033\n");
+    QVERIFY(writeBytes(iniPath(), old));
+    QVERIFY(QFile::setPermissions(iniPath(), QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
+    clsProfile profile;
+    profile.FileName(iniPath());
+    QVERIFY(!profile.WriteString(QStringLiteral("LangID"), QStringLiteral("ID"), QStringLiteral("1041")));
+    QVERIFY(!profile.DeleteKey(QStringLiteral("LangID"), QStringLiteral("ID")));
+    QVERIFY(!profile.DeleteSection(QStringLiteral("LangID")));
+    QCOMPARE(readBytes(iniPath()), old);
+    QCOMPARE(profile.GetInt(QStringLiteral("LangID"), QStringLiteral("ID")), 1033);
+    // Writable again: the write goes through.
+    QVERIFY(QFile::setPermissions(iniPath(), QFile::ReadOwner | QFile::WriteOwner));
+    QVERIFY(profile.WriteString(QStringLiteral("LangID"), QStringLiteral("ID"), QStringLiteral("1041")));
+    QCOMPARE(profile.GetInt(QStringLiteral("LangID"), QStringLiteral("ID")), 1041);
 }
 
 void TestProfile::writeIntoMissingFolderFails()
