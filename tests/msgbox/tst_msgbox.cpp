@@ -678,6 +678,28 @@ private slots:
         QCOMPARE(valuesOf(clicks), QList<int>{5009});
     }
 
+    // In Japanese the captions carry their access key in brackets: "いいえ(&N)".
+    void japaneseCaptions()
+    {
+        InitLocale(kLangJapanese, QStringLiteral("/nonexistent/LangRes.dll"));
+        struct BackToEnglish {
+            ~BackToEnglish() { InitLocale(kLangEnglish, QStringLiteral("/nonexistent/LangRes.dll")); }
+        } restore;
+        frmMsgBoxEx box;
+        box.m_strExpand = QStringLiteral("x");
+        box.m_varButtons = ids({5009, 5010, 5005});
+        QString yes, expander;
+        const qint32 result = showModal(box, [&] {
+            yes = box.Cmd(0)->text();
+            expander = box.lblExpand()->text();
+            QTest::keyClick(&box, Qt::Key_N);
+        });
+        QCOMPARE(result, 5010);
+        QCOMPARE(yes, QString::fromUtf8("はい(&Y)"));
+        QCOMPARE(expander, QString::fromUtf8("詳細を表示する"));
+        QCOMPARE(box.m_strCloseExpand.toString(), QString::fromUtf8("詳細を隠す"));
+    }
+
     void accessKeysForOptionsAndCheck()
     {
         frmMsgBoxEx box;
