@@ -115,7 +115,8 @@ Request log (--log, --verbose), one line per request:
   "NAME OFFSET+LENGTH/TOTAL"; EXECUTE "doSignal CH,PHASE" or "ClearError CODE";
   "(malformed)" for a payload that does not parse. STATUS is OK, UNKNOWN_NAME,
   MALFORMED, OUT_OF_RANGE, DENIED, NOT_OPEN, FAILED, UNSUPPORTED or BAD_SIZE;
-  "(resent)" marks a retry answered from the kept response without executing.
+  "(resent)" marks a retry answered from the kept response without executing
+  (OPEN is never resent: it always executes and starts a new session).
   Faults log "(dropped)", "(stalled)", "(exit)" instead of a status ("OK (exit)" for
   exit-after-apply).
   Example:  3 7 EXECUTE doSignal 1,0 -> OK

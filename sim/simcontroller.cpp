@@ -287,7 +287,10 @@ Reply SimController::handle(int connId, const Frame& frame)
 
     QByteArray response;
     QString result;
-    if (c.hasLast && c.lastSeq == frame.seq && c.lastOp == frame.code && c.lastPayload == frame.payload) {
+    // OPEN always executes: a restarted client numbers from 0 again and may send the very
+    // OPEN its predecessor sent last, and it must still get a session of its own.
+    if (frame.code != OPEN && c.hasLast && c.lastSeq == frame.seq && c.lastOp == frame.code
+        && c.lastPayload == frame.payload) {
         // A retry: the client lost our response. Send it again, do not execute again.
         response = c.lastResponse;
         result = statusName(quint8(response.at(6))) + QStringLiteral(" (resent)");

@@ -67,6 +67,7 @@ private slots:
     void errorsCarryMessage();
     void malformedOpenKeepsSession();
     void openReplacesSession();
+    void openIsNeverAResend();
     void openAnswer();
     void retry();
     void retryOnlyOfLastRequest();
@@ -268,6 +269,26 @@ void TstSimEngine::openReplacesSession()
     // The unfinished collection is gone: its continuation is out of range.
     QCOMPARE(h.write(a, kRawCom, 256, 100, filled(156, 'B')), int(OUT_OF_RANGE));
     QCOMPARE(h.record(kRawCom), sim::defaultState().records.value(kRawCom));
+}
+
+// The same OPEN twice (a client that restarted after sending only OPEN) is executed
+// both times, never answered from the kept response.
+void TstSimEngine::openIsNeverAResend()
+{
+    SimHarness h;
+    QStringList lines;
+    h.ctl.setLogSink([&lines](const QString& l) { lines << l; });
+    QVERIFY(h.start());
+    const int a = h.connect();
+    const QByteArray open = SimClient::strPayload(QStringLiteral("t"));
+    QCOMPARE(int(h.request(a, OPEN, open, quint16(0))->code), int(OK));
+    QCOMPARE(int(h.request(a, OPEN, open, quint16(0))->code), int(OK));
+    QCOMPARE(lines, (QStringList{"1 0 OPEN t -> OK", "1 0 OPEN t -> OK"}));
+    // Other requests are still resent from the kept response.
+    const QByteArray value = SimClient::strPayload(QStringLiteral("@ERROR_CODE"));
+    QCOMPARE(int(h.request(a, READ_VALUE, value, quint16(1))->code), int(OK));
+    QCOMPARE(int(h.request(a, READ_VALUE, value, quint16(1))->code), int(OK));
+    QCOMPARE(lines.last(), QStringLiteral("1 1 READ_VALUE @ERROR_CODE -> OK (resent)"));
 }
 
 void TstSimEngine::openAnswer()
