@@ -61,6 +61,25 @@ qint32 showModal(frmMsgBoxEx& box, std::function<void()> answer, QWidget* owner 
     return box.ShowBox(owner, 1);
 }
 
+// Modal: showModal's result. Modeless: ShowBox's result (0), the answer given after it.
+qint32 showAndAnswer(frmMsgBoxEx& box, int showMode, std::function<void()> answer)
+{
+    if (showMode == 1)
+        return showModal(box, std::move(answer));
+    const qint32 result = box.ShowBox(nullptr, 0);
+    if (result == 0)
+        answer();
+    return result;
+}
+
+// Data rows for a case that holds in both show modes.
+void addShowModes()
+{
+    QTest::addColumn<int>("showMode");
+    QTest::newRow("modal") << 1;
+    QTest::newRow("modeless") << 0;
+}
+
 // A close request from the window frame (close box, Alt+F4): the window system hands the
 // box's window a close event, which reaches the box as a spontaneous one. Returns whether
 // the close was let through.
@@ -488,12 +507,7 @@ private slots:
     }
 
     // Two close requests before the first is answered still make one click.
-    void repeatedCloseRequests_data()
-    {
-        QTest::addColumn<int>("showMode");
-        QTest::newRow("modal") << 1;
-        QTest::newRow("modeless") << 0;
-    }
+    void repeatedCloseRequests_data() { addShowModes(); }
     void repeatedCloseRequests()
     {
         QFETCH(int, showMode);
@@ -504,13 +518,8 @@ private slots:
             QVERIFY(!frameClose(box));
             QVERIFY(!frameClose(box));
         };
-        if (showMode == 1) {
-            QCOMPARE(showModal(box, closeTwice), 5005);
-        } else {
-            QCOMPARE(box.ShowBox(nullptr, 0), 0);
-            closeTwice();
-            QTRY_VERIFY(!box.isLoaded());
-        }
+        QCOMPARE(showAndAnswer(box, showMode, closeTwice), showMode == 1 ? 5005 : 0);
+        QTRY_VERIFY(!box.isLoaded());
         QCoreApplication::processEvents();
         QCOMPARE(valuesOf(clicks), QList<int>{5005});
     }
@@ -557,24 +566,14 @@ private slots:
     }
 
     // Without a cancel button a close forced by the window manager is let through.
-    void closeWithoutCancelButton_data()
-    {
-        QTest::addColumn<int>("showMode");
-        QTest::newRow("modal") << 1;
-        QTest::newRow("modeless") << 0;
-    }
+    void closeWithoutCancelButton_data() { addShowModes(); }
     void closeWithoutCancelButton()
     {
         QFETCH(int, showMode);
         frmMsgBoxEx box;
         box.m_varButtons = ids({5009, 5010});
         QSignalSpy clicks(&box, &frmMsgBoxEx::OnButtonClick);
-        if (showMode == 1) {
-            QCOMPARE(showModal(box, [&] { QVERIFY(frameClose(box)); }), -1);
-        } else {
-            QCOMPARE(box.ShowBox(nullptr, 0), 0);
-            QVERIFY(frameClose(box));
-        }
+        QCOMPARE(showAndAnswer(box, showMode, [&] { QVERIFY(frameClose(box)); }), showMode == 1 ? -1 : 0);
         QCoreApplication::processEvents();
         QCOMPARE(clicks.size(), 0);
         QVERIFY(!box.isVisible());
@@ -778,26 +777,16 @@ private slots:
 
     // close() from the program unloads the box even with a cancel button: no click, no
     // value, and a modal ShowBox ends with -1.
-    void programCloseIsNotRefused_data()
-    {
-        QTest::addColumn<int>("showMode");
-        QTest::newRow("modal") << 1;
-        QTest::newRow("modeless") << 0;
-    }
+    void programCloseIsNotRefused_data() { addShowModes(); }
     void programCloseIsNotRefused()
     {
         QFETCH(int, showMode);
         frmMsgBoxEx box;
         box.m_varButtons = ids({5004, 5005});
         QSignalSpy clicks(&box, &frmMsgBoxEx::OnButtonClick);
-        if (showMode == 1) {
-            bool closed = false;
-            QCOMPARE(showModal(box, [&] { closed = box.close(); }), -1);
-            QVERIFY(closed);
-        } else {
-            QCOMPARE(box.ShowBox(nullptr, 0), 0);
-            QVERIFY(box.close());
-        }
+        bool closed = false;
+        QCOMPARE(showAndAnswer(box, showMode, [&] { closed = box.close(); }), showMode == 1 ? -1 : 0);
+        QVERIFY(closed);
         QVERIFY(!box.isVisible());
         QVERIFY(!box.isLoaded());
         QCoreApplication::processEvents(); // a posted click would arrive here
