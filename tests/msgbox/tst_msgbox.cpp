@@ -187,7 +187,7 @@ private slots:
         box.m_strLargeMsg = QStringLiteral("Large");
         box.m_strSmallMsg = QStringLiteral("Small");
         box.m_varButtons = ids({5004});
-        box.ShowBox(nullptr, 0);
+        QCOMPARE(box.ShowBox(nullptr, 0), 0);
         QCOMPARE(box.twipsRect(box.lblMsg()).left(), kFrameX + 300 + 200);
         QCOMPARE(box.twipsRect(box.lblMsg()).top(),
                  box.twipsRect(box.lblMain()).bottom() + 200);
@@ -209,7 +209,7 @@ private slots:
         frmMsgBoxEx box;
         box.m_strLargeMsg = text;
         box.m_varButtons = ids({5004});
-        box.ShowBox(nullptr, 0);
+        QCOMPARE(box.ShowBox(nullptr, 0), 0);
         const QRectF r = box.twipsRect(box.lblMain());
         const double w = widthOf(box.lblMain()->font(), text);
         const double lineH = QFontMetrics(box.lblMain()->font()).height() * 15.0;
@@ -232,7 +232,7 @@ private slots:
     {
         frmMsgBoxEx box;
         box.m_varButtons = ids({5009, 5010, 5005});
-        box.ShowBox(nullptr, 0);
+        QCOMPARE(box.ShowBox(nullptr, 0), 0);
         QCOMPARE(box.CmdCount(), 3);
         const double innerW = box.windowWidthTwips() - 2 * kFrameX;
         for (int i = 0; i < 3; ++i) {
@@ -253,7 +253,7 @@ private slots:
         frmMsgBoxEx box;
         const QString caption = QStringLiteral("Write the settings to the controller now");
         box.m_varButtons = QVariantList{caption};
-        box.ShowBox(nullptr, 0);
+        QCOMPARE(box.ShowBox(nullptr, 0), 0);
         const double w = widthOf(box.Cmd(0)->font(), caption) + 400;
         QVERIFY(w > 1500);
         QCOMPARE(box.twipsRect(box.Cmd(0)).width(), w);
@@ -267,7 +267,7 @@ private slots:
         box.m_strExpand = QStringLiteral("Address 127.0.0.2 -> 127.0.0.3");
         box.m_strCheck = 5001;
         box.m_varButtons = ids({5009, 5010});
-        box.ShowBox(nullptr, 0);
+        QCOMPARE(box.ShowBox(nullptr, 0), 0);
         const QRectF exp = box.twipsRect(box.lblExpand());
         const QRectF chk = box.twipsRect(box.Chk());
         QCOMPARE(exp.left(), kFrameX + 150);
@@ -296,7 +296,7 @@ private slots:
         box.m_strOpenExpand = QStringLiteral("More");
         box.m_strCloseExpand = QStringLiteral("Hide every technical detail of this error again");
         box.m_varButtons = ids({5004});
-        box.ShowBox(nullptr, 0);
+        QCOMPARE(box.ShowBox(nullptr, 0), 0);
         const double open = widthOf(box.font(), QStringLiteral("More"));
         const double close = widthOf(box.font(), box.m_strCloseExpand.toString());
         QCOMPARE(box.twipsRect(box.lblExpand()).width(), open);
@@ -317,7 +317,7 @@ private slots:
         const QString details = QString(QStringLiteral("0123456789 ")).repeated(20);
         box.m_strExpand = details;
         box.m_varButtons = ids({5004});
-        box.ShowBox(nullptr, 0);
+        QCOMPARE(box.ShowBox(nullptr, 0), 0);
         const double w = widthOf(box.font(), details);
         QCOMPARE(box.twipsRect(box.lblExpanded()).width(), w);
         QCOMPARE(box.windowWidthTwips(), 120 + w + 150 + 2 * kFrameX);
@@ -330,7 +330,7 @@ private slots:
         box.m_strLargeMsg = QStringLiteral("The controller reports an error.");
         box.m_strExpand = QStringLiteral("Error code 0x1234\nRaised by the servo amplifier.");
         box.m_varButtons = ids({5011});
-        box.ShowBox(nullptr, 0);
+        QCOMPARE(box.ShowBox(nullptr, 0), 0);
         const double collapsed = box.windowHeightTwips();
         const int collapsedPx = box.height();
         QCOMPARE(box.clientHeightTwips(), box.lineYTwips(0));
@@ -360,7 +360,7 @@ private slots:
         box.m_strExpand = QStringLiteral("Details");
         box.m_bExpand = true;
         box.m_varButtons = ids({5004});
-        box.ShowBox(nullptr, 0);
+        QCOMPARE(box.ShowBox(nullptr, 0), 0);
         QCOMPARE(box.clientHeightTwips(), box.twipsRect(box.lblExpanded()).bottom() + 150);
         QCOMPARE(box.lblExpand()->text(), QStringLiteral("Hide details"));
         box.Cmd(0)->click();
@@ -372,7 +372,7 @@ private slots:
         box.m_strLargeMsg = QStringLiteral("Done.");
         box.m_bExpand = true; // no details: the flag is cleared
         box.m_varButtons = ids({5004});
-        box.ShowBox(nullptr, 0);
+        QCOMPARE(box.ShowBox(nullptr, 0), 0);
         QVERIFY(!box.m_bExpand);
         QVERIFY(!box.lblExpand()->isVisible());
         QVERIFY(!box.lblExpanded()->isVisible());
@@ -391,7 +391,7 @@ private slots:
             lines << QStringLiteral("Line %1 of a very long report").arg(i);
         box.m_strSmallMsg = lines.join(QLatin1Char('\n'));
         box.m_varButtons = ids({5004});
-        box.ShowBox(nullptr, 0);
+        QCOMPARE(box.ShowBox(nullptr, 0), 0);
         const double screenH = 600 * 15.0;
         QCOMPARE(box.panelHeightTwips(), screenH - 375 - 400 - kFrameX - kCaption);
         QVERIFY(box.twipsRect(box.lblMsg()).bottom() > box.panelHeightTwips());
@@ -408,7 +408,7 @@ private slots:
         box.m_MsgIcon = 5;
         box.m_strCheck = QStringLiteral("x");
         box.m_varButtons = ids({5004});
-        box.ShowBox(nullptr, 0);
+        QCOMPARE(box.ShowBox(nullptr, 0), 0);
         const QRectF chk = box.twipsRect(box.Chk());
         const double leftW = std::nearbyint(chk.right() + 400);
         QCOMPARE(box.windowWidthTwips(), std::max(300.0, 1500 + leftW + 150) + 2 * kFrameX);
@@ -429,7 +429,7 @@ private slots:
         frmMsgBoxEx box;
         box.m_strTitle = title;
         box.m_varButtons = ids({5004});
-        box.ShowBox(nullptr, 0);
+        QCOMPARE(box.ShowBox(nullptr, 0), 0);
         QCOMPARE(box.windowTitle(), shown);
         box.Cmd(0)->click();
     }
@@ -441,7 +441,7 @@ private slots:
         box.m_strCheck = 5000;
         box.m_strExpand = QStringLiteral("d");
         box.m_varButtons = ids({5012});
-        box.ShowBox(nullptr, 0);
+        QCOMPARE(box.ShowBox(nullptr, 0), 0);
         QCOMPARE(box.m_strLargeMsg.toString(), QStringLiteral("Don't show this message again."));
         QCOMPARE(box.m_strCheck.toString(), QStringLiteral("Process all items in the same way."));
         QCOMPARE(box.m_strOpenExpand.toString(), QStringLiteral("Show details"));
@@ -645,7 +645,7 @@ private slots:
         frmMsgBoxEx box;
         box.m_varOptions = QStringList{QStringLiteral("A"), QStringLiteral("B")};
         box.m_varButtons = ids({5004});
-        box.ShowBox(nullptr, 0);
+        QCOMPARE(box.ShowBox(nullptr, 0), 0);
         QVERIFY(!box.Cmd(0)->isEnabled());
         box.Opt(0)->click();
         QVERIFY(box.Cmd(0)->isEnabled());
@@ -705,7 +705,7 @@ private slots:
         box.m_varOptions = QStringList{QStringLiteral("&Ethernet"), QStringLiteral("&RS232C")};
         box.m_strCheck = QStringLiteral("&Don't ask again");
         box.m_varButtons = QVariantList{5004, QStringLiteral("&Retry later"), 5005};
-        box.ShowBox(nullptr, 0);
+        QCOMPARE(box.ShowBox(nullptr, 0), 0);
         // Options come first, so the button's "&R" does not take the key.
         QCOMPARE(box.accessKeys().value(QStringLiteral("r")), box.Opt(1));
         QTest::keyClick(&box, Qt::Key_R);
@@ -768,7 +768,7 @@ private slots:
         frmMsgBoxEx box;
         box.m_varButtons = ids({5004, 5005});
         QSignalSpy clicks(&box, &frmMsgBoxEx::OnButtonClick);
-        box.ShowBox(nullptr, 0);
+        QCOMPARE(box.ShowBox(nullptr, 0), 0);
         QVERIFY(!frameClose(box));
         QVERIFY(box.isVisible());
         QTRY_COMPARE(valuesOf(clicks), QList<int>{5005});
@@ -925,7 +925,7 @@ private slots:
         box.m_lOptValue = 0;
         box.m_varButtons = ids({5009, 5010, 5005});
         box.m_lDefault = 1;
-        box.ShowBox(nullptr, 0);
+        QCOMPARE(box.ShowBox(nullptr, 0), 0);
         QCOMPARE(box.focusWidget(), box.Cmd(0));
         QVERIFY(box.Cmd(1)->isDefault());
         QCOMPARE(box.Cmd(0)->nextInFocusChain(), box.Cmd(1));
@@ -979,7 +979,7 @@ private slots:
         box.m_strSmallMsg = QStringLiteral("Small");
         box.m_strExpand = QStringLiteral("Details");
         box.m_varButtons = ids({5004});
-        box.ShowBox(nullptr, 0);
+        QCOMPARE(box.ShowBox(nullptr, 0), 0);
         QCOMPARE(box.lblMain()->font().pointSizeF(), 15.75);
         QCOMPARE(box.lblMain()->palette().color(QPalette::WindowText), QColor(0, 0, 255));
         QCOMPARE(box.lblMsg()->font().pointSizeF(), box.font().pointSizeF());
@@ -1038,7 +1038,7 @@ private slots:
         box.m_strLargeMsg = large ? QStringLiteral("Check") : QString();
         box.m_strSmallMsg = small ? QStringLiteral("Short") : QString();
         box.m_varButtons = ids({5004});
-        box.ShowBox(nullptr, 0);
+        QCOMPARE(box.ShowBox(nullptr, 0), 0);
         const QRectF main = box.twipsRect(box.lblMain());
         const QRectF msg = box.twipsRect(box.lblMsg());
         QCOMPARE(box.lblMain()->isVisible(), large);
@@ -1069,7 +1069,7 @@ private slots:
         box.m_strLargeMsg = QStringLiteral("Choose");
         box.m_varOptions = QVariantList{QStringLiteral("First"), 5000, QStringLiteral("Third")};
         box.m_varButtons = ids({5004, 5005});
-        box.ShowBox(nullptr, 0);
+        QCOMPARE(box.ShowBox(nullptr, 0), 0);
         const QRectF main = box.twipsRect(box.lblMain());
         const QFontMetrics fm(box.font());
         QCOMPARE(box.Opt(1)->text(), QStringLiteral("Process all items in the same way."));
