@@ -492,6 +492,9 @@ void TestCommLink::readDecodesDefaults()
     QCOMPARE(s.stopBits, 0);
     QCOMPARE(s.delimiter, 0);
     QCOMPARE(s.tokenCode, 65535);
+    // The token address is stored in octet order: 192, 168, 0, 10 at 23976..23979.
+    QCOMPARE(s.tokenIp, (IPv4{192, 168, 0, 10}));
+    QCOMPARE(link.keptValue(kBack).mid(23976, 4), QByteArray("\xC0\xA8\x00\x0A", 4));
     // The stored address is reversed: bytes 120..123 are 1, 0, 168, 192.
     const QByteArray raw = link.keptValue(kRaw);
     QCOMPARE(raw.size(), 256);

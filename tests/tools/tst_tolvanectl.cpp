@@ -132,6 +132,7 @@ void TestTolvaneCtl::readOverTcp()
     QCOMPARE(rs.value("stop_bits").toInt(), 0);
     QCOMPARE(rs.value("delimiter").toInt(), 0);
     QCOMPARE(j.value("token").toObject().value("code").toInt(), 65535);
+    QCOMPARE(j.value("token").toObject().value("ip").toString(), QStringLiteral("192.168.0.10"));
     QCOMPARE(sim.count(QStringLiteral("WRITE_RECORD")), 0);
     QCOMPARE(sim.count(QStringLiteral("CLOSE")), 1);
 }
