@@ -1062,6 +1062,42 @@ private slots:
         box.Cmd(0)->click();
     }
 
+    // The widest of the texts sets the window's width: 300 twips right of a message or an
+    // option (whose width is its text + 300), plus both frames.
+    void wideTextsWidenTheWindow_data()
+    {
+        QTest::addColumn<QString>("control");
+        QTest::addColumn<double>("left");
+        QTest::addColumn<double>("extra");
+        QTest::newRow("small message indented under the large one") << QStringLiteral("lblMsg") << kFrameX + 300 + 200 << 30.0;
+        QTest::newRow("option") << QStringLiteral("Opt_0") << 450.0 << 300.0;
+    }
+    void wideTextsWidenTheWindow()
+    {
+        QFETCH(QString, control);
+        QFETCH(double, left);
+        QFETCH(double, extra);
+        const QString wide = QString(QStringLiteral("Settings ")).repeated(10);
+        frmMsgBoxEx box;
+        box.m_MsgIcon = 5;
+        box.m_strLargeMsg = QStringLiteral("Hi");
+        if (control == QLatin1String("lblMsg"))
+            box.m_strSmallMsg = wide;
+        else
+            box.m_varOptions = QStringList{wide};
+        box.m_lOptValue = 0;
+        box.m_varButtons = ids({5004});
+        QCOMPARE(box.ShowBox(nullptr, 0), 0);
+        QWidget* w = box.findChild<QWidget*>(control);
+        QVERIFY(w);
+        const QRectF r = box.twipsRect(w);
+        const double textW = widthOf(box.font(), wide);
+        QVERIFY(textW > 1800 && textW + 30 < kScreenW / 2);
+        QCOMPARE(r.left(), left);
+        QCOMPARE(r.width(), textW + extra);
+        QCOMPARE(box.windowWidthTwips(), left + textW + extra + 300 + 2 * kFrameX);
+    }
+
     void optionRows()
     {
         frmMsgBoxEx box;
