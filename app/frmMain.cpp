@@ -54,24 +54,45 @@ QLabel* MakeLabel(QWidget* parent, const char* name, const QString& tagged, QRec
     auto* label = new QLabel(tagged, parent);
     label->setObjectName(QLatin1String(name));
     label->setGeometry(geometry);
+    // Captions are designed a few pixels below the list or address field beside them
+    // and draw their text from the top of their box, so that the two texts line up.
+    label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     return label;
 }
 
-// Explanation labels: several lines, word-wrapped, from the top.
-QLabel* MakeExplanation(QWidget* parent, const char* name)
+// Each page's "Description : " caption on the right and the explanation label under it
+// (several lines, word-wrapped, from the top), whose text the flow sets.
+QLabel* MakeDescription(QWidget* page, const char* captionName, const char* tagged, int captionWidth,
+                        const char* name, int captionTop = 360)
 {
-    QLabel* label = MakeLabel(parent, name, QString(), tw(4560, 600, 2715, 2895));
+    MakeLabel(page, captionName, QString::fromUtf8(tagged), tw(4560, captionTop, captionWidth, 255));
+    QLabel* label = MakeLabel(page, name, QString(), tw(4560, 600, 2715, 2895));
     label->setWordWrap(true);
     label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     return label;
 }
 
-QComboBox* MakeCombo(QWidget* parent, const char* name, QRect geometry)
+// A caption and the list beside it, both placed in twips; the list made is stored in
+// *list. Lists are not editable: an item is chosen, nothing typed.
+struct ListRow {
+    const char* label;
+    const char* tagged;
+    QRect labelAt;
+    const char* name;
+    QRect listAt;
+    QComboBox** list;
+};
+
+void MakeListRows(QWidget* page, std::initializer_list<ListRow> rows)
 {
-    auto* combo = new QComboBox(parent);  // not editable: an item is chosen, nothing typed
-    combo->setObjectName(QLatin1String(name));
-    combo->setGeometry(geometry);
-    return combo;
+    for (const ListRow& row : rows) {
+        MakeLabel(page, row.label, QString::fromUtf8(row.tagged),
+                  tw(row.labelAt.x(), row.labelAt.y(), row.labelAt.width(), row.labelAt.height()));
+        auto* combo = new QComboBox(page);
+        combo->setObjectName(QLatin1String(row.name));
+        combo->setGeometry(tw(row.listAt.x(), row.listAt.y(), row.listAt.width(), row.listAt.height()));
+        *row.list = combo;
+    }
 }
 
 QRadioButton* MakeOption(QWidget* parent, const char* name, const QString& tagged, QRect geometry)
@@ -169,15 +190,6 @@ quint16 LeadingLangId(const QString& text)
     return quint16(rounded);
 }
 
-const QStringList kBaudTexts{"9600", "19200", "38400", "57600", "115200"};
-const QList<qint32> kBaudData{9600, 19200, 38400, 57600, 115200};
-const QStringList kParityTexts{"Even", "None", "Odd"};
-const QList<qint32> kParityData{0, 1, 2};
-const QStringList kDataLengthTexts{"5", "6", "7", "8"};
-const QList<qint32> kDataLengthData{5, 6, 7, 8};
-const QStringList kStopbitTexts{"1", "1.5", "2"};
-const QList<qint32> kStopbitData{0, 1, 2};
-
 }  // namespace
 
 frmMain::frmMain(QWidget* parent)
@@ -238,26 +250,26 @@ void frmMain::BuildWindow()
     uctIPAddress1 = MakeIP(frmStep1, "uctIPAddress1", tw(1860, 720, 2415, 375));
     optDevice[1] = MakeOption(frmStep1, "optDevice_1", QStringLiteral("RS232C#1023"),
                               tw(240, 1320, 3975, 255));
-    MakeLabel(frmStep1, "lblPort_0", QStringLiteral("Port#1026"), tw(480, 1755, 1395, 255));
-    cmbPort1 = MakeCombo(frmStep1, "cmbPort1", tw(1920, 1680, 2415, 300));
-    MakeLabel(frmStep1, "lblBaudRate", QStringLiteral("Baud Rate#1027"), tw(480, 2100, 1395, 255));
-    cmbBaudRate1 = MakeCombo(frmStep1, "cmbBaudRate1", tw(1920, 2040, 2415, 300));
-    MakeLabel(frmStep1, "lblParity", QStringLiteral("Parity#1028"), tw(480, 2460, 1395, 255));
-    cmbParity1 = MakeCombo(frmStep1, "cmbParity1", tw(1920, 2400, 2415, 300));
-    MakeLabel(frmStep1, "lblDataLength", QStringLiteral("Data Length#1029"), tw(480, 2835, 1395, 255));
-    cmbDataLength1 = MakeCombo(frmStep1, "cmbDataLength1", tw(1920, 2760, 2415, 300));
-    MakeLabel(frmStep1, "lblStopbit", QStringLiteral("Stop Bit#1030"), tw(480, 3195, 1395, 255));
-    cmbStopbit1 = MakeCombo(frmStep1, "cmbStopbit1", tw(1920, 3120, 2415, 300));
-    MakeLabel(frmStep1, "lblExplain", QStringLiteral("Description : #1024"), tw(4560, 360, 2715, 255));
-    lblExplanation1 = MakeExplanation(frmStep1, "lblExplanation1");
+    MakeListRows(frmStep1, {
+        {"lblPort_0", "Port#1026", {480, 1755, 1395, 255}, "cmbPort1", {1920, 1680, 2415, 300}, &cmbPort1},
+        {"lblBaudRate", "Baud Rate#1027", {480, 2100, 1395, 255}, "cmbBaudRate1", {1920, 2040, 2415, 300},
+         &line1.cmbBaudRate},
+        {"lblParity", "Parity#1028", {480, 2460, 1395, 255}, "cmbParity1", {1920, 2400, 2415, 300},
+         &line1.cmbParity},
+        {"lblDataLength", "Data Length#1029", {480, 2835, 1395, 255}, "cmbDataLength1",
+         {1920, 2760, 2415, 300}, &line1.cmbDataLength},
+        {"lblStopbit", "Stop Bit#1030", {480, 3195, 1395, 255}, "cmbStopbit1", {1920, 3120, 2415, 300},
+         &line1.cmbStopbit},
+    });
+    lblExplanation1 = MakeDescription(frmStep1, "lblExplain", "Description : #1024", 2715, "lblExplanation1");
 
     // Permission page
     frmStep2 = MakePage(tabWizard, "frmStep2", QStringLiteral("Step 2: #1018"),
                         QStringLiteral("Communication Permission#1004"), 3735);
-    MakeLabel(frmStep2, "lblEtherNet", QStringLiteral("Device#1020"), tw(240, 645, 1635, 255));
-    cmbDevice = MakeCombo(frmStep2, "cmbDevice", tw(1920, 600, 2400, 300));
-    MakeLabel(frmStep2, "lblExplain2", QStringLiteral("Description : #1019"), tw(4560, 360, 2715, 255));
-    lblExplanation2 = MakeExplanation(frmStep2, "lblExplanation2");
+    MakeListRows(frmStep2, {
+        {"lblEtherNet", "Device#1020", {240, 645, 1635, 255}, "cmbDevice", {1920, 600, 2400, 300}, &cmbDevice},
+    });
+    lblExplanation2 = MakeDescription(frmStep2, "lblExplain2", "Description : #1019", 2715, "lblExplanation2");
 
     // Ethernet page
     frmEtherNet = MakePage(tabWizard, "frmEtherNet", QStringLiteral("Step 3: #1014"),
@@ -266,24 +278,24 @@ void frmMain::BuildWindow()
     uctIPAddress3 = MakeIP(frmEtherNet, "uctIPAddress3", tw(1800, 600, 2400, 315));
     MakeLabel(frmEtherNet, "lblSubNet", QStringLiteral("Subnet Mask#1016"), tw(300, 1155, 1335, 255));
     uctSubnetMask = MakeIP(frmEtherNet, "uctSubnetMask", tw(1800, 1080, 2400, 315));
-    MakeLabel(frmEtherNet, "lblExplain3", QStringLiteral("Description : #1015"), tw(4560, 360, 2595, 255));
-    lblExplanation3 = MakeExplanation(frmEtherNet, "lblExplanation3");
+    lblExplanation3 = MakeDescription(frmEtherNet, "lblExplain3", "Description : #1015", 2595, "lblExplanation3");
 
     // RS232C page
     frmSirial = MakePage(tabWizard, "frmSirial", QStringLiteral("Step 3: #1007"),
                          QStringLiteral("RS232C Settings#1006"), 3735);
-    MakeLabel(frmSirial, "Label2", QStringLiteral("Baud Rate#1013"), tw(360, 660, 1515, 255));
-    cmbBaudRate4 = MakeCombo(frmSirial, "cmbBaudRate4", tw(1920, 600, 2415, 300));
-    MakeLabel(frmSirial, "Label3", QStringLiteral("Parity#1012"), tw(360, 1020, 1515, 255));
-    cmbParity4 = MakeCombo(frmSirial, "cmbParity4", tw(1920, 960, 2415, 300));
-    MakeLabel(frmSirial, "Label4", QStringLiteral("Data Length#1011"), tw(360, 1395, 1515, 255));
-    cmbDataLength4 = MakeCombo(frmSirial, "cmbDataLength4", tw(1920, 1320, 2415, 300));
-    MakeLabel(frmSirial, "Label5", QStringLiteral("Stop Bit#1010"), tw(360, 1755, 1515, 255));
-    cmbStopbit4 = MakeCombo(frmSirial, "cmbStopbit4", tw(1920, 1680, 2415, 300));
-    MakeLabel(frmSirial, "lblDelimiter", QStringLiteral("Delimiter#1009"), tw(360, 2100, 1515, 255));
-    cmbDelimiter4 = MakeCombo(frmSirial, "cmbDelimiter4", tw(1920, 2040, 2415, 300));
-    MakeLabel(frmSirial, "lblExplain4", QStringLiteral("Description : #1008"), tw(4560, 360, 2715, 255));
-    lblExplanation4 = MakeExplanation(frmSirial, "lblExplanation4");
+    MakeListRows(frmSirial, {
+        {"Label2", "Baud Rate#1013", {360, 660, 1515, 255}, "cmbBaudRate4", {1920, 600, 2415, 300},
+         &line4.cmbBaudRate},
+        {"Label3", "Parity#1012", {360, 1020, 1515, 255}, "cmbParity4", {1920, 960, 2415, 300},
+         &line4.cmbParity},
+        {"Label4", "Data Length#1011", {360, 1395, 1515, 255}, "cmbDataLength4", {1920, 1320, 2415, 300},
+         &line4.cmbDataLength},
+        {"Label5", "Stop Bit#1010", {360, 1755, 1515, 255}, "cmbStopbit4", {1920, 1680, 2415, 300},
+         &line4.cmbStopbit},
+        {"lblDelimiter", "Delimiter#1009", {360, 2100, 1515, 255}, "cmbDelimiter4", {1920, 2040, 2415, 300},
+         &cmbDelimiter4},
+    });
+    lblExplanation4 = MakeDescription(frmSirial, "lblExplain4", "Description : #1008", 2715, "lblExplanation4");
 
     // Token page
     frmToken = MakePage(tabWizard, "frmToken", QStringLiteral("Step 4: #1035"),
@@ -296,8 +308,8 @@ void frmMain::BuildWindow()
     optToken[3] = MakeOption(frmToken, "optToken_3", QStringLiteral("COM2#1042"), tw(300, 1890, 3975, 255));
     optToken[4] = MakeOption(frmToken, "optToken_4", QStringLiteral("COM3#1043"), tw(300, 2175, 3975, 255));
     optToken[5] = MakeOption(frmToken, "optToken_5", QStringLiteral("COM4#1044"), tw(300, 2460, 3975, 255));
-    MakeLabel(frmToken, "Label6", QStringLiteral("Description : #1037"), tw(4560, 330, 2715, 255));
-    lblExplanation5 = MakeExplanation(frmToken, "lblExplanation5");
+    // The token page's caption sits a little higher than on the other pages.
+    lblExplanation5 = MakeDescription(frmToken, "Label6", "Description : #1037", 2715, "lblExplanation5", 330);
 
     // Button band: a frame without border.
     frmNavi = new QFrame(this);
@@ -310,11 +322,11 @@ void frmMain::BuildWindow()
 
     // Keyboard order: within each page as designed, then Next, Back, Cancel.
     const QList<QWidget*> order{
-        optDevice[0], optDevice[1], uctIPAddress1, cmbPort1, cmbBaudRate1, cmbParity1,
-        cmbDataLength1, cmbStopbit1,
+        optDevice[0], optDevice[1], uctIPAddress1, cmbPort1, line1.cmbBaudRate, line1.cmbParity,
+        line1.cmbDataLength, line1.cmbStopbit,
         cmbDevice,
         uctIPAddress3, uctSubnetMask,
-        cmbBaudRate4, cmbParity4, cmbDataLength4, cmbStopbit4, cmbDelimiter4,
+        line4.cmbBaudRate, line4.cmbParity, line4.cmbDataLength, line4.cmbStopbit, cmbDelimiter4,
         optToken[0], optToken[1], optToken[2], uctIP, optToken[3], optToken[4], optToken[5],
         cmdNext, cmdBack, cmdCancel};
     for (qsizetype i = 1; i < order.size(); ++i)
@@ -371,16 +383,10 @@ void frmMain::Form_Load()
     optDevice[1]->setChecked(false);
     optDevice[0]->setChecked(true);
     ProbeSerialPorts();
-    FillCombo(cmbBaudRate1, kBaudTexts, kBaudData, 2, false);
-    FillCombo(cmbParity1, kParityTexts, kParityData, 1, false);
-    FillCombo(cmbDataLength1, kDataLengthTexts, kDataLengthData, 3, false);
-    FillCombo(cmbStopbit1, kStopbitTexts, kStopbitData, 0, false);
+    FillLineLists(line1, false);
     lblTitle->setText(LStr(1034));
     FillCombo(cmbDevice, {"Ethernet", "RS232C"}, {0, 1}, 0, true);
-    FillCombo(cmbBaudRate4, kBaudTexts, kBaudData, 2, true);
-    FillCombo(cmbParity4, kParityTexts, kParityData, 1, false);
-    FillCombo(cmbDataLength4, kDataLengthTexts, kDataLengthData, 3, false);
-    FillCombo(cmbStopbit4, kStopbitTexts, kStopbitData, 0, false);
+    FillLineLists(line4, true);
     FillCombo(cmbDelimiter4, {"CR", "CRLF"}, {0, 1}, 0, false);
     SetTokenOption(2);
     uctIP->SetIPAddress(192, 168, 0, 1);
@@ -469,6 +475,15 @@ void frmMain::FillCombo(QComboBox* list, const QStringList& texts, const QList<q
     list->setEnabled(enabled);
 }
 
+void frmMain::FillLineLists(const LineLists& lists, bool baudEnabled)
+{
+    FillCombo(lists.cmbBaudRate, {"9600", "19200", "38400", "57600", "115200"},
+              {9600, 19200, 38400, 57600, 115200}, 2, baudEnabled);
+    FillCombo(lists.cmbParity, {"Even", "None", "Odd"}, {0, 1, 2}, 1, false);
+    FillCombo(lists.cmbDataLength, {"5", "6", "7", "8"}, {5, 6, 7, 8}, 3, false);
+    FillCombo(lists.cmbStopbit, {"1", "1.5", "2"}, {0, 1, 2}, 0, false);
+}
+
 bool frmMain::SelectComboItem(QComboBox* list, qint32 value)
 {
     if (!list)
@@ -490,10 +505,10 @@ void frmMain::optDevice_Click(int index)
     const bool ethernet = index == 0;
     uctIPAddress1->setEnabled(ethernet);
     cmbPort1->setEnabled(!ethernet);
-    cmbBaudRate1->setEnabled(!ethernet);
-    cmbParity1->setEnabled(false);
-    cmbDataLength1->setEnabled(false);
-    cmbStopbit1->setEnabled(false);
+    line1.cmbBaudRate->setEnabled(!ethernet);
+    line1.cmbParity->setEnabled(false);
+    line1.cmbDataLength->setEnabled(false);
+    line1.cmbStopbit->setEnabled(false);
     lblExplanation1->setText(LStr(ethernet ? 102 : 103));
 }
 
@@ -688,10 +703,10 @@ void frmMain::NextPress()
             SelectComboItem(cmbDevice, 1);
         WriteIP(uctIPAddress3, s.ipAddress);
         WriteIP(uctSubnetMask, s.subnetMask);
-        SelectComboItem(cmbBaudRate4, s.baudRate);
-        SelectComboItem(cmbParity4, s.parity);
-        SelectComboItem(cmbDataLength4, s.dataLength);
-        SelectComboItem(cmbStopbit4, s.stopBits);
+        SelectComboItem(line4.cmbBaudRate, s.baudRate);
+        SelectComboItem(line4.cmbParity, s.parity);
+        SelectComboItem(line4.cmbDataLength, s.dataLength);
+        SelectComboItem(line4.cmbStopbit, s.stopBits);
         SelectComboItem(cmbDelimiter4, s.delimiter);
         WriteIP(uctIP, s.tokenIp);
         // 65535 Open (element 0), 0..4 elements 1..5; codes in between have no option.
@@ -701,10 +716,7 @@ void frmMain::NextPress()
         break;
     }
     case 1:
-        if (cmbDevice->currentIndex() == 0)
-            m_step = 2;
-        else if (cmbDevice->currentIndex() == 1)
-            m_step = 3;
+        m_step = DevicePage(m_step);
         break;
     case 2:
     case 3: {
@@ -723,8 +735,8 @@ void frmMain::NextPress()
             m_step += 2;
         } else if (cmbDevice->currentIndex() == 1) {
             const std::pair<QComboBox*, qint32*> fields[] = {
-                {cmbBaudRate4, &s.baudRate},   {cmbParity4, &s.parity},
-                {cmbDataLength4, &s.dataLength}, {cmbStopbit4, &s.stopBits},
+                {line4.cmbBaudRate, &s.baudRate},     {line4.cmbParity, &s.parity},
+                {line4.cmbDataLength, &s.dataLength}, {line4.cmbStopbit, &s.stopBits},
                 {cmbDelimiter4, &s.delimiter}};
             for (const auto& [list, field] : fields) {
                 if (list->currentIndex() < 0)
@@ -788,15 +800,19 @@ void frmMain::cmdBack_Click()
     case 1: m_step = 0; break;
     case 2:
     case 3: m_step = 1; break;
-    case 4:
-        if (cmbDevice->currentIndex() == 0)
-            m_step = 2;
-        else if (cmbDevice->currentIndex() == 1)
-            m_step = 3;
-        break;
+    case 4: m_step = DevicePage(m_step); break;
     default: break;
     }
     ShowStep();
+}
+
+int frmMain::DevicePage(int otherwise) const
+{
+    switch (cmbDevice->currentIndex()) {
+    case 0: return 2;
+    case 1: return 3;
+    default: return otherwise;
+    }
 }
 
 void frmMain::cmdCancel_Click()
@@ -826,21 +842,21 @@ static std::optional<int> SelectedData(const QComboBox* list)
 }
 
 std::optional<int> frmMain::PortNumber() const { return SelectedData(cmbPort1); }
-std::optional<int> frmMain::BaudRate() const { return SelectedData(cmbBaudRate1); }
-std::optional<int> frmMain::DataLength() const { return SelectedData(cmbDataLength1); }
+std::optional<int> frmMain::BaudRate() const { return SelectedData(line1.cmbBaudRate); }
+std::optional<int> frmMain::DataLength() const { return SelectedData(line1.cmbDataLength); }
 
 std::optional<int> frmMain::ParityPosition() const
 {
-    if (cmbParity1->currentIndex() < 0)
+    if (line1.cmbParity->currentIndex() < 0)
         return std::nullopt;
-    return cmbParity1->currentIndex();
+    return line1.cmbParity->currentIndex();
 }
 
 std::optional<QString> frmMain::StopBitText() const
 {
-    if (cmbStopbit1->currentIndex() < 0)
+    if (line1.cmbStopbit->currentIndex() < 0)
         return std::nullopt;
-    return cmbStopbit1->currentText();
+    return line1.cmbStopbit->currentText();
 }
 
 int frmMain::DevicePosition() const

@@ -82,10 +82,25 @@ private:
     void NextPress();
     void SetTokenOption(int element);  // -1: none selected
     int SelectedToken() const;         // first selected element, -1 none
+    // The page of the device chosen in cmbDevice: 2 Ethernet, 3 RS232C; otherwise when
+    // nothing is chosen.
+    int DevicePage(int otherwise) const;
     void ProbeSerialPorts();
     void FitCaptions();
     bool FailConnect(const QVariant& textId);
     void SetBusy(bool busy);
+
+    // The serial-line lists of a page: those of the connection page end in 1, those of
+    // the RS232C page in 4. Both sets hold the same items.
+    struct LineLists {
+        QComboBox* cmbBaudRate = nullptr;
+        QComboBox* cmbParity = nullptr;
+        QComboBox* cmbDataLength = nullptr;
+        QComboBox* cmbStopbit = nullptr;
+    };
+    // Appends the items of the four lists, selects 38400, None, 8 and 1, enables the
+    // baud rate list as asked and the other three never.
+    static void FillLineLists(const LineLists& lists, bool baudEnabled);
 
     // Header band
     QLabel* picHeader = nullptr;
@@ -97,10 +112,7 @@ private:
     std::array<QRadioButton*, 2> optDevice{};
     uctIPAddressCtrl* uctIPAddress1 = nullptr;
     QComboBox* cmbPort1 = nullptr;
-    QComboBox* cmbBaudRate1 = nullptr;
-    QComboBox* cmbParity1 = nullptr;
-    QComboBox* cmbDataLength1 = nullptr;
-    QComboBox* cmbStopbit1 = nullptr;
+    LineLists line1;  // cmbBaudRate1, cmbParity1, cmbDataLength1, cmbStopbit1
     QLabel* lblExplanation1 = nullptr;
     // Permission page
     QGroupBox* frmStep2 = nullptr;
@@ -113,10 +125,7 @@ private:
     QLabel* lblExplanation3 = nullptr;
     // RS232C page
     QGroupBox* frmSirial = nullptr;
-    QComboBox* cmbBaudRate4 = nullptr;
-    QComboBox* cmbParity4 = nullptr;
-    QComboBox* cmbDataLength4 = nullptr;
-    QComboBox* cmbStopbit4 = nullptr;
+    LineLists line4;  // cmbBaudRate4, cmbParity4, cmbDataLength4, cmbStopbit4
     QComboBox* cmbDelimiter4 = nullptr;
     QLabel* lblExplanation4 = nullptr;
     // Token page

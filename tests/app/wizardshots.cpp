@@ -70,12 +70,14 @@ int main(int argc, char* argv[])
     });
 
     frmMain w;
-    w.findChild<uctIPAddressCtrl*>(QStringLiteral("uctIPAddress1"))
-        ->SetIPAddress(quint8(v >> 24), quint8(v >> 16), quint8(v >> 8), quint8(v));
     w.show();
     if (!QTest::qWaitForWindowExposed(&w))
         return 1;
+    // The connection page as the user first sees it; then the simulator's loopback
+    // address goes into the field before Next is pressed.
     bool ok = Save(w, out, QStringLiteral("connection"), suffix);
+    w.findChild<uctIPAddressCtrl*>(QStringLiteral("uctIPAddress1"))
+        ->SetIPAddress(quint8(v >> 24), quint8(v >> 16), quint8(v >> 8), quint8(v));
     Press(w, "cmdNext");
     ok = ok && w.currentStep() == 1 && Save(w, out, QStringLiteral("permission"), suffix);
     Press(w, "cmdNext");
