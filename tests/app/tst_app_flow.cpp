@@ -16,7 +16,6 @@
 #include <QtEndian>
 #include <memory>
 #include <set>
-#include <zlib.h>
 
 using namespace apptest;
 
@@ -24,67 +23,19 @@ namespace {
 
 using Bytes = std::array<quint8, 4>;
 
-// The simulator's state file: "TLVSIMST", u32 version, i32 error code, u32 count,
-// per record u16 name length, name, u32 size, bytes; then a CRC-32 of all before it.
-struct SimState {
-    qint32 errorCode = 0;
-    QMap<QString, QByteArray> records;
-
-    static bool load(const QString& path, SimState* st)
-    {
-        QFile file(path);
-        if (!file.open(QIODevice::ReadOnly))
-            return false;
-        const QByteArray d = file.readAll();
-        if (d.size() < 24 || !d.startsWith("TLVSIMST"))
-            return false;
-        qsizetype at = 8;
-        auto u32 = [&]() {
-            const quint32 v = qFromLittleEndian<quint32>(d.constData() + at);
-            at += 4;
-            return v;
-        };
-        u32();  // version
-        st->errorCode = qint32(u32());
-        const quint32 count = u32();
-        for (quint32 i = 0; i < count; ++i) {
-            const quint16 nameLen = qFromLittleEndian<quint16>(d.constData() + at);
-            at += 2;
-            const QString name = QString::fromUtf8(d.mid(at, nameLen));
-            at += nameLen;
-            const quint32 size = u32();
-            st->records.insert(name, d.mid(at, size));
-            at += size;
-        }
-        return at + 4 == d.size();
-    }
-
-    bool save(const QString& path) const
-    {
-        QByteArray out("TLVSIMST");
-        auto put = [&](quint32 v, int n) {
-            for (int k = 0; k < n; ++k)
-                out.append(char((v >> (8 * k)) & 0xFF));
-        };
-        put(1, 4);
-        put(quint32(errorCode), 4);
-        put(quint32(records.size()), 4);
-        for (auto it = records.cbegin(); it != records.cend(); ++it) {
-            const QByteArray name = it.key().toUtf8();
-            put(quint32(name.size()), 2);
-            out.append(name);
-            put(quint32(it.value().size()), 4);
-            out.append(it.value());
-        }
-        put(quint32(crc32(0L, reinterpret_cast<const Bytef*>(out.constData()), uInt(out.size()))), 4);
-        QFile file(path);
-        return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(out) == out.size();
-    }
-};
+// What a simulated controller keeps: its records by name and its error code.
+using SimState = sim::ControllerState;
 
 quint32 U32(const QByteArray& rec, int at) { return qFromLittleEndian<quint32>(rec.constData() + at); }
 quint16 U16(const QByteArray& rec, int at) { return qFromLittleEndian<quint16>(rec.constData() + at); }
 void PutU16(QByteArray& rec, int at, quint16 v) { qToLittleEndian(v, rec.data() + at); }
+void PutU32(QByteArray& rec, int at, quint32 v) { qToLittleEndian(v, rec.data() + at); }
+
+Bytes Octets(const QString& address)
+{
+    const quint32 v = QHostAddress(address).toIPv4Address();
+    return {quint8(v >> 24), quint8(v >> 16), quint8(v >> 8), quint8(v)};
+}
 
 // Byte positions where two records differ.
 std::set<int> Diff(const QByteArray& a, const QByteArray& b)
@@ -118,18 +69,10 @@ public:
     QString log = dir.filePath(QStringLiteral("requests.log"));
     std::unique_ptr<SimProcess> sim;
 
-    // The factory state of the simulator, as it writes it on its first start.
-    SimState factory()
-    {
-        SimProcess first({QStringLiteral("--listen"), QStringLiteral("127.0.3.254"), QStringLiteral("--state"),
-                          dir.filePath(QStringLiteral("factory.bin"))});
-        SimState st;
-        if (!first.start())
-            return st;
-        first.stop();
-        SimState::load(dir.filePath(QStringLiteral("factory.bin")), &st);
-        return st;
-    }
+    // The state a simulator creates on its first start: a factory-new controller.
+    static SimState factory() { return sim::defaultState(); }
+    // Makes the simulator start from this state.
+    bool seed(const SimState& st) const { return sim::saveStateFile(state, st, nullptr); }
 
     bool start(const QStringList& transport, const QStringList& extra = {})
     {
@@ -146,17 +89,9 @@ public:
     {
         if (sim)
             sim->stop();
-        SimState st;
-        SimState::load(state, &st);
-        return st;
+        return readSimState(state).value_or(SimState{});
     }
-    QStringList logLines() const
-    {
-        QFile file(log);
-        if (!file.open(QIODevice::ReadOnly))
-            return {};
-        return QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    }
+    QStringList logLines() const { return readSimLog(log); }
 };
 
 const QString kRawCom = QStringLiteral("@CNF_RAW_COM");
@@ -175,6 +110,18 @@ private:
         SetIP(*w, "uctIPAddress1", address);  // a loopback address before any Next
         w->show();
         return w;
+    }
+
+    // Connects, changes the controller's address on the Ethernet page and the token to
+    // COM2, and presses Complete.
+    static void ChangeAndComplete(frmMain& w)
+    {
+        Click(w, "cmdNext");
+        Click(w, "cmdNext");
+        SetIP(w, "uctIPAddress3", {10, 0, 0, 9});
+        Click(w, "cmdNext");
+        ClickOption(Find<QRadioButton>(w, "optToken_3"));
+        Click(w, "cmdNext");
     }
 
     // Connects and walks to the token page through the page of the chosen device.
@@ -238,9 +185,13 @@ private slots:
         const SimState after = c.stopAndRead();
         const QByteArray& raw2 = after.records[kRawCom];
         QVERIFY(Within(Diff(raw, raw2), {{44, 47}, {116, 127}}));
-        QCOMPARE(raw2.mid(120, 8), QByteArray("\x28\x1e\x14\x0a\x00\x00\xff\xff", 8));
-        QCOMPARE(U32(raw2, 116), 2u);
-        QCOMPARE(U32(raw2, 44), 0u);
+        // The Ethernet write: RS232C usage 0, Ethernet usage 2, then the address and the
+        // mask low byte first; every other byte as the controller had it.
+        QByteArray expected = raw;
+        PutU32(expected, 44, 0);
+        PutU32(expected, 116, 2);
+        expected.replace(120, 8, QByteArray("\x28\x1e\x14\x0a\x00\x00\xff\xff", 8));
+        QCOMPARE(raw2, expected);
         QVERIFY(Within(Diff(before.records[kBackPrm], after.records[kBackPrm]), {{23972, 23979}}));
         for (const QString& name : before.records.keys())
             if (name != kRawCom && name != kBackPrm)
@@ -252,7 +203,7 @@ private slots:
         SimBench c;
         const SimState factory = c.factory();
         QVERIFY(factory.records.contains(kRawCom));
-        QVERIFY(factory.save(c.state));
+        QVERIFY(c.seed(factory));
         const QString ports = SettingsDir() + QStringLiteral("/ports");
         QVERIFY(QDir().mkpath(ports));
         const QString link = ports + QStringLiteral("/com7");
@@ -289,10 +240,13 @@ private slots:
         const QByteArray& raw = factory.records[kRawCom];
         const QByteArray& raw2 = after.records[kRawCom];
         QVERIFY(Within(Diff(raw, raw2), {{44, 67}, {116, 119}}));
-        QCOMPARE(U32(raw2, 44), 2u);
-        QCOMPARE(U32(raw2, 116), 0u);
-        QCOMPARE(U32(raw2, 48), 115200u);
-        QCOMPARE(raw2.mid(52, 16), raw.mid(52, 16));
+        // The RS232C write: RS232C usage 2, the new baud rate, parity, data length, stop
+        // bits and delimiter as read, Ethernet usage 0.
+        QByteArray expected = raw;
+        PutU32(expected, 44, 2);
+        PutU32(expected, 48, 115200);
+        PutU32(expected, 116, 0);
+        QCOMPARE(raw2, expected);
         QFile::remove(link);
     }
 
@@ -313,14 +267,12 @@ private slots:
         QFETCH(int, element);
         QFETCH(int, code);
         QFETCH(QString, address);
-        const QHostAddress host(address);
-        const quint32 v = host.toIPv4Address();
-        const Bytes bytes{quint8(v >> 24), quint8(v >> 16), quint8(v >> 8), quint8(v)};
+        const Bytes bytes = Octets(address);
         SimBench c;
         // Start from another token than the one chosen, so that the choice is a change.
         SimState st = c.factory();
         PutU16(st.records[kBackPrm], 23972, element == 0 ? 0 : 0xFFFF);
-        QVERIFY(st.save(c.state));
+        QVERIFY(c.seed(st));
         QVERIFY(c.listen(address));
         MsgBoxRecorder boxes;
         const QByteArray name = "optToken_" + QByteArray::number(element);
@@ -362,15 +314,25 @@ private slots:
 
     // A code without an option button: nothing is selected, the address is off, and
     // a Complete that writes for another reason keeps the code.
+    void tokenWithoutOption_data()
+    {
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("address");
+        QTest::newRow("5") << 5 << "127.0.3.26";
+        QTest::newRow("100") << 100 << "127.0.3.34";
+        QTest::newRow("65534") << 65534 << "127.0.3.35";
+    }
     void tokenWithoutOption()
     {
+        QFETCH(int, code);
+        QFETCH(QString, address);
         SimBench c;
         SimState st = c.factory();
-        PutU16(st.records[kBackPrm], 23972, 100);
-        QVERIFY(st.save(c.state));
-        QVERIFY(c.listen(QStringLiteral("127.0.3.26")));
+        PutU16(st.records[kBackPrm], 23972, quint16(code));
+        QVERIFY(c.seed(st));
+        QVERIFY(c.listen(address));
         MsgBoxRecorder boxes;
-        auto w = OpenWindow({127, 0, 3, 26});
+        auto w = OpenWindow(Octets(address));
         Click(*w, "cmdNext");
         QCOMPARE(w->currentStep(), 1);
         for (int i = 0; i < 6; ++i) {
@@ -385,32 +347,56 @@ private slots:
         QCOMPARE(boxes.calls.size(), 1);
         QCOMPARE(boxes.calls[0].style, MsgBox::OK | MsgBox::Information);
         const SimState after = c.stopAndRead();
-        QCOMPARE(int(U16(after.records[kBackPrm], 23972)), 100);
+        QCOMPARE(int(U16(after.records[kBackPrm], 23972)), code);
         QCOMPARE(quint8(after.records[kRawCom][120]), quint8(77));
     }
 
-    // The permission device alone is a change: Complete writes the usage words.
+    // The permission device alone is a change: Complete writes the usage words of the
+    // device chosen, 2 for it and 0 for the other, even when the page of that device
+    // was left as it was. Two usage words that are both set are a change as well.
+    void permissionDeviceAlone_data()
+    {
+        QTest::addColumn<quint32>("rs232cUsage");
+        QTest::addColumn<quint32>("ethernetUsage");
+        QTest::addColumn<int>("preselected");
+        QTest::addColumn<int>("chosen");
+        QTest::addColumn<QString>("address");
+        QTest::newRow("Ethernet to RS232C") << 0u << 2u << 0 << 1 << "127.0.3.27";
+        QTest::newRow("RS232C to Ethernet") << 2u << 0u << 1 << 0 << "127.0.3.36";
+        QTest::newRow("both set, Ethernet kept") << 2u << 2u << 0 << 0 << "127.0.3.37";
+    }
     void permissionDeviceAlone()
     {
+        QFETCH(quint32, rs232cUsage);
+        QFETCH(quint32, ethernetUsage);
+        QFETCH(int, preselected);
+        QFETCH(int, chosen);
+        QFETCH(QString, address);
         SimBench c;
-        const SimState st = c.factory();
-        QVERIFY(st.save(c.state));
-        QVERIFY(c.listen(QStringLiteral("127.0.3.27")));
+        SimState st = c.factory();
+        PutU32(st.records[kRawCom], 44, rs232cUsage);
+        PutU32(st.records[kRawCom], 116, ethernetUsage);
+        QVERIFY(c.seed(st));
+        QVERIFY(c.listen(address));
         MsgBoxRecorder boxes;
-        auto w = OpenWindow({127, 0, 3, 27});
+        auto w = OpenWindow(Octets(address));
         Click(*w, "cmdNext");
-        Find<QComboBox>(*w, "cmbDevice")->setCurrentIndex(1);
+        auto* device = Find<QComboBox>(*w, "cmbDevice");
+        QCOMPARE(device->currentIndex(), preselected);
+        device->setCurrentIndex(chosen);
         Click(*w, "cmdNext");
-        QCOMPARE(w->currentStep(), 3);
+        QCOMPARE(w->currentStep(), chosen == 0 ? 2 : 3);
         Click(*w, "cmdNext");
-        QVERIFY(!w->changed());
+        QVERIFY(!w->changed());  // the page itself was left as it was
         Click(*w, "cmdNext");
         QCOMPARE(boxes.calls.size(), 1);
         QCOMPARE(boxes.calls[0].style, MsgBox::OK | MsgBox::Information);
+        QTRY_VERIFY(!w->isVisible());
         const SimState after = c.stopAndRead();
-        QCOMPARE(U32(after.records[kRawCom], 44), 2u);
-        QCOMPARE(U32(after.records[kRawCom], 116), 0u);
-        QVERIFY(Within(Diff(st.records[kRawCom], after.records[kRawCom]), {{44, 67}, {116, 119}}));
+        QByteArray expected = st.records[kRawCom];
+        PutU32(expected, 44, chosen == 1 ? 2 : 0);
+        PutU32(expected, 116, chosen == 0 ? 2 : 0);
+        QCOMPARE(after.records[kRawCom], expected);
     }
 
     // A baud rate the list does not offer leaves the list on its start value; Next takes
@@ -420,7 +406,7 @@ private slots:
         SimBench c;
         SimState st = c.factory();
         qToLittleEndian(quint32(4800), st.records[kRawCom].data() + 48);
-        QVERIFY(st.save(c.state));
+        QVERIFY(c.seed(st));
         QVERIFY(c.listen(QStringLiteral("127.0.3.28")));
         MsgBoxRecorder boxes;
         auto w = OpenWindow({127, 0, 3, 28});
@@ -454,8 +440,7 @@ private slots:
         SimBench c;
         QVERIFY(c.listen(address, QStringList{"--error-code", "255"} + faults));
         MsgBoxRecorder boxes;
-        const quint32 v = QHostAddress(address).toIPv4Address();
-        auto w = OpenWindow({quint8(v >> 24), quint8(v >> 16), quint8(v >> 8), quint8(v)});
+        auto w = OpenWindow(Octets(address));
         Click(*w, "cmdNext");  // not connected yet: no question
         QCOMPARE(boxes.calls.size(), 0);
         QCOMPARE(w->currentStep(), 1);
@@ -472,6 +457,9 @@ private slots:
         QCOMPARE(w->currentStep(), 1);
         QCOMPARE(Find<QTabWidget>(*w, "tabWizard")->currentIndex(), 1);
         QCOMPARE(GetIP(*w, "uctIP"), (Bytes{1, 2, 3, 4}));
+        QCOMPARE(Find<QLabel>(*w, "lblTitle")->text(), LStr(1033));
+        QCOMPARE(Find<QComboBox>(*w, "cmbDevice")->currentIndex(), 0);
+        QVERIFY(!w->changed());
         QVERIFY(!c.logLines().join('\n').contains(QStringLiteral("ClearError")));
 
         boxes.answers.push_back(MsgBox::IdOK);
@@ -480,10 +468,34 @@ private slots:
         QCOMPARE(boxes.calls[1].text, question);
         QCOMPARE(w->currentStep(), 2);
         QVERIFY(w->isVisible());
-        QVERIFY(c.logLines().join('\n').contains(QStringLiteral("ClearError")));
+        QCOMPARE(c.logLines().filter(QStringLiteral("EXECUTE ClearError 255 ->")).size(), 1);
         Click(*w, "cmdCancel");
         QTRY_VERIFY(!w->isVisible());
         QCOMPARE(c.stopAndRead().errorCode, codeAfter);
+    }
+
+    // An error code that cannot be read counts as no error: no question, the press goes
+    // on and the wizard stays open.
+    void errorReadFails()
+    {
+        SimBench c;
+        QVERIFY(c.listen(QStringLiteral("127.0.3.32"), {QStringLiteral("--error-code"), QStringLiteral("255")}));
+        MsgBoxRecorder boxes;
+        auto w = OpenWindow({127, 0, 3, 32});
+        Click(*w, "cmdNext");
+        QCOMPARE(w->currentStep(), 1);
+        c.sim->stop();  // the controller goes away: the error code cannot be read
+        Click(*w, "cmdNext");
+        QCOMPARE(boxes.calls.size(), 0);
+        QCOMPARE(w->currentStep(), 2);
+        QCOMPARE(Find<QTabWidget>(*w, "tabWizard")->currentIndex(), 2);
+        QVERIFY(w->isVisible());
+        Click(*w, "cmdNext");
+        QCOMPARE(boxes.calls.size(), 0);
+        QCOMPARE(w->currentStep(), 4);
+        QVERIFY(c.logLines().filter(QStringLiteral("ClearError")).isEmpty());
+        Click(*w, "cmdCancel");
+        QTRY_VERIFY(!w->isVisible());
     }
 
     void nothingChanged()
@@ -519,8 +531,7 @@ private slots:
         if (text != 505)  // no simulator at all: the port is closed
             QVERIFY(c.listen(address, faults));
         MsgBoxRecorder boxes;
-        const quint32 v = QHostAddress(address).toIPv4Address();
-        auto w = OpenWindow({quint8(v >> 24), quint8(v >> 16), quint8(v >> 8), quint8(v)});
+        auto w = OpenWindow(Octets(address));
         Click(*w, "cmdNext");
         QCOMPARE(boxes.calls.size(), 1);
         QCOMPARE(boxes.calls[0].text, LStr(text));
@@ -573,24 +584,19 @@ private slots:
     {
         QFETCH(QString, address);
         QFETCH(QString, fault);
-        const quint32 v = QHostAddress(address).toIPv4Address();
-        const Bytes bytes{quint8(v >> 24), quint8(v >> 16), quint8(v >> 8), quint8(v)};
+        const Bytes bytes = Octets(address);
         SimBench c;
         const SimState st = c.factory();
-        QVERIFY(st.save(c.state));
+        QVERIFY(c.seed(st));
         if (fault == QLatin1String("drop-at")) {
             // A first run finds the request that writes the second record; the real run
             // drops the connection there, after the first record went out.
             SimBench probe;
-            QVERIFY(st.save(probe.state));
+            QVERIFY(probe.seed(st));
             QVERIFY(probe.listen(address));
             MsgBoxRecorder boxes;
             auto w = OpenWindow(bytes);
-            Click(*w, "cmdNext");
-            Click(*w, "cmdNext");
-            SetIP(*w, "uctIPAddress3", {10, 0, 0, 9});
-            Click(*w, "cmdNext");
-            Click(*w, "cmdNext");
+            ChangeAndComplete(*w);
             QTRY_VERIFY(!w->isVisible());
             probe.stopAndRead();
             const QStringList lines = probe.logLines();
@@ -604,12 +610,7 @@ private slots:
         QVERIFY(c.listen(address, {QStringLiteral("--fault"), fault}));
         MsgBoxRecorder boxes;
         auto w = OpenWindow(bytes);
-        Click(*w, "cmdNext");
-        Click(*w, "cmdNext");
-        SetIP(*w, "uctIPAddress3", {10, 0, 0, 9});
-        Click(*w, "cmdNext");
-        ClickOption(Find<QRadioButton>(*w, "optToken_3"));
-        Click(*w, "cmdNext");
+        ChangeAndComplete(*w);
         QCOMPARE(boxes.calls.size(), 1);
         QCOMPARE(boxes.calls[0].text, LStr(504));
         QCOMPARE(boxes.calls[0].style, MsgBox::OK | MsgBox::Critical);
