@@ -85,7 +85,7 @@ Options:
   --log FILE             Append one line per request, flushed at once (format below).
   --verbose              Also log every request, every dropped frame and every partial
                          frame dropped on an idle line to standard error.
-  --fault SPEC           Inject a fault; repeatable. SPEC is one of:
+  --fault FAULT          Inject a fault; repeatable. FAULT is one of:
       drop-at=N          On request N: TCP closes the connection, a line ends the
                          session silently; no answer.
       stall-at=N         Request N is never answered (and not executed).

@@ -8,23 +8,23 @@ namespace sim {
 
 using namespace proto;
 
-std::optional<Fault> parseFault(const QString& spec, QString* error)
+std::optional<Fault> parseFault(const QString& faultText, QString* error)
 {
     auto bad = [&](const QString& why) -> std::optional<Fault> {
         if (error)
-            *error = QStringLiteral("bad --fault \"%1\": %2").arg(spec, why);
+            *error = QStringLiteral("bad --fault \"%1\": %2").arg(faultText, why);
         return std::nullopt;
     };
     Fault f;
-    if (spec == QLatin1String("deny-clear")) {
+    if (faultText == QLatin1String("deny-clear")) {
         f.type = Fault::DenyClear;
         return f;
     }
-    const qsizetype eq = spec.indexOf(QLatin1Char('='));
+    const qsizetype eq = faultText.indexOf(QLatin1Char('='));
     if (eq <= 0)
         return bad(QStringLiteral("expected KIND=VALUE or deny-clear"));
-    const QString kind = spec.left(eq);
-    const QString value = spec.mid(eq + 1);
+    const QString kind = faultText.left(eq);
+    const QString value = faultText.mid(eq + 1);
     static const QHash<QString, Fault::Type> counted = {
         {QStringLiteral("drop-at"), Fault::DropAt},
         {QStringLiteral("stall-at"), Fault::StallAt},

@@ -20,7 +20,7 @@
 
 namespace sim {
 
-// One fault switch of the command line (--fault SPEC).
+// One fault switch of the command line (--fault FAULT).
 struct Fault {
     enum Type { DropAt, StallAt, CorruptAt, ExitAt, ExitAfterApply, Short, FailRead, FailWrite, DenyClear };
     Type type = DropAt;
@@ -30,7 +30,7 @@ struct Fault {
 };
 
 // Parses "drop-at=3", "short=@CNF_RAW_COM:100", "deny-clear", ...; nullopt with a reason.
-std::optional<Fault> parseFault(const QString& spec, QString* error);
+std::optional<Fault> parseFault(const QString& faultText, QString* error);
 
 struct SimConfig {
     quint32 maxChunk = 4096;

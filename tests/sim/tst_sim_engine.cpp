@@ -31,20 +31,20 @@ QByteArray filled(qsizetype size, char c)
     return QByteArray(size, c);
 }
 
-sim::Fault fault(const QString& spec)
+sim::Fault fault(const QString& faultText)
 {
     QString why;
-    const auto f = sim::parseFault(spec, &why);
+    const auto f = sim::parseFault(faultText, &why);
     if (!f)
-        qFatal("bad fault %s: %s", qPrintable(spec), qPrintable(why));
+        qFatal("bad fault %s: %s", qPrintable(faultText), qPrintable(why));
     return *f;
 }
 
-sim::SimConfig withFaults(const QStringList& specs, quint32 maxChunk = 4096)
+sim::SimConfig withFaults(const QStringList& faultTexts, quint32 maxChunk = 4096)
 {
     sim::SimConfig cfg;
     cfg.maxChunk = maxChunk;
-    for (const QString& s : specs)
+    for (const QString& s : faultTexts)
         cfg.faults << fault(s);
     return cfg;
 }
@@ -804,7 +804,7 @@ void TstSimEngine::countedFaults()
 
 void TstSimEngine::parseFaults_data()
 {
-    QTest::addColumn<QString>("spec");
+    QTest::addColumn<QString>("faultText");
     QTest::addColumn<bool>("valid");
     QTest::newRow("drop-at") << QStringLiteral("drop-at=3") << true;
     QTest::newRow("exit-after-apply") << QStringLiteral("exit-after-apply=12") << true;
@@ -821,10 +821,10 @@ void TstSimEngine::parseFaults_data()
 
 void TstSimEngine::parseFaults()
 {
-    QFETCH(QString, spec);
+    QFETCH(QString, faultText);
     QFETCH(bool, valid);
     QString why;
-    QCOMPARE(bool(sim::parseFault(spec, &why)), valid);
+    QCOMPARE(bool(sim::parseFault(faultText, &why)), valid);
     QCOMPARE(why.isEmpty(), valid);
 }
 
