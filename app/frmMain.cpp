@@ -378,7 +378,7 @@ void frmMain::Form_Load()
     }
     // Every page in its start state, the connection page first.
     m_step = 0;
-    tabWizard->setCurrentIndex(0);
+    ShowPage(0);
     uctIPAddress1->SetIPAddress(192, 168, 0, 1);
     optDevice[1]->setChecked(false);
     optDevice[0]->setChecked(true);
@@ -580,13 +580,21 @@ void frmMain::Form_Resize()
     m_inResize = false;
 }
 
+// Brings a page forward and switches the other page tabs off. The tabs are hidden, but
+// the page container still answers Ctrl+Tab by moving to the next enabled tab: with only
+// the current one enabled, pages change through Next and Back alone, from the start on.
+void frmMain::ShowPage(int page)
+{
+    tabWizard->setCurrentIndex(page);
+    for (int i = 0; i < tabWizard->count(); ++i)
+        tabWizard->setTabEnabled(i, i == page);
+}
+
 void frmMain::ShowStep()
 {
     if (m_step < 0 || m_step > 4)
         return;
-    tabWizard->setCurrentIndex(m_step);
-    for (int i = 0; i < tabWizard->count(); ++i)
-        tabWizard->setTabEnabled(i, i == m_step);
+    ShowPage(m_step);
     struct StepText {
         int title;
         QLabel* explanation;

@@ -82,6 +82,7 @@ private:
     void NextPress();
     void SetTokenOption(int element);  // -1: none selected
     int SelectedToken() const;         // first selected element, -1 none
+    void ShowPage(int page);
     // The page of the device chosen in cmbDevice: 2 Ethernet, 3 RS232C; otherwise when
     // nothing is chosen.
     int DevicePage(int otherwise) const;

@@ -124,6 +124,33 @@ private:
         Click(w, "cmdNext");
     }
 
+    // What the user sees of a step: its page, title, explanation, the caption of Next
+    // and whether Back shows; of the page tabs only the step's stays selectable.
+    static void ExpectPage(const frmMain& w, int step)
+    {
+        struct Row {
+            int title;
+            const char* explanation;
+            int text;  // 0: left as the device option set it
+        };
+        static const Row rows[5] = {{1034, "lblExplanation1", 0},
+                                    {1033, "lblExplanation2", 104},
+                                    {1032, "lblExplanation3", 105},
+                                    {1031, "lblExplanation4", 106},
+                                    {1036, "lblExplanation5", 109}};
+        QCOMPARE(w.currentStep(), step);
+        auto* tabs = Find<QTabWidget>(w, "tabWizard");
+        QCOMPARE(tabs->currentIndex(), step);
+        for (int i = 0; i < tabs->count(); ++i)
+            QCOMPARE(tabs->isTabEnabled(i), i == step);
+        QCOMPARE(Find<QLabel>(w, "lblTitle")->text(), LStr(rows[step].title));
+        if (rows[step].text)
+            QCOMPARE(Find<QLabel>(w, rows[step].explanation)->text(), LStr(rows[step].text));
+        QVERIFY(Find<QPushButton>(w, "cmdNext")->isVisible());
+        QCOMPARE(Find<QPushButton>(w, "cmdNext")->text(), LStr(step == 4 ? 100 : 101));
+        QCOMPARE(Find<QPushButton>(w, "cmdBack")->isVisible(), step != 0);
+    }
+
     // Connects and walks to the token page through the page of the chosen device.
     void WalkToToken(frmMain& w)
     {
@@ -627,35 +654,38 @@ private slots:
         auto w = OpenWindow({127, 0, 3, 60});
         auto* tabs = Find<QTabWidget>(*w, "tabWizard");
         auto* device = Find<QComboBox>(*w, "cmbDevice");
+        ExpectPage(*w, 0);
         Click(*w, "cmdNext");
+        ExpectPage(*w, 1);
         device->setCurrentIndex(1);
         Click(*w, "cmdNext");
-        QCOMPARE(w->currentStep(), 3);
+        ExpectPage(*w, 3);
         Click(*w, "cmdNext");
-        QCOMPARE(w->currentStep(), 4);
+        ExpectPage(*w, 4);
         Click(*w, "cmdBack");
-        QCOMPARE(w->currentStep(), 3);
-        QCOMPARE(tabs->currentIndex(), 3);
-        QCOMPARE(Find<QPushButton>(*w, "cmdNext")->text(), LStr(101));
+        ExpectPage(*w, 3);
+        Click(*w, "cmdNext");  // and Next from there returns to the token page
+        ExpectPage(*w, 4);
         Click(*w, "cmdBack");
-        QCOMPARE(w->currentStep(), 1);
+        Click(*w, "cmdBack");
+        ExpectPage(*w, 1);
         device->setCurrentIndex(0);
         Click(*w, "cmdNext");
-        QCOMPARE(w->currentStep(), 2);
+        ExpectPage(*w, 2);
         SetIP(*w, "uctIPAddress3", {172, 16, 0, 5});
         Click(*w, "cmdNext");
-        QCOMPARE(w->currentStep(), 4);
+        ExpectPage(*w, 4);
         Click(*w, "cmdBack");
-        QCOMPARE(w->currentStep(), 2);
+        ExpectPage(*w, 2);
         QCOMPARE(tabs->currentIndex(), 2);
         QVERIFY(w->link()->connected());
         // Back makes no controller call and undoes nothing.
         QCOMPARE(GetIP(*w, "uctIPAddress3"), (Bytes{172, 16, 0, 5}));
         QVERIFY(w->changed());
         Click(*w, "cmdBack");
+        ExpectPage(*w, 1);
         Click(*w, "cmdBack");
-        QCOMPARE(w->currentStep(), 0);
-        QVERIFY(Find<QPushButton>(*w, "cmdBack")->isHidden());
+        ExpectPage(*w, 0);
         const int opensBefore = c.logLines().filter(QStringLiteral("OPEN")).size();
         // Next connects again and refills the pages from the controller.
         Click(*w, "cmdNext");

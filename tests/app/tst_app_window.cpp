@@ -4,6 +4,8 @@
 // rule, keyboard order and texts in both languages.
 
 #include "apptestutil.h"
+#include "controller/commlink.h"
+#include "controller/engine.h"
 
 #include <QApplication>
 #include <QGroupBox>
@@ -112,6 +114,34 @@ private slots:
         QVERIFY(!Find<QLabel>(*w, "lblExplanation1")->text().isEmpty());
     }
 
+    // Closing before the controller was ever reached asks nothing of the controller; the
+    // engine's objects are released.
+    void closeBeforeConnecting_data()
+    {
+        QTest::addColumn<bool>("cancel");
+        QTest::newRow("Cancel") << true;
+        QTest::newRow("close box") << false;
+    }
+    void closeBeforeConnecting()
+    {
+        QFETCH(bool, cancel);
+        MsgBoxRecorder boxes;
+        auto w = MakeWindow();
+        w->show();
+        QVERIFY(QTest::qWaitForWindowExposed(w.get()));
+        QVERIFY(w->link() && w->link()->ok());
+        QStringList calls;
+        w->link()->engine()->setTraceHook([&calls](const QString& line) { calls << line; });
+        if (cancel)
+            Click(*w, "cmdCancel");
+        else
+            w->close();
+        QTRY_VERIFY(!w->isVisible());
+        QCOMPARE(calls, QStringList());
+        QVERIFY(!w->link());
+        QCOMPARE(boxes.calls.size(), 0);  // no question on the way out
+    }
+
     void deviceOptionOutOfRange()
     {
         auto w = MakeWindow();
@@ -139,7 +169,9 @@ private slots:
         // The token page is shown so that the click reaches the button.
         w->show();
         QVERIFY(QTest::qWaitForWindowExposed(w.get()));
-        Find<QTabWidget>(*w, "tabWizard")->setCurrentIndex(4);
+        auto* tabs = Find<QTabWidget>(*w, "tabWizard");
+        tabs->setTabEnabled(4, true);
+        tabs->setCurrentIndex(4);
         ClickOption(Find<QRadioButton>(*w, element == 2 ? "optToken_0" : "optToken_2"));
         ClickOption(option);
         QVERIFY(option->isChecked());
@@ -293,6 +325,37 @@ private slots:
         }
         QCOMPARE(seen.mid(0, order.size()), order);
         QCOMPARE(seen.value(order.size()), order.first());  // and round again
+    }
+
+    // Pages change only through Next and Back: the page container's own keys (Ctrl+Tab,
+    // Ctrl+Shift+Tab) switch nothing on the page the window opens with.
+    void pageKeysSwitchNothing_data()
+    {
+        QTest::addColumn<int>("key");
+        QTest::addColumn<int>("modifiers");
+        QTest::newRow("Ctrl+Tab") << int(Qt::Key_Tab) << int(Qt::ControlModifier);
+        QTest::newRow("Ctrl+Shift+Tab") << int(Qt::Key_Backtab) << int(Qt::ControlModifier | Qt::ShiftModifier);
+        QTest::newRow("Ctrl+PageDown") << int(Qt::Key_PageDown) << int(Qt::ControlModifier);
+    }
+    void pageKeysSwitchNothing()
+    {
+        QFETCH(int, key);
+        QFETCH(int, modifiers);
+        MsgBoxRecorder boxes;
+        auto w = MakeWindow();
+        w->show();
+        QApplication::setActiveWindow(w.get());
+        QVERIFY(QTest::qWaitForWindowActive(w.get()));
+        auto* tabs = Find<QTabWidget>(*w, "tabWizard");
+        for (const char* name : {"optDevice_0", "uctIPAddress1", "cmdNext"}) {
+            auto* target = w->findChild<QWidget*>(QLatin1String(name));
+            target->setFocus();
+            QTRY_VERIFY(target->hasFocus() || target->isAncestorOf(QApplication::focusWidget()));
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key(key), Qt::KeyboardModifiers(modifiers));
+            QCOMPARE(tabs->currentIndex(), 0);
+            QCOMPARE(w->currentStep(), 0);
+        }
+        QCOMPARE(boxes.calls.size(), 0);
     }
 
     void enterAndEscapePressNothing_data()
