@@ -243,12 +243,14 @@ private slots:
         QCOMPARE(ports1->itemData(at).toInt(), 7);
         ClickOption(Find<QRadioButton>(*w, "optDevice_1"));
         ports1->setCurrentIndex(at);
+        auto* baud1 = Find<QComboBox>(*w, "cmbBaudRate1");
+        baud1->setCurrentIndex(baud1->findData(19200));
 
         Click(*w, "cmdNext");
         QCOMPARE(w->currentStep(), 1);
         QVERIFY(boxes.calls.isEmpty());
         // Parity, data length and stop bit of the connection page stay at None, 8, 1.
-        QCOMPARE(w->link()->lastOptions(), QStringLiteral("Timeout=4000, TORetry=3, Conn=com:7:38400:N:8:1"));
+        QCOMPARE(w->link()->lastOptions(), QStringLiteral("Timeout=4000, TORetry=3, Conn=com:7:19200:N:8:1"));
         Find<QComboBox>(*w, "cmbDevice")->setCurrentIndex(1);
         Click(*w, "cmdNext");
         QCOMPARE(w->currentStep(), 3);
