@@ -571,6 +571,12 @@ private slots:
         QVERIFY(w->isVisible());
         QVERIFY(Find<QPushButton>(*w, "cmdBack")->isHidden());
         QCOMPARE(Find<QTabWidget>(*w, "tabWizard")->currentIndex(), 0);
+        if (text == 503) {
+            // The controller was given back at once, not only when the window closes.
+            const QStringList lines = c.logLines();
+            QVERIFY(!lines.isEmpty());
+            QVERIFY2(lines.last().contains(QStringLiteral(" CLOSE ")), qPrintable(lines.last()));
+        }
     }
 
     // While a press is under way (here: its failure message is open) further presses of
