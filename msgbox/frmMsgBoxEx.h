@@ -150,7 +150,6 @@ private:
     double textWidth(const QFont& font, const QString& text) const;
     double textHeight(const QFont& font, const QString& text) const;
     double wrappedHeight(QLabel* label) const;
-    double buttonValue(int i) const;
 
     BoxMetrics m_metrics;
     QWidget* m_picBase = nullptr;
