@@ -2,6 +2,9 @@
 // SPDX-FileCopyrightText: 2026 Tolvane developers
 #include "controls/ipaddresswindow.h"
 
+#include "controls/announce.h"
+#include "locale/modLocale.h"
+
 #include <QAction>
 #include <QClipboard>
 #include <QCoreApplication>
@@ -16,6 +19,8 @@
 #include <QRegularExpressionValidator>
 #include <QStyle>
 #include <QStyleOptionFrame>
+#include <QTimer>
+#include <QToolTip>
 #include <algorithm>
 
 namespace {
@@ -57,7 +62,6 @@ IPAddressWindow::IPAddressWindow(QWidget* parent)
     for (int i = 0; i < kFieldCount; ++i) {
         auto* field = new QLineEdit(this);
         field->setObjectName(QStringLiteral("field%1").arg(i));
-        field->setAccessibleName(tr("IP address, octet %1 of %2").arg(i + 1).arg(kFieldCount));
         field->setFrame(false);
         field->setAlignment(Qt::AlignCenter);
         field->setMaxLength(3);
@@ -91,6 +95,25 @@ IPAddressWindow::IPAddressWindow(QWidget* parent)
         }
     }
     updateMargins();
+    SetFieldNames(QString());
+
+    // The range note: a small tool-tip window beside the field, which never takes the
+    // focus from the field being typed into.
+    m_note = new QLabel(this, Qt::ToolTip | Qt::BypassGraphicsProxyWidget);
+    m_note->setObjectName(QStringLiteral("rangeNote"));
+    m_note->setForegroundRole(QPalette::ToolTipText);
+    m_note->setBackgroundRole(QPalette::ToolTipBase);
+    m_note->setPalette(QToolTip::palette());
+    m_note->setAutoFillBackground(true);
+    m_note->setFrameStyle(QFrame::Box | QFrame::Plain);
+    m_note->setMargin(4);
+    m_note->setWordWrap(true);
+    m_note->setAttribute(Qt::WA_ShowWithoutActivating);
+    m_note->installEventFilter(this);
+    m_noteTimer = new QTimer(this);
+    m_noteTimer->setSingleShot(true);
+    m_noteTimer->setInterval(kNoteMilliseconds);
+    connect(m_noteTimer, &QTimer::timeout, m_note, &QWidget::hide);
 }
 
 IPAddressWindow::~IPAddressWindow()
@@ -127,6 +150,7 @@ qintptr IPAddressWindow::SendMessage(quint32 message, quintptr wParam, qintptr l
 
 void IPAddressWindow::ClearAddress()
 {
+    m_autoAdvanced = -1;
     beginBatch();
     for (QLineEdit* field : m_fields)
         field->clear();
@@ -135,6 +159,7 @@ void IPAddressWindow::ClearAddress()
 
 void IPAddressWindow::SetAddress(quint32 packed)
 {
+    m_autoAdvanced = -1;
     beginBatch();
     for (int i = 0; i < kFieldCount; ++i) {
         const int shift = 8 * (kFieldCount - 1 - i);
@@ -186,6 +211,7 @@ void IPAddressWindow::SetFocusField(quintptr field)
         }
     }
     goToField(index, Caret::SelectAll);
+    m_autoAdvanced = -1;
 }
 
 bool IPAddressWindow::IsBlank() const
@@ -249,6 +275,11 @@ std::optional<std::array<quint8, 4>> IPAddressWindow::ParseDotted(const QString&
 
 bool IPAddressWindow::eventFilter(QObject* watched, QEvent* event)
 {
+    if (watched == m_note) {
+        if (event->type() == QEvent::MouseButtonPress)
+            m_note->hide();  // a click on the note puts it away
+        return QWidget::eventFilter(watched, event);
+    }
     const int index = indexOf(watched);
     if (index < 0)
         return QWidget::eventFilter(watched, event);
@@ -264,8 +295,14 @@ bool IPAddressWindow::eventFilter(QObject* watched, QEvent* event)
     case QEvent::FocusIn:
         update();  // the frame shows the focus of any field
         break;
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonDblClick:
+        m_autoAdvanced = -1;  // a click places the caret: no separator is pending
+        break;
     case QEvent::FocusOut:
-        commitField(index);
+        if (m_autoAdvanced == index)
+            m_autoAdvanced = -1;
+        commitField(index, true);
         update();
         break;
     default:
@@ -282,6 +319,20 @@ bool IPAddressWindow::handleKey(int index, QKeyEvent* event)
     const bool shift = mods & Qt::ShiftModifier;
     const bool atStart = field->cursorPosition() == 0 && !field->hasSelectedText();
     const bool atEnd = field->cursorPosition() == field->text().size() && !field->hasSelectedText();
+
+    switch (event->key()) {
+    case Qt::Key_Shift:
+    case Qt::Key_Control:
+    case Qt::Key_Alt:
+    case Qt::Key_AltGr:
+    case Qt::Key_Meta:
+        return false;  // a modifier alone is no key of the address
+    default:
+        break;
+    }
+    // Only the key right after an automatic move may be the separator already passed.
+    const bool separatorPassed = m_autoAdvanced == index;
+    m_autoAdvanced = -1;
 
     if (event->matches(QKeySequence::Paste)) {
         pasteClipboard(index);
@@ -333,6 +384,8 @@ bool IPAddressWindow::handleKey(int index, QKeyEvent* event)
     if (text.size() == 1 && isAsciiDigit(text.at(0))) {
         typeDigit(index, text.at(0));
     } else if (text == QLatin1String(".") || text == QLatin1String(" ")) {
+        if (separatorPassed)
+            return true;
         if (!field->text().isEmpty() && index < kFieldCount - 1)
             goToField(index + 1, Caret::SelectAll);
     }
@@ -353,20 +406,53 @@ void IPAddressWindow::typeDigit(int index, QChar digit)
     }
     field->insert(QString(digit));
     if (field->text().size() >= 3) {
-        commitField(index);
-        if (index < kFieldCount - 1)
+        commitField(index, true);
+        if (index < kFieldCount - 1) {
             goToField(index + 1, Caret::SelectAll);
+            m_autoAdvanced = index + 1;
+        }
     }
 }
 
-void IPAddressWindow::commitField(int index)
+void IPAddressWindow::commitField(int index, bool tell)
 {
     QLineEdit* field = m_fields[size_t(index)];
-    if (field->text().isEmpty())
+    const QString typed = field->text();
+    if (typed.isEmpty())
         return;
+    const int number = typed.toInt(nullptr, 10);
     const QString normal = QString::number(FieldValue(index));
-    if (field->text() != normal)
-        field->setText(normal);
+    if (typed == normal)
+        return;
+    field->setText(normal);
+    // Leading zeros are only dropped; a number out of range is corrected aloud.
+    if (tell && normal.toInt(nullptr, 10) != number)
+        showRangeNote(index, QString::number(number));
+}
+
+void IPAddressWindow::showRangeNote(int index, const QString& typed)
+{
+    QLineEdit* field = m_fields[size_t(index)];
+    const QString text = LFormat(9002, typed, int(m_min[size_t(index)]), int(m_max[size_t(index)]));
+    if (field->isVisible()) {
+        m_note->setText(text);
+        m_note->setMaximumWidth(std::max(width(), 240));
+        m_note->adjustSize();
+        m_note->move(field->mapToGlobal(QPoint(0, field->height() + 2)));
+        m_note->show();
+        m_note->raise();
+        m_noteTimer->start();
+    }
+    AnnounceText(field, text);
+}
+
+void IPAddressWindow::SetFieldNames(const QString& controlName)
+{
+    for (int i = 0; i < kFieldCount; ++i) {
+        m_fields[size_t(i)]->setAccessibleName(controlName.isEmpty()
+                                                   ? LFormat(9001, i + 1, int(kFieldCount))
+                                                   : LFormat(9000, controlName, i + 1, int(kFieldCount)));
+    }
 }
 
 void IPAddressWindow::goToField(int index, Caret caret)
@@ -410,7 +496,7 @@ void IPAddressWindow::pasteClipboard(int index)
     QLineEdit* field = m_fields[size_t(index)];
     field->insert(digits);
     if (field->text().size() >= 3)
-        commitField(index);
+        commitField(index, true);
 }
 
 void IPAddressWindow::handleContextMenu(int index, QContextMenuEvent* event)
@@ -455,6 +541,14 @@ void IPAddressWindow::paintEvent(QPaintEvent* event)
     }
     option.features = QStyleOptionFrame::None;
     style()->drawPrimitive(QStyle::PE_PanelLineEdit, &option, &painter, this);
+}
+
+void IPAddressWindow::hideEvent(QHideEvent* event)
+{
+    // The note belongs beside a shown field; a new page or a closed window takes it away.
+    m_note->hide();
+    m_noteTimer->stop();
+    QWidget::hideEvent(event);
 }
 
 void IPAddressWindow::changeEvent(QEvent* event)

@@ -6,6 +6,10 @@
 // (IPM_*) with their usual effects and gives the keyboard behaviour engineers know from
 // the Windows control: digits only, auto-advance, "." to move on, Backspace and the
 // arrow keys crossing fields, pasting and copying whole dotted addresses.
+//
+// An address typed in one go over one already shown must come out exactly as typed:
+// after a field fills with three digits the caret moves on by itself, and the "." or
+// blank typed next is the separator already passed, so it is swallowed.
 
 #include <QWidget>
 #include <array>
@@ -13,6 +17,7 @@
 
 class QLineEdit;
 class QLabel;
+class QTimer;
 class QKeyEvent;
 class QContextMenuEvent;
 
@@ -65,6 +70,14 @@ public:
     // blanks around the whole allowed. A leading zero never makes a number octal.
     static std::optional<std::array<quint8, 4>> ParseDotted(const QString& text);
 
+    // The fields' accessible names: "<name>, octet n of 4", or "Octet n of 4" without
+    // a name, from the string table in the current language.
+    void SetFieldNames(const QString& controlName);
+    // The note beside a field whose typed value was brought into range; hidden when
+    // none is shown. Kept for a few seconds, as the platform's control does.
+    QLabel* RangeNote() const { return m_note; }
+    static constexpr int kNoteMilliseconds = 5000;
+
 signals:
     // The address (a field's value or blankness) changed, by the user or the program.
     void addressChanged();
@@ -73,6 +86,7 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     void changeEvent(QEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
 
 private:
     enum class Caret { SelectAll, Start, End };
@@ -81,7 +95,9 @@ private:
     bool handleKey(int index, QKeyEvent* event);
     void handleContextMenu(int index, QContextMenuEvent* event);
     void typeDigit(int index, QChar digit);
-    void commitField(int index);
+    // Brings a field's text into its range; with tell, a changed value is said beside it.
+    void commitField(int index, bool tell = false);
+    void showRangeNote(int index, const QString& typed);
     void goToField(int index, Caret caret);
     void copyAddress(int index);
     void pasteClipboard(int index);
@@ -96,4 +112,8 @@ private:
     std::array<quint8, kFieldCount> m_max{255, 255, 255, 255};
     std::array<int, kFieldCount> m_last{-1, -1, -1, -1};
     int m_batch = 0;
+    // The field the caret moved to by itself after a full field, until the next key.
+    int m_autoAdvanced = -1;
+    QLabel* m_note = nullptr;
+    QTimer* m_noteTimer = nullptr;
 };

@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QFocusEvent>
+#include <QLabel>
 #include <cmath>
 #include <limits>
 
@@ -238,7 +239,39 @@ QSize uctIPAddressCtrl::minimumSizeHint() const
 void uctIPAddressCtrl::focusInEvent(QFocusEvent* event)
 {
     QWidget::focusInEvent(event);
+    updateFieldNames();
     SetFieldFocus(0);
+}
+
+void uctIPAddressCtrl::showEvent(QShowEvent* event)
+{
+    // By the time the control is shown its window is localized: the label's text is final.
+    updateFieldNames();
+    QWidget::showEvent(event);
+}
+
+QString uctIPAddressCtrl::spokenName() const
+{
+    if (!accessibleName().isEmpty())
+        return accessibleName();
+    if (!parentWidget())
+        return QString();
+    for (const QLabel* label : parentWidget()->findChildren<QLabel*>(Qt::FindDirectChildrenOnly)) {
+        if (label->buddy() != this)
+            continue;
+        // The mnemonic marker is no part of what is said: "&&" is a literal "&".
+        QString text = label->text();
+        text.replace(QLatin1String("&&"), QString(QChar(0xFFFF)));
+        text.remove(QLatin1Char('&'));
+        text.replace(QChar(0xFFFF), QLatin1Char('&'));
+        return text.trimmed();
+    }
+    return QString();
+}
+
+void uctIPAddressCtrl::updateFieldNames()
+{
+    m_hWnd->SetFieldNames(spokenName());
 }
 
 bool uctIPAddressCtrl::focusNextPrevChild(bool next)

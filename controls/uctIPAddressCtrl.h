@@ -112,10 +112,15 @@ signals:
 
 protected:
     void focusInEvent(QFocusEvent* event) override;
+    void showEvent(QShowEvent* event) override;
     // The fields are one tab stop: Tab and Shift+Tab leave the control.
     bool focusNextPrevChild(bool next) override;
 
 private:
+    // The fields take their names from the control's: its accessible name, else the
+    // text of the label whose buddy it is.
+    void updateFieldNames();
+    QString spokenName() const;
     void attachFont(IPAddrFont* font);
     void fontPropertyChanged();
     void m_Font_FontChanged(const QString& PropertyName);

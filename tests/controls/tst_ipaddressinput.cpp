@@ -3,11 +3,14 @@
 // The IP address control under the keyboard and the clipboard, as an engineer uses it:
 // typing, moving between fields, tabbing through the window, pasting and copying.
 
+#include "controls/announce.h"
 #include "controls/uctIPAddressCtrl.h"
+#include "locale/modLocale.h"
 
 #include <QAccessible>
 #include <QApplication>
 #include <QClipboard>
+#include <QLabel>
 #include <QContextMenuEvent>
 #include <QLineEdit>
 #include <QMenu>
@@ -21,6 +24,7 @@ class TestIPAddressInput : public QObject
     Q_OBJECT
 
 private slots:
+    void initTestCase();
     void init();
     void cleanup();
 
@@ -47,6 +51,7 @@ private slots:
     void copyPasteBetweenControls();
     void contextMenuWorksOnWholeAddress_data();
     void contextMenuWorksOnWholeAddress();
+    void accessibleNames_data();
     void accessibleNames();
     void addressChangedSignal();
 
@@ -57,13 +62,21 @@ private:
     QString address() const;
 
     std::unique_ptr<QWidget> m_window;
+    QStringList m_announced;  // what the control told assistive technology
     QLineEdit* m_before = nullptr;
     uctIPAddressCtrl* m_ctrl = nullptr;
     QLineEdit* m_after = nullptr;
 };
 
+void TestIPAddressInput::initTestCase()
+{
+    InitLocale(kLangEnglish);
+    SetAnnounceHandler([this](QWidget*, const QString& text) { m_announced << text; });
+}
+
 void TestIPAddressInput::init()
 {
+    m_announced.clear();
     m_window = std::make_unique<QWidget>();
     m_window->resize(240, 120);
     m_before = new QLineEdit(m_window.get());
@@ -163,12 +176,24 @@ void TestIPAddressInput::dotOrBlankMovesOn_data()
     QTest::addColumn<QString>("keys");
     QTest::addColumn<int>("focused");
     QTest::addColumn<QString>("fields");
-    QTest::newRow("digit then dot") << QStringLiteral("7.") << 1 << QStringLiteral("7|||");
-    QTest::newRow("digit then blank") << QStringLiteral("7 ") << 1 << QStringLiteral("7|||");
-    QTest::newRow("dot on an empty field stays") << QStringLiteral(".") << 0 << QStringLiteral("|||");
-    QTest::newRow("blank on an empty field stays") << QStringLiteral(" ") << 0 << QStringLiteral("|||");
-    QTest::newRow("two dots move once") << QStringLiteral("7..") << 1 << QStringLiteral("7|||");
-    QTest::newRow("dot in the last field stays") << QStringLiteral("1.2.3.4.") << 3 << QStringLiteral("1|2|3|4");
+    QTest::addColumn<QString>("start");  // the address shown before; empty: a blank control
+    QTest::newRow("digit then dot") << QStringLiteral("7.") << 1 << QStringLiteral("7|||") << QString();
+    QTest::newRow("digit then blank") << QStringLiteral("7 ") << 1 << QStringLiteral("7|||") << QString();
+    QTest::newRow("dot on an empty field stays") << QStringLiteral(".") << 0 << QStringLiteral("|||") << QString();
+    QTest::newRow("blank on an empty field stays") << QStringLiteral(" ") << 0 << QStringLiteral("|||") << QString();
+    QTest::newRow("two dots move once") << QStringLiteral("7..") << 1 << QStringLiteral("7|||") << QString();
+    QTest::newRow("dot in the last field stays") << QStringLiteral("1.2.3.4.") << 3 << QStringLiteral("1|2|3|4") << QString();
+    // After three digits the caret has passed the separator already; over an address
+    // already shown a second move would leave a field with its old digits.
+    const QString shown = QStringLiteral("10.20.30.40");
+    QTest::newRow("dot after a full field is swallowed") << QStringLiteral("192.1") << 1
+                                                         << QStringLiteral("192|1|30|40") << shown;
+    QTest::newRow("blank after a full field is swallowed") << QStringLiteral("192 1") << 1
+                                                           << QStringLiteral("192|1|30|40") << shown;
+    QTest::newRow("only one separator is swallowed") << QStringLiteral("192.7.") << 2
+                                                     << QStringLiteral("192|7|30|40") << shown;
+    QTest::newRow("a dot later moves on again") << QStringLiteral("1921.") << 2
+                                                << QStringLiteral("192|1|30|40") << shown;
 }
 
 void TestIPAddressInput::dotOrBlankMovesOn()
@@ -176,7 +201,11 @@ void TestIPAddressInput::dotOrBlankMovesOn()
     QFETCH(QString, keys);
     QFETCH(int, focused);
     QFETCH(QString, fields);
-    m_ctrl->Clear();
+    QFETCH(QString, start);
+    if (start.isEmpty())
+        m_ctrl->Clear();
+    else
+        QVERIFY(m_ctrl->SetAddressText(start));
     m_ctrl->SetFieldFocus(0);
     QTRY_COMPARE(focusedField(), 0);
     type(keys);
@@ -265,19 +294,22 @@ void TestIPAddressInput::typedValueKeptInRange_data()
 {
     QTest::addColumn<QString>("keys");
     QTest::addColumn<QString>("shown");
-    QTest::newRow("256 becomes 255") << QStringLiteral("256") << QStringLiteral("255");
-    QTest::newRow("999 becomes 255") << QStringLiteral("999") << QStringLiteral("255");
-    QTest::newRow("300 becomes 255") << QStringLiteral("300") << QStringLiteral("255");
-    QTest::newRow("255 stays") << QStringLiteral("255") << QStringLiteral("255");
-    QTest::newRow("010 is ten, not octal") << QStringLiteral("010") << QStringLiteral("10");
-    QTest::newRow("007 is seven") << QStringLiteral("007") << QStringLiteral("7");
-    QTest::newRow("000 is zero") << QStringLiteral("000") << QStringLiteral("0");
+    QTest::addColumn<QString>("note");  // what the control says beside the field
+    const QString over = QStringLiteral("%1 is not a valid entry. Specify a value between 0 and 255.");
+    QTest::newRow("256 becomes 255") << QStringLiteral("256") << QStringLiteral("255") << over.arg(256);
+    QTest::newRow("999 becomes 255") << QStringLiteral("999") << QStringLiteral("255") << over.arg(999);
+    QTest::newRow("300 becomes 255") << QStringLiteral("300") << QStringLiteral("255") << over.arg(300);
+    QTest::newRow("255 stays") << QStringLiteral("255") << QStringLiteral("255") << QString();
+    QTest::newRow("010 is ten, not octal") << QStringLiteral("010") << QStringLiteral("10") << QString();
+    QTest::newRow("007 is seven") << QStringLiteral("007") << QStringLiteral("7") << QString();
+    QTest::newRow("000 is zero") << QStringLiteral("000") << QStringLiteral("0") << QString();
 }
 
 void TestIPAddressInput::typedValueKeptInRange()
 {
     QFETCH(QString, keys);
     QFETCH(QString, shown);
+    QFETCH(QString, note);
     m_ctrl->Clear();
     m_ctrl->SetFieldFocus(0);
     QTRY_COMPARE(focusedField(), 0);
@@ -287,6 +319,19 @@ void TestIPAddressInput::typedValueKeptInRange()
     quint8 a = 0, b = 0, c = 0, d = 0;
     m_ctrl->GetIPAddress(a, b, c, d);
     QCOMPARE(QString::number(a), shown);
+    QLabel* shownNote = m_ctrl->HostedWindow()->RangeNote();
+    QCOMPARE(shownNote->isVisible(), !note.isEmpty());
+    if (!note.isEmpty()) {
+        QCOMPARE(shownNote->text(), note);
+        QCOMPARE(m_announced, QStringList{note});
+        // The note sits beside the field and leaves the caret where typing goes on.
+        QVERIFY(shownNote->geometry().top() >= field(0)->mapToGlobal(QPoint(0, field(0)->height())).y());
+        QCOMPARE(focusedField(), 1);
+        type(QStringLiteral("1"));
+        QCOMPARE(field(1)->text(), QStringLiteral("1"));
+    } else {
+        QVERIFY(m_announced.isEmpty());
+    }
 }
 
 void TestIPAddressInput::leavingFieldAppliesRange()
@@ -527,19 +572,36 @@ void TestIPAddressInput::contextMenuWorksOnWholeAddress()
     QCOMPARE(QGuiApplication::clipboard()->text(), clipboardAfter);
 }
 
+void TestIPAddressInput::accessibleNames_data()
+{
+    QTest::addColumn<QString>("caption");  // the text of the label whose buddy it is
+    QTest::addColumn<QString>("ownName");  // an accessible name set on the control
+    QTest::addColumn<QString>("format");   // what each field is called, %1 its octet
+    QTest::newRow("no label") << QString() << QString() << QStringLiteral("Octet %1 of 4");
+    QTest::newRow("label names it") << QStringLiteral("IP &Address") << QString()
+                                    << QStringLiteral("IP Address, octet %1 of 4");
+    QTest::newRow("own name first") << QStringLiteral("IP Address") << QStringLiteral("Gateway")
+                                    << QStringLiteral("Gateway, octet %1 of 4");
+}
+
 void TestIPAddressInput::accessibleNames()
 {
-    const QStringList names{
-        QStringLiteral("IP address, octet 1 of 4"),
-        QStringLiteral("IP address, octet 2 of 4"),
-        QStringLiteral("IP address, octet 3 of 4"),
-        QStringLiteral("IP address, octet 4 of 4"),
-    };
+    QFETCH(QString, caption);
+    QFETCH(QString, ownName);
+    QFETCH(QString, format);
+    if (!caption.isEmpty()) {
+        auto* label = new QLabel(caption, m_window.get());
+        label->setBuddy(m_ctrl);
+        label->show();
+    }
+    m_ctrl->setAccessibleName(ownName);
+    QTest::keyClick(m_before, Qt::Key_Tab);  // names are settled by the time it has the focus
+    QTRY_COMPARE(focusedField(), 0);
     for (int i = 0; i < 4; ++i) {
-        QCOMPARE(field(i)->accessibleName(), names.at(i));
+        const QString name = format.arg(i + 1);
         QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(field(i));
         QVERIFY(iface);
-        QCOMPARE(iface->text(QAccessible::Name), names.at(i));
+        QCOMPARE(iface->text(QAccessible::Name), name);
         QCOMPARE(iface->role(), QAccessible::EditableText);
     }
 }
