@@ -218,6 +218,9 @@ frmMsgBoxEx::frmMsgBoxEx(QWidget* parent)
     m_lblExpanded->setTextFormat(Qt::PlainText);
     m_lblExpanded->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     m_lblExpanded->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    // Selectable text would take the focus on a click, and Enter would then press
+    // nothing; the buttons keep it. Selecting and the context menu's Copy still work.
+    m_lblExpanded->setFocusPolicy(Qt::NoFocus);
     m_lblExpanded->hide();
 
     newButton();

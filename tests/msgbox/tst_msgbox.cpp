@@ -585,24 +585,39 @@ private slots:
     {
         QTest::addColumn<int>("defaultButton");
         QTest::addColumn<QString>("focus");
+        QTest::addColumn<bool>("clickDetails");  // a click into the details text before Enter
         QTest::addColumn<int>("value");
-        QTest::newRow("focused button") << 0 << QStringLiteral("Cmd_1") << 5010;
-        QTest::newRow("default from check box") << 1 << QStringLiteral("Chk") << 5010;
-        QTest::newRow("first button focused at start") << -1 << QString() << 5009;
+        QTest::newRow("focused button") << 0 << QStringLiteral("Cmd_1") << false << 5010;
+        QTest::newRow("default from check box") << 1 << QStringLiteral("Chk") << false << 5010;
+        QTest::newRow("first button focused at start") << -1 << QString() << false << 5009;
+        // The selectable details keep no focus of their own: Enter still presses the button.
+        QTest::newRow("focused button after a click into the details") << 0 << QStringLiteral("Cmd_1") << true
+                                                                        << 5010;
+        QTest::newRow("first button after a click into the details") << -1 << QString() << true << 5009;
     }
     void enterKey()
     {
         QFETCH(int, defaultButton);
         QFETCH(QString, focus);
+        QFETCH(bool, clickDetails);
         QFETCH(int, value);
         frmMsgBoxEx box;
         box.m_varButtons = ids({5009, 5010, 5005});
         box.m_lDefault = defaultButton;
         box.m_strCheck = 5001;
+        box.m_strExpand = QStringLiteral("Controller record @CNF_RAW_COM, 256 bytes");
+        box.m_bExpand = true;
         const qint32 result = showModal(box, [&] {
             QWidget* target = focus.isEmpty() ? box.focusWidget() : box.findChild<QWidget*>(focus);
             QVERIFY(target);
             target->setFocus();
+            if (clickDetails) {
+                QVERIFY(box.lblExpanded()->isVisible());
+                QTest::mouseClick(box.lblExpanded(), Qt::LeftButton, {}, QPoint(4, 4));
+                // Keys go where the box's focus is now.
+                QCOMPARE(box.focusWidget(), target);
+                target = box.focusWidget();
+            }
             QTest::keyClick(target, Qt::Key_Return);
         });
         QCOMPARE(result, value);
