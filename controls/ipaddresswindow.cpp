@@ -440,7 +440,6 @@ void IPAddressWindow::showRangeNote(int index, const QString& typed)
         m_note->adjustSize();
         m_note->move(field->mapToGlobal(QPoint(0, field->height() + 2)));
         m_note->show();
-        m_note->raise();
         m_noteTimer->start();
     }
     AnnounceText(field, text);
