@@ -2,6 +2,8 @@
 // SPDX-FileCopyrightText: 2026 Tolvane developers
 #include "app/frmMain.h"
 
+#include "controls/announce.h"
+
 #include "controller/commlink.h"
 #include "controls/uctIPAddressCtrl.h"
 #include "locale/localizeform.h"
@@ -25,6 +27,7 @@
 #include <QTabBar>
 #include <QTabWidget>
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -86,11 +89,12 @@ struct ListRow {
 void MakeListRows(QWidget* page, std::initializer_list<ListRow> rows)
 {
     for (const ListRow& row : rows) {
-        MakeLabel(page, row.label, QString::fromUtf8(row.tagged),
-                  tw(row.labelAt.x(), row.labelAt.y(), row.labelAt.width(), row.labelAt.height()));
+        QLabel* caption = MakeLabel(page, row.label, QString::fromUtf8(row.tagged),
+                                    tw(row.labelAt.x(), row.labelAt.y(), row.labelAt.width(), row.labelAt.height()));
         auto* combo = new QComboBox(page);
         combo->setObjectName(QLatin1String(row.name));
         combo->setGeometry(tw(row.listAt.x(), row.listAt.y(), row.listAt.width(), row.listAt.height()));
+        caption->setBuddy(combo);  // a screen reader names the list by its caption
         *row.list = combo;
     }
 }
@@ -103,9 +107,10 @@ QRadioButton* MakeOption(QWidget* parent, const char* name, const QString& tagge
     return option;
 }
 
-uctIPAddressCtrl* MakeIP(QWidget* parent, const char* name, QRect geometry)
+uctIPAddressCtrl* MakeIP(QWidget* parent, QLabel* caption, const char* name, QRect geometry)
 {
     auto* ip = new uctIPAddressCtrl(parent);
+    caption->setBuddy(ip);  // the control and its fields are named by the caption
     ip->setObjectName(QLatin1String(name));
     ip->setGeometry(geometry);  // the control keeps its own fixed size
     ip->ReadDesignProperties();  // the designed 9 point font; LocalizeForm renames it
@@ -246,8 +251,9 @@ void frmMain::BuildWindow()
                         QStringLiteral("Select a communication device#1003"), 3675);
     optDevice[0] = MakeOption(frmStep1, "optDevice_0", QStringLiteral("Ethernet#1022"),
                               tw(240, 360, 3975, 255));
-    MakeLabel(frmStep1, "lblIPAddress", QStringLiteral("IP Address#1025"), tw(495, 765, 1380, 255));
-    uctIPAddress1 = MakeIP(frmStep1, "uctIPAddress1", tw(1860, 720, 2415, 375));
+    uctIPAddress1 = MakeIP(frmStep1,
+                           MakeLabel(frmStep1, "lblIPAddress", QStringLiteral("IP Address#1025"), tw(495, 765, 1380, 255)),
+                           "uctIPAddress1", tw(1860, 720, 2415, 375));
     optDevice[1] = MakeOption(frmStep1, "optDevice_1", QStringLiteral("RS232C#1023"),
                               tw(240, 1320, 3975, 255));
     MakeListRows(frmStep1, {
@@ -274,10 +280,12 @@ void frmMain::BuildWindow()
     // Ethernet page
     frmEtherNet = MakePage(tabWizard, "frmEtherNet", QStringLiteral("Step 3: #1014"),
                            QStringLiteral("Ethernet Settings#1005"), 3735);
-    MakeLabel(frmEtherNet, "lblAddress", QStringLiteral("IP Address#1017"), tw(300, 675, 1395, 255));
-    uctIPAddress3 = MakeIP(frmEtherNet, "uctIPAddress3", tw(1800, 600, 2400, 315));
-    MakeLabel(frmEtherNet, "lblSubNet", QStringLiteral("Subnet Mask#1016"), tw(300, 1155, 1335, 255));
-    uctSubnetMask = MakeIP(frmEtherNet, "uctSubnetMask", tw(1800, 1080, 2400, 315));
+    uctIPAddress3 = MakeIP(frmEtherNet,
+                           MakeLabel(frmEtherNet, "lblAddress", QStringLiteral("IP Address#1017"), tw(300, 675, 1395, 255)),
+                           "uctIPAddress3", tw(1800, 600, 2400, 315));
+    uctSubnetMask = MakeIP(frmEtherNet,
+                           MakeLabel(frmEtherNet, "lblSubNet", QStringLiteral("Subnet Mask#1016"), tw(300, 1155, 1335, 255)),
+                           "uctSubnetMask", tw(1800, 1080, 2400, 315));
     lblExplanation3 = MakeDescription(frmEtherNet, "lblExplain3", "Description : #1015", 2595, "lblExplanation3");
 
     // RS232C page
@@ -303,8 +311,9 @@ void frmMain::BuildWindow()
     optToken[0] = MakeOption(frmToken, "optToken_0", QStringLiteral("Open#1039"), tw(300, 570, 3975, 255));
     optToken[1] = MakeOption(frmToken, "optToken_1", QStringLiteral("I/O Port#1040"), tw(300, 870, 3975, 255));
     optToken[2] = MakeOption(frmToken, "optToken_2", QStringLiteral("Ethernet#1041"), tw(300, 1200, 3975, 255));
-    MakeLabel(frmToken, "Label1", QStringLiteral("IP Address#1038"), tw(480, 1515, 1380, 255));
-    uctIP = MakeIP(frmToken, "uctIP", tw(1950, 1470, 2415, 375));
+    uctIP = MakeIP(frmToken,
+                   MakeLabel(frmToken, "Label1", QStringLiteral("IP Address#1038"), tw(480, 1515, 1380, 255)),
+                   "uctIP", tw(1950, 1470, 2415, 375));
     optToken[3] = MakeOption(frmToken, "optToken_3", QStringLiteral("COM2#1042"), tw(300, 1890, 3975, 255));
     optToken[4] = MakeOption(frmToken, "optToken_4", QStringLiteral("COM3#1043"), tw(300, 2175, 3975, 255));
     optToken[5] = MakeOption(frmToken, "optToken_5", QStringLiteral("COM4#1044"), tw(300, 2460, 3975, 255));
@@ -321,7 +330,7 @@ void frmMain::BuildWindow()
     cmdCancel = MakeButton(frmNavi, "cmdCancel", QStringLiteral("&Cancel#1002"), tw(6217, 0, 1320, 375));
 
     // Keyboard order: within each page as designed, then Next, Back, Cancel.
-    const QList<QWidget*> order{
+    m_tabOrder = {
         optDevice[0], optDevice[1], uctIPAddress1, cmbPort1, line1.cmbBaudRate, line1.cmbParity,
         line1.cmbDataLength, line1.cmbStopbit,
         cmbDevice,
@@ -329,8 +338,8 @@ void frmMain::BuildWindow()
         line4.cmbBaudRate, line4.cmbParity, line4.cmbDataLength, line4.cmbStopbit, cmbDelimiter4,
         optToken[0], optToken[1], optToken[2], uctIP, optToken[3], optToken[4], optToken[5],
         cmdNext, cmdBack, cmdCancel};
-    for (qsizetype i = 1; i < order.size(); ++i)
-        setTabOrder(order[i - 1], order[i]);
+    for (qsizetype i = 1; i < m_tabOrder.size(); ++i)
+        setTabOrder(m_tabOrder[i - 1], m_tabOrder[i]);
 
     for (int i = 0; i < int(optDevice.size()); ++i)
         connect(optDevice[i], &QRadioButton::toggled, this, [this, i](bool on) {
@@ -609,6 +618,11 @@ void frmMain::ShowStep()
     };
     const StepText& s = steps[m_step];
     lblTitle->setText(LStr(s.title));
+    if (m_titledStep != m_step) {
+        // A screen reader hears of the new page, whatever control the focus lands on.
+        m_titledStep = m_step;
+        AnnounceText(lblTitle, lblTitle->text());
+    }
     if (s.explanation)
         s.explanation->setText(LStr(s.text));
     cmdNext->setText(LStr(m_step == 4 ? 100 : 101));
@@ -635,6 +649,8 @@ void frmMain::cmdNext_Click()
     SetBusy(false);
     if (focus && focus->isVisible() && focus->isEnabled() && focus->window() == this)
         focus->setFocus();
+    else if (!m_closePending)
+        FocusPage();
     if (m_closePending)
         close();
 }
@@ -811,7 +827,29 @@ void frmMain::cmdBack_Click()
     case 4: m_step = DevicePage(m_step); break;
     default: break;
     }
+    QPointer<QWidget> focus = QApplication::focusWidget();
     ShowStep();
+    if (!focus || !focus->isVisible() || !focus->isEnabled() || focus->window() != this)
+        FocusPage();
+    else
+        focus->setFocus();
+}
+
+void frmMain::FocusPage()
+{
+    QWidget* page = tabWizard->currentWidget();
+    for (QWidget* w : std::as_const(m_tabOrder)) {
+        if (!page || !page->isAncestorOf(w) || !w->isVisible() || !w->isEnabled())
+            continue;
+        // Tab reaches a group of options at its chosen one only.
+        if (auto* option = qobject_cast<QRadioButton*>(w); option && !option->isChecked()) {
+            const auto siblings = option->parentWidget()->findChildren<QRadioButton*>(Qt::FindDirectChildrenOnly);
+            if (std::any_of(siblings.begin(), siblings.end(), [](QRadioButton* r) { return r->isChecked(); }))
+                continue;
+        }
+        w->setFocus(Qt::TabFocusReason);
+        return;
+    }
 }
 
 int frmMain::DevicePage(int otherwise) const

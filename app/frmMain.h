@@ -90,6 +90,9 @@ private:
     void FitCaptions();
     bool FailConnect(const QVariant& textId);
     void SetBusy(bool busy);
+    // After a page change that hid the focused control: the page's first control in
+    // the keyboard order takes the focus, as Tab would give it.
+    void FocusPage();
 
     // The serial-line lists of a page: those of the connection page end in 1, those of
     // the RS232C page in 4. Both sets hold the same items.
@@ -147,4 +150,6 @@ private:
     bool m_closePending = false;  // the close box was used during a press
     bool m_unloaded = false;
     bool m_inResize = false;
+    QList<QWidget*> m_tabOrder;  // the keyboard order, pages then buttons
+    int m_titledStep = -1;       // the page whose title was last announced
 };
