@@ -6,6 +6,7 @@
 #include "locale/modLocale.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QClipboard>
 #include <QCoreApplication>
 #include <QContextMenuEvent>
@@ -17,6 +18,7 @@
 #include <QMenu>
 #include <QPainter>
 #include <QRegularExpressionValidator>
+#include <QScreen>
 #include <QStyle>
 #include <QStyleOptionFrame>
 #include <QTimer>
@@ -302,6 +304,10 @@ bool IPAddressWindow::eventFilter(QObject* watched, QEvent* event)
     case QEvent::FocusOut:
         if (m_autoAdvanced == index)
             m_autoAdvanced = -1;
+        // A note about an earlier field must not cover the control the user moves on
+        // to; one about the field being left is shown by the commit below.
+        if (indexOf(QApplication::focusWidget()) < 0)
+            hideRangeNote();
         commitField(index, true);
         update();
         break;
@@ -436,9 +442,19 @@ void IPAddressWindow::showRangeNote(int index, const QString& typed)
     const QString text = LFormat(9002, typed, int(m_min[size_t(index)]), int(m_max[size_t(index)]));
     if (field->isVisible()) {
         m_note->setText(text);
-        m_note->setMaximumWidth(std::max(width(), 240));
-        m_note->adjustSize();
-        m_note->move(field->mapToGlobal(QPoint(0, field->height() + 2)));
+        // One or two lines, as wide as the text asks but never wider than a few
+        // controls, kept on the field's screen.
+        const QMargins frame = m_note->contentsMargins();
+        const int extra = frame.left() + frame.right() + 2 * m_note->margin();
+        const int natural = m_note->fontMetrics().horizontalAdvance(text) + extra + 2;
+        const int w = std::min(natural, std::max(2 * width(), 320));
+        m_note->resize(w, m_note->heightForWidth(w));
+        QPoint at = field->mapToGlobal(QPoint(0, field->height() + 2));
+        if (const QScreen* screen = field->screen()) {
+            const QRect area = screen->availableGeometry();
+            at.setX(std::clamp(at.x(), area.left(), std::max(area.left(), area.right() + 1 - m_note->width())));
+        }
+        m_note->move(at);
         m_note->show();
         m_noteTimer->start();
     }
@@ -545,9 +561,14 @@ void IPAddressWindow::paintEvent(QPaintEvent* event)
 void IPAddressWindow::hideEvent(QHideEvent* event)
 {
     // The note belongs beside a shown field; a new page or a closed window takes it away.
+    hideRangeNote();
+    QWidget::hideEvent(event);
+}
+
+void IPAddressWindow::hideRangeNote()
+{
     m_note->hide();
     m_noteTimer->stop();
-    QWidget::hideEvent(event);
 }
 
 void IPAddressWindow::changeEvent(QEvent* event)

@@ -98,6 +98,7 @@ private:
     // Brings a field's text into its range; with tell, a changed value is said beside it.
     void commitField(int index, bool tell = false);
     void showRangeNote(int index, const QString& typed);
+    void hideRangeNote();
     void goToField(int index, Caret caret);
     void copyAddress(int index);
     void pasteClipboard(int index);

@@ -41,6 +41,7 @@ private slots:
     void typedValueKeptInRange_data();
     void typedValueKeptInRange();
     void leavingFieldAppliesRange();
+    void rangeNoteLeavesWithTheFocus();
     void fullFieldDigitStartsNextField();
     void tabLeavesControl();
     void disabledControlIsSkipped();
@@ -356,6 +357,36 @@ void TestIPAddressInput::leavingFieldAppliesRange()
     QCOMPARE(focusedField(), 3);
     // An empty field stays empty.
     QCOMPARE(field(2)->text(), QString());
+}
+
+void TestIPAddressInput::rangeNoteLeavesWithTheFocus()
+{
+    QLabel* note = m_ctrl->HostedWindow()->RangeNote();
+    m_ctrl->Clear();
+    m_ctrl->SetFieldFocus(0);
+    QTRY_COMPARE(focusedField(), 0);
+    type(QStringLiteral("300"));
+    QVERIFY(note->isVisible());
+    // Readable at a glance: the whole text on at most two lines.
+    QVERIFY2(note->height() <= 2 * note->fontMetrics().lineSpacing() + 2 * note->margin() + 4,
+             qPrintable(QStringLiteral("%1 x %2").arg(note->width()).arg(note->height())));
+    // Moving on inside the control keeps it; leaving the control puts it away, so that
+    // it never covers the next control.
+    type(QStringLiteral("1."));
+    QVERIFY(note->isVisible());
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    QTRY_VERIFY(m_after->hasFocus());
+    QVERIFY(!note->isVisible());
+    // A value corrected as the control is left is said as it is left.
+    m_ctrl->SetFieldRange(3, 50, 0);
+    m_ctrl->SetFieldFocus(3);
+    QTRY_COMPARE(focusedField(), 3);
+    type(QStringLiteral("99"));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    QTRY_VERIFY(m_after->hasFocus());
+    QVERIFY(note->isVisible());
+    QCOMPARE(note->text(), QStringLiteral("99 is not a valid entry. Specify a value between 0 and 50."));
+    QCOMPARE(field(3)->text(), QStringLiteral("50"));
 }
 
 void TestIPAddressInput::fullFieldDigitStartsNextField()
