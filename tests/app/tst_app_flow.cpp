@@ -7,35 +7,16 @@
 #include "apptestutil.h"
 #include "controller/commlink.h"
 #include "locale/localizeform.h"
-#include "tests/support/simprocess.h"
+#include "appsim.h"
 
-#include <QHostAddress>
 #include <QLabel>
 #include <QTabWidget>
 #include <QTest>
-#include <QtEndian>
-#include <memory>
 #include <set>
 
 using namespace apptest;
 
 namespace {
-
-using Bytes = std::array<quint8, 4>;
-
-// What a simulated controller keeps: its records by name and its error code.
-using SimState = sim::ControllerState;
-
-quint32 U32(const QByteArray& rec, int at) { return qFromLittleEndian<quint32>(rec.constData() + at); }
-quint16 U16(const QByteArray& rec, int at) { return qFromLittleEndian<quint16>(rec.constData() + at); }
-void PutU16(QByteArray& rec, int at, quint16 v) { qToLittleEndian(v, rec.data() + at); }
-void PutU32(QByteArray& rec, int at, quint32 v) { qToLittleEndian(v, rec.data() + at); }
-
-Bytes Octets(const QString& address)
-{
-    const quint32 v = QHostAddress(address).toIPv4Address();
-    return {quint8(v >> 24), quint8(v >> 16), quint8(v >> 8), quint8(v)};
-}
 
 // Byte positions where two records differ.
 std::set<int> Diff(const QByteArray& a, const QByteArray& b)
@@ -60,42 +41,6 @@ bool Within(const std::set<int>& diff, std::initializer_list<std::pair<int, int>
     }
     return true;
 }
-
-// One simulated controller of a test case, with its state and log files.
-class SimBench {
-public:
-    QTemporaryDir dir;
-    QString state = dir.filePath(QStringLiteral("state.bin"));
-    QString log = dir.filePath(QStringLiteral("requests.log"));
-    std::unique_ptr<SimProcess> sim;
-
-    // The state a simulator creates on its first start: a factory-new controller.
-    static SimState factory() { return sim::defaultState(); }
-    // Makes the simulator start from this state.
-    bool seed(const SimState& st) const { return sim::saveStateFile(state, st, nullptr); }
-
-    bool start(const QStringList& transport, const QStringList& extra = {})
-    {
-        sim = std::make_unique<SimProcess>(transport + QStringList{QStringLiteral("--state"), state,
-                                                                   QStringLiteral("--log"), log}
-                                           + extra);
-        return sim->start();
-    }
-    bool listen(const QString& address, const QStringList& extra = {})
-    {
-        return start({QStringLiteral("--listen"), address}, extra);
-    }
-    SimState stopAndRead()
-    {
-        if (sim)
-            sim->stop();
-        return readSimState(state).value_or(SimState{});
-    }
-    QStringList logLines() const { return readSimLog(log); }
-};
-
-const QString kRawCom = QStringLiteral("@CNF_RAW_COM");
-const QString kBackPrm = QStringLiteral("@CNF_BACKPRM");
 
 }  // namespace
 

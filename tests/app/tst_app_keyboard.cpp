@@ -7,51 +7,19 @@
 
 #include "apptestutil.h"
 #include "controls/announce.h"
-#include "tests/support/simprocess.h"
+#include "appsim.h"
 
 #include <QAccessible>
 #include <QClipboard>
 #include <QGuiApplication>
-#include <QHostAddress>
 #include <QLabel>
 #include <QLineEdit>
 #include <QTabWidget>
 #include <QTest>
-#include <QtEndian>
-#include <memory>
 
 using namespace apptest;
 
 namespace {
-
-using Bytes = std::array<quint8, 4>;
-using SimState = sim::ControllerState;
-
-const QString kRawCom = QStringLiteral("@CNF_RAW_COM");
-const QString kBackPrm = QStringLiteral("@CNF_BACKPRM");
-
-Bytes Octets(const QString& address)
-{
-    const quint32 v = QHostAddress(address).toIPv4Address();
-    return {quint8(v >> 24), quint8(v >> 16), quint8(v >> 8), quint8(v)};
-}
-
-QString Dotted(const Bytes& b)
-{
-    return QStringLiteral("%1.%2.%3.%4").arg(b[0]).arg(b[1]).arg(b[2]).arg(b[3]);
-}
-
-// The controller keeps an address as one number, first octet in the highest byte.
-Bytes RecordAddress(const QByteArray& rec, int at)
-{
-    const quint32 v = qFromLittleEndian<quint32>(rec.constData() + at);
-    return {quint8(v >> 24), quint8(v >> 16), quint8(v >> 8), quint8(v)};
-}
-
-void PutRecordAddress(QByteArray& rec, int at, const QString& address)
-{
-    qToLittleEndian(QHostAddress(address).toIPv4Address(), rec.data() + at);
-}
 
 // Keys go where the keyboard focus is, as they do for the user. A mnemonic (Alt+N) shows
 // its button pressed for a moment before it clicks: wait for what it does.
@@ -93,27 +61,6 @@ void ChooseByKeys(QComboBox* list, const QVariant& data)
         QVERIFY(list->currentIndex() != was);
     }
 }
-
-// One simulated controller of a test case, with its state file.
-class SimBench {
-public:
-    QTemporaryDir dir;
-    QString state = dir.filePath(QStringLiteral("state.bin"));
-    std::unique_ptr<SimProcess> sim;
-
-    bool seed(const SimState& st) const { return sim::saveStateFile(state, st, nullptr); }
-    bool start(const QStringList& transport)
-    {
-        sim = std::make_unique<SimProcess>(transport + QStringList{QStringLiteral("--state"), state});
-        return sim->start();
-    }
-    SimState stopAndRead()
-    {
-        if (sim)
-            sim->stop();
-        return readSimState(state).value_or(SimState{});
-    }
-};
 
 // How the engineer gets into an address control before he types.
 enum class Entry { Tab, ClickSelect, Paste };
@@ -226,7 +173,7 @@ private slots:
         QFETCH(QString, result);
         QFETCH(bool, noted);
         SimBench c;
-        QVERIFY(c.start({QStringLiteral("--listen"), QStringLiteral("127.0.3.70")}));
+        QVERIFY(c.listen(QStringLiteral("127.0.3.70")));
         MsgBoxRecorder boxes;
         auto w = std::make_unique<frmMain>();
         w->show();
@@ -267,12 +214,12 @@ private slots:
     void keyboardOnlyEthernet()
     {
         SimBench c;
-        SimState seeded = sim::defaultState();
+        SimState seeded = SimBench::factory();
         // Not the factory address: what the page shows must be typed over.
         PutRecordAddress(seeded.records[kRawCom], 120, QStringLiteral("172.16.254.201"));
         PutRecordAddress(seeded.records[kRawCom], 124, QStringLiteral("255.255.240.0"));
         QVERIFY(c.seed(seeded));
-        QVERIFY(c.start({QStringLiteral("--listen"), QStringLiteral("127.0.3.71")}));
+        QVERIFY(c.listen(QStringLiteral("127.0.3.71")));
         MsgBoxRecorder boxes;
         Announcements heard;
         auto w = std::make_unique<frmMain>();
@@ -329,16 +276,16 @@ private slots:
         const QByteArray& raw = after.records[kRawCom];
         QCOMPARE(Dotted(RecordAddress(raw, 120)), QStringLiteral("192.168.10.20"));
         QCOMPARE(Dotted(RecordAddress(raw, 124)), QStringLiteral("255.255.255.0"));
-        QCOMPARE(qFromLittleEndian<quint16>(after.records[kBackPrm].constData() + 23972), quint16(2));
+        QCOMPARE(U16(after.records[kBackPrm], 23972), quint16(2));
     }
 
     // The RS232C change with keys alone, over a pseudo-terminal linked as COM97.
     void keyboardOnlyRs232c()
     {
         SimBench c;
-        SimState seeded = sim::defaultState();
+        SimState seeded = SimBench::factory();
         // The token with the I/O port, not the factory's: the page must open at it.
-        qToLittleEndian<quint16>(0, seeded.records[kBackPrm].data() + 23972);
+        PutU16(seeded.records[kBackPrm], 23972, 0);
         QVERIFY(c.seed(seeded));
         const QString ports = SettingsDir() + QStringLiteral("/ports");
         QVERIFY(QDir().mkpath(ports));
@@ -378,9 +325,9 @@ private slots:
 
         const SimState after = c.stopAndRead();
         const QByteArray& raw = after.records[kRawCom];
-        QCOMPARE(qFromLittleEndian<quint32>(raw.constData() + 44), 2u);  // RS232C is the device
-        QCOMPARE(qFromLittleEndian<quint32>(raw.constData() + 48), 115200u);
-        QCOMPARE(qFromLittleEndian<quint16>(after.records[kBackPrm].constData() + 23972), quint16(0));
+        QCOMPARE(U32(raw, 44), 2u);  // RS232C is the device
+        QCOMPARE(U32(raw, 48), 115200u);
+        QCOMPARE(U16(after.records[kBackPrm], 23972), quint16(0));
         QFile::remove(link);
     }
 
@@ -398,7 +345,7 @@ private slots:
         QFETCH(QString, address);
         WriteLangId(lang);
         SimBench c;
-        QVERIFY(c.start({QStringLiteral("--listen"), address}));
+        QVERIFY(c.listen(address));
         MsgBoxRecorder boxes;
         auto w = std::make_unique<frmMain>();
         SetIP(*w, "uctIPAddress1", Octets(address));
