@@ -2,9 +2,8 @@
 // SPDX-FileCopyrightText: 2026 Tolvane developers
 #include "app/frmMain.h"
 
-#include "controls/announce.h"
-
 #include "controller/commlink.h"
+#include "controls/announce.h"
 #include "controls/uctIPAddressCtrl.h"
 #include "locale/localizeform.h"
 #include "locale/modLocale.h"
@@ -647,12 +646,10 @@ void frmMain::cmdNext_Click()
     // the still disabled buttons now, where they do nothing.
     QCoreApplication::processEvents();
     SetBusy(false);
-    if (focus && focus->isVisible() && focus->isEnabled() && focus->window() == this)
-        focus->setFocus();
-    else if (!m_closePending)
-        FocusPage();
     if (m_closePending)
         close();
+    else
+        FocusPage(focus);
 }
 
 bool frmMain::FailConnect(const QVariant& textId)
@@ -829,14 +826,15 @@ void frmMain::cmdBack_Click()
     }
     QPointer<QWidget> focus = QApplication::focusWidget();
     ShowStep();
-    if (!focus || !focus->isVisible() || !focus->isEnabled() || focus->window() != this)
-        FocusPage();
-    else
-        focus->setFocus();
+    FocusPage(focus);
 }
 
-void frmMain::FocusPage()
+void frmMain::FocusPage(QWidget* focus)
 {
+    if (focus && focus->isVisible() && focus->isEnabled() && focus->window() == this) {
+        focus->setFocus();
+        return;
+    }
     QWidget* page = tabWizard->currentWidget();
     for (QWidget* w : std::as_const(m_tabOrder)) {
         if (!page || !page->isAncestorOf(w) || !w->isVisible() || !w->isEnabled())

@@ -90,9 +90,10 @@ private:
     void FitCaptions();
     bool FailConnect(const QVariant& textId);
     void SetBusy(bool busy);
-    // After a page change that hid the focused control: the page's first control in
-    // the keyboard order takes the focus, as Tab would give it.
-    void FocusPage();
+    // After a page change: the control that had the focus keeps it while it is still
+    // shown and enabled; otherwise the page's first control in the keyboard order takes
+    // it, as Tab would give it.
+    void FocusPage(QWidget* focus);
 
     // The serial-line lists of a page: those of the connection page end in 1, those of
     // the RS232C page in 4. Both sets hold the same items.

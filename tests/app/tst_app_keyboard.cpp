@@ -310,8 +310,14 @@ private slots:
         QVERIFY(boxes.calls.isEmpty());
 
         ChooseByKeys(Find<QComboBox>(*w, "cmbDevice"), 1);
-        Key(Qt::Key_N, Qt::AltModifier);
+        // Tab to Next and press it: the focus stays on the button, still shown.
+        Key(Qt::Key_Tab);
+        auto* next = Find<QPushButton>(*w, "cmdNext");
+        QCOMPARE(Focus(), next);
+        Key(Qt::Key_Space);
         QTRY_COMPARE(w->currentStep(), 3);
+        QCOMPARE(Focus(), next);
+        Key(Qt::Key_Tab, Qt::ShiftModifier);  // the only list that can change
         auto* baud = Find<QComboBox>(*w, "cmbBaudRate4");
         QCOMPARE(baud->currentData().toInt(), 38400);
         ChooseByKeys(baud, 115200);
