@@ -617,11 +617,8 @@ void frmMain::ShowStep()
     };
     const StepText& s = steps[m_step];
     lblTitle->setText(LStr(s.title));
-    if (m_titledStep != m_step) {
-        // A screen reader hears of the new page, whatever control the focus lands on.
-        m_titledStep = m_step;
-        AnnounceText(lblTitle, lblTitle->text());
-    }
+    // A screen reader hears of the new page, whatever control the focus lands on.
+    AnnounceText(lblTitle, lblTitle->text());
     if (s.explanation)
         s.explanation->setText(LStr(s.text));
     cmdNext->setText(LStr(m_step == 4 ? 100 : 101));

@@ -152,5 +152,4 @@ private:
     bool m_unloaded = false;
     bool m_inResize = false;
     QList<QWidget*> m_tabOrder;  // the keyboard order, pages then buttons
-    int m_titledStep = -1;       // the page whose title was last announced
 };
