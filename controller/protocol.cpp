@@ -174,55 +174,174 @@ Value Reader::value()
 
 // --- FrameScanner -------------------------------------------------------------------
 
+FrameScanner::FrameScanner()
+{
+    reset();
+}
+
+void FrameScanner::reset()
+{
+    m_buf.clear();
+    m_base = m_scanned = m_floor = 0;
+    m_crc = quint32(::crc32(0L, Z_NULL, 0));
+    m_ring[0] = m_crc;
+    m_pending.clear();
+    m_first = 0;
+    m_ends.clear();
+    m_badHeads.clear();
+    m_badFirst = 0;
+}
+
 void FrameScanner::feed(const QByteArray& bytes)
 {
     m_buf.append(bytes);
 }
 
+bool FrameScanner::hasPartial() const
+{
+    if (m_first < m_pending.size())
+        return true;
+    // Unscanned bytes, or the last few scanned ones that may still begin a header.
+    const quint64 end = m_base + quint64(m_buf.size());
+    for (quint64 p = std::max(m_base, m_scanned >= 11 ? m_scanned - 11 : 0); p < end; ++p)
+        if (p >= m_scanned || at(p) == kMagic0)
+            return true;
+    return false;
+}
+
+qsizetype FrameScanner::buffered() const
+{
+    quint64 from = m_scanned >= 11 ? m_scanned - 11 : 0;
+    if (m_first < m_pending.size())
+        from = std::min(from, m_pending[m_first].start);
+    from = std::max(from, m_base);
+    return qsizetype(m_base + quint64(m_buf.size()) - from);
+}
+
+void FrameScanner::step()
+{
+    const quint64 p = m_scanned;
+    const char byte = at(p);
+    m_crc = quint32(::crc32(m_crc, reinterpret_cast<const Bytef*>(&byte), 1));
+    m_scanned = p + 1;
+    m_ring[m_scanned % 16] = m_crc;
+
+    // The header that ends with this byte.
+    if (m_scanned >= quint64(kHeaderSize) && m_scanned - kHeaderSize >= m_floor) {
+        const quint64 h = m_scanned - kHeaderSize;
+        if (at(h) == kMagic0 && at(h + 1) == kMagic1) {
+            char head[kHeaderSize];
+            for (int i = 0; i < kHeaderSize; ++i)
+                head[i] = at(h + quint64(i));
+            const quint8 version = quint8(head[2]);
+            const quint8 kind = quint8(head[3]);
+            const quint32 length = quint32(getLE(head + 8, 4));
+            if (version != kVersion || (kind != 1 && kind != 2) || length > kMaxPayload) {
+                // A header out of range; it counts as dropped unless it lies inside a
+                // frame that is still to prove valid.
+                if (m_first < m_pending.size())
+                    m_badHeads.append(h);
+                else
+                    ++m_dropped;
+            } else {
+                const quint64 end = h + kHeaderSize + length + 4;
+                m_pending.append({h, end, m_ring[h % 16], 0});
+                m_ends.append({end, h});
+                std::push_heap(m_ends.begin(), m_ends.end(), std::greater<>());
+            }
+        }
+    }
+
+    // Candidates whose CRC field ends with this byte.
+    while (!m_ends.isEmpty() && m_ends.front().first <= m_scanned) {
+        const quint64 start = m_ends.front().second;
+        std::pop_heap(m_ends.begin(), m_ends.end(), std::greater<>());
+        m_ends.removeLast();
+        auto it = std::lower_bound(m_pending.begin() + m_first, m_pending.end(), start,
+                                   [](const Candidate& c, quint64 s) { return c.start < s; });
+        if (it == m_pending.end() || it->start != start)
+            continue;  // it lay inside a frame delivered meanwhile
+        const quint64 crcAt = it->end - 4;
+        char field[4];
+        for (int i = 0; i < 4; ++i)
+            field[i] = at(crcAt + quint64(i));
+        // CRC(stream before crcAt) = combine(CRC(stream before start), CRC(frame), frame
+        // length), and combine is linear in its first two arguments.
+        const quint32 frameCrc = quint32(m_ring[crcAt % 16]
+                                         ^ ::crc32_combine(it->crcBefore, 0, z_off_t(crcAt - start)));
+        it->state = frameCrc == quint32(getLE(field, 4)) ? 1 : -1;
+    }
+}
+
 std::optional<Frame> FrameScanner::next()
 {
     for (;;) {
-        // Scan for the magic; keep a lone trailing 'T' that may start one.
-        const qsizetype at = m_buf.indexOf(QByteArrayView("TL", 2));
-        if (at < 0) {
-            if (m_buf.endsWith(kMagic0))
-                m_buf = m_buf.right(1);
-            else
-                m_buf.clear();
+        // The earliest possible frame decides: a later one is never taken before it.
+        while (m_first < m_pending.size() && m_pending[m_first].state != 0) {
+            const Candidate c = m_pending[m_first++];
+            if (c.state < 0) {
+                ++m_dropped;  // scanning resumes one byte after its start
+                countBadHeads();
+                continue;
+            }
+            Frame f;
+            const char* h = m_buf.constData() + (c.start - m_base);
+            f.kind = Kind(quint8(h[3]));
+            f.seq = quint16(getLE(h + 4, 2));
+            f.code = quint8(h[6]);
+            f.payload = QByteArray(h + kHeaderSize, qsizetype(c.end - c.start) - kHeaderSize - 4);
+            // Possible frames that began inside this one are not frames.
+            m_floor = c.end;
+            while (m_first < m_pending.size() && m_pending[m_first].start < m_floor)
+                ++m_first;
+            countBadHeads();
+            trim();
+            return f;
+        }
+        if (m_scanned == m_base + quint64(m_buf.size())) {
+            trim();
             return std::nullopt;
         }
-        if (at > 0)
-            m_buf.remove(0, at);
-        if (m_buf.size() < kHeaderSize)
-            return std::nullopt;
+        step();
+    }
+}
 
-        const char* h = m_buf.constData();
-        const quint8 version = quint8(h[2]);
-        const quint8 kind = quint8(h[3]);
-        const quint32 length = quint32(getLE(h + 8, 4));
-        if (version != kVersion || (kind != 1 && kind != 2) || length > kMaxPayload) {
-            // A header out of range: drop it and resume one byte after its first byte.
+void FrameScanner::countBadHeads()
+{
+    // Headers out of range before the earliest possible frame lie in no frame: dropped.
+    // Those inside a delivered frame were payload.
+    const quint64 limit = m_first < m_pending.size() ? m_pending[m_first].start : ~quint64(0);
+    for (; m_badFirst < m_badHeads.size() && m_badHeads[m_badFirst] < limit; ++m_badFirst)
+        if (m_badHeads[m_badFirst] >= m_floor)
             ++m_dropped;
-            m_buf.remove(0, 1);
-            continue;
-        }
-        const qsizetype total = kHeaderSize + qsizetype(length) + 4;
-        if (m_buf.size() < total)
-            return std::nullopt;  // at most one largest frame is ever waited for
+    if (m_badFirst == m_badHeads.size()) {
+        m_badHeads.clear();
+        m_badFirst = 0;
+    } else if (m_badFirst > 1024 && m_badFirst * 2 > m_badHeads.size()) {
+        m_badHeads.remove(0, m_badFirst);
+        m_badFirst = 0;
+    }
+}
 
-        const quint32 crc = quint32(getLE(h + kHeaderSize + length, 4));
-        if (crc != crcOf(h, kHeaderSize + qsizetype(length))) {
-            ++m_dropped;
-            m_buf.remove(0, 1);
-            continue;
-        }
-        Frame f;
-        f.kind = Kind(kind);
-        f.seq = quint16(getLE(h + 4, 2));
-        f.code = quint8(h[6]);
-        f.payload = m_buf.mid(kHeaderSize, qsizetype(length));
-        m_buf.remove(0, total);
-        return f;
+void FrameScanner::trim()
+{
+    if (m_first == m_pending.size()) {
+        m_pending.clear();
+        m_first = 0;
+    } else if (m_first > 1024 && m_first * 2 > m_pending.size()) {
+        m_pending.remove(0, m_first);
+        m_first = 0;
+    }
+    // Keep what a waiting frame and the headers still to be checked need; move the rest
+    // out only when it is at least half the buffer, so that each byte moves O(1) times.
+    quint64 keep = std::max(m_floor, m_scanned >= 11 ? m_scanned - 11 : 0);
+    keep = std::min(keep, m_scanned);
+    if (m_first < m_pending.size())
+        keep = std::min(keep, m_pending[m_first].start);
+    const qsizetype drop = qsizetype(std::max(keep, m_base) - m_base);
+    if (drop > 0 && drop >= m_buf.size() - drop) {
+        m_buf.remove(0, drop);
+        m_base += quint64(drop);
     }
 }
 
@@ -230,9 +349,11 @@ void FrameScanner::idle()
 {
     // The line went quiet in the middle of a frame: drop the partial frame, so that a
     // damaged length field cannot hold the line.
-    if (!m_buf.isEmpty())
+    if (hasPartial())
         ++m_dropped;
-    m_buf.clear();
+    const quint64 dropped = m_dropped;
+    reset();
+    m_dropped = dropped;
 }
 
 QString statusName(quint8 status)

@@ -89,16 +89,46 @@ private:
 // header range checks, CRC check with resume one byte after a dropped frame's start,
 // and never more than one largest frame held. The caller calls idle() when no byte has
 // arrived for kIdleDropMs; that drops a partial frame.
+//
+// The work per received byte is bounded by a small constant whatever the length
+// fields claim: a running CRC of the stream is kept, and a candidate frame's CRC is
+// derived from the running CRCs at its two ends (crc32_combine), so a flood of headers
+// that claim the largest payload costs time in proportion to its bytes. Bytes are taken
+// from the fed data only as next() needs them, so a caller that stops calling next()
+// (a peer that must wait for its answers to drain) leaves the rest unscanned.
 class FrameScanner {
 public:
+    FrameScanner();
     void feed(const QByteArray& bytes);
     std::optional<Frame> next();  // next complete, valid frame, if any
     void idle();                  // drop a partial frame
-    bool hasPartial() const { return !m_buf.isEmpty(); }
-    qsizetype buffered() const { return m_buf.size(); }
+    bool hasPartial() const;      // bytes held that may still become part of a frame
+    qsizetype buffered() const;   // bytes held: unscanned ones and those of a possible frame
     quint64 dropped() const { return m_dropped; }  // frames dropped (bad header or CRC)
 private:
-    QByteArray m_buf;
+    struct Candidate {
+        quint64 start;      // stream position of its "TL"
+        quint64 end;        // stream position just after its CRC field
+        quint32 crcBefore;  // CRC-32 of the stream before it
+        qint8 state;        // 0 waiting for its end, 1 valid, -1 failed its CRC
+    };
+    char at(quint64 pos) const { return m_buf.at(qsizetype(pos - m_base)); }
+    void step();      // runs the byte at m_scanned through the CRC and the checks
+    void trim();
+    void reset();
+    void countBadHeads();
+
+    QByteArray m_buf;        // the stream from position m_base on
+    quint64 m_base = 0;
+    quint64 m_scanned = 0;   // stream position of the next byte to scan
+    quint64 m_floor = 0;     // no frame starts before this (end of the last frame delivered)
+    quint32 m_crc = 0;       // CRC-32 of the stream before m_scanned
+    quint32 m_ring[16] = {}; // CRC-32 of the stream before position p, at p % 16
+    QVector<Candidate> m_pending;  // possible frames in order of start, from m_first on
+    qsizetype m_first = 0;
+    QVector<std::pair<quint64, quint64>> m_ends;  // min-heap of (end, start) of waiting candidates
+    QVector<quint64> m_badHeads;  // headers out of range met while a frame was possible
+    qsizetype m_badFirst = 0;
     quint64 m_dropped = 0;
 };
 

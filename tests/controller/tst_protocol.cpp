@@ -1,6 +1,9 @@
 // SPDX-License-Identifier: MIT
 // SPDX-FileCopyrightText: 2026 Tolvane developers
 #include "controller/protocol.h"
+#include "tests/support/plainscanner.h"
+
+#include <QRandomGenerator>
 
 #include <QTest>
 
@@ -35,6 +38,7 @@ private Q_SLOTS:
     void encodesKnownFrames();
     void scannerFindsFrames_data();
     void scannerFindsFrames();
+    void scannerAgreesWithPlainRules();
     void scannerDropsPartialFrameWhenIdle();
     void scannerHoldsNoMoreThanOneLargestFrame();
     void valuesRoundTrip_data();
@@ -108,6 +112,52 @@ void tst_Protocol::scannerFindsFrames()
     for (const Frame& f : scanAll(input, step))
         found.append(f.seq);
     QCOMPARE(found, seqs);
+}
+
+// Streams as a damaged line or a hostile peer makes them: frames, damaged frames,
+// frames inside others' length fields, stray magic, headers that claim more than
+// arrives. The scanner, fed in random pieces, finds exactly what the plain reading of
+// the rules finds.
+void tst_Protocol::scannerAgreesWithPlainRules()
+{
+    QRandomGenerator rng(20261209);
+    for (int round = 0; round < 400; ++round) {
+        QByteArray stream;
+        const int parts = rng.bounded(1, 12);
+        for (int i = 0; i < parts; ++i) {
+            QByteArray payload(rng.bounded(0, 40), Qt::Uninitialized);
+            for (char& c : payload)
+                c = char(rng.bounded(256));
+            if (rng.bounded(4) == 0)  // a frame carried inside another's payload
+                payload.insert(rng.bounded(payload.size() + 1), openRequest(quint16(900 + i)));
+            QByteArray f = encodeFrame({rng.bounded(2) ? Kind::Request : Kind::Response,
+                                        quint16(round * 16 + i), quint8(rng.bounded(256)), payload});
+            switch (rng.bounded(8)) {
+            case 0: f[rng.bounded(f.size())] = char(rng.bounded(256)); break;  // one byte damaged
+            case 1: f.truncate(rng.bounded(f.size())); break;                    // cut short
+            case 2: f[8] = char(rng.bounded(256)); f[9] = char(rng.bounded(8)); break;  // length damaged
+            case 3: f.prepend("TL\x01"); break;                                  // stray magic
+            default: break;
+            }
+            stream += f;
+        }
+        const QList<Frame> expected = plain::scan(stream);
+        FrameScanner s;
+        QList<Frame> found;
+        for (qsizetype at = 0; at < stream.size();) {
+            const int step = rng.bounded(1, 64);
+            s.feed(stream.mid(at, step));
+            at += step;
+            while (auto f = s.next())
+                found.append(*f);
+        }
+        QCOMPARE(found.size(), expected.size());
+        for (qsizetype i = 0; i < found.size(); ++i) {
+            QCOMPARE(found[i].seq, expected[i].seq);
+            QCOMPARE(found[i].code, expected[i].code);
+            QCOMPARE(found[i].payload, expected[i].payload);
+        }
+    }
 }
 
 void tst_Protocol::scannerDropsPartialFrameWhenIdle()
