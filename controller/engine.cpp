@@ -260,10 +260,9 @@ QVariant Record::value()
         throw EngineError(EngineError::kProtocol, QStringLiteral("record of %1 bytes is too large").arg(size));
     QByteArray data;
     data.reserve(qsizetype(size));
-    const quint32 chunk = link->chunkSize();
     while (quint32(data.size()) < size) {
         const quint32 offset = quint32(data.size());
-        const quint32 length = std::min(chunk, size - offset);
+        const quint32 length = std::min(link->chunkSize(), size - offset);
         proto::Reader r(link->call(proto::READ_RECORD,
                                    proto::Writer().str(m_name).u32(offset).u32(length).data()));
         const QByteArray part = r.bytes();
@@ -285,11 +284,10 @@ void Record::setValue(const QVariant& v)
         throw EngineError(EngineError::kOutOfRange, QStringLiteral("record value too large"));
     std::shared_ptr<Link> link = lockLink(m_link);
     const quint32 total = quint32(data.size());
-    const quint32 chunk = link->chunkSize();
     quint32 offset = 0;
     // At least one chunk, so that an empty record is written as well.
     do {
-        const quint32 length = std::min(chunk, total - offset);
+        const quint32 length = std::min(link->chunkSize(), total - offset);
         proto::Reader r(link->call(proto::WRITE_RECORD,
                                    proto::Writer().str(m_name).u32(total).u32(offset)
                                        .bytes(data.mid(offset, length)).data()));

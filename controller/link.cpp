@@ -2,6 +2,7 @@
 // SPDX-FileCopyrightText: 2026 Tolvane developers
 #include "controller/link.h"
 
+#include <QDeadlineTimer>
 #include <QEventLoop>
 #include <QFileInfo>
 #include <QHostAddress>
@@ -14,6 +15,11 @@
 namespace {
 
 constexpr int kCloseBoundMs = 1000;
+// Bytes taken from the transport at a time: its own buffer holds no more either, so a
+// flood is held back by the line or by TCP, never by our memory.
+constexpr qint64 kReadPiece = 64 * 1024;
+constexpr quint32 kSmallestChunk = 256;
+constexpr int kCleanCallsToGrow = 4;
 
 // Bits on the line per byte: start, 8 data, parity, stop (1.5 counted as 2).
 int bitsPerByte(const ConnectionTarget& t)
@@ -39,7 +45,26 @@ bool Link::isOpen() const
 
 quint32 Link::chunkSize() const
 {
+    return std::min(m_chunk, largestUsableChunk());
+}
+
+quint32 Link::largestUsableChunk() const
+{
     return std::min<quint32>(proto::kClientChunk, m_largestChunk);
+}
+
+void Link::adaptChunk(bool clean)
+{
+    // On a noisy line a third of all 4 KB chunks may arrive damaged: after a failed
+    // attempt the chunks halve (not below 256 bytes), after a run of clean calls they
+    // grow back. Any size up to the largest is a valid chunk.
+    if (!clean) {
+        m_chunk = std::max(kSmallestChunk, m_chunk / 2);
+        m_cleanCalls = 0;
+    } else if (m_chunk < proto::kClientChunk && ++m_cleanCalls >= kCleanCallsToGrow) {
+        m_chunk = std::min(proto::kClientChunk, m_chunk * 2);
+        m_cleanCalls = 0;
+    }
 }
 
 int Link::transmitMs(qsizetype bytes) const
@@ -77,6 +102,7 @@ void Link::openTcp()
     if (!address.setAddress(m_target.host))
         throw EngineError(EngineError::kBadConnection, QStringLiteral("bad address ") + m_target.host);
     m_tcp = new QTcpSocket;
+    m_tcp->setReadBufferSize(kReadPiece);
     m_dev = m_tcp;
     for (int attempt = 0; attempt <= m_options.retries; ++attempt) {
         QEventLoop loop;
@@ -105,6 +131,7 @@ void Link::openTcp()
 void Link::openSerial()
 {
     m_serial = new QSerialPort;
+    m_serial->setReadBufferSize(kReadPiece);
     m_dev = m_serial;
     m_serial->setPortName(m_target.device);
     if (!m_serial->open(QIODevice::ReadWrite))
@@ -139,47 +166,47 @@ void Link::openSerial()
     });
 }
 
-Link::Wait Link::awaitResponse(quint16 seq, int firstBoundMs, int boundMs, proto::Frame& out)
+Link::Wait Link::awaitResponse(quint16 seq, const QDeadlineTimer& deadline, proto::Frame& out)
 {
     // A partial frame left from before the line went idle is dropped first.
     if (m_scanner.hasPartial() && (!m_lastByte.isValid() || m_lastByte.elapsed() >= proto::kIdleDropMs))
         m_scanner.idle();
 
     QEventLoop loop;
-    QTimer inactivity, idle;
-    inactivity.setSingleShot(true);
+    QTimer bound, idle;
+    bound.setSingleShot(true);
+    bound.setTimerType(Qt::PreciseTimer);
     idle.setSingleShot(true);
     idle.setInterval(proto::kIdleDropMs);
     bool got = false;
 
+    // Reads no more than the scanner takes at a time; whatever arrives, the attempt's
+    // deadline stays where it is.
     auto pump = [&] {
-        const QByteArray bytes = m_dev->readAll();
-        if (!bytes.isEmpty()) {
+        while (!got && !deadline.hasExpired()) {
+            const QByteArray bytes = m_dev->read(kReadPiece);
+            if (bytes.isEmpty())
+                break;
             m_lastByte.start();
-            inactivity.start(boundMs);
             idle.start();
             m_scanner.feed(bytes);
-        }
-        while (!got) {
-            std::optional<proto::Frame> f = m_scanner.next();
-            if (!f)
-                break;
-            // A client ignores requests and responses to other requests.
-            if (f->kind == proto::Kind::Response && f->seq == seq) {
-                out = *f;
-                got = true;
-                loop.quit();
+            while (!got) {
+                std::optional<proto::Frame> f = m_scanner.next();
+                if (!f)
+                    break;
+                // A client ignores requests and responses to other requests.
+                if (f->kind == proto::Kind::Response && f->seq == seq) {
+                    out = *f;
+                    got = true;
+                }
             }
         }
+        if (got || deadline.hasExpired())
+            loop.quit();
     };
     QObject::connect(m_dev, &QIODevice::readyRead, &loop, pump);
-    // The inactivity bound counts from the moment our bytes have left.
-    QObject::connect(m_dev, &QIODevice::bytesWritten, &loop, [&] {
-        if (inactivity.isActive())
-            inactivity.start(std::max(inactivity.remainingTime(), boundMs));
-    });
     QObject::connect(&idle, &QTimer::timeout, &loop, [this] { m_scanner.idle(); });
-    QObject::connect(&inactivity, &QTimer::timeout, &loop, &QEventLoop::quit);
+    QObject::connect(&bound, &QTimer::timeout, &loop, &QEventLoop::quit);
     if (m_tcp) {
         QObject::connect(m_tcp, &QTcpSocket::disconnected, &loop, [&] { m_lost = true; loop.quit(); });
         QObject::connect(m_tcp, &QTcpSocket::errorOccurred, &loop, [&] { m_lost = true; loop.quit(); });
@@ -192,13 +219,29 @@ Link::Wait Link::awaitResponse(quint16 seq, int firstBoundMs, int boundMs, proto
         });
     }
 
-    inactivity.start(firstBoundMs);
+    bound.start(int(std::max<qint64>(0, deadline.remainingTime())));
     pump();
-    if (!got && !m_lost)
+    if (!got && !m_lost && !deadline.hasExpired())
         loop.exec(QEventLoop::ExcludeUserInputEvents);
     if (got)
         return Wait::Response;
     return m_lost ? Wait::Lost : Wait::Silent;
+}
+
+qint64 Link::attemptMs(int timeoutMs, qsizetype requestBytes, quint8 opcode, const QByteArray& payload) const
+{
+    // The largest response a request can bring: a READ_RECORD's bytes, else 4,096
+    // bytes of payload; header and CRC are 16 bytes.
+    qint64 response = 16 + 4096;
+    if (opcode == proto::READ_RECORD) {
+        proto::Reader r(payload);
+        r.str();
+        r.u32();
+        const quint32 length = r.u32();
+        if (r.atEndOk())
+            response = 16 + 4 + qint64(length);
+    }
+    return qint64(timeoutMs) + transmitMs(requestBytes) + transmitMs(response);
 }
 
 QByteArray Link::callOnce(quint8 opcode, const QByteArray& payload, int attempts, int boundMs)
@@ -207,22 +250,32 @@ QByteArray Link::callOnce(quint8 opcode, const QByteArray& payload, int attempts
         throw EngineError(EngineError::kClosed, QStringLiteral("link is closed"));
     if (m_lost)
         throw EngineError(EngineError::kLinkLost, QStringLiteral("link to the controller lost"));
+    if (m_unanswered)
+        throw EngineError(EngineError::kTimeout, QStringLiteral("controller stopped answering"));
     proto::Frame request;
     request.kind = proto::Kind::Request;
     request.seq = m_seq++;
     request.code = opcode;
     request.payload = payload;
     const QByteArray bytes = proto::encodeFrame(request);
+    const qint64 attemptBound = attemptMs(boundMs, bytes.size(), opcode, payload);
+    m_lastAttempts = 0;
 
     for (int attempt = 0; attempt < attempts; ++attempt) {
+        ++m_lastAttempts;
+        // Counted from the moment the request starts to leave; nothing that arrives
+        // moves it.
+        const QDeadlineTimer deadline(attemptBound, Qt::PreciseTimer);
         // A retry is the same frame with the same sequence number.
         if (m_dev->write(bytes) != bytes.size()) {
             m_lost = true;
             break;
         }
         proto::Frame response;
-        const Wait w = awaitResponse(request.seq, boundMs + transmitMs(bytes.size()), boundMs, response);
+        const Wait w = awaitResponse(request.seq, deadline, response);
         if (w == Wait::Response) {
+            if (opcode == proto::READ_RECORD || opcode == proto::WRITE_RECORD)
+                adaptChunk(m_lastAttempts == 1);
             if (response.code != proto::OK) {
                 proto::Reader r(response.payload);
                 const QString text = r.str();
@@ -233,8 +286,14 @@ QByteArray Link::callOnce(quint8 opcode, const QByteArray& payload, int attempts
         if (w == Wait::Lost)
             break;
     }
+    if (opcode == proto::READ_RECORD || opcode == proto::WRITE_RECORD)
+        adaptChunk(false);
     if (m_lost)
         throw EngineError(EngineError::kLinkLost, QStringLiteral("link to the controller lost"));
+    // A controller that let every attempt pass is not asked again on this link: the
+    // calls that would follow (releasing the bracket, CLOSE) would each wait as long
+    // again, and dropping the link ends the session as well.
+    m_unanswered = true;
     throw EngineError(EngineError::kTimeout, QStringLiteral("controller did not answer"));
 }
 
@@ -245,7 +304,7 @@ QByteArray Link::call(quint8 opcode, const QByteArray& payload)
 
 void Link::close()
 {
-    if (isOpen()) {
+    if (isOpen() && !m_unanswered) {
         try {
             // One short attempt: closing the window must not wait for a silent controller.
             callOnce(proto::CLOSE, QByteArray(), 1, std::min(m_options.timeoutMs, kCloseBoundMs));

@@ -2,12 +2,13 @@
 // SPDX-FileCopyrightText: 2026 Tolvane developers
 #pragma once
 // The client side of the controller link protocol over one TCP connection or serial
-// line: numbered requests, one in flight, inactivity time-out with resends of the same
-// frame, and responses found by a FrameScanner. Used only inside the engine.
+// line: numbered requests, one in flight, a deadline per attempt with resends of the
+// same frame, and responses found by a FrameScanner. Used only inside the engine.
 
 #include "controller/engine.h"
 #include "controller/protocol.h"
 
+#include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QIODevice>
 #include <QPointer>
@@ -29,7 +30,10 @@ public:
     void close();
     bool isOpen() const;
 
-    quint32 chunkSize() const;  // min(4096, the controller's largest chunk)
+    // The chunk for the next READ_RECORD or WRITE_RECORD: at most min(4096, the
+    // controller's largest chunk), smaller for a while after failed attempts.
+    quint32 chunkSize() const;
+    int lastAttempts() const { return m_lastAttempts; }  // attempts the last call took
     quint32 largestChunk() const { return m_largestChunk; }
     QString controllerId() const { return m_controllerId; }
     QString model() const { return m_model; }
@@ -37,11 +41,16 @@ public:
 
 private:
     enum class Wait { Response, Silent, Lost };
-    Wait awaitResponse(quint16 seq, int firstBoundMs, int boundMs, proto::Frame& out);
+    Wait awaitResponse(quint16 seq, const QDeadlineTimer& deadline, proto::Frame& out);
+    // One attempt's bound: T plus the line time of the request and of the largest
+    // response it can bring.
+    qint64 attemptMs(int timeoutMs, qsizetype requestBytes, quint8 opcode, const QByteArray& payload) const;
     QByteArray callOnce(quint8 opcode, const QByteArray& payload, int attempts, int boundMs);
     void openTcp();
     void openSerial();
     int transmitMs(qsizetype bytes) const;
+    quint32 largestUsableChunk() const;
+    void adaptChunk(bool clean);
 
     LinkOptions m_options;
     ConnectionTarget m_target;
@@ -51,7 +60,11 @@ private:
     proto::FrameScanner m_scanner;
     QElapsedTimer m_lastByte;
     quint16 m_seq = 0;
+    int m_lastAttempts = 0;
+    quint32 m_chunk = proto::kClientChunk;
+    int m_cleanCalls = 0;
     bool m_lost = false;
+    bool m_unanswered = false;  // a call went unanswered through every attempt
     quint32 m_largestChunk = 0;
     QString m_controllerId, m_model;
 };
