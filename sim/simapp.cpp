@@ -103,6 +103,17 @@ Options:
       fail-write=NAME    A completing WRITE_RECORD (outside a transaction) or a commit
                          holding NAME answers FAILED; the state is unchanged.
       deny-clear         ClearError answers DENIED.
+      flood-at=N         From request N on nothing is answered or executed; the
+                         connection streams random bytes without end (as fast as
+                         TCP or --pace allows).
+      header-flood-at=N  As flood-at, but the stream is response headers that each
+                         claim a payload of 1,048,576 bytes.
+      wrong-seq-at=N     From request N on, requests are executed and answered with
+                         the sequence number plus one; the last such answer is sent
+                         again every 100 ms. No right answer ever comes.
+      chatter            Every connection (or the line) streams NMEA text lines from
+                         its start and answers nothing, as a wrong port with a GPS
+                         receiver on it would.
     N counts the frames received on one connection (a TCP connection, or the line for
     --pty and --serial) from 1: the first request, normally OPEN, is 1. Retries count.
 
@@ -117,8 +128,9 @@ Request log (--log, --verbose), one line per request:
   MALFORMED, OUT_OF_RANGE, DENIED, NOT_OPEN, FAILED, UNSUPPORTED or BAD_SIZE;
   "(resent)" marks a retry answered from the kept response without executing
   (OPEN is never resent: it always executes and starts a new session).
-  Faults log "(dropped)", "(stalled)", "(exit)" instead of a status ("OK (exit)" for
-  exit-after-apply).
+  Faults log "(dropped)", "(stalled)", "(exit)", "(flood)" or "(header flood)" instead
+  of a status ("OK (exit)" for exit-after-apply, "OK (wrong sequence)" for
+  wrong-seq-at).
   Example:  3 7 EXECUTE doSignal 1,0 -> OK
             3 8 WRITE_RECORD @CNF_RAW_COM 0+256/256 -> OK
 

@@ -20,6 +20,10 @@ std::optional<Fault> parseFault(const QString& faultText, QString* error)
         f.type = Fault::DenyClear;
         return f;
     }
+    if (faultText == QLatin1String("chatter")) {
+        f.type = Fault::Chatter;
+        return f;
+    }
     const qsizetype eq = faultText.indexOf(QLatin1Char('='));
     if (eq <= 0)
         return bad(QStringLiteral("expected KIND=VALUE or deny-clear"));
@@ -31,6 +35,9 @@ std::optional<Fault> parseFault(const QString& faultText, QString* error)
         {QStringLiteral("corrupt-at"), Fault::CorruptAt},
         {QStringLiteral("exit-at"), Fault::ExitAt},
         {QStringLiteral("exit-after-apply"), Fault::ExitAfterApply},
+        {QStringLiteral("flood-at"), Fault::FloodAt},
+        {QStringLiteral("header-flood-at"), Fault::HeaderFloodAt},
+        {QStringLiteral("wrong-seq-at"), Fault::WrongSeqAt},
     };
     if (counted.contains(kind)) {
         bool ok = false;
@@ -164,6 +171,15 @@ const Fault* SimController::faultAt(Fault::Type t, quint64 n) const
     return nullptr;
 }
 
+bool SimController::faultFrom(Fault::Type t, quint64 n) const
+{
+    for (const Fault& f : m_cfg.faults) {
+        if (f.type == t && n >= f.n)
+            return true;
+    }
+    return false;
+}
+
 bool SimController::hasNamedFault(Fault::Type t, const QString& name) const
 {
     for (const Fault& f : m_cfg.faults) {
@@ -284,6 +300,14 @@ Reply SimController::handle(int connId, const Frame& frame)
         log(connId, frame.seq, op, describe(frame), QStringLiteral("(exit)"));
         return {Reply::Exit, {}};
     }
+    if (faultAt(Fault::FloodAt, n)) {
+        log(connId, frame.seq, op, describe(frame), QStringLiteral("(flood)"));
+        return {Reply::Flood, {}};
+    }
+    if (faultAt(Fault::HeaderFloodAt, n)) {
+        log(connId, frame.seq, op, describe(frame), QStringLiteral("(header flood)"));
+        return {Reply::HeaderFlood, {}};
+    }
 
     QByteArray response;
     QString result;
@@ -313,6 +337,16 @@ Reply SimController::handle(int connId, const Frame& frame)
     if (faultAt(Fault::ExitAfterApply, n)) {
         log(connId, frame.seq, op, describe(frame), result + QStringLiteral(" (exit)"));
         return {Reply::Exit, {}};
+    }
+    if (faultFrom(Fault::WrongSeqAt, n)) {
+        // The answer as made, but numbered for another request, again and again.
+        Frame wrong;
+        wrong.kind = Kind::Response;
+        wrong.seq = quint16(frame.seq + 1);
+        wrong.code = quint8(response.at(6));
+        wrong.payload = response.mid(kHeaderSize, response.size() - kHeaderSize - 4);
+        log(connId, frame.seq, op, describe(frame), result + QStringLiteral(" (wrong sequence)"));
+        return {Reply::Repeat, encodeFrame(wrong)};
     }
     if (faultAt(Fault::CorruptAt, n)) {
         // Damage the last CRC byte: the client drops the frame and, in time, retries.

@@ -22,7 +22,10 @@ namespace sim {
 
 // One fault switch of the command line (--fault FAULT).
 struct Fault {
-    enum Type { DropAt, StallAt, CorruptAt, ExitAt, ExitAfterApply, Short, FailRead, FailWrite, DenyClear };
+    enum Type {
+        DropAt, StallAt, CorruptAt, ExitAt, ExitAfterApply, Short, FailRead, FailWrite, DenyClear,
+        FloodAt, HeaderFloodAt, WrongSeqAt, Chatter,
+    };
     Type type = DropAt;
     quint64 n = 0;       // request number for the *-at faults (1 = first request of a connection)
     QString name;        // record for short, fail-read, fail-write
@@ -48,6 +51,9 @@ struct Reply {
         Drop,     // end the connection (TCP) or the session (line) without answering
         Stall,    // never answer
         Exit,     // end the process at once, as a power cut would, without answering
+        Flood,    // answer nothing more; stream random bytes without end
+        HeaderFlood,  // answer nothing more; stream headers that claim the largest payload
+        Repeat,   // send `bytes` now and every 100 ms, without end
     };
     Action action = Ignore;
     QByteArray bytes;
@@ -72,6 +78,9 @@ public:
     void setLogSink(std::function<void(const QString&)> sink) { m_log = std::move(sink); }
 
     const ControllerState& state() const { return m_state; }
+    // The chatter fault: every connection streams text lines from its start and no
+    // request is answered, as a wrong port with a GPS receiver on it would.
+    bool chatters() const { return hasNamedFault(Fault::Chatter, QString()); }
     int bracketHolder() const;  // connection holding the access bracket, 0 when none
 
 private:
@@ -109,6 +118,7 @@ private:
     // Applies a change durably: the state file is written before memory changes.
     bool commitState(const ControllerState& next, QString* error);
     const Fault* faultAt(Fault::Type t, quint64 n) const;
+    bool faultFrom(Fault::Type t, quint64 n) const;  // a fault on request n or any later one
     bool hasNamedFault(Fault::Type t, const QString& name) const;
     static QString opName(quint8 op);
     void log(int conn, quint16 seq, const QString& op, const QString& details, const QString& result);

@@ -23,6 +23,9 @@ namespace {
 constexpr int kPaceTickMs = 4;
 constexpr qint64 kReadPiece = 65536;
 constexpr int kExitStatus = 70;  // a power cut: documented in --help
+// Answers waiting to leave beyond which no further request is read.
+constexpr qint64 kOutBound = 256 * 1024;
+constexpr int kRepeatMs = 100;
 bool s_verbose = false;
 }  // namespace
 
@@ -32,6 +35,15 @@ Link::Link(SimController& ctl, QObject* parent) : QObject(parent), m_ctl(ctl)
     m_idle.setSingleShot(true);
     m_idle.setInterval(proto::kIdleDropMs);
     connect(&m_idle, &QTimer::timeout, this, &Link::onIdle);
+    m_repeatTimer.setInterval(kRepeatMs);
+    connect(&m_repeatTimer, &QTimer::timeout, this, [this] {
+        if (!backlogged()) {
+            m_out.append(m_repeat);
+            pump();
+        }
+    });
+    if (m_ctl.chatters())
+        QMetaObject::invokeMethod(this, [this] { startStream(Stream::Text); }, Qt::QueuedConnection);
     m_paceTimer.setInterval(kPaceTickMs);
     m_paceTimer.setTimerType(Qt::PreciseTimer);
     connect(&m_paceTimer, &QTimer::timeout, this, &Link::pump);
@@ -71,8 +83,25 @@ void Link::received(const QByteArray& bytes)
         return;
     m_idle.start();
     m_scanner.feed(bytes);
+    handleFrames();
+}
+
+bool Link::backlogged() const
+{
+    return qint64(m_out.size()) + unsent() > kOutBound;
+}
+
+void Link::handleFrames()
+{
     const quint64 droppedBefore = m_scanner.dropped();
-    while (auto frame = m_scanner.next()) {
+    // While the answers already made wait to leave, no further request is taken: a
+    // client that sends without reading its answers is held back by the line or by TCP.
+    while (!m_dead && !backlogged()) {
+        const std::optional<proto::Frame> frame = m_scanner.next();
+        if (!frame)
+            break;
+        if (m_stream != Stream::None)
+            continue;  // a flooding line answers nothing more
         const Reply reply = m_ctl.handle(m_conn, *frame);
         switch (reply.action) {
         case Reply::Send:
@@ -86,16 +115,92 @@ void Link::received(const QByteArray& bytes)
             if (m_dead)
                 return;
             break;
+        case Reply::Flood:
+            startStream(Stream::Random);
+            break;
+        case Reply::HeaderFlood:
+            startStream(Stream::Headers);
+            break;
+        case Reply::Repeat:
+            m_repeat = reply.bytes;
+            m_out.append(m_repeat);
+            m_repeatTimer.start();
+            pump();
+            break;
         case Reply::Ignore:
         case Reply::Stall:
             break;
         }
     }
+    if (m_dead)
+        return;
     if (s_verbose && m_scanner.dropped() != droppedBefore)
         std::fprintf(stderr, "%d: dropped %llu bad frame start(s)\n", m_conn,
                      qulonglong(m_scanner.dropped() - droppedBefore));
-    if (!m_scanner.hasPartial())
+    const bool paused = backlogged();
+    if (paused) {
+        m_idle.stop();  // the bytes held wait for us, not for the line
+    } else if (!m_scanner.hasPartial()) {
         m_idle.stop();
+    } else if (m_paused) {
+        m_idle.start();
+    }
+    if (paused != m_paused) {
+        m_paused = paused;
+        setReading(!paused);
+    }
+}
+
+void Link::drained()
+{
+    if (m_stream != Stream::None)
+        refill();
+    if (m_paused && !m_dead && !backlogged())
+        handleFrames();
+}
+
+void Link::startStream(Stream kind)
+{
+    m_stream = kind;
+    refill();
+}
+
+void Link::refill()
+{
+    // Keeps the stream going as fast as the line or TCP takes it, never faster: what
+    // waits to leave stays under the bound.
+    if (m_refilling || m_dead)
+        return;
+    m_refilling = true;
+    while (!m_dead && qint64(m_out.size()) + unsent() < kOutBound / 2) {
+        QByteArray piece;
+        piece.reserve(16 * 1024);
+        switch (m_stream) {
+        case Stream::Random:
+            while (piece.size() < 16 * 1024)
+                piece.append(char(m_random.bounded(256)));
+            break;
+        case Stream::Headers:
+            // Response headers of the current version that claim 1,048,576 bytes.
+            while (piece.size() < 16 * 1024)
+                piece.append(QByteArray::fromHex("544c0102000000000000" "1000"));
+            break;
+        case Stream::Text:
+            while (piece.size() < 1024)
+                piece.append("$GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,*47\r\n"
+                             "$GPRMC,123519,A,4807.038,N,01131.000,E,022.4,084.4,230394,003.1,W*6A\r\n");
+            break;
+        case Stream::None:
+            break;
+        }
+        if (piece.isEmpty())
+            break;
+        m_out.append(piece);
+        pump();
+        if (m_paceBaud > 0 || (!m_out.isEmpty() && unsent() == 0))
+            break;  // paced, or the device is full: more when it drains
+    }
+    m_refilling = false;
 }
 
 void Link::pump()
@@ -133,6 +238,7 @@ void Link::pump()
     }
     m_paceTimer.stop();
     m_paceClock.invalidate();  // the line fell idle: the next burst starts a new clock
+    drained();
 }
 
 // --- TCP ----------------------------------------------------------------------------
@@ -143,12 +249,29 @@ TcpLink::TcpLink(SimController& ctl, QTcpSocket* socket, QObject* parent)
     socket->setParent(this);
     socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     // Bounded reads: a flooding client is held back by TCP, not by our memory.
-    socket->setReadBufferSize(kReadPiece * 4);
-    connect(socket, &QTcpSocket::readyRead, this, [this] {
-        while (!m_dead && m_socket->bytesAvailable() > 0)
-            received(m_socket->read(kReadPiece));
-    });
+    socket->setReadBufferSize(kReadPiece);
+    connect(socket, &QTcpSocket::readyRead, this, &TcpLink::readSome);
+    connect(socket, &QTcpSocket::bytesWritten, this, [this] { drained(); });
     connect(socket, &QTcpSocket::disconnected, this, &Link::closed);
+}
+
+void TcpLink::readSome()
+{
+    while (!m_dead && !m_paused && m_socket->bytesAvailable() > 0)
+        received(m_socket->read(kReadPiece));
+}
+
+void TcpLink::setReading(bool on)
+{
+    // Bytes the socket holds raise no new readyRead: take them now. While reading is
+    // off the socket's bounded buffer fills and TCP holds the client back.
+    if (on)
+        QMetaObject::invokeMethod(this, &TcpLink::readSome, Qt::QueuedConnection);
+}
+
+qint64 TcpLink::unsent() const
+{
+    return m_socket->bytesToWrite();
 }
 
 qint64 TcpLink::writeRaw(const char* data, qint64 n)
@@ -245,10 +368,16 @@ bool PtyLink::open(const QString& linkPath, QString* error)
     return true;
 }
 
+void PtyLink::setReading(bool on)
+{
+    if (m_readNotifier)
+        m_readNotifier->setEnabled(on);
+}
+
 void PtyLink::onReadable()
 {
-    char buf[65536];
-    for (;;) {
+    char buf[kReadPiece];
+    while (!m_paused && !m_dead) {
         const ssize_t n = ::read(m_master, buf, sizeof buf);
         if (n > 0) {
             received(QByteArray(buf, n));
@@ -284,8 +413,26 @@ void PtyLink::waitWritable()
 SerialLink::SerialLink(SimController& ctl, QObject* parent)
     : Link(ctl, parent), m_port(new QSerialPort(this))
 {
-    connect(m_port, &QSerialPort::readyRead, this, [this] { received(m_port->readAll()); });
+    m_port->setReadBufferSize(kReadPiece);
+    connect(m_port, &QSerialPort::readyRead, this, &SerialLink::readSome);
     connect(m_port, &QSerialPort::bytesWritten, this, [this] { pump(); });
+}
+
+void SerialLink::readSome()
+{
+    while (!m_dead && !m_paused && m_port->bytesAvailable() > 0)
+        received(m_port->read(kReadPiece));
+}
+
+void SerialLink::setReading(bool on)
+{
+    if (on)
+        QMetaObject::invokeMethod(this, &SerialLink::readSome, Qt::QueuedConnection);
+}
+
+qint64 SerialLink::unsent() const
+{
+    return m_port->bytesToWrite();
 }
 
 bool SerialLink::open(const QString& device, int baud, char parity, QString* error)

@@ -11,6 +11,7 @@
 #include <QElapsedTimer>
 #include <QHostAddress>
 #include <QObject>
+#include <QRandomGenerator>
 #include <QTimer>
 
 class QSerialPort;
@@ -39,6 +40,11 @@ signals:
 protected:
     void received(const QByteArray& bytes);
     void pump();  // moves queued bytes to the device as pacing and the device allow
+    void drained();  // answers left: take the requests held back, if any
+    // Turns reading from the device off while answers wait to leave, and on again.
+    virtual void setReading(bool on) = 0;
+    virtual qint64 unsent() const { return 0; }  // bytes the device itself still holds
+    bool m_paused = false;  // reading is off: the answers made wait to leave
     // Writes up to n bytes; returns how many were taken (0 when the device is full),
     // -1 on a broken connection.
     virtual qint64 writeRaw(const char* data, qint64 n) = 0;
@@ -50,7 +56,12 @@ protected:
     bool m_dead = false;  // the connection is gone: nothing more is read or sent
 
 private:
+    enum class Stream { None, Random, Headers, Text };
     void onIdle();
+    void handleFrames();
+    bool backlogged() const;
+    void startStream(Stream kind);
+    void refill();
 
     proto::FrameScanner m_scanner;
     QTimer m_idle;
@@ -60,6 +71,11 @@ private:
     QTimer m_paceTimer;
     QElapsedTimer m_paceClock;
     qint64 m_paceSent = 0;
+    Stream m_stream = Stream::None;
+    bool m_refilling = false;
+    QRandomGenerator m_random{20261209};
+    QByteArray m_repeat;
+    QTimer m_repeatTimer;
 };
 
 class TcpLink : public Link {
@@ -68,8 +84,11 @@ public:
     TcpLink(SimController& ctl, QTcpSocket* socket, QObject* parent = nullptr);
 protected:
     qint64 writeRaw(const char* data, qint64 n) override;
+    void setReading(bool on) override;
+    qint64 unsent() const override;
     void dropConnection() override;
 private:
+    void readSome();
     QTcpSocket* m_socket;
 };
 
@@ -94,6 +113,7 @@ public:
 protected:
     qint64 writeRaw(const char* data, qint64 n) override;
     void waitWritable() override;
+    void setReading(bool on) override;
     void dropConnection() override {}
 private:
     void onReadable();
@@ -113,7 +133,10 @@ public:
 protected:
     qint64 writeRaw(const char* data, qint64 n) override;
     void dropConnection() override {}
+    void setReading(bool on) override;
+    qint64 unsent() const override;
 private:
+    void readSome();
     QSerialPort* m_port;
 };
 

@@ -9,8 +9,10 @@
 #include "controller/protocol.h"
 #include "locale/modLocale.h"
 #include "tests/support/loggedsim.h"
+#include "tests/support/procmem.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -30,6 +32,8 @@ QString nextAddress()
 struct Run {
     int exitCode = -1;
     QByteArray out, err;
+    qint64 ms = -1;      // from start to exit
+    qint64 peakKb = -1;  // the largest resident size seen while it ran
     QJsonObject json() const { return QJsonDocument::fromJson(out.trimmed()).object(); }
 };
 
@@ -46,6 +50,8 @@ private slots:
     void connectFails_data();
     void connectFails();
     void readFails();
+    void hostilePeerAnsweredInTime_data();
+    void hostilePeerAnsweredInTime();
     void writeEthernet();
     void writeRs232cOverSerialLine();
     void writeWithoutChangeWritesNothing();
@@ -73,10 +79,19 @@ Run TestTolvaneCtl::run(const QStringList& args)
     QProcess p;
     p.setProgram(QDir(qEnvironmentVariable("TOLVANE_BIN_DIR")).filePath(QStringLiteral("tolvanectl")));
     p.setArguments(args);
+    QElapsedTimer clock;
+    clock.start();
     p.start();
     Run r;
-    if (!p.waitForStarted(10000) || !p.waitForFinished(60000))
+    if (!p.waitForStarted(10000))
         return r;
+    const qint64 pid = p.processId();
+    while (!p.waitForFinished(20)) {
+        r.peakKb = std::max(r.peakKb, ProcStatusKb(pid, "VmHWM"));
+        if (clock.elapsed() > 60000)
+            return r;
+    }
+    r.ms = clock.elapsed();
     r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
     r.out = p.readAllStandardOutput();
     r.err = p.readAllStandardError();
@@ -179,6 +194,49 @@ void TestTolvaneCtl::readFails()
     QCOMPARE(r.exitCode, 4);
     QVERIFY(r.out.isEmpty());
     QCOMPARE(QString::fromUtf8(r.err).trimmed(), LStr(503));
+}
+
+void TestTolvaneCtl::hostilePeerAnsweredInTime_data()
+{
+    QTest::addColumn<QStringList>("peer");  // tolvane-sim's fault switches
+    QTest::addColumn<bool>("serial");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<int>("message");
+    // Timeout 1000 ms and one retry: every call ends within two attempt deadlines.
+    QTest::newRow("random bytes from the OPEN on") << QStringList{"--fault", "flood-at=1"} << false << 3 << 505;
+    QTest::newRow("random bytes from a record read on")
+        << QStringList{"--fault", "flood-at=4"} << false << 4 << 503;
+    QTest::newRow("headers that claim 1 MiB") << QStringList{"--fault", "header-flood-at=3"} << false << 4 << 503;
+    QTest::newRow("the answer with a wrong sequence number every 100 ms")
+        << QStringList{"--fault", "wrong-seq-at=3"} << false << 4 << 503;
+    QTest::newRow("a GPS receiver on the port, 9600 baud")
+        << QStringList{"--fault", "chatter", "--pace", "9600"} << true << 3 << 505;
+    QTest::newRow("random bytes on the line, 38400 baud")
+        << QStringList{"--fault", "flood-at=2", "--pace", "38400"} << true << 4 << 503;
+}
+
+// A peer that never stops sending holds no call beyond its attempt deadlines, and what
+// it sends costs tolvanectl no memory beyond its bounded buffers.
+void TestTolvaneCtl::hostilePeerAnsweredInTime()
+{
+    QFETCH(QStringList, peer);
+    QFETCH(bool, serial);
+    QFETCH(int, exitCode);
+    QFETCH(int, message);
+    const QString address = nextAddress();
+    const QStringList transport = serial ? QStringList{"--pty", m_config.filePath(QStringLiteral("Tolvane/ports/com7"))}
+                                         : QStringList{"--listen", address};
+    LoggedSim sim(transport, peer);
+    QVERIFY(sim.start());
+    const QString conn = serial ? QStringLiteral("com:7:9600:N:8:1") : "eth:" + address;
+    const Run r = run({"read", "--conn", conn, "--timeout", "1000", "--retries", "1"});
+    QCOMPARE(r.exitCode, exitCode);
+    QCOMPARE(QString::fromUtf8(r.err).trimmed(), LStr(message));
+    // Two attempts of 1 s plus the line time of the largest answer (4 KB at 9600 baud
+    // is 4.3 s); the margin covers start-up and the calls that went well.
+    const qint64 bound = serial ? 2 * (1000 + 4400) : 2 * 1000;
+    QVERIFY2(r.ms < bound + 4000, qPrintable(QStringLiteral("%1 ms").arg(r.ms)));
+    QVERIFY2(r.peakKb < 100 * 1024, qPrintable(QStringLiteral("%1 KiB").arg(r.peakKb)));
 }
 
 void TestTolvaneCtl::writeEthernet()
