@@ -93,7 +93,14 @@ QString permissionOf(const CommSettings& s)
     return QStringLiteral("none");
 }
 
-QByteArray toJson(const CommSettings& s)
+// A token record too short to hold the token (it ends at offset 23979) keeps none.
+bool holdsToken(const CommLink& link)
+{
+    return link.keptValue(QString::fromLatin1(rec::kBackPrm)).size() > rec::kTokenIp + 3;
+}
+
+// The token is null when the controller's token record cannot hold one.
+QByteArray toJson(const CommSettings& s, bool withToken)
 {
     QJsonObject ethernet{{QStringLiteral("usage"), s.ethernetUsage},
                          {QStringLiteral("ip"), ipText(s.ipAddress)},
@@ -108,7 +115,7 @@ QByteArray toJson(const CommSettings& s)
     QJsonObject all{{QStringLiteral("permission"), permissionOf(s)},
                     {QStringLiteral("ethernet"), ethernet},
                     {QStringLiteral("rs232c"), rs232c},
-                    {QStringLiteral("token"), token}};
+                    {QStringLiteral("token"), withToken ? QJsonValue(token) : QJsonValue(QJsonValue::Null)}};
     return QJsonDocument(all).toJson(QJsonDocument::Compact);
 }
 
@@ -264,7 +271,7 @@ int Run(const QStringList& rawArgs, QTextStream& out, QTextStream& err)
     }
     CommSettings& s = link.settings();
     if (args.command == QLatin1String("read")) {
-        out << toJson(s) << "\n";
+        out << toJson(s, holdsToken(link)) << "\n";
         disconnectQuietly(link);
         return kDone;
     }
@@ -336,13 +343,21 @@ int Run(const QStringList& rawArgs, QTextStream& out, QTextStream& err)
         disconnectQuietly(link);
         return kReadFailed;
     }
-    // A token record too short to hold the token keeps no token to compare.
-    if (link.keptValue(QString::fromLatin1(rec::kBackPrm)).size() <= rec::kTokenIp + 3) {
-        s.tokenCode = expected.tokenCode;
+    // A token record too short to hold the token goes back unchanged: a token that was
+    // asked for is then not on the controller, and that is no success.
+    const bool held = holdsToken(link);
+    out << toJson(s, held) << "\n";
+    disconnectQuietly(link);
+    if (!held && (token || tokenIp)) {
+        err << "tolvanectl: the controller's token record (" << rec::kBackPrm << ", "
+            << link.keptValue(QString::fromLatin1(rec::kBackPrm)).size()
+            << " bytes) is too short to hold the executable token; the token was not written\n";
+        return kReadBackDiffers;
+    }
+    if (!held) {
+        s.tokenCode = expected.tokenCode;  // nothing to compare
         s.tokenIp = expected.tokenIp;
     }
-    out << toJson(s) << "\n";
-    disconnectQuietly(link);
     if (!sameSettings(s, expected)) {
         err << "tolvanectl: the settings read back differ from those written\n";
         return kReadBackDiffers;

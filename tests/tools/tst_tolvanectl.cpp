@@ -50,6 +50,8 @@ private slots:
     void connectFails_data();
     void connectFails();
     void readFails();
+    void tokenRecordTooShort_data();
+    void tokenRecordTooShort();
     void hostilePeerAnsweredInTime_data();
     void hostilePeerAnsweredInTime();
     void writeEthernet();
@@ -194,6 +196,40 @@ void TestTolvaneCtl::readFails()
     QCOMPARE(r.exitCode, 4);
     QVERIFY(r.out.isEmpty());
     QCOMPARE(QString::fromUtf8(r.err).trimmed(), LStr(503));
+}
+
+void TestTolvaneCtl::tokenRecordTooShort_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("ip");  // the Ethernet address read back
+    QTest::newRow("read") << QStringList{"read"} << 0 << "192.168.0.1";
+    QTest::newRow("write a token") << QStringList{"write", "--token", "ethernet", "--token-ip", "10.1.2.3"} << 6
+                                   << "192.168.0.1";
+    QTest::newRow("write the address alone") << QStringList{"write", "--ip", "10.0.0.5"} << 0 << "10.0.0.5";
+}
+
+// A controller whose token record is one byte long keeps no token: it is shown as
+// absent, and a token asked for is a failure, not a success.
+void TestTolvaneCtl::tokenRecordTooShort()
+{
+    QFETCH(QStringList, args);
+    QFETCH(int, exitCode);
+    QFETCH(QString, ip);
+    const QString address = nextAddress();
+    LoggedSim sim({QStringLiteral("--listen"), address}, {"--fault", "short=@CNF_BACKPRM:1"});
+    QVERIFY(sim.start());
+    args << "--conn" << "eth:" + address;
+    const Run r = run(args);
+    QCOMPARE(r.exitCode, exitCode);
+    const QJsonObject j = r.json();
+    QVERIFY(j.contains("token"));
+    QVERIFY(j.value("token").isNull());
+    QCOMPARE(j.value("ethernet").toObject().value("ip").toString(), ip);
+    if (exitCode == 6)
+        QVERIFY2(r.err.contains("too short to hold the executable token"), r.err.constData());
+    else
+        QVERIFY2(r.err.isEmpty(), r.err.constData());
 }
 
 void TestTolvaneCtl::hostilePeerAnsweredInTime_data()
