@@ -149,6 +149,10 @@ bool PeStringModule::parse()
     for (quint32 i = 0; i < *sectionCount; ++i) {
         const quint64 at = sectionTable + quint64(i) * 40;
         sections.push_back({*r.u32(at + 12), *r.u32(at + 8), *r.u32(at + 16), *r.u32(at + 20)});
+        // An image cut short, or one whose section data lies past its end, is not a
+        // module the system would load: the program's own texts serve instead.
+        if (!r.has(sections.back().rawOffset, sections.back().rawSize))
+            return false;
     }
 
     // A module without a resource directory is a valid module without strings.
