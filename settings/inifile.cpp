@@ -127,10 +127,15 @@ bool IniFile::load(QList<Line>* lines, bool* exists) const
     *exists = f.exists();
     if (!*exists)
         return true;
+    // Only a regular file of a sane size: a named pipe would hold start-up for ever, a
+    // device never ends, and a settings file is a few KiB, not hundreds of MB. Such a
+    // file reads as no file and is never written over.
+    if (!QFileInfo(m_path).isFile() || QFileInfo(m_path).size() > kMaxFileBytes)
+        return false;
     if (!f.open(QIODevice::ReadOnly))
         return false;
-    const QByteArray data = f.readAll();
-    if (f.error() != QFileDevice::NoError)
+    const QByteArray data = f.read(kMaxFileBytes + 1);
+    if (f.error() != QFileDevice::NoError || data.size() > kMaxFileBytes)
         return false;
     qsizetype start = 0;
     while (start < data.size()) {

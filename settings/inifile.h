@@ -26,6 +26,10 @@
 
 class IniFile {
 public:
+    // Larger files, and anything but a regular file, read as no file and are not
+    // written over.
+    static constexpr qint64 kMaxFileBytes = 1024 * 1024;
+
     explicit IniFile(QString path);
 
     const QString& path() const { return m_path; }

@@ -9,12 +9,14 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
 
 #ifdef Q_OS_UNIX
 #include <csignal>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -69,6 +71,8 @@ private slots:
     void failedWriteKeepsOldFile_data();
     void failedWriteKeepsOldFile();
     void readOnlyFileIsNotReplaced();
+    void hostileFileReadsAsNone_data();
+    void hostileFileReadsAsNone();
     void writeIntoMissingFolderFails();
     void writeThroughLinkKeepsLink();
 
@@ -579,6 +583,49 @@ void TestProfile::readOnlyFileIsNotReplaced()
     QVERIFY(QFile::setPermissions(iniPath(), QFile::ReadOwner | QFile::WriteOwner));
     QVERIFY(profile.WriteString(QStringLiteral("LangID"), QStringLiteral("ID"), QStringLiteral("1041")));
     QCOMPARE(profile.GetInt(QStringLiteral("LangID"), QStringLiteral("ID")), 1041);
+}
+
+void TestProfile::hostileFileReadsAsNone_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<int>("langId");  // what [LangID] ID reads as
+    const QByteArray lang("[LangID]\nID=1041\n");
+    QTest::newRow("100 MB of empty lines") << "file" << lang + QByteArray(100 * 1024 * 1024, '\n') << 0;
+    QTest::newRow("one 10 MB line") << "file" << lang + QByteArray(10 * 1024 * 1024, 'x') << 0;
+    QTest::newRow("one byte over 1 MiB") << "file" << lang + QByteArray(1024 * 1024 + 1 - lang.size(), ' ') << 0;
+    QTest::newRow("exactly 1 MiB") << "file" << lang + QByteArray(1024 * 1024 - lang.size(), ' ') << 1041;
+    QTest::newRow("binary bytes after the key")
+        << "file" << lang + QByteArray("\0\xff\xfe\x01[\0=\n\r\r\x80", 12) + QByteArray(4096, '\0') << 1041;
+    QTest::newRow("named pipe") << "fifo" << QByteArray() << 0;
+    QTest::newRow("folder") << "folder" << QByteArray() << 0;
+}
+
+// What a damaged disk or a mistake may leave where the settings file belongs: it is
+// read as no file, at once, and nothing is written over it.
+void TestProfile::hostileFileReadsAsNone()
+{
+    QFETCH(QString, kind);
+    QFETCH(QByteArray, content);
+    QFETCH(int, langId);
+    if (kind == QLatin1String("file"))
+        QVERIFY(writeBytes(iniPath(), content));
+    else if (kind == QLatin1String("fifo"))
+        QCOMPARE(::mkfifo(QFile::encodeName(iniPath()).constData(), 0600), 0);
+    else
+        QVERIFY(QDir().mkdir(iniPath()));
+    clsProfile profile;
+    profile.FileName(iniPath());
+    QCOMPARE(profile.GetInt(QStringLiteral("LangID"), QStringLiteral("ID")), langId);
+    const bool readable = langId != 0;
+    QCOMPARE(profile.WriteString(QStringLiteral("LangID"), QStringLiteral("ID"), QStringLiteral("1033")), readable);
+    const QFileInfo after(iniPath());
+    if (kind == QLatin1String("fifo"))
+        QVERIFY(!after.isFile() && after.exists());
+    else if (kind == QLatin1String("folder"))
+        QVERIFY(after.isDir());
+    else if (!readable)
+        QCOMPARE(after.size(), qint64(content.size()));
 }
 
 void TestProfile::writeIntoMissingFolderFails()
