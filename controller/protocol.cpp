@@ -223,6 +223,7 @@ void FrameScanner::step()
     const quint64 p = m_scanned;
     const char byte = at(p);
     m_crc = quint32(::crc32(m_crc, reinterpret_cast<const Bytef*>(&byte), 1));
+    ++m_work;
     m_scanned = p + 1;
     m_ring[m_scanned % 16] = m_crc;
 
@@ -270,6 +271,7 @@ void FrameScanner::step()
         const quint32 frameCrc = quint32(m_ring[crcAt % 16]
                                          ^ ::crc32_combine(it->crcBefore, 0, z_off_t(crcAt - start)));
         it->state = frameCrc == quint32(getLE(field, 4)) ? 1 : -1;
+        m_work += 64;
     }
 }
 
@@ -290,6 +292,7 @@ std::optional<Frame> FrameScanner::next()
             f.seq = quint16(getLE(h + 4, 2));
             f.code = quint8(h[6]);
             f.payload = QByteArray(h + kHeaderSize, qsizetype(c.end - c.start) - kHeaderSize - 4);
+            m_work += quint64(f.payload.size());
             // Possible frames that began inside this one are not frames.
             m_floor = c.end;
             while (m_first < m_pending.size() && m_pending[m_first].start < m_floor)
@@ -340,6 +343,7 @@ void FrameScanner::trim()
         keep = std::min(keep, m_pending[m_first].start);
     const qsizetype drop = qsizetype(std::max(keep, m_base) - m_base);
     if (drop > 0 && drop >= m_buf.size() - drop) {
+        m_work += quint64(m_buf.size() - drop);
         m_buf.remove(0, drop);
         m_base += quint64(drop);
     }

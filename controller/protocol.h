@@ -105,6 +105,10 @@ public:
     bool hasPartial() const;      // bytes held that may still become part of a frame
     qsizetype buffered() const;   // bytes held: unscanned ones and those of a possible frame
     quint64 dropped() const { return m_dropped; }  // frames dropped (bad header or CRC)
+    // The scanner's cost so far, in bytes: each byte run through the CRC or moved in the
+    // buffer counts one, each frame check 64 (a crc32_combine). Stays within a small
+    // multiple of the bytes fed, whatever the length fields claim.
+    quint64 work() const { return m_work; }
 private:
     struct Candidate {
         quint64 start;      // stream position of its "TL"
@@ -129,6 +133,7 @@ private:
     QVector<std::pair<quint64, quint64>> m_ends;  // min-heap of (end, start) of waiting candidates
     QVector<quint64> m_badHeads;  // headers out of range met while a frame was possible
     qsizetype m_badFirst = 0;
+    quint64 m_work = 0;
     quint64 m_dropped = 0;
 };
 

@@ -2,7 +2,11 @@
 // SPDX-FileCopyrightText: 2026 Tolvane developers
 #include "sim/simcontroller.h"
 
+#include <QFile>
 #include <QFileInfo>
+
+#include <cstdlib>
+#include <sys/stat.h>
 
 namespace sim {
 
@@ -80,6 +84,22 @@ bool SimController::start(std::optional<qint32> errorCode, QString* error)
 {
     ControllerState st = defaultState();
     if (!m_cfg.statePath.isEmpty()) {
+        // A link is followed, and kept: the state is written where it points. A link
+        // that leads nowhere is refused, not replaced by a new file.
+        struct stat linkInfo {};
+        if (::lstat(QFile::encodeName(m_cfg.statePath).constData(), &linkInfo) == 0 && S_ISLNK(linkInfo.st_mode)) {
+            // realpath, not QFileInfo: it fails on a loop as on a dangling link.
+            char* resolved = ::realpath(QFile::encodeName(m_cfg.statePath).constData(), nullptr);
+            const QString target = resolved ? QFile::decodeName(resolved) : QString();
+            std::free(resolved);
+            if (target.isEmpty()) {
+                if (error)
+                    *error = QStringLiteral("state file %1 is a symbolic link that leads nowhere (dangling or a loop); "
+                                            "it is left as it is").arg(m_cfg.statePath);
+                return false;
+            }
+            m_cfg.statePath = target;
+        }
         if (QFileInfo::exists(m_cfg.statePath)) {
             QString why;
             if (!loadStateFile(m_cfg.statePath, &st, &why)) {

@@ -181,16 +181,34 @@ bool decodeState(const QByteArray& data, ControllerState* st, QString* error)
 
 bool loadStateFile(const QString& path, ControllerState* st, QString* error)
 {
+    // Only a regular file of a size a state can have: a named pipe would hold the start
+    // for ever, and a device or a huge (or sparse) file would be read without end.
+    const QFileInfo info(path);
+    if (info.exists() && !info.isFile()) {
+        if (error)
+            *error = QStringLiteral("not a regular file");
+        return false;
+    }
+    if (info.size() > kMaxStateFileBytes) {
+        if (error)
+            *error = QStringLiteral("%1 bytes, larger than any state file (at most %2)").arg(info.size()).arg(kMaxStateFileBytes);
+        return false;
+    }
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly)) {
         if (error)
             *error = f.errorString();
         return false;
     }
-    const QByteArray data = f.readAll();
+    const QByteArray data = f.read(kMaxStateFileBytes + 1);
     if (f.error() != QFileDevice::NoError) {
         if (error)
             *error = f.errorString();
+        return false;
+    }
+    if (data.size() > kMaxStateFileBytes) {
+        if (error)
+            *error = QStringLiteral("larger than any state file (at most %1 bytes)").arg(kMaxStateFileBytes);
         return false;
     }
     return decodeState(data, st, error);

@@ -35,7 +35,11 @@ quint8 patternByte(int recordIndex, qsizetype i);
 QByteArray encodeState(const ControllerState& st);
 bool decodeState(const QByteArray& data, ControllerState* st, QString* error);
 
-// Reads a state file; false with a reason when it is missing, unreadable or damaged.
+// Six records of at most 1 MiB each, with their names: no state file is larger.
+inline constexpr qint64 kMaxStateFileBytes = 8 * 1024 * 1024;
+
+// Reads a state file; false with a reason when it is missing, unreadable, damaged, not a
+// regular file or larger than kMaxStateFileBytes.
 bool loadStateFile(const QString& path, ControllerState* st, QString* error);
 
 // Writes the state so that a crash at any moment leaves the old or the new file, never

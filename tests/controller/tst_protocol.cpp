@@ -41,6 +41,8 @@ private Q_SLOTS:
     void scannerAgreesWithPlainRules();
     void scannerDropsPartialFrameWhenIdle();
     void scannerHoldsNoMoreThanOneLargestFrame();
+    void scannerWorkFollowsBytes_data();
+    void scannerWorkFollowsBytes();
     void valuesRoundTrip_data();
     void valuesRoundTrip();
     void malformedPayloads_data();
@@ -193,6 +195,38 @@ void tst_Protocol::scannerHoldsNoMoreThanOneLargestFrame()
     }
     QVERIFY2(most <= kMaxFrame, qPrintable(QString::number(most)));
     QVERIFY(s.dropped() >= 1);
+}
+
+void tst_Protocol::scannerWorkFollowsBytes_data()
+{
+    QTest::addColumn<QByteArray>("unit");  // repeated to 4 MiB
+    QByteArray largest = QByteArray::fromHex("544c0102000000000000");
+    largest += QByteArray::fromHex("1000");  // claims 1,048,576 bytes
+    QTest::newRow("headers that claim the largest payload") << largest;
+    QTest::newRow("frames of 4 KB") << encodeFrame({Kind::Response, 3, OK, QByteArray(4096, 'T')});
+    QTest::newRow("magic without end") << QByteArray("TL");
+    QTest::newRow("headers with a frame inside each")
+        << largest + openRequest(4) + QByteArray::fromHex("544c01020000000000000000000000");
+}
+
+// A flood costs time in proportion to its bytes: the scanner's work stays within a small
+// multiple of what it was fed, whatever the length fields claim, and its buffer within
+// one largest frame.
+void tst_Protocol::scannerWorkFollowsBytes()
+{
+    QFETCH(QByteArray, unit);
+    QByteArray piece;
+    while (piece.size() < 64 * 1024)
+        piece += unit;
+    FrameScanner s;
+    qint64 fed = 0;
+    while (fed < 4 * 1024 * 1024) {
+        s.feed(piece);
+        fed += piece.size();
+        while (s.next()) {}
+        QVERIFY(s.buffered() <= kMaxFrame);
+    }
+    QVERIFY2(s.work() <= quint64(8 * fed), qPrintable(QStringLiteral("%1 for %2 bytes").arg(s.work()).arg(fed)));
 }
 
 void tst_Protocol::valuesRoundTrip_data()

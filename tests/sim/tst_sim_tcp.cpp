@@ -7,15 +7,28 @@
 #include "sim/simstate.h"
 #include "tests/support/loggedsim.h"
 #include "tests/support/simclient.h"
+#include "tests/support/procmem.h"
 #include "tests/support/simprocess.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QDeadlineTimer>
 #include <QTest>
 
 #include <csignal>
 #include <memory>
+#include <algorithm>
+#include <arpa/inet.h>
+#include <atomic>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
 
 using namespace proto;
 
@@ -95,7 +108,10 @@ private slots:
     void powerCutDuringCommit();
     void killWhileCommittingNeverMixes();
     void errorCodeSurvivesRestart();
+    void damagedStateFileIsAnError_data();
     void damagedStateFileIsAnError();
+    void stateThroughLinkKeepsLink();
+    void hostileClientsCostNoMemory();
     void requestLog();
     void signalsEndCleanly_data();
     void signalsEndCleanly();
@@ -449,21 +465,190 @@ void TstSimTcp::errorCodeSurvivesRestart()
     QCOMPARE(disk.errorCode, 0);
 }
 
+void TstSimTcp::damagedStateFileIsAnError_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("reason");  // in the simulator's message
+    QTest::newRow("damaged") << "damaged" << "not a tolvane-sim state file";
+    QTest::newRow("named pipe") << "fifo" << "not a regular file";
+    QTest::newRow("folder") << "folder" << "not a regular file";
+    QTest::newRow("link to /dev/zero") << "zero" << "not a regular file";
+    QTest::newRow("sparse 1 GB file") << "sparse" << "larger than any state file";
+    QTest::newRow("dangling link") << "dangling" << "leads nowhere";
+    QTest::newRow("link loop") << "loop" << "leads nowhere";
+}
+
+// Whatever lies at the state path and is no state file stops the start at once with a
+// reason, and is left exactly as it was.
 void TstSimTcp::damagedStateFileIsAnError()
 {
+    QFETCH(QString, kind);
+    QFETCH(QString, reason);
     QTemporaryDir dir;
     const QString state = dir.filePath(QStringLiteral("state.bin"));
+    const QByteArray path = QFile::encodeName(state);
+    auto link = [&](const QByteArray& to) { return ::symlink(to.constData(), path.constData()) == 0; };
     QFile f(state);
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    f.write("TLVSIMST but not really");
-    f.close();
+    if (kind == QLatin1String("damaged")) {
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("TLVSIMST but not really");
+        f.close();
+    } else if (kind == QLatin1String("fifo")) {
+        QCOMPARE(::mkfifo(path.constData(), 0600), 0);
+    } else if (kind == QLatin1String("folder")) {
+        QVERIFY(QDir().mkdir(state));
+    } else if (kind == QLatin1String("zero")) {
+        QVERIFY(link("/dev/zero"));
+    } else if (kind == QLatin1String("sparse")) {
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        QVERIFY(f.resize(qint64(1) << 30));
+        f.close();
+    } else if (kind == QLatin1String("dangling")) {
+        QVERIFY(link(QFile::encodeName(dir.filePath(QStringLiteral("missing.bin")))));
+    } else {
+        QVERIFY(link(path));
+    }
+    const QFileInfo before(state);
     SimProcess proc({QStringLiteral("--listen"), nextAddress(), QStringLiteral("--state"), state});
     QVERIFY(!proc.start());
     QCOMPARE(proc.process().state(), QProcess::NotRunning);
-    QVERIFY(proc.process().exitCode() != 0);
-    QVERIFY(proc.stderrText().contains("state"));
-    QVERIFY(f.open(QIODevice::ReadOnly));
-    QCOMPARE(f.readAll(), QByteArray("TLVSIMST but not really"));
+    QCOMPARE(proc.process().exitCode(), 1);
+    QVERIFY2(proc.stderrText().contains(reason.toUtf8()), proc.stderrText().constData());
+    const QFileInfo after(state);
+    QCOMPARE(after.isSymLink(), before.isSymLink());
+    QCOMPARE(after.symLinkTarget(), before.symLinkTarget());
+    if (kind == QLatin1String("damaged")) {
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(f.readAll(), QByteArray("TLVSIMST but not really"));
+    }
+    if (kind == QLatin1String("sparse"))
+        QCOMPARE(after.size(), qint64(1) << 30);
+}
+
+// Sends bytes on a connection of its own from another thread, never reading: a client
+// that floods, or one that pipelines requests and leaves the answers unread. With a
+// probe, it then sends the probe request every 400 ms until an answer comes: the sign
+// that the simulator has worked through the flood (the idle rule drops a probe that
+// arrives while the flood's last headers still wait for their claimed length).
+class Flooder {
+public:
+    Flooder(const QString& address, QByteArray bytes, QByteArray probe = {})
+        : m_thread([address, bytes = std::move(bytes), probe = std::move(probe), this] {
+              const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+              sockaddr_in to{};
+              to.sin_family = AF_INET;
+              to.sin_port = htons(kTcpPort);
+              ::inet_pton(AF_INET, address.toLatin1().constData(), &to.sin_addr);
+              if (::connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) == 0) {
+                  // A send that stalls (the simulator held back) ends with the test.
+                  timeval t{0, 100000};
+                  ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &t, sizeof t);
+                  while (m_sent < bytes.size() && !m_stop) {
+                      const ssize_t n = ::send(fd, bytes.constData() + m_sent, size_t(bytes.size() - m_sent), MSG_NOSIGNAL);
+                      if (n > 0)
+                          m_sent += n;
+                      else if (errno != EAGAIN && errno != EINTR)
+                          break;
+                  }
+                  m_done = true;
+                  while (!probe.isEmpty() && !m_answered && !m_stop) {
+                      ::send(fd, probe.constData(), size_t(probe.size()), MSG_NOSIGNAL);
+                      pollfd p{fd, POLLIN, 0};
+                      char answer[256];
+                      if (::poll(&p, 1, 400) > 0 && ::recv(fd, answer, sizeof answer, 0) > 0)
+                          m_answered = true;
+                  }
+                  while (!m_stop)
+                      std::this_thread::yield();
+              }
+              m_done = true;
+              ::close(fd);
+          })
+    {
+    }
+    ~Flooder()
+    {
+        m_stop = true;
+        m_thread.join();
+    }
+    qsizetype sent() const { return m_sent; }  // so far
+    bool done() const { return m_done; }       // all sent, or the connection failed
+    bool answered() const { return m_answered; }
+private:
+    std::atomic<bool> m_stop{false}, m_done{false}, m_answered{false};
+    std::atomic<qsizetype> m_sent{0};
+    std::thread m_thread;
+};
+
+// Four connections that each send 2 MiB of headers claiming the largest payload, and one
+// that pipelines 100,000 record reads without reading a single answer: a good client
+// is served all the while, and the simulator's memory stays small.
+void TstSimTcp::hostileClientsCostNoMemory()
+{
+    RunningSim sim = startSim({});
+    QVERIFY(sim.proc->running());
+    QByteArray headers;
+    while (headers.size() < 2 * 1024 * 1024)
+        headers += QByteArray::fromHex("544c010100000100000010 00");
+    const QByteArray probe = SimClient::requestFrame(0, OPEN, SimClient::strPayload(QStringLiteral("probe")));
+    QByteArray pipeline = SimClient::requestFrame(0, OPEN, SimClient::strPayload(QStringLiteral("pipeline")));
+    const QByteArray read = SimClient::requestFrame(1, READ_RECORD,
+                                                    SimClient::readPayload(QStringLiteral("@CNF_BACKPRM"), 0, 4096));
+    for (int i = 0; i < 100000; ++i)
+        pipeline += read;
+    std::vector<std::unique_ptr<Flooder>> flooders;
+    for (int i = 0; i < 4; ++i)
+        flooders.push_back(std::make_unique<Flooder>(sim.address, headers, probe));
+    flooders.push_back(std::make_unique<Flooder>(sim.address, pipeline));
+
+    SimClient good;
+    QVERIFY(good.connectTcp(sim.address));
+    QCOMPARE(good.open(), int(OK));
+    // Served until the simulator has worked through every flood (each call waits 5 s
+    // at most).
+    int rounds = 0;
+    QDeadlineTimer bound(60000);
+    while (!std::all_of(flooders.begin(), flooders.end() - 1, [](const auto& f) { return f->answered(); })
+           || rounds < 3) {
+        QVERIFY(!bound.hasExpired());
+        const auto record = good.readRecord(QStringLiteral("@CNF_BACKPRM"));
+        QVERIFY(record);
+        QCOMPARE(record->size(), 24576);
+        ++rounds;
+    }
+    for (int i = 0; i < 4; ++i)
+        QCOMPARE(flooders[size_t(i)]->sent(), headers.size());
+    // The pipeline: held back once its first answers fill the line, long before the end.
+    QTRY_VERIFY_WITH_TIMEOUT(flooders.back()->sent() > 1024 * 1024, 20000);
+    qsizetype last = -1;
+    while (last != flooders.back()->sent() && !flooders.back()->done()) {
+        last = flooders.back()->sent();
+        QTest::qWait(300);
+    }
+    const qint64 peak = ProcStatusKb(sim.proc->process().processId(), "VmHWM");
+    QVERIFY(peak > 0);
+    QVERIFY2(peak < 64 * 1024, qPrintable(QStringLiteral("%1 KiB").arg(peak)));
+}
+
+// A state file reached through a link is written where the link points; the link stays.
+void TstSimTcp::stateThroughLinkKeepsLink()
+{
+    QTemporaryDir dir;
+    const QString target = dir.filePath(QStringLiteral("real.bin"));
+    const QString state = dir.filePath(QStringLiteral("state.bin"));
+    QVERIFY(QFile::link(target, state));
+    // A link to a file not there yet leads nowhere: refused.
+    {
+        SimProcess proc({QStringLiteral("--listen"), nextAddress(), QStringLiteral("--state"), state});
+        QVERIFY(!proc.start());
+    }
+    QVERIFY(sim::saveStateFile(target, sim::defaultState(), nullptr));
+    RunningSim sim = startSim({QStringLiteral("--state"), state, QStringLiteral("--error-code"), QStringLiteral("9")});
+    QVERIFY(sim.proc->running());
+    QVERIFY(QFileInfo(state).isSymLink());
+    const auto stored = readSimState(target);
+    QVERIFY(stored);
+    QCOMPARE(stored->errorCode, 9);
 }
 
 void TstSimTcp::requestLog()
