@@ -110,10 +110,18 @@ struct CommLink::Private {
 
     QString connectionText() const;
     void removeController();
-    void decodeRawCom(const QByteArray& v);
-    void decodeToken(const QByteArray& v);
-    QByteArray encodeRawCom() const;
-    QByteArray encodeToken() const;
+    QByteArray encodeRawCom() const
+    {
+        if (!kept.contains(kRawCom))
+            throw std::runtime_error("no kept value of @CNF_RAW_COM");
+        return EncodeRawCom(kept.value(kRawCom), settings, view.DevicePosition());
+    }
+    QByteArray encodeToken() const
+    {
+        if (!kept.contains(kBackPrm))
+            throw std::runtime_error("no kept value of @CNF_BACKPRM");
+        return EncodeToken(kept.value(kBackPrm), settings);
+    }
     void execute(const QString& command, const QVariant& parameter);
     bool withRecord(const QString& name, const QString& options, const std::function<void(Record&)>& use);
 };
@@ -146,7 +154,7 @@ void CommLink::Private::removeController()
     }
 }
 
-void CommLink::Private::decodeRawCom(const QByteArray& v)
+void DecodeRawCom(const QByteArray& v, CommSettings& settings)
 {
     // A record too short for the last field is refused before any field is touched.
     if (v.size() < kRawComMinSize)
@@ -163,7 +171,7 @@ void CommLink::Private::decodeRawCom(const QByteArray& v)
     settings.subnetMask = reversedAt(v, kSubnetMask);
 }
 
-void CommLink::Private::decodeToken(const QByteArray& v)
+void DecodeToken(const QByteArray& v, CommSettings& settings)
 {
     // A record too short for the token goes back unchanged; the fields stay as they were.
     if (v.size() < kBackPrmMinSize)
@@ -173,15 +181,12 @@ void CommLink::Private::decodeToken(const QByteArray& v)
         settings.tokenIp[size_t(k)] = quint8(v[rec::kTokenIp + k]);
 }
 
-QByteArray CommLink::Private::encodeRawCom() const
+QByteArray EncodeRawCom(QByteArray v, const CommSettings& settings, int devicePosition)
 {
-    if (!kept.contains(kRawCom))
-        throw std::runtime_error("no kept value of @CNF_RAW_COM");
-    QByteArray v = kept.value(kRawCom);
     // Never write out of bounds: a short record is not ours to extend.
     if (v.size() < kRawComMinSize)
         throw std::out_of_range("@CNF_RAW_COM shorter than 128 bytes");
-    switch (view.DevicePosition()) {
+    switch (devicePosition) {
     case 0:  // Ethernet
         putLong(v, kEthernetUsage, 2);
         putLong(v, kRs232cUsage, 0);
@@ -203,11 +208,8 @@ QByteArray CommLink::Private::encodeRawCom() const
     return v;
 }
 
-QByteArray CommLink::Private::encodeToken() const
+QByteArray EncodeToken(QByteArray v, const CommSettings& settings)
 {
-    if (!kept.contains(kBackPrm))
-        throw std::runtime_error("no kept value of @CNF_BACKPRM");
-    QByteArray v = kept.value(kBackPrm);
     if (v.size() < kBackPrmMinSize)
         return v;
     QByteArray four(4, '\0');
@@ -403,9 +405,9 @@ bool CommLink::ReadControllerRecord(const QString& name, bool decode)
             const QByteArray v = record.value().toByteArray();
             d->kept.insert(name, v);
             if (decode && name == kRawCom)
-                d->decodeRawCom(v);
+                DecodeRawCom(v, d->settings);
             else if (decode && name == kBackPrm)
-                d->decodeToken(v);
+                DecodeToken(v, d->settings);
         }
     });
 }

@@ -46,6 +46,16 @@ bool LongToBytes(QByteArray& bytes, qint32 value);              // throws on neg
 // the other. Any other position writes no usage word.
 bool PermissionChanges(const CommSettings& s, int devicePosition);
 
+// The two settings records as the wizard reads and writes them. DecodeRawCom throws on
+// a record shorter than 128 bytes (nothing decoded) or on a field that overflows (the
+// fields before it decoded); DecodeToken leaves the token as it was when the record is
+// too short to hold it. The encoders change only the bytes of the fields they write,
+// and return a record too short for them unchanged (EncodeRawCom throws instead).
+void DecodeRawCom(const QByteArray& record, CommSettings& s);
+void DecodeToken(const QByteArray& record, CommSettings& s);
+QByteArray EncodeRawCom(QByteArray record, const CommSettings& s, int devicePosition);
+QByteArray EncodeToken(QByteArray record, const CommSettings& s);
+
 class Engine;     // controller/engine.h
 class Workspace;
 class Controller;

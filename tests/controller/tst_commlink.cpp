@@ -988,9 +988,10 @@ void TestCommLink::secondCallWhileWaitingIsRefused()
     // A timer fires inside the waiting call, as a window's timer would.
     qint32 nested = 0;
     bool fired = false;
+    CommLink& waiting = link;  // a lambda takes a reference, not a structured binding
     QTimer::singleShot(100, [&] {
         fired = true;
-        nested = link.GetControllerErrorCode();
+        nested = waiting.GetControllerErrorCode();
     });
     // Stalled once, answered on the resend.
     QCOMPARE(link.GetControllerErrorCode(), 0);
