@@ -9,7 +9,9 @@
 #include "controller/protocol.h"
 #include "locale/modLocale.h"
 #include "tests/support/loggedsim.h"
+#include "tests/support/noisyline.h"
 #include "tests/support/procmem.h"
+#include "tests/support/simprocess.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -52,6 +54,9 @@ private slots:
     void readFails();
     void tokenRecordTooShort_data();
     void tokenRecordTooShort();
+    void chunksHalveAfterAFailedAttempt();
+    void noisyLine_data();
+    void noisyLine();
     void hostilePeerAnsweredInTime_data();
     void hostilePeerAnsweredInTime();
     void writeEthernet();
@@ -230,6 +235,86 @@ void TestTolvaneCtl::tokenRecordTooShort()
         QVERIFY2(r.err.contains("too short to hold the executable token"), r.err.constData());
     else
         QVERIFY2(r.err.isEmpty(), r.err.constData());
+}
+
+// After an attempt that failed, the record's next chunks are half as long; after four
+// clean calls they grow back.
+void TestTolvaneCtl::chunksHalveAfterAFailedAttempt()
+{
+    const QString address = nextAddress();
+    LoggedSim probe({QStringLiteral("--listen"), address});
+    QVERIFY(probe.start());
+    QCOMPARE(run({"read", "--conn", "eth:" + address}).exitCode, 0);
+    const int first = int(probe.requests().indexOf(QStringLiteral("READ_RECORD @CNF_BACKPRM 0+4096 -> OK"))) + 1;
+    QVERIFY(first > 0);
+    probe.process().stop();
+
+    LoggedSim sim({QStringLiteral("--listen"), address}, {"--fault", QStringLiteral("corrupt-at=%1").arg(first)});
+    QVERIFY(sim.start());
+    QCOMPARE(run({"read", "--conn", "eth:" + address, "--timeout", "300"}).exitCode, 0);
+    QStringList chunks;
+    for (const QString& req : sim.requests())
+        if (req.startsWith(QLatin1String("READ_RECORD @CNF_BACKPRM")))
+            chunks << req.section(' ', 2);
+    QCOMPARE(chunks, (QStringList{"0+4096 -> OK (corrupted)", "0+4096 -> OK (resent)", "4096+2048 -> OK",
+                                  "6144+2048 -> OK", "8192+2048 -> OK", "10240+2048 -> OK", "12288+4096 -> OK",
+                                  "16384+4096 -> OK", "20480+4096 -> OK"}));
+}
+
+void TestTolvaneCtl::noisyLine_data()
+{
+    QTest::addColumn<double>("rate");  // bytes damaged, dropped or inserted
+    QTest::addColumn<bool>("succeeds");
+    // One byte in ten thousand damages a third of all 4 KB chunks: the client halves its
+    // chunks after failed attempts and the write still goes through whole.
+    QTest::newRow("one byte in ten thousand") << 1e-4 << true;
+    // One in a hundred: the write fails within its attempts and leaves nothing half
+    // written.
+    QTest::newRow("one byte in a hundred") << 1e-2 << false;
+}
+
+// The wizard's read and write sequence (tolvanectl runs the same) over a serial line
+// that damages, drops and inserts bytes at a fixed, seeded rate.
+void TestTolvaneCtl::noisyLine()
+{
+    QFETCH(double, rate);
+    QFETCH(bool, succeeds);
+    const QStringList change{"write", "--ip", "10.0.0.5", "--mask", "255.255.0.0", "--token", "com3",
+                             "--token-ip", "10.1.2.3", "--timeout", "300", "--retries", "3"};
+    QTemporaryDir dir;
+    // What the same write leaves on a clean line.
+    const QString clean = dir.filePath(QStringLiteral("clean.bin"));
+    {
+        LoggedSim sim({QStringLiteral("--pty"), m_config.filePath(QStringLiteral("Tolvane/ports/com8"))},
+                      {"--state", clean});
+        QVERIFY(sim.start());
+        const Run r = run(change + QStringList{"--conn", "com:8:38400:N:8:1"});
+        QCOMPARE(r.exitCode, 0);
+    }
+    const auto intended = readSimState(clean);
+    QVERIFY(intended);
+    const QString noisy = dir.filePath(QStringLiteral("noisy.bin"));
+    LoggedSim sim({QStringLiteral("--pty"), dir.filePath(QStringLiteral("line"))}, {"--state", noisy});
+    QVERIFY(sim.start());
+    const auto before = readSimState(noisy);
+    QVERIFY(before);
+    NoisyLine line(dir.filePath(QStringLiteral("line")), m_config.filePath(QStringLiteral("Tolvane/ports/com9")),
+                   rate, 20261209);
+    QVERIFY(line.start());
+    const Run r = run(change + QStringList{"--conn", "com:9:38400:N:8:1"});
+    QVERIFY(line.changed() > 0);
+    const auto after = readSimState(noisy);
+    QVERIFY(after);
+    qInfo("%llu of %llu bytes changed; exit %d after %lld ms", qulonglong(line.changed()),
+          qulonglong(line.bytes()), r.exitCode, r.ms);
+    if (succeeds) {
+        QCOMPARE(r.exitCode, 0);
+        QCOMPARE(after->records, intended->records);
+    } else {
+        QVERIFY2(r.exitCode == 4 || r.exitCode == 5, r.err.constData());
+        QVERIFY(r.err.trimmed() == LStr(503).toUtf8() || r.err.trimmed() == LStr(504).toUtf8());
+        QVERIFY2(after->records == before->records || after->records == intended->records, "half a configuration");
+    }
 }
 
 void TestTolvaneCtl::hostilePeerAnsweredInTime_data()
