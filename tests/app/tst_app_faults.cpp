@@ -14,6 +14,7 @@
 #include "tests/support/loggedsim.h"
 
 #include <QElapsedTimer>
+#include <QMap>
 #include <QTest>
 
 using namespace apptest;
@@ -65,6 +66,8 @@ class TestAppFaults : public QObject {
 private:
     QTemporaryDir m_config;
     int m_requests = 0;   // frames the controller receives in a whole run
+    QMap<QString, int> m_seen;  // "stall-at: 504, new records" -> cells
+    qint64 m_longestMs = 0;
     SimState m_old, m_new;
 
     // The engineer's run: connect, open the Ethernet page, type a new address, choose
@@ -156,6 +159,17 @@ private slots:
             QVERIFY2(after.records == m_old.records, "a failed read changed the controller");
         if (message == 107)
             QVERIFY(after.records == m_new.records);
+        m_longestMs = std::max(m_longestMs, o.longestPressMs);
+        ++m_seen[QStringLiteral("%1: %2, %3").arg(fault.section('=', 0, 0)).arg(message)
+                     .arg(after.records == m_old.records ? QStringLiteral("old records") : QStringLiteral("new records"))];
+    }
+
+    void cleanupTestCase()
+    {
+        // What the matrix saw, for the reliability notes.
+        for (auto it = m_seen.cbegin(); it != m_seen.cend(); ++it)
+            qInfo("%s: %d cells", qPrintable(it.key()), it.value());
+        qInfo("longest press %lld ms", m_longestMs);
     }
 };
 

@@ -5,6 +5,20 @@
 
 #include <QFile>
 
+// How much more memory a process of the sanitizer build holds for the same work (shadow
+// memory, freed blocks kept in quarantine): memory bounds of tests are scaled by it.
+#if defined(__SANITIZE_ADDRESS__)
+inline constexpr qint64 kMemoryScale = 4;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+inline constexpr qint64 kMemoryScale = 4;
+#else
+inline constexpr qint64 kMemoryScale = 1;
+#endif
+#else
+inline constexpr qint64 kMemoryScale = 1;
+#endif
+
 // A field of /proc/PID/status in KiB ("VmRSS", "VmHWM"); -1 when the process is gone.
 inline qint64 ProcStatusKb(qint64 pid, const char* field)
 {
