@@ -13,7 +13,9 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    static const QString path = QDir::temp().filePath(QStringLiteral("tolvane-fuzz-ini-%1.ini").arg(::getpid()));
+    // In memory where the system has a tmpfs: every input is written as a file.
+    static const QString folder = QDir(QStringLiteral("/dev/shm")).exists() ? QStringLiteral("/dev/shm") : QDir::tempPath();
+    static const QString path = QDir(folder).filePath(QStringLiteral("tolvane-fuzz-ini-%1.ini").arg(::getpid()));
     const QByteArray content(reinterpret_cast<const char*>(data), qsizetype(size));
     {
         QFile f(path);
