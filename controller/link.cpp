@@ -182,7 +182,20 @@ Link::Wait Link::awaitResponse(quint16 seq, const QDeadlineTimer& deadline, prot
 
     // Reads no more than the scanner takes at a time; whatever arrives, the attempt's
     // deadline stays where it is.
+    auto take = [&] {
+        while (!got) {
+            std::optional<proto::Frame> f = m_scanner.next();
+            if (!f)
+                break;
+            // A client ignores requests and responses to other requests.
+            if (f->kind == proto::Kind::Response && f->seq == seq) {
+                out = *f;
+                got = true;
+            }
+        }
+    };
     auto pump = [&] {
+        take();  // bytes a former call left unscanned
         while (!got && !deadline.hasExpired()) {
             const QByteArray bytes = m_dev->read(kReadPiece);
             if (bytes.isEmpty())
@@ -190,16 +203,7 @@ Link::Wait Link::awaitResponse(quint16 seq, const QDeadlineTimer& deadline, prot
             m_lastByte.start();
             idle.start();
             m_scanner.feed(bytes);
-            while (!got) {
-                std::optional<proto::Frame> f = m_scanner.next();
-                if (!f)
-                    break;
-                // A client ignores requests and responses to other requests.
-                if (f->kind == proto::Kind::Response && f->seq == seq) {
-                    out = *f;
-                    got = true;
-                }
-            }
+            take();
         }
         if (got || deadline.hasExpired())
             loop.quit();
