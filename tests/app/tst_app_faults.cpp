@@ -32,10 +32,10 @@ constexpr qint64 kMarginMs = 3000;
 #if __has_feature(address_sanitizer)
 constexpr qint64 kMarginMs = 3000;
 #else
-constexpr qint64 kMarginMs = 700;
+constexpr qint64 kMarginMs = 1000;
 #endif
 #else
-constexpr qint64 kMarginMs = 700;
+constexpr qint64 kMarginMs = 1000;
 #endif
 constexpr qint64 kPressBoundMs = (1 + kRetries) * kTimeoutMs + kMarginMs;
 
