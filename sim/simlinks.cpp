@@ -241,42 +241,49 @@ void Link::pump()
     drained();
 }
 
+// --- Qt devices ---------------------------------------------------------------------
+
+DeviceLink::DeviceLink(SimController& ctl, QIODevice* device, QObject* parent)
+    : Link(ctl, parent), m_device(device)
+{
+    connect(device, &QIODevice::readyRead, this, &DeviceLink::readSome);
+    connect(device, &QIODevice::bytesWritten, this, [this] { pump(); });
+}
+
+void DeviceLink::readSome()
+{
+    while (!m_dead && !m_paused && m_device->bytesAvailable() > 0)
+        received(m_device->read(kReadPiece));
+}
+
+void DeviceLink::setReading(bool on)
+{
+    // Bytes the device holds raise no new readyRead: take them now. While reading is
+    // off the device's bounded buffer fills and TCP (or the line) holds the client back.
+    if (on)
+        QMetaObject::invokeMethod(this, &DeviceLink::readSome, Qt::QueuedConnection);
+}
+
+qint64 DeviceLink::unsent() const
+{
+    return m_device->bytesToWrite();
+}
+
+qint64 DeviceLink::writeRaw(const char* data, qint64 n)
+{
+    return m_device->write(data, n);
+}
+
 // --- TCP ----------------------------------------------------------------------------
 
 TcpLink::TcpLink(SimController& ctl, QTcpSocket* socket, QObject* parent)
-    : Link(ctl, parent), m_socket(socket)
+    : DeviceLink(ctl, socket, parent), m_socket(socket)
 {
     socket->setParent(this);
     socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     // Bounded reads: a flooding client is held back by TCP, not by our memory.
     socket->setReadBufferSize(kReadPiece);
-    connect(socket, &QTcpSocket::readyRead, this, &TcpLink::readSome);
-    connect(socket, &QTcpSocket::bytesWritten, this, [this] { drained(); });
     connect(socket, &QTcpSocket::disconnected, this, &Link::closed);
-}
-
-void TcpLink::readSome()
-{
-    while (!m_dead && !m_paused && m_socket->bytesAvailable() > 0)
-        received(m_socket->read(kReadPiece));
-}
-
-void TcpLink::setReading(bool on)
-{
-    // Bytes the socket holds raise no new readyRead: take them now. While reading is
-    // off the socket's bounded buffer fills and TCP holds the client back.
-    if (on)
-        QMetaObject::invokeMethod(this, &TcpLink::readSome, Qt::QueuedConnection);
-}
-
-qint64 TcpLink::unsent() const
-{
-    return m_socket->bytesToWrite();
-}
-
-qint64 TcpLink::writeRaw(const char* data, qint64 n)
-{
-    return m_socket->write(data, n);
 }
 
 void TcpLink::dropConnection()
@@ -411,28 +418,15 @@ void PtyLink::waitWritable()
 // --- serial line --------------------------------------------------------------------
 
 SerialLink::SerialLink(SimController& ctl, QObject* parent)
-    : Link(ctl, parent), m_port(new QSerialPort(this))
+    : SerialLink(ctl, new QSerialPort, parent)
 {
-    m_port->setReadBufferSize(kReadPiece);
-    connect(m_port, &QSerialPort::readyRead, this, &SerialLink::readSome);
-    connect(m_port, &QSerialPort::bytesWritten, this, [this] { pump(); });
 }
 
-void SerialLink::readSome()
+SerialLink::SerialLink(SimController& ctl, QSerialPort* port, QObject* parent)
+    : DeviceLink(ctl, port, parent), m_port(port)
 {
-    while (!m_dead && !m_paused && m_port->bytesAvailable() > 0)
-        received(m_port->read(kReadPiece));
-}
-
-void SerialLink::setReading(bool on)
-{
-    if (on)
-        QMetaObject::invokeMethod(this, &SerialLink::readSome, Qt::QueuedConnection);
-}
-
-qint64 SerialLink::unsent() const
-{
-    return m_port->bytesToWrite();
+    port->setParent(this);
+    port->setReadBufferSize(kReadPiece);
 }
 
 bool SerialLink::open(const QString& device, int baud, char parity, QString* error)
@@ -456,9 +450,5 @@ bool SerialLink::open(const QString& device, int baud, char parity, QString* err
     return true;
 }
 
-qint64 SerialLink::writeRaw(const char* data, qint64 n)
-{
-    return m_port->write(data, n);
-}
 
 }  // namespace sim

@@ -78,17 +78,28 @@ private:
     QTimer m_repeatTimer;
 };
 
-class TcpLink : public Link {
+// A transport that Qt's QIODevice carries (a TCP socket, a serial port): reads in bounded
+// pieces, reading stops while answers wait, answers go out through the device.
+class DeviceLink : public Link {
     Q_OBJECT
 public:
-    TcpLink(SimController& ctl, QTcpSocket* socket, QObject* parent = nullptr);
+    DeviceLink(SimController& ctl, QIODevice* device, QObject* parent = nullptr);
 protected:
     qint64 writeRaw(const char* data, qint64 n) override;
     void setReading(bool on) override;
     qint64 unsent() const override;
-    void dropConnection() override;
 private:
     void readSome();
+    QIODevice* m_device;
+};
+
+class TcpLink : public DeviceLink {
+    Q_OBJECT
+public:
+    TcpLink(SimController& ctl, QTcpSocket* socket, QObject* parent = nullptr);
+protected:
+    void dropConnection() override;
+private:
     QTcpSocket* m_socket;
 };
 
@@ -124,19 +135,16 @@ private:
     QSocketNotifier* m_writeNotifier = nullptr;
 };
 
-class SerialLink : public Link {
+class SerialLink : public DeviceLink {
     Q_OBJECT
 public:
     explicit SerialLink(SimController& ctl, QObject* parent = nullptr);
     // parity: 'N', 'E' or 'O'.
     bool open(const QString& device, int baud, char parity, QString* error);
 protected:
-    qint64 writeRaw(const char* data, qint64 n) override;
     void dropConnection() override {}
-    void setReading(bool on) override;
-    qint64 unsent() const override;
 private:
-    void readSome();
+    SerialLink(SimController& ctl, QSerialPort* port, QObject* parent);
     QSerialPort* m_port;
 };
 
