@@ -45,12 +45,7 @@ bool Link::isOpen() const
 
 quint32 Link::chunkSize() const
 {
-    return std::min(m_chunk, largestUsableChunk());
-}
-
-quint32 Link::largestUsableChunk() const
-{
-    return std::min<quint32>(proto::kClientChunk, m_largestChunk);
+    return std::min({m_chunk, proto::kClientChunk, m_largestChunk});
 }
 
 void Link::adaptChunk(bool clean)
@@ -263,10 +258,9 @@ QByteArray Link::callOnce(quint8 opcode, const QByteArray& payload, int attempts
     request.payload = payload;
     const QByteArray bytes = proto::encodeFrame(request);
     const qint64 attemptBound = attemptMs(boundMs, bytes.size(), opcode, payload);
-    m_lastAttempts = 0;
+    const bool chunked = opcode == proto::READ_RECORD || opcode == proto::WRITE_RECORD;
 
     for (int attempt = 0; attempt < attempts; ++attempt) {
-        ++m_lastAttempts;
         // Counted from the moment the request starts to leave; nothing that arrives
         // moves it.
         const QDeadlineTimer deadline(attemptBound, Qt::PreciseTimer);
@@ -278,8 +272,8 @@ QByteArray Link::callOnce(quint8 opcode, const QByteArray& payload, int attempts
         proto::Frame response;
         const Wait w = awaitResponse(request.seq, deadline, response);
         if (w == Wait::Response) {
-            if (opcode == proto::READ_RECORD || opcode == proto::WRITE_RECORD)
-                adaptChunk(m_lastAttempts == 1);
+            if (chunked)
+                adaptChunk(attempt == 0);
             if (response.code != proto::OK) {
                 proto::Reader r(response.payload);
                 const QString text = r.str();
@@ -290,7 +284,7 @@ QByteArray Link::callOnce(quint8 opcode, const QByteArray& payload, int attempts
         if (w == Wait::Lost)
             break;
     }
-    if (opcode == proto::READ_RECORD || opcode == proto::WRITE_RECORD)
+    if (chunked)
         adaptChunk(false);
     if (m_lost)
         throw EngineError(EngineError::kLinkLost, QStringLiteral("link to the controller lost"));

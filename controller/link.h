@@ -33,7 +33,6 @@ public:
     // The chunk for the next READ_RECORD or WRITE_RECORD: at most min(4096, the
     // controller's largest chunk), smaller for a while after failed attempts.
     quint32 chunkSize() const;
-    int lastAttempts() const { return m_lastAttempts; }  // attempts the last call took
     quint32 largestChunk() const { return m_largestChunk; }
     QString controllerId() const { return m_controllerId; }
     QString model() const { return m_model; }
@@ -49,7 +48,6 @@ private:
     void openTcp();
     void openSerial();
     int transmitMs(qsizetype bytes) const;
-    quint32 largestUsableChunk() const;
     void adaptChunk(bool clean);
 
     LinkOptions m_options;
@@ -60,7 +58,6 @@ private:
     proto::FrameScanner m_scanner;
     QElapsedTimer m_lastByte;
     quint16 m_seq = 0;
-    int m_lastAttempts = 0;
     quint32 m_chunk = proto::kClientChunk;
     int m_cleanCalls = 0;
     bool m_lost = false;

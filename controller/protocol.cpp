@@ -33,6 +33,21 @@ quint32 crcOf(const char* p, qsizetype n)
 
 constexpr char kMagic0 = 0x54, kMagic1 = 0x4C;  // "TL"
 
+// Removes the entries before `first` from a queue kept as a vector and an index: at
+// once when none is left, otherwise only once they are most of it, so that each entry
+// moves O(1) times.
+template <class T>
+void dropFront(QVector<T>& queue, qsizetype& first)
+{
+    if (first == queue.size()) {
+        queue.clear();
+        first = 0;
+    } else if (first > 1024 && first * 2 > queue.size()) {
+        queue.remove(0, first);
+        first = 0;
+    }
+}
+
 }  // namespace
 
 QByteArray encodeFrame(const Frame& f)
@@ -203,7 +218,7 @@ bool FrameScanner::hasPartial() const
         return true;
     // Unscanned bytes, or the last few scanned ones that may still begin a header.
     const quint64 end = m_base + quint64(m_buf.size());
-    for (quint64 p = std::max(m_base, m_scanned >= 11 ? m_scanned - 11 : 0); p < end; ++p)
+    for (quint64 p = std::max(m_base, uncheckedHeaders()); p < end; ++p)
         if (p >= m_scanned || at(p) == kMagic0)
             return true;
     return false;
@@ -211,7 +226,7 @@ bool FrameScanner::hasPartial() const
 
 qsizetype FrameScanner::buffered() const
 {
-    quint64 from = m_scanned >= 11 ? m_scanned - 11 : 0;
+    quint64 from = uncheckedHeaders();
     if (m_first < m_pending.size())
         from = std::min(from, m_pending[m_first].start);
     from = std::max(from, m_base);
@@ -317,27 +332,15 @@ void FrameScanner::countBadHeads()
     for (; m_badFirst < m_badHeads.size() && m_badHeads[m_badFirst] < limit; ++m_badFirst)
         if (m_badHeads[m_badFirst] >= m_floor)
             ++m_dropped;
-    if (m_badFirst == m_badHeads.size()) {
-        m_badHeads.clear();
-        m_badFirst = 0;
-    } else if (m_badFirst > 1024 && m_badFirst * 2 > m_badHeads.size()) {
-        m_badHeads.remove(0, m_badFirst);
-        m_badFirst = 0;
-    }
+    dropFront(m_badHeads, m_badFirst);
 }
 
 void FrameScanner::trim()
 {
-    if (m_first == m_pending.size()) {
-        m_pending.clear();
-        m_first = 0;
-    } else if (m_first > 1024 && m_first * 2 > m_pending.size()) {
-        m_pending.remove(0, m_first);
-        m_first = 0;
-    }
+    dropFront(m_pending, m_first);
     // Keep what a waiting frame and the headers still to be checked need; move the rest
     // out only when it is at least half the buffer, so that each byte moves O(1) times.
-    quint64 keep = std::max(m_floor, m_scanned >= 11 ? m_scanned - 11 : 0);
+    quint64 keep = std::max(m_floor, uncheckedHeaders());
     keep = std::min(keep, m_scanned);
     if (m_first < m_pending.size())
         keep = std::min(keep, m_pending[m_first].start);

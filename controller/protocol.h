@@ -117,6 +117,8 @@ private:
         qint8 state;        // 0 waiting for its end, 1 valid, -1 failed its CRC
     };
     char at(quint64 pos) const { return m_buf.at(qsizetype(pos - m_base)); }
+    // The first position whose header is not checked yet (it needs the 12th byte).
+    quint64 uncheckedHeaders() const { return m_scanned >= kHeaderSize - 1 ? m_scanned - (kHeaderSize - 1) : 0; }
     void step();      // runs the byte at m_scanned through the CRC and the checks
     void trim();
     void reset();

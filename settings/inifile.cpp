@@ -130,7 +130,8 @@ bool IniFile::load(QList<Line>* lines, bool* exists) const
     // Only a regular file of a sane size: a named pipe would hold start-up for ever, a
     // device never ends, and a settings file is a few KiB, not hundreds of MB. Such a
     // file reads as no file and is never written over.
-    if (!QFileInfo(m_path).isFile() || QFileInfo(m_path).size() > kMaxFileBytes)
+    const QFileInfo info(m_path);
+    if (!info.isFile() || info.size() > kMaxFileBytes)
         return false;
     if (!f.open(QIODevice::ReadOnly))
         return false;

@@ -137,14 +137,12 @@ void Link::handleFrames()
     if (s_verbose && m_scanner.dropped() != droppedBefore)
         std::fprintf(stderr, "%d: dropped %llu bad frame start(s)\n", m_conn,
                      qulonglong(m_scanner.dropped() - droppedBefore));
+    // While paused, the bytes held wait for us, not for the line: no idle drop.
     const bool paused = backlogged();
-    if (paused) {
-        m_idle.stop();  // the bytes held wait for us, not for the line
-    } else if (!m_scanner.hasPartial()) {
+    if (paused || !m_scanner.hasPartial())
         m_idle.stop();
-    } else if (m_paused) {
+    else if (m_paused)
         m_idle.start();
-    }
     if (paused != m_paused) {
         m_paused = paused;
         setReading(!paused);
