@@ -20,13 +20,7 @@ QByteArray openRequest(quint16 seq = 0)
 QList<Frame> scanAll(const QByteArray& input, int step = 1 << 30)
 {
     FrameScanner s;
-    QList<Frame> out;
-    for (qsizetype i = 0; i < input.size(); i += step) {
-        s.feed(input.mid(i, step));
-        while (auto f = s.next())
-            out.append(*f);
-    }
-    return out;
+    return plain::scanInPieces(s, input, [step] { return step; });
 }
 
 }  // namespace
@@ -145,14 +139,7 @@ void tst_Protocol::scannerAgreesWithPlainRules()
         }
         const QList<Frame> expected = plain::scan(stream);
         FrameScanner s;
-        QList<Frame> found;
-        for (qsizetype at = 0; at < stream.size();) {
-            const int step = rng.bounded(1, 64);
-            s.feed(stream.mid(at, step));
-            at += step;
-            while (auto f = s.next())
-                found.append(*f);
-        }
+        const QList<Frame> found = plain::scanInPieces(s, stream, [&rng] { return int(rng.bounded(1, 64)); });
         QCOMPARE(found.size(), expected.size());
         for (qsizetype i = 0; i < found.size(); ++i) {
             QCOMPARE(found[i].seq, expected[i].seq);

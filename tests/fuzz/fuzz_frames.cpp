@@ -50,14 +50,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const int step = 1 + data[0] % 97;
     const QByteArray stream(reinterpret_cast<const char*>(data + 1), qsizetype(size - 1));
     FrameScanner s;
-    QList<Frame> found;
-    for (qsizetype at = 0; at < stream.size(); at += step) {
-        s.feed(stream.mid(at, step));
-        while (auto f = s.next())
-            found.append(*f);
+    const QList<Frame> found = plain::scanInPieces(s, stream, [step] { return step; }, [&s, step] {
         if (s.buffered() > kMaxFrame + step)
             std::abort();
-    }
+    });
     const QList<Frame> expected = plain::scan(stream);
     if (found.size() != expected.size())
         std::abort();

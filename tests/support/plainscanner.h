@@ -8,6 +8,7 @@
 
 #include "controller/protocol.h"
 
+#include <functional>
 #include <zlib.h>
 
 namespace plain {
@@ -48,6 +49,25 @@ inline QList<proto::Frame> scan(const QByteArray& stream)
         f.payload = stream.mid(p + proto::kHeaderSize, qsizetype(length));
         out.append(f);
         p += body + 4;
+    }
+    return out;
+}
+
+// Every frame the real scanner yields for the stream, fed in pieces whose sizes
+// nextStep() gives, as a transport feeds it; afterEach runs after each piece.
+inline QList<proto::Frame> scanInPieces(proto::FrameScanner& s, const QByteArray& stream,
+                                        const std::function<int()>& nextStep,
+                                        const std::function<void()>& afterEach = {})
+{
+    QList<proto::Frame> out;
+    for (qsizetype at = 0; at < stream.size();) {
+        const int step = nextStep();
+        s.feed(stream.mid(at, step));
+        at += step;
+        while (auto f = s.next())
+            out.append(*f);
+        if (afterEach)
+            afterEach();
     }
     return out;
 }
