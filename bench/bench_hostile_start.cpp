@@ -22,7 +22,6 @@
 #include <cstring>
 #include <functional>
 #include <ctime>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -134,11 +133,9 @@ int main(int argc, char** argv)
             continue;
         }
         const QList<QByteArray> r = p.readAllStandardOutput().trimmed().split(' ');
-        const QByteArray line = p.readAllStandardOutput();
         const QString all = QString::fromUtf8(r.mid(2).join(' '));
         out << "| " << c.name << " | " << r.value(0) << " | " << r.value(1) << " | " << all << " |\n";
         out.flush();
-        Q_UNUSED(line)
     }
     return 0;
 }
