@@ -129,8 +129,7 @@ struct CommLink::Private {
 QString CommLink::Private::connectionText() const
 {
     if (view.EthernetSelected()) {
-        const std::array<quint8, 4> ip = view.ConnectAddress();
-        return QStringLiteral("eth:%1.%2.%3.%4").arg(ip[0]).arg(ip[1]).arg(ip[2]).arg(ip[3]);
+        return QStringLiteral("eth:") + FormatIPv4(view.ConnectAddress());
     }
     const std::optional<int> port = view.PortNumber();
     const std::optional<int> baud = view.BaudRate();

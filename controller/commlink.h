@@ -7,6 +7,8 @@
 // CommSettings and the kept whole values of the controller records.
 // No routine lets an exception out: failures come back as false or -1.
 
+#include "controller/ipv4.h"
+
 #include <QByteArray>
 #include <QHash>
 #include <QString>
@@ -14,8 +16,6 @@
 #include <memory>
 
 class ControllerView;
-
-using IPv4 = std::array<quint8, 4>;  // first octet first
 
 struct CommSettings {
     qint32 rs232cUsage = 0;   // 2 when RS232C is the permission device

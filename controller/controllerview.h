@@ -4,6 +4,8 @@
 // What the controller routines read from the wizard window. The main window implements
 // it; tolvanectl and tests implement it without any window.
 
+#include "controller/ipv4.h"
+
 #include <QString>
 #include <array>
 #include <optional>
@@ -14,7 +16,7 @@ public:
     // Connection page: optDevice element 0 selected means Ethernet.
     virtual bool EthernetSelected() const = 0;
     // uctIPAddress1, first octet first.
-    virtual std::array<quint8, 4> ConnectAddress() const = 0;
+    virtual IPv4 ConnectAddress() const = 0;
     // Item data of the selected cmbPort1 / cmbBaudRate1 / cmbDataLength1 item,
     // the selected position of cmbParity1, the selected text of cmbStopbit1;
     // std::nullopt when the list has nothing selected.
@@ -32,13 +34,13 @@ public:
 class ControllerSelections : public ControllerView {
 public:
     bool ethernet = true;
-    std::array<quint8, 4> address{};
+    IPv4 address{};
     std::optional<int> port, baud, parity, dataLength;
     std::optional<QString> stopBit;
     int device = -1;
 
     bool EthernetSelected() const override { return ethernet; }
-    std::array<quint8, 4> ConnectAddress() const override { return address; }
+    IPv4 ConnectAddress() const override { return address; }
     std::optional<int> PortNumber() const override { return port; }
     std::optional<int> BaudRate() const override { return baud; }
     std::optional<int> ParityPosition() const override { return parity; }

@@ -2,6 +2,7 @@
 // SPDX-FileCopyrightText: 2026 Tolvane developers
 #include "controller/engine.h"
 
+#include "controller/ipv4.h"
 #include "controller/link.h"
 #include "controller/protocol.h"
 #include "settings/serialports.h"
@@ -176,14 +177,10 @@ ConnectionTarget ParseConnectionText(const QString& conn)
     if (kind == QLatin1String("eth")) {
         if (parts.size() != 2)
             throw bad(QStringLiteral("expected eth:A.B.C.D"));
-        const QStringList octets = parts[1].trimmed().split('.');
-        if (octets.size() != 4)
-            throw bad(QStringLiteral("expected four octets"));
-        for (const QString& o : octets)
-            if (!number.match(o).hasMatch() || o.toInt() > 255)
-                throw bad(QStringLiteral("bad octet '%1'").arg(o));
-        t.host = QStringLiteral("%1.%2.%3.%4").arg(octets[0].toInt()).arg(octets[1].toInt())
-                     .arg(octets[2].toInt()).arg(octets[3].toInt());
+        const std::optional<IPv4> ip = ParseIPv4(parts[1]);
+        if (!ip)
+            throw bad(QStringLiteral("bad address '%1'").arg(parts[1]));
+        t.host = FormatIPv4(*ip);
         return t;
     }
     if (kind != QLatin1String("com"))

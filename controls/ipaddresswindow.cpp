@@ -3,6 +3,7 @@
 #include "controls/ipaddresswindow.h"
 
 #include "controls/announce.h"
+#include "controller/ipv4.h"
 #include "locale/modLocale.h"
 
 #include <QAction>
@@ -247,7 +248,7 @@ QString IPAddressWindow::Text() const
 
 bool IPAddressWindow::SetText(const QString& dotted)
 {
-    const auto bytes = ParseDotted(dotted);
+    const std::optional<IPv4> bytes = ParseIPv4(dotted);
     if (!bytes)
         return false;
     quint32 packed = 0;
@@ -255,24 +256,6 @@ bool IPAddressWindow::SetText(const QString& dotted)
         packed = (packed << 8) | b;
     SetAddress(packed);
     return true;
-}
-
-std::optional<std::array<quint8, 4>> IPAddressWindow::ParseDotted(const QString& text)
-{
-    const QStringList parts = text.trimmed().split(QLatin1Char('.'));
-    if (parts.size() != kFieldCount)
-        return std::nullopt;
-    std::array<quint8, 4> bytes{};
-    for (int i = 0; i < kFieldCount; ++i) {
-        const QString& part = parts.at(i);
-        if (part.isEmpty() || part.size() > 3 || !std::all_of(part.begin(), part.end(), isAsciiDigit))
-            return std::nullopt;
-        const int value = part.toInt(nullptr, 10);
-        if (value > 255)
-            return std::nullopt;
-        bytes[size_t(i)] = quint8(value);
-    }
-    return bytes;
 }
 
 bool IPAddressWindow::eventFilter(QObject* watched, QEvent* event)

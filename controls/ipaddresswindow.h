@@ -66,10 +66,6 @@ public:
     // Fills all four fields from a dotted address (ranges applied); false and no change
     // for anything else.
     bool SetText(const QString& dotted);
-    // Four decimal numbers of one to three ASCII digits, 0 to 255, separated by dots,
-    // blanks around the whole allowed. A leading zero never makes a number octal.
-    static std::optional<std::array<quint8, 4>> ParseDotted(const QString& text);
-
     // The fields' accessible names: "<name>, octet n of 4", or "Octet n of 4" without
     // a name, from the string table in the current language.
     void SetFieldNames(const QString& controlName);

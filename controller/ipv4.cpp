@@ -1,0 +1,37 @@
+// SPDX-License-Identifier: MIT
+// SPDX-FileCopyrightText: 2026 Tolvane developers
+#include "controller/ipv4.h"
+
+std::optional<IPv4> ParseIPv4(QStringView text)
+{
+    const QStringView trimmed = text.trimmed();
+    IPv4 ip{};
+    qsizetype i = 0;
+    for (size_t field = 0; field < ip.size(); ++field) {
+        if (field > 0) {
+            if (i >= trimmed.size() || trimmed[i] != QLatin1Char('.'))
+                return std::nullopt;
+            ++i;
+        }
+        int value = 0;
+        int digits = 0;
+        // QChar::isDigit would take other scripts' digits too; an address has ASCII ones.
+        while (i < trimmed.size() && trimmed[i] >= QLatin1Char('0') && trimmed[i] <= QLatin1Char('9')) {
+            if (++digits > 3)
+                return std::nullopt;
+            value = value * 10 + (trimmed[i].unicode() - '0');
+            ++i;
+        }
+        if (digits == 0 || value > 255)
+            return std::nullopt;
+        ip[field] = quint8(value);
+    }
+    if (i != trimmed.size())
+        return std::nullopt;
+    return ip;
+}
+
+QString FormatIPv4(const IPv4& ip)
+{
+    return QStringLiteral("%1.%2.%3.%4").arg(ip[0]).arg(ip[1]).arg(ip[2]).arg(ip[3]);
+}
