@@ -2,12 +2,14 @@
 // SPDX-FileCopyrightText: 2026 Tolvane developers
 #include "app/frmMain.h"
 
+#include "app/wizardmodel.h"
 #include "controller/commlink.h"
 #include "controls/announce.h"
 #include "controls/uctIPAddressCtrl.h"
 #include "locale/localizeform.h"
 #include "locale/modLocale.h"
 #include "settings/clsProfile.h"
+#include "settings/inifile.h"
 #include "settings/modFile.h"
 #include "settings/serialports.h"
 
@@ -151,6 +153,14 @@ void WriteIP(uctIPAddressCtrl* control, const IPv4& ip)
     control->SetIPAddress(ip[0], ip[1], ip[2], ip[3]);
 }
 
+// Item data of the selected item; nullopt when the list has nothing selected.
+std::optional<int> SelectedData(const QComboBox* list)
+{
+    if (list->currentIndex() < 0)
+        return std::nullopt;
+    return list->currentData().toInt();
+}
+
 // The hourglass for as long as a controller call runs.
 struct BusyPointer {
     BusyPointer() { ChangeMousePointer(11); }
@@ -158,41 +168,6 @@ struct BusyPointer {
     BusyPointer(const BusyPointer&) = delete;
     BusyPointer& operator=(const BusyPointer&) = delete;
 };
-
-// The leading decimal number of a text (blanks and a sign allowed before it, a fraction
-// rounded half to even). A language id is an unsigned 16-bit number: anything outside
-// 0..65535, or no number at all, gives 0, with which InitLocale lets the system choose.
-quint16 LeadingLangId(const QString& text)
-{
-    int i = 0;
-    while (i < text.size() && (text[i] == QLatin1Char(' ') || text[i] == QLatin1Char('\t')))
-        ++i;
-    bool negative = false;
-    if (i < text.size() && (text[i] == QLatin1Char('+') || text[i] == QLatin1Char('-'))) {
-        negative = text[i] == QLatin1Char('-');
-        ++i;
-    }
-    const int start = i;
-    while (i < text.size() && text[i].isDigit() && text[i].unicode() < 128)
-        ++i;
-    QString number = text.mid(start, i - start);
-    if (i < text.size() && text[i] == QLatin1Char('.')) {
-        int j = i + 1;
-        while (j < text.size() && text[j].isDigit() && text[j].unicode() < 128)
-            ++j;
-        number += text.mid(i, j - i);
-    }
-    if (number.isEmpty() || number == QLatin1String("."))
-        return 0;
-    bool ok = false;
-    const double value = number.toDouble(&ok);
-    if (!ok)
-        return 0;
-    const double rounded = std::nearbyint(negative ? -value : value);  // half to even
-    if (rounded < 0 || rounded > 65535)
-        return 0;
-    return quint16(rounded);
-}
 
 }  // namespace
 
@@ -387,17 +362,17 @@ void frmMain::Form_Load()
     // Every page in its start state, the connection page first.
     m_step = 0;
     ShowPage(0);
-    uctIPAddress1->SetIPAddress(192, 168, 0, 1);
+    WriteIP(uctIPAddress1, wizard::kStartAddress);
     optDevice[1]->setChecked(false);
     optDevice[0]->setChecked(true);
     ProbeSerialPorts();
     FillLineLists(line1, false);
     lblTitle->setText(LStr(1034));
-    FillCombo(cmbDevice, {"Ethernet", "RS232C"}, {0, 1}, 0, true);
+    FillCombo(cmbDevice, wizard::Devices(), true);
     FillLineLists(line4, true);
-    FillCombo(cmbDelimiter4, {"CR", "CRLF"}, {0, 1}, 0, false);
-    SetTokenOption(2);
-    uctIP->SetIPAddress(192, 168, 0, 1);
+    FillCombo(cmbDelimiter4, wizard::Delimiters(), false);
+    SetTokenOption(wizard::kStartTokenElement);
+    WriteIP(uctIP, wizard::kStartAddress);
     cmdBack->hide();
     m_changed = false;
     Form_Resize();
@@ -483,13 +458,17 @@ void frmMain::FillCombo(QComboBox* list, const QStringList& texts, const QList<q
     list->setEnabled(enabled);
 }
 
+void frmMain::FillCombo(QComboBox* list, const wizard::ListItems& items, bool enabled)
+{
+    FillCombo(list, items.texts, items.data, qint16(items.start), enabled);
+}
+
 void frmMain::FillLineLists(const LineLists& lists, bool baudEnabled)
 {
-    FillCombo(lists.cmbBaudRate, {"9600", "19200", "38400", "57600", "115200"},
-              {9600, 19200, 38400, 57600, 115200}, 2, baudEnabled);
-    FillCombo(lists.cmbParity, {"Even", "None", "Odd"}, {0, 1, 2}, 1, false);
-    FillCombo(lists.cmbDataLength, {"5", "6", "7", "8"}, {5, 6, 7, 8}, 3, false);
-    FillCombo(lists.cmbStopbit, {"1", "1.5", "2"}, {0, 1, 2}, 0, false);
+    FillCombo(lists.cmbBaudRate, wizard::BaudRates(), baudEnabled);
+    FillCombo(lists.cmbParity, wizard::Parities(), false);
+    FillCombo(lists.cmbDataLength, wizard::DataLengths(), false);
+    FillCombo(lists.cmbStopbit, wizard::StopBits(), false);
 }
 
 bool frmMain::SelectComboItem(QComboBox* list, qint32 value)
@@ -663,164 +642,125 @@ bool frmMain::FailConnect(const QVariant& textId)
     return false;
 }
 
+// Next: the controller's error first, then the step's own work; a step that ends the
+// press early (a failure, the question answered Cancel, Complete) leaves the page as is.
 void frmMain::NextPress()
 {
-    if (m_step < 0 || m_step > 4)
+    if (m_step < wizard::kConnection || m_step > wizard::kToken)
         return;
-
-    // The controller's error first, while connected.
-    if (m_link && m_link->connected()) {
-        qint32 code = -1;
-        {
-            BusyPointer busy;
-            code = m_link->GetControllerErrorCode();
-        }
-        if (code > 0) {
-            const QString text = LStr(500) + QLatin1Char('\r')
-                                 + LFormat(501, QString::number(code, 16).toUpper())
-                                 + QStringLiteral("\r\r") + LStr(502);
-            if (LMsgBox(text, MsgBox::OKCancel | MsgBox::Exclamation, ExeName()) == MsgBox::IdCancel)
-                return;
-            BusyPointer busy;
-            try {
-                m_link->ClearControllerError(code);
-            } catch (...) {
-                // a refused clear goes on like a cleared one
-            }
-        }
-    }
-
+    if (m_link && !PassControllerError())
+        return;
     switch (m_step) {
-    case 0: {
-        if (!m_link || !m_link->ok()) {
-            FailConnect(505);
+    case wizard::kConnection:
+        if (!OpenController())
             return;
-        }
-        bool connected = false;
-        {
-            BusyPointer busy;
-            connected = m_link->ConnectController();
-        }
-        if (!connected) {
-            FailConnect(505);
-            return;
-        }
-        bool read = false;
-        {
-            BusyPointer busy;
-            read = m_link->ReadCommSettings(true);
-        }
-        if (!read) {
-            FailConnect(503);
-            return;
-        }
-        const CommSettings& s = m_link->settings();
-        if (s.ethernetUsage != 0 && s.rs232cUsage == 0)
-            SelectComboItem(cmbDevice, 0);
-        else if (s.ethernetUsage == 0 && s.rs232cUsage != 0)
-            SelectComboItem(cmbDevice, 1);
-        WriteIP(uctIPAddress3, s.ipAddress);
-        WriteIP(uctSubnetMask, s.subnetMask);
-        SelectComboItem(line4.cmbBaudRate, s.baudRate);
-        SelectComboItem(line4.cmbParity, s.parity);
-        SelectComboItem(line4.cmbDataLength, s.dataLength);
-        SelectComboItem(line4.cmbStopbit, s.stopBits);
-        SelectComboItem(cmbDelimiter4, s.delimiter);
-        WriteIP(uctIP, s.tokenIp);
-        // 65535 Open (element 0), 0..4 elements 1..5; codes in between have no option.
-        const qint32 code = s.tokenCode;
-        SetTokenOption(code >= 65535 ? 0 : (code >= 0 && code <= 4 ? code + 1 : -1));
-        m_step = 1;
+        m_step = wizard::kPermission;
         break;
-    }
-    case 1:
-        m_step = DevicePage(m_step);
+    case wizard::kPermission:
+        m_step = wizard::NextStep(m_step, cmbDevice->currentIndex());
         break;
-    case 2:
-    case 3: {
-        CommSettings& s = m_link->settings();
-        if (cmbDevice->currentIndex() == 0) {
-            const IPv4 ip = ReadIP(uctIPAddress3);
-            if (ip != s.ipAddress) {
-                s.ipAddress = ip;
-                m_changed = true;
-            }
-            const IPv4 mask = ReadIP(uctSubnetMask);
-            if (mask != s.subnetMask) {
-                s.subnetMask = mask;
-                m_changed = true;
-            }
-            m_step += 2;
-        } else if (cmbDevice->currentIndex() == 1) {
-            const std::pair<QComboBox*, qint32*> fields[] = {
-                {line4.cmbBaudRate, &s.baudRate},     {line4.cmbParity, &s.parity},
-                {line4.cmbDataLength, &s.dataLength}, {line4.cmbStopbit, &s.stopBits},
-                {cmbDelimiter4, &s.delimiter}};
-            for (const auto& [list, field] : fields) {
-                if (list->currentIndex() < 0)
-                    continue;
-                const qint32 value = list->currentData().toInt();
-                if (value != *field) {
-                    *field = value;
-                    m_changed = true;
-                }
-            }
-            m_step += 1;
-        }
+    case wizard::kEthernet:
+    case wizard::kSerial:
+        LeaveDevicePage();
+        m_step = wizard::NextStep(m_step, cmbDevice->currentIndex());
         break;
-    }
-    case 4: {
-        CommSettings& s = m_link->settings();
-        static constexpr qint32 kTokenCodes[6] = {65535, 0, 1, 2, 3, 4};
-        const int element = SelectedToken();
-        if (element >= 0 && kTokenCodes[element] != s.tokenCode) {
-            s.tokenCode = kTokenCodes[element];
-            m_changed = true;
-        }
-        const IPv4 tokenIp = ReadIP(uctIP);
-        if (tokenIp != s.tokenIp) {
-            s.tokenIp = tokenIp;
-            m_changed = true;
-        }
-        // The permission device counts as well: a write puts 2 into the usage word of
-        // the device chosen and 0 into the other.
-        if (PermissionChanges(s, cmbDevice->currentIndex()))
-            m_changed = true;
-        if (m_changed) {
-            bool written = false;
-            {
-                BusyPointer busy;
-                // A write merges into the records just read; when that read fails, the
-                // controller is left as it is rather than given a stale merge.
-                if (m_link->ReadCommSettings(false))
-                    written = m_link->WriteCommSettings();
-            }
-            if (written)
-                LMsgBox(LStr(107) + QLatin1Char('\r') + LStr(108),
-                        MsgBox::OK | MsgBox::Information, ExeName());
-            else
-                LMsgBox(504, MsgBox::OK | MsgBox::Critical, ExeName());
-        }
+    case wizard::kToken:
+        Complete();
         m_closePending = true;  // closes once this press is over
         return;
     }
-    default:
-        return;
-    }
     ShowStep();
+}
+
+bool frmMain::PassControllerError()
+{
+    // The hourglass while the controller is asked, not while the user is.
+    std::optional<BusyPointer> busy(std::in_place);
+    return wizard::PassControllerError(*m_link, [this, &busy](qint32 code) {
+        busy.reset();
+        const QString text = LStr(500) + QLatin1Char('\r') + LFormat(501, QString::number(code, 16).toUpper())
+                             + QStringLiteral("\r\r") + LStr(502);
+        const bool goOn = LMsgBox(text, MsgBox::OKCancel | MsgBox::Exclamation, ExeName()) != MsgBox::IdCancel;
+        busy.emplace();
+        return goOn;
+    });
+}
+
+bool frmMain::OpenController()
+{
+    wizard::Opened opened = wizard::Opened::kConnectFailed;
+    if (m_link) {
+        BusyPointer busy;
+        opened = wizard::ConnectAndRead(*m_link);
+    }
+    if (opened != wizard::Opened::kDone)
+        return FailConnect(opened == wizard::Opened::kReadFailed ? 503 : 505);
+    ShowSettings(m_link->settings());
+    return true;
+}
+
+void frmMain::ShowSettings(const CommSettings& s)
+{
+    if (const std::optional<int> device = wizard::PreselectedDevice(s))
+        SelectComboItem(cmbDevice, *device);
+    const wizard::EthernetPage ethernet = wizard::ShowEthernet(s);
+    WriteIP(uctIPAddress3, ethernet.ip);
+    WriteIP(uctSubnetMask, ethernet.mask);
+    SetSerialPage(wizard::ShowSerial(s, SerialSelections()));
+    const wizard::TokenPage token = wizard::ShowToken(s);
+    WriteIP(uctIP, token.ip);
+    SetTokenOption(token.element);
+}
+
+void frmMain::LeaveDevicePage()
+{
+    CommSettings& s = m_link->settings();
+    bool changed = false;
+    if (cmbDevice->currentIndex() == wizard::kEthernetDevice)
+        changed = wizard::MergeEthernet(s, {ReadIP(uctIPAddress3), ReadIP(uctSubnetMask)});
+    else if (cmbDevice->currentIndex() == wizard::kSerialDevice)
+        changed = wizard::MergeSerial(s, SerialSelections());
+    m_changed = m_changed || changed;
+}
+
+void frmMain::Complete()
+{
+    if (wizard::MergeToken(m_link->settings(), {SelectedToken(), ReadIP(uctIP)}, cmbDevice->currentIndex()))
+        m_changed = true;
+    if (!m_changed)
+        return;
+    bool written = false;
+    {
+        BusyPointer busy;
+        written = wizard::WriteBack(*m_link);
+    }
+    if (written)
+        LMsgBox(LStr(107) + QLatin1Char('\r') + LStr(108), MsgBox::OK | MsgBox::Information, ExeName());
+    else
+        LMsgBox(504, MsgBox::OK | MsgBox::Critical, ExeName());
+}
+
+wizard::SerialPage frmMain::SerialSelections() const
+{
+    return {SelectedData(line4.cmbBaudRate), SelectedData(line4.cmbParity), SelectedData(line4.cmbDataLength),
+            SelectedData(line4.cmbStopbit), SelectedData(cmbDelimiter4)};
+}
+
+void frmMain::SetSerialPage(const wizard::SerialPage& page)
+{
+    const std::pair<QComboBox*, std::optional<qint32>> lists[] = {
+        {line4.cmbBaudRate, page.baudRate}, {line4.cmbParity, page.parity}, {line4.cmbDataLength, page.dataLength},
+        {line4.cmbStopbit, page.stopBits}, {cmbDelimiter4, page.delimiter}};
+    for (const auto& [list, value] : lists)
+        if (value)
+            SelectComboItem(list, *value);
 }
 
 void frmMain::cmdBack_Click()
 {
     if (m_busy)
         return;
-    switch (m_step) {
-    case 1: m_step = 0; break;
-    case 2:
-    case 3: m_step = 1; break;
-    case 4: m_step = DevicePage(m_step); break;
-    default: break;
-    }
+    m_step = wizard::BackStep(m_step, cmbDevice->currentIndex());
     QPointer<QWidget> focus = QApplication::focusWidget();
     ShowStep();
     FocusPage(focus);
@@ -847,15 +787,6 @@ void frmMain::FocusPage(QWidget* focus)
     }
 }
 
-int frmMain::DevicePage(int otherwise) const
-{
-    switch (cmbDevice->currentIndex()) {
-    case 0: return 2;
-    case 1: return 3;
-    default: return otherwise;
-    }
-}
-
 void frmMain::cmdCancel_Click()
 {
     if (m_busy)
@@ -870,16 +801,9 @@ bool frmMain::EthernetSelected() const
     return optDevice[0]->isChecked();
 }
 
-std::array<quint8, 4> frmMain::ConnectAddress() const
+IPv4 frmMain::ConnectAddress() const
 {
     return ReadIP(uctIPAddress1);
-}
-
-static std::optional<int> SelectedData(const QComboBox* list)
-{
-    if (list->currentIndex() < 0)
-        return std::nullopt;
-    return list->currentData().toInt();
 }
 
 std::optional<int> frmMain::PortNumber() const { return SelectedData(cmbPort1); }

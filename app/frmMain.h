@@ -5,6 +5,7 @@
 // user never sees, and the button band. Constructing it runs the start-up sequence;
 // closing it runs the unload sequence (disconnect, release the engine's objects).
 
+#include "app/wizardmodel.h"
 #include "controller/controllerview.h"
 
 #include <QList>
@@ -38,6 +39,7 @@ public:
     // Appends texts with their item data (parallel lists), selects position, sets enabled.
     static void FillCombo(QComboBox* list, const QStringList& texts, const QList<qint32>& itemData,
                           qint16 position, bool enabled);
+    static void FillCombo(QComboBox* list, const wizard::ListItems& items, bool enabled);
     // Selects the first item whose item data equals value; false (selection kept) when none.
     static bool SelectComboItem(QComboBox* list, qint32 value);
 
@@ -53,7 +55,7 @@ public:
     // ControllerView: what the controller routines read from the connection and
     // permission pages.
     bool EthernetSelected() const override;
-    std::array<quint8, 4> ConnectAddress() const override;
+    IPv4 ConnectAddress() const override;
     std::optional<int> PortNumber() const override;
     std::optional<int> BaudRate() const override;
     std::optional<int> ParityPosition() const override;
@@ -79,13 +81,18 @@ private:
     void BuildWindow();
     void Form_Load();
     void Form_Unload();
+    // Next, one function a step; each ends the press early by returning false.
     void NextPress();
+    bool PassControllerError();  // false: the user chose to stay (Cancel)
+    bool OpenController();       // connection page: connect and read, or say why not
+    void ShowSettings(const CommSettings& s);  // the pages show what was read
+    void LeaveDevicePage();      // the Ethernet or RS232C page's values into the settings
+    void Complete();             // token page: merge, write back what changed, report
+    wizard::SerialPage SerialSelections() const;  // the RS232C page's selections
+    void SetSerialPage(const wizard::SerialPage& page);
     void SetTokenOption(int element);  // -1: none selected
     int SelectedToken() const;         // first selected element, -1 none
     void ShowPage(int page);
-    // The page of the device chosen in cmbDevice: 2 Ethernet, 3 RS232C; otherwise when
-    // nothing is chosen.
-    int DevicePage(int otherwise) const;
     void ProbeSerialPorts();
     void FitCaptions();
     bool FailConnect(const QVariant& textId);

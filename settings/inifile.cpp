@@ -6,6 +6,8 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
+#include <cmath>
+
 namespace {
 
 // Blanks as the profile services see them: ASCII white space only, so that a full-width
@@ -433,4 +435,36 @@ bool WritePrivateProfileString(const QString& section, const QString& key, const
     if (data.isNull())
         return ini.removeKey(section, key);
     return ini.setValue(section, key, data);
+}
+
+quint16 LeadingLangId(const QString& text)
+{
+    auto asciiDigit = [&text](qsizetype at) { return at < text.size() && text[at] >= u'0' && text[at] <= u'9'; };
+    qsizetype i = 0;
+    while (i < text.size() && (text[i] == QLatin1Char(' ') || text[i] == QLatin1Char('\t')))
+        ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == QLatin1Char('+') || text[i] == QLatin1Char('-'))) {
+        negative = text[i] == QLatin1Char('-');
+        ++i;
+    }
+    const qsizetype start = i;
+    while (asciiDigit(i))
+        ++i;
+    if (i < text.size() && text[i] == QLatin1Char('.')) {
+        ++i;
+        while (asciiDigit(i))
+            ++i;
+    }
+    const QString number = text.mid(start, i - start);
+    if (number.isEmpty() || number == QLatin1String("."))
+        return 0;
+    bool ok = false;
+    const double value = number.toDouble(&ok);
+    if (!ok)
+        return 0;
+    const double rounded = std::nearbyint(negative ? -value : value);  // half to even
+    if (rounded < 0 || rounded > 65535)
+        return 0;
+    return quint16(rounded);
 }

@@ -96,3 +96,8 @@ qint32 GetPrivateProfileInt(const QString& section, const QString& key, qint32 d
 // QString) deletes the key; no key deletes the section.
 bool WritePrivateProfileString(const QString& section, const QString& key, const QString& data,
                                const QString& fileName);
+
+// The language id of the settings file's [LangID] ID value: its leading decimal number
+// (blanks and a sign allowed before it, a fraction rounded half to even). Anything
+// outside 0..65535, or no number at all, gives 0, with which the system chooses.
+quint16 LeadingLangId(const QString& text);

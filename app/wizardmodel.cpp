@@ -1,0 +1,199 @@
+// SPDX-License-Identifier: MIT
+// SPDX-FileCopyrightText: 2026 Tolvane developers
+#include "app/wizardmodel.h"
+
+#include <array>
+
+namespace wizard {
+
+namespace {
+
+constexpr std::array<qint32, kTokenElements> kTokenCodes = {65535, 0, 1, 2, 3, 4};
+
+// Copies value into field; true when that changed it.
+template <class T>
+bool Take(T& field, const T& value)
+{
+    if (field == value)
+        return false;
+    field = value;
+    return true;
+}
+
+bool TakeSelected(qint32& field, const std::optional<qint32>& selected)
+{
+    return selected && Take(field, *selected);
+}
+
+// The page of the device chosen; otherwise when none is.
+int DevicePage(int device, int otherwise)
+{
+    return device == kEthernetDevice ? kEthernet : device == kSerialDevice ? kSerial : otherwise;
+}
+
+std::optional<qint32> Shown(const ListItems& list, qint32 stored, const std::optional<qint32>& shown)
+{
+    return list.data.contains(stored) ? std::optional<qint32>(stored) : shown;
+}
+
+}  // namespace
+
+const ListItems& BaudRates()
+{
+    static const ListItems items{{"9600", "19200", "38400", "57600", "115200"}, {9600, 19200, 38400, 57600, 115200}, 2};
+    return items;
+}
+
+const ListItems& Parities()
+{
+    static const ListItems items{{"Even", "None", "Odd"}, {0, 1, 2}, 1};
+    return items;
+}
+
+const ListItems& DataLengths()
+{
+    static const ListItems items{{"5", "6", "7", "8"}, {5, 6, 7, 8}, 3};
+    return items;
+}
+
+const ListItems& StopBits()
+{
+    static const ListItems items{{"1", "1.5", "2"}, {0, 1, 2}, 0};
+    return items;
+}
+
+const ListItems& Delimiters()
+{
+    static const ListItems items{{"CR", "CRLF"}, {0, 1}, 0};
+    return items;
+}
+
+const ListItems& Devices()
+{
+    static const ListItems items{{"Ethernet", "RS232C"}, {0, 1}, 0};
+    return items;
+}
+
+qint32 TokenCode(int element)
+{
+    return kTokenCodes.at(size_t(element));
+}
+
+int TokenElement(qint32 code)
+{
+    // Every code from 65535 up is Open, as the controller reads it.
+    if (code >= 65535)
+        return 0;
+    return code >= 0 && code <= 4 ? code + 1 : -1;
+}
+
+std::optional<int> PreselectedDevice(const CommSettings& s)
+{
+    if (s.ethernetUsage != 0 && s.rs232cUsage == 0)
+        return kEthernetDevice;
+    if (s.ethernetUsage == 0 && s.rs232cUsage != 0)
+        return kSerialDevice;
+    return std::nullopt;
+}
+
+SerialPage StartSerialPage()
+{
+    return {BaudRates().startValue(), Parities().startValue(), DataLengths().startValue(),
+            StopBits().startValue(), Delimiters().startValue()};
+}
+
+EthernetPage ShowEthernet(const CommSettings& s)
+{
+    return {s.ipAddress, s.subnetMask};
+}
+
+SerialPage ShowSerial(const CommSettings& s, const SerialPage& shown)
+{
+    return {Shown(BaudRates(), s.baudRate, shown.baudRate), Shown(Parities(), s.parity, shown.parity),
+            Shown(DataLengths(), s.dataLength, shown.dataLength), Shown(StopBits(), s.stopBits, shown.stopBits),
+            Shown(Delimiters(), s.delimiter, shown.delimiter)};
+}
+
+TokenPage ShowToken(const CommSettings& s)
+{
+    return {TokenElement(s.tokenCode), s.tokenIp};
+}
+
+bool MergeEthernet(CommSettings& s, const EthernetPage& page)
+{
+    const bool ip = Take(s.ipAddress, page.ip);
+    const bool mask = Take(s.subnetMask, page.mask);
+    return ip || mask;
+}
+
+bool MergeSerial(CommSettings& s, const SerialPage& page)
+{
+    bool changed = TakeSelected(s.baudRate, page.baudRate);
+    changed = TakeSelected(s.parity, page.parity) || changed;
+    changed = TakeSelected(s.dataLength, page.dataLength) || changed;
+    changed = TakeSelected(s.stopBits, page.stopBits) || changed;
+    changed = TakeSelected(s.delimiter, page.delimiter) || changed;
+    return changed;
+}
+
+bool MergeToken(CommSettings& s, const TokenPage& page, int device)
+{
+    bool changed = page.element >= 0 && page.element < kTokenElements && Take(s.tokenCode, TokenCode(page.element));
+    changed = Take(s.tokenIp, page.ip) || changed;
+    return PermissionChanges(s, device) || changed;
+}
+
+int NextStep(int step, int device)
+{
+    switch (step) {
+    case kPermission:
+        return DevicePage(device, step);
+    case kEthernet:
+    case kSerial:
+        return device == kEthernetDevice || device == kSerialDevice ? kToken : step;
+    default:
+        return step;
+    }
+}
+
+int BackStep(int step, int device)
+{
+    switch (step) {
+    case kPermission: return kConnection;
+    case kEthernet:
+    case kSerial: return kPermission;
+    case kToken: return DevicePage(device, step);
+    default: return step;
+    }
+}
+
+bool PassControllerError(CommLink& link, const std::function<bool(qint32 code)>& ask)
+{
+    if (!link.connected())
+        return true;
+    const qint32 code = link.GetControllerErrorCode();
+    if (code <= 0)
+        return true;
+    if (!ask(code))
+        return false;
+    try {
+        link.ClearControllerError(code);
+    } catch (...) {
+        // a refused clear goes on like a cleared one
+    }
+    return true;
+}
+
+Opened ConnectAndRead(CommLink& link)
+{
+    if (!link.ok() || !link.ConnectController())
+        return Opened::kConnectFailed;
+    return link.ReadCommSettings(true) ? Opened::kDone : Opened::kReadFailed;
+}
+
+bool WriteBack(CommLink& link)
+{
+    return link.ReadCommSettings(false) && link.WriteCommSettings();
+}
+
+}  // namespace wizard
