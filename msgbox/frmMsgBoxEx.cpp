@@ -42,6 +42,15 @@ constexpr double kChkHeight = 255;
 constexpr double kIconSize = 480;
 constexpr double kExpandedLeft = 120;
 
+// The layout's recurring distances in twips: the margin around the upper panel's parts,
+// the gap between them, the spacing of the lower band's parts, and the least width of a
+// button; options stand further in than the texts.
+constexpr double kMargin = 300;
+constexpr double kGap = 200;
+constexpr double kSpacing = 150;
+constexpr double kLeastButtonWidth = 1500;
+constexpr double kOptionIndent = 450;
+
 // A layout step that cannot go on; ShowBox turns it into -1.
 struct LayoutFailure {};
 
@@ -434,12 +443,39 @@ void frmMsgBoxEx::CmdClick(int i)
         hide(); // ends the nested loop in ShowBox
 }
 
+// The layout pass: each step places its part below the ones before and widens the box
+// as it needs; the numbers in the comments are the order of the steps.
 void frmMsgBoxEx::LayoutBox()
 {
     m_metrics = BoxMetrics::Current();
-    const double tx = m_metrics.twipsPerPixelX, ty = m_metrics.twipsPerPixelY;
+    LayoutPass pass;
+    pass.tx = m_metrics.twipsPerPixelX;
+    pass.ty = m_metrics.twipsPerPixelY;
+    pass.frameX = whole(pass.tx * m_metrics.dialogFrameX);
+    pass.frameY = whole(pass.ty * m_metrics.dialogFrameY);
+    pass.captionH = whole(pass.ty * m_metrics.captionHeight);
+    pass.currentLook = GetOSMajorVersion() >= 6;
+    pass.innerW = kMargin;
+    pass.y = kMargin;
+    LayoutFonts(pass);
+    setWindowTitle(m_strTitle.toString());
+    LayoutIcon(pass);
+    LayoutMessages(pass);
+    LayoutOptions(pass);
+    LayoutPanel(pass);
+    LayoutDetails(pass);
+    LayoutCheckBox(pass);
+    LayoutButtons(pass);
+    LayoutWidth(pass);
+    LayoutSeparator(pass);
+    applyTabOrder();
+    UpdateExpand();
+}
 
-    // 1. The language's font; then the design sizes, weights and colours on top of it.
+// 1. and 2. The language's font, then the design sizes, weights and colours on top of
+// it; the current look has a white upper panel.
+void frmMsgBoxEx::LayoutFonts(const LayoutPass& pass)
+{
     LocalizeForm(this, QVariant());
     m_windowFont = font();
     m_windowFont.setPointSizeF(kWindowPt);
@@ -458,81 +494,80 @@ void frmMsgBoxEx::LayoutBox()
     QPalette expPal = m_lblExpand->palette();
     expPal.setColor(QPalette::WindowText, palette().color(QPalette::Highlight));
     m_lblExpand->setPalette(expPal);
-
-    // 2. The current look: a white upper panel.
-    const int osMajor = GetOSMajorVersion();
-    if (osMajor >= 6) {
+    if (pass.currentLook) {
         QPalette p = m_picBase->palette();
         p.setColor(QPalette::Window, QColor(255, 255, 255));
         m_picBase->setPalette(p);
         m_picBase->setAutoFillBackground(true);
     }
+}
 
-    // 3.
-    const double frameX = whole(tx * m_metrics.dialogFrameX);
-    const double frameY = whole(ty * m_metrics.dialogFrameY);
-    const double captionH = whole(ty * m_metrics.captionHeight);
-    setWindowTitle(m_strTitle.toString());
-
-    // 4.
-    double innerW = 300;
-    double y = 300;
-
-    // 5. Icon.
+// 3. to 5. The icon in the top left corner; the texts begin a gap to its right.
+void frmMsgBoxEx::LayoutIcon(LayoutPass& pass)
+{
     if (m_MsgIcon < 0 || m_MsgIcon > 5)
         throw LayoutFailure{};
-    QLabel* icon = m_MsgIcon == 5 ? nullptr : m_img[m_MsgIcon];
-    double textLeft = frameX + 300;
-    if (icon) {
-        icon->show();
-        m_twips[icon] = QRectF(frameX + 300, 300, kIconSize, kIconSize);
-        apply(icon);
-        innerW = whole(std::max(innerW, tLeft(icon) + tWidth(icon) + 200));
-        textLeft = tLeft(icon) + tWidth(icon) + 200;
+    pass.icon = m_MsgIcon == 5 ? nullptr : m_img[m_MsgIcon];
+    pass.textLeft = pass.frameX + kMargin;
+    if (!pass.icon)
+        return;
+    pass.icon->show();
+    m_twips[pass.icon] = QRectF(pass.frameX + kMargin, kMargin, kIconSize, kIconSize);
+    apply(pass.icon);
+    pass.textLeft = tLeft(pass.icon) + tWidth(pass.icon) + kGap;
+    pass.innerW = whole(std::max(pass.innerW, pass.textLeft));
+}
+
+// 6. and 7. The large and the small message (indented under a large one); 8. the text
+// block centred on a taller icon.
+void frmMsgBoxEx::LayoutMessages(LayoutPass& pass)
+{
+    LayoutMessage(pass, m_lblMain, m_strLargeMsg, m_mainFont, false);
+    LayoutMessage(pass, m_lblMsg, m_strSmallMsg, m_windowFont, true);
+    QLabel* icon = pass.icon;
+    if (!icon || tTop(icon) + tHeight(icon) + kGap <= pass.y)
+        return;
+    pass.y = whole(tTop(icon) + tHeight(icon) + kGap);
+    const bool mainOn = m_lblMain->isEnabled(), msgOn = m_lblMsg->isEnabled();
+    if (mainOn && msgOn) {
+        const double d = whole((tHeight(icon) - (tTop(m_lblMsg) + tHeight(m_lblMsg) - tTop(m_lblMain))) / 2);
+        setTop(m_lblMain, tTop(m_lblMain) + d);
+        setTop(m_lblMsg, tTop(m_lblMsg) + d);
+    } else if (mainOn || msgOn) {
+        QLabel* l = mainOn ? m_lblMain : m_lblMsg;
+        const double d = whole((tHeight(icon) - tHeight(l)) / 2);
+        setTop(l, tTop(l) + d);
     }
+}
 
-    // 6. and 7. The large and the small message.
-    auto placeMessage = [&](QLabel* label, QVariant& field, const QFont& measureFont, bool indent) {
-        field = LStr(field);
-        const QString text = field.toString();
-        if (text.isEmpty()) {
-            label->setEnabled(false);
-            label->hide();
-            return;
-        }
-        label->setEnabled(true);
-        label->show();
-        toEnd(label);
-        const double w = textWidth(measureFont, text);
-        setWidth(label, std::min(w + 30, m_metrics.screenWidth * 0.5));
-        label->setText(displayText(text));
-        setHeight(label, wrappedHeight(label));
-        setTop(label, y);
-        setLeft(label, textLeft);
-        if (indent && m_lblMain->isEnabled())
-            setLeft(label, tLeft(label) + 200);
-        innerW = whole(std::max(innerW, tLeft(label) + tWidth(label) + 300));
-        y = whole(tTop(label) + tHeight(label) + 200);
-    };
-    placeMessage(m_lblMain, m_strLargeMsg, m_mainFont, false);
-    placeMessage(m_lblMsg, m_strSmallMsg, m_windowFont, true);
-
-    // 8. Centre the text block on a taller icon.
-    if (icon && tTop(icon) + tHeight(icon) + 200 > y) {
-        y = whole(tTop(icon) + tHeight(icon) + 200);
-        const bool mainOn = m_lblMain->isEnabled(), msgOn = m_lblMsg->isEnabled();
-        if (mainOn && msgOn) {
-            const double d = whole((tHeight(icon) - (tTop(m_lblMsg) + tHeight(m_lblMsg) - tTop(m_lblMain))) / 2);
-            setTop(m_lblMain, tTop(m_lblMain) + d);
-            setTop(m_lblMsg, tTop(m_lblMsg) + d);
-        } else if (mainOn || msgOn) {
-            QLabel* l = mainOn ? m_lblMain : m_lblMsg;
-            const double d = whole((tHeight(icon) - tHeight(l)) / 2);
-            setTop(l, tTop(l) + d);
-        }
+void frmMsgBoxEx::LayoutMessage(LayoutPass& pass, QLabel* label, QVariant& field, const QFont& measureFont,
+                                bool indent)
+{
+    field = LStr(field);
+    const QString text = field.toString();
+    if (text.isEmpty()) {
+        label->setEnabled(false);
+        label->hide();
+        return;
     }
+    label->setEnabled(true);
+    label->show();
+    toEnd(label);
+    // At most half the screen wide; a longer text wraps.
+    setWidth(label, std::min(textWidth(measureFont, text) + 30, m_metrics.screenWidth * 0.5));
+    label->setText(displayText(text));
+    setHeight(label, wrappedHeight(label));
+    setTop(label, pass.y);
+    setLeft(label, pass.textLeft);
+    if (indent && m_lblMain->isEnabled())
+        setLeft(label, tLeft(label) + kGap);
+    pass.innerW = whole(std::max(pass.innerW, tLeft(label) + tWidth(label) + kMargin));
+    pass.y = whole(tTop(label) + tHeight(label) + kGap);
+}
 
-    // 9. Options.
+// 9. The options, one under the other; 10. a margin below the panel's last part.
+void frmMsgBoxEx::LayoutOptions(LayoutPass& pass)
+{
     QVariantList options;
     if (m_varOptions.isValid() && !m_varOptions.isNull()) {
         const auto list = asList(m_varOptions);
@@ -544,7 +579,7 @@ void frmMsgBoxEx::LayoutBox()
         m_opt[0]->setEnabled(false);
         m_opt[0]->hide();
     } else {
-        const double optLeft = icon ? tLeft(icon) + tWidth(icon) + 450 : 450;
+        const double optLeft = pass.icon ? tLeft(pass.icon) + tWidth(pass.icon) + kOptionIndent : kOptionIndent;
         for (int i = 0; i < options.size(); ++i) {
             QRadioButton* o = i == 0 ? m_opt[0] : newOption();
             setLeft(o, optLeft);
@@ -557,97 +592,102 @@ void frmMsgBoxEx::LayoutBox()
             const QString text = LStr(options[i]);
             o->setText(text);
             RegisterAccessKey(o, text);
-            setWidth(o, textWidth(m_windowFont, text) + 300);
+            setWidth(o, textWidth(m_windowFont, text) + kMargin);
             setHeight(o, textHeight(m_windowFont, text) + 15);
-            setTop(o, y);
-            innerW = whole(std::max(innerW, tLeft(o) + tWidth(o) + 300));
-            y = whole(tTop(o) + tHeight(o) + 150);
+            setTop(o, pass.y);
+            pass.innerW = whole(std::max(pass.innerW, tLeft(o) + tWidth(o) + kMargin));
+            pass.y = whole(tTop(o) + tHeight(o) + kSpacing);
         }
-        y = y - 150 + 200;
+        pass.y = pass.y - kSpacing + kGap;
         if (m_lOptValue >= 0) {
             if (m_lOptValue >= options.size())
                 throw LayoutFailure{};
             m_opt[m_lOptValue]->setChecked(true);
         }
     }
+    pass.y = pass.y + kMargin - kGap;
+}
 
-    // 10.
-    y = y + 300 - 200;
-
-    // 11. Keep the whole window within the screen's height.
+// 11. The whole window stays within the screen's height; 12. the upper panel ends here.
+void frmMsgBoxEx::LayoutPanel(LayoutPass& pass)
+{
     const double h0 = tHeight(m_cmd[0]);
-    if (float(h0 + y + 400 + frameY + captionH) > float(m_metrics.screenHeight))
-        y = whole(m_metrics.screenHeight - h0 - 400 - frameY - captionH);
-
-    // 12. The upper panel ends here.
-    m_twips[m_picBase] = QRectF(0, 0, m_twips.value(m_picBase).width(), y);
+    if (float(h0 + pass.y + 400 + pass.frameY + pass.captionH) > float(m_metrics.screenHeight))
+        pass.y = whole(m_metrics.screenHeight - h0 - 400 - pass.frameY - pass.captionH);
+    m_twips[m_picBase] = QRectF(0, 0, m_twips.value(m_picBase).width(), pass.y);
     apply(m_picBase);
-    if (osMajor >= 6)
-        y = y + 200;
+    if (pass.currentLook)
+        pass.y = pass.y + kGap;
+}
 
-    // 13. Details.
+// 13. The details: the expander link in the lower band, the text under the separator.
+void frmMsgBoxEx::LayoutDetails(LayoutPass& pass)
+{
     m_strExpand = LStr(m_strExpand);
-    double wExp = 0;
-    if (!m_strExpand.toString().isEmpty()) {
-        m_strOpenExpand = LStr(m_strOpenExpand);
-        m_strCloseExpand = LStr(m_strCloseExpand);
-        const QString open = m_strOpenExpand.toString(), close = m_strCloseExpand.toString();
-        setTop(m_lblExpand, y);
-        setLeft(m_lblExpand, frameX + 150);
-        wExp = whole(std::max(textWidth(m_windowFont, open), textWidth(m_windowFont, close)));
-        setWidth(m_lblExpand, textWidth(m_windowFont, open));
-        setHeight(m_lblExpand, textHeight(m_windowFont, open));
-        m_lblExpand->setCursor(GetHandCursor().value_or(QCursor(Qt::PointingHandCursor)));
-        m_lblExpand->setEnabled(true);
-        m_lblExpand->show();
-        toEnd(m_lblExpand);
-        const QString details = m_strExpand.toString();
-        m_lblExpanded->setText(displayText(details));
-        if (!m_twips.contains(m_lblExpanded))
-            m_twips[m_lblExpanded] = QRectF(kExpandedLeft, 0, 0, 0);
-        setLeft(m_lblExpanded, kExpandedLeft);
-        setWidth(m_lblExpanded, textWidth(m_windowFont, details));
-        setHeight(m_lblExpanded, textHeight(m_windowFont, details) + 15);
-        innerW = whole(std::max(innerW, tLeft(m_lblExpanded) + tWidth(m_lblExpanded) + 150));
-        m_lblExpanded->setEnabled(true);
-        m_lblExpanded->show();
-        toEnd(m_lblExpanded);
-    } else {
+    if (m_strExpand.toString().isEmpty()) {
         m_lblExpand->hide();
         m_lblExpand->setEnabled(false);
         m_lblExpanded->hide();
         m_lblExpanded->setEnabled(false);
         m_bExpand = false;
+        return;
     }
+    m_strOpenExpand = LStr(m_strOpenExpand);
+    m_strCloseExpand = LStr(m_strCloseExpand);
+    const QString open = m_strOpenExpand.toString(), close = m_strCloseExpand.toString();
+    setTop(m_lblExpand, pass.y);
+    setLeft(m_lblExpand, pass.frameX + kSpacing);
+    pass.expandW = whole(std::max(textWidth(m_windowFont, open), textWidth(m_windowFont, close)));
+    setWidth(m_lblExpand, textWidth(m_windowFont, open));
+    setHeight(m_lblExpand, textHeight(m_windowFont, open));
+    m_lblExpand->setCursor(GetHandCursor().value_or(QCursor(Qt::PointingHandCursor)));
+    m_lblExpand->setEnabled(true);
+    m_lblExpand->show();
+    toEnd(m_lblExpand);
+    const QString details = m_strExpand.toString();
+    m_lblExpanded->setText(displayText(details));
+    if (!m_twips.contains(m_lblExpanded))
+        m_twips[m_lblExpanded] = QRectF(kExpandedLeft, 0, 0, 0);
+    setLeft(m_lblExpanded, kExpandedLeft);
+    setWidth(m_lblExpanded, textWidth(m_windowFont, details));
+    setHeight(m_lblExpanded, textHeight(m_windowFont, details) + 15);
+    pass.innerW = whole(std::max(pass.innerW, tLeft(m_lblExpanded) + tWidth(m_lblExpanded) + kSpacing));
+    m_lblExpanded->setEnabled(true);
+    m_lblExpanded->show();
+    toEnd(m_lblExpanded);
+}
 
-    // 14. Check box.
+// 14. The check box in the lower band, under the expander link when there is one.
+void frmMsgBoxEx::LayoutCheckBox(const LayoutPass& pass)
+{
     m_strCheck = LStr(m_strCheck);
-    if (!m_strCheck.toString().isEmpty()) {
-        const QString text = m_strCheck.toString();
-        m_chk->setText(text);
-        RegisterAccessKey(m_chk, text);
-        setHeight(m_chk, kChkHeight);
-        setWidth(m_chk, tHeight(m_chk) * 1.5 + textWidth(m_windowFont, text));
-        setLeft(m_chk, frameX + 150);
-        setTop(m_chk, m_lblExpand->isEnabled() ? tTop(m_lblExpand) + tHeight(m_lblExpand) + 200 : y);
-        m_chk->show();
-        m_chk->setEnabled(true);
-        toEnd(m_chk);
-        if (m_lCheckVal < 0 || m_lCheckVal > 2)
-            throw LayoutFailure{};
-        m_chk->setCheckState(m_lCheckVal == 1 ? Qt::Checked
-                             : m_lCheckVal == 2 ? Qt::PartiallyChecked
-                                                : Qt::Unchecked);
-    } else {
+    if (m_strCheck.toString().isEmpty()) {
         m_chk->hide();
         m_chk->setEnabled(false);
+        return;
     }
+    const QString text = m_strCheck.toString();
+    m_chk->setText(text);
+    RegisterAccessKey(m_chk, text);
+    setHeight(m_chk, kChkHeight);
+    setWidth(m_chk, tHeight(m_chk) * 1.5 + textWidth(m_windowFont, text));
+    setLeft(m_chk, pass.frameX + kSpacing);
+    setTop(m_chk, m_lblExpand->isEnabled() ? tTop(m_lblExpand) + tHeight(m_lblExpand) + kGap : pass.y);
+    m_chk->show();
+    m_chk->setEnabled(true);
+    toEnd(m_chk);
+    if (m_lCheckVal < 0 || m_lCheckVal > 2)
+        throw LayoutFailure{};
+    m_chk->setCheckState(m_lCheckVal == 1 ? Qt::Checked : m_lCheckVal == 2 ? Qt::PartiallyChecked : Qt::Unchecked);
+}
 
-    // 15. Buttons, left to right; right-aligned in step 21.
+// 15. The buttons, left to right (right-aligned in step 21); 16. without a cancel
+// button nothing could answer the close box, so it goes; 17. their states.
+void frmMsgBoxEx::LayoutButtons(LayoutPass& pass)
+{
     const auto buttons = asList(m_varButtons);
     if (!buttons || buttons->isEmpty())
         throw LayoutFailure{};
-    double rowW = 0;
     m_values.clear();
     for (int i = 0; i < buttons->size(); ++i) {
         const QVariant& element = buttons->at(i);
@@ -657,12 +697,11 @@ void frmMsgBoxEx::LayoutBox()
         const QString text = LStr(element);
         b->setText(text);
         RegisterAccessKey(b, text);
-        const double w = whole(textWidth(m_windowFont, text) + 400);
         setHeight(b, kCmdHeight);
-        setTop(b, y);
-        setWidth(b, std::max(w, 1500.0));
+        setTop(b, pass.y);
+        setWidth(b, std::max(whole(textWidth(m_windowFont, text) + 400), kLeastButtonWidth));
         if (i >= 1)
-            setLeft(b, tLeft(m_cmd[i - 1]) + tWidth(m_cmd[i - 1]) + 150);
+            setLeft(b, tLeft(m_cmd[i - 1]) + tWidth(m_cmd[i - 1]) + kSpacing);
         b->show();
         if (i == m_lDefault) {
             b->setDefault(true);
@@ -670,63 +709,57 @@ void frmMsgBoxEx::LayoutBox()
         }
         if ((number && *number == 5005 && m_lCancel < 0) || i == m_lCancel)
             m_lCancel = i;
-        rowW = whole(tWidth(b) + rowW + 150);
+        pass.rowW = whole(tWidth(b) + pass.rowW + kSpacing);
     }
-    rowW = rowW - 150;
-
-    // 16. No cancel button: nothing could answer the close box, so it goes.
+    pass.rowW = pass.rowW - kSpacing;
+    pass.lastButton = int(buttons->size()) - 1;
     if (!Cmd(m_lCancel) || m_bHideCloseButton)
         RemoveSystemMenu();
-
-    // 17.
     UpdateButtons();
+}
 
-    // 18. The lower band's left part.
-    double leftW = 150;
+// 18. to 20. The window's width: the lower band's left part and the button row, or the
+// widest part above; 21. the buttons right-aligned, a spacing from the right edge.
+void frmMsgBoxEx::LayoutWidth(LayoutPass& pass)
+{
+    double leftW = kSpacing;
     const bool expOn = m_lblExpand->isEnabled(), chkOn = m_chk->isEnabled();
     if (expOn && chkOn)
-        leftW = whole(std::max(tLeft(m_lblExpand) + wExp, tLeft(m_chk) + tWidth(m_chk)) + 400);
+        leftW = whole(std::max(tLeft(m_lblExpand) + pass.expandW, tLeft(m_chk) + tWidth(m_chk)) + 400);
     else if (expOn)
-        leftW = whole(tLeft(m_lblExpand) + wExp + 400);
+        leftW = whole(tLeft(m_lblExpand) + pass.expandW + 400);
     else if (chkOn)
         leftW = whole(tLeft(m_chk) + tWidth(m_chk) + 400);
-
-    // 19. and 20.
-    innerW = whole(std::max(innerW, rowW + leftW + 150));
-    m_winW = innerW + 2 * frameX;
-    setWidth(m_picBase, innerW);
+    pass.innerW = whole(std::max(pass.innerW, pass.rowW + leftW + kSpacing));
+    m_winW = pass.innerW + 2 * pass.frameX;
+    setWidth(m_picBase, pass.innerW);
     for (QWidget* ln : m_ln)
-        m_twips[ln] = QRectF(0, 0, innerW, 0);
-
-    // 21. Right-align the buttons, 150 from the client area's right edge.
-    const int n = int(buttons->size()) - 1;
-    setLeft(m_cmd[n], m_winW - 150 - tWidth(m_cmd[n]) - 2 * frameX);
+        m_twips[ln] = QRectF(0, 0, pass.innerW, 0);
+    const int n = pass.lastButton;
+    setLeft(m_cmd[n], m_winW - kSpacing - tWidth(m_cmd[n]) - 2 * pass.frameX);
     for (int i = n - 1; i >= 0; --i) {
-        setLeft(m_cmd[i], tLeft(m_cmd[i + 1]) - 150 - tWidth(m_cmd[i]));
+        setLeft(m_cmd[i], tLeft(m_cmd[i + 1]) - kSpacing - tWidth(m_cmd[i]));
         toFront(m_cmd[i]);
     }
+}
 
-    // 22.
-    y = whole(tTop(m_cmd[0]) + tHeight(m_cmd[0]) + 150);
-    if (expOn)
-        y = whole(std::max(y, tTop(m_lblExpand) + tHeight(m_lblExpand) + 150));
-    if (chkOn)
-        y = whole(std::max(y, tTop(m_chk) + tHeight(m_chk) + 150));
-
-    // 23. The separator: a grey line and a white one a pixel below it.
+// 22. and 23. The separator under the lower band: a grey line and a white one a pixel
+// below it; the details begin a spacing under it.
+void frmMsgBoxEx::LayoutSeparator(const LayoutPass& pass)
+{
+    double y = whole(tTop(m_cmd[0]) + tHeight(m_cmd[0]) + kSpacing);
+    if (m_lblExpand->isEnabled())
+        y = whole(std::max(y, tTop(m_lblExpand) + tHeight(m_lblExpand) + kSpacing));
+    if (m_chk->isEnabled())
+        y = whole(std::max(y, tTop(m_chk) + tHeight(m_chk) + kSpacing));
     m_lineY0 = y;
-    m_lineGap = ty;
+    m_lineGap = pass.ty;
     for (int i = 0; i < 2; ++i) {
         QWidget* ln = m_ln[i];
-        ln->setGeometry(0, toPixels(y + i * ty, ty), toPixels(innerW, tx), 1);
-        m_twips[ln] = QRectF(0, y + i * ty, innerW, 0);
+        ln->setGeometry(0, toPixels(y + i * pass.ty, pass.ty), toPixels(pass.innerW, pass.tx), 1);
+        m_twips[ln] = QRectF(0, y + i * pass.ty, pass.innerW, 0);
     }
-    setTop(m_lblExpanded, y + 150);
-
-    applyTabOrder();
-
-    // 24.
-    UpdateExpand();
+    setTop(m_lblExpanded, y + kSpacing);
 }
 
 void frmMsgBoxEx::UpdateExpand()

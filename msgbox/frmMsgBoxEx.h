@@ -118,7 +118,31 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
+    // What the steps of one layout pass share: the twips of a pixel and of the frame,
+    // the running top of the next part (y) and the inner width needed so far.
+    struct LayoutPass {
+        double tx = 15, ty = 15;
+        double frameX = 0, frameY = 0, captionH = 0;
+        bool currentLook = true;  // a white upper panel
+        double innerW = 0, y = 0;
+        QLabel* icon = nullptr;
+        double textLeft = 0;
+        double expandW = 0;  // the expander link's width, open or closed
+        double rowW = 0;     // the button row's width
+        int lastButton = 0;
+    };
     void LayoutBox();
+    void LayoutFonts(const LayoutPass& pass);
+    void LayoutIcon(LayoutPass& pass);
+    void LayoutMessages(LayoutPass& pass);
+    void LayoutMessage(LayoutPass& pass, QLabel* label, QVariant& field, const QFont& measureFont, bool indent);
+    void LayoutOptions(LayoutPass& pass);
+    void LayoutPanel(LayoutPass& pass);
+    void LayoutDetails(LayoutPass& pass);
+    void LayoutCheckBox(const LayoutPass& pass);
+    void LayoutButtons(LayoutPass& pass);
+    void LayoutWidth(LayoutPass& pass);
+    void LayoutSeparator(const LayoutPass& pass);
     void UpdateExpand();
     void UpdateButtons();
     void RegisterAccessKey(QWidget* control, const QString& caption);
