@@ -2,6 +2,7 @@
 // SPDX-FileCopyrightText: 2026 Tolvane developers
 #include "sim/simapp.h"
 
+#include "controller/ipv4.h"
 #include "sim/simcontroller.h"
 #include "sim/simlinks.h"
 
@@ -54,9 +55,7 @@ bool toInt(const QString& s, qint64 lo, qint64 hi, qint64* out)
 
 }  // namespace
 
-const char* helpText()
-{
-    return R"HELP(Usage: tolvane-sim TRANSPORT [OPTIONS]
+const char* const kHelpText = R"HELP(Usage: tolvane-sim TRANSPORT [OPTIONS]
 
 A simulated robot controller that speaks the controller link protocol (version 1).
 It prints the line "ready" on standard output once it answers requests, and ends
@@ -139,114 +138,124 @@ Records: @CNF_RAW_COM (256 bytes), @CNF_BACKPRM (24576), @CNF_HOST_PARM (320),
 commands doSignal and ClearError. A new controller has Ethernet as permission device
 at 192.168.0.1/255.255.255.0, RS232C 38400 8N1 with CR, and the token "Open".
 )HELP";
+
+const char* helpText()
+{
+    return kHelpText;
 }
 
-int runSimulator(QCoreApplication& app)
-{
-    const QStringList args = app.arguments();
+namespace {
+
+// The command line, parsed.
+struct SimOptions {
     QString listen, pty, serial, statePath, logPath;
     qint64 baud = 38400, pace = 0, maxChunk = 4096;
     char parity = 'N';
     std::optional<qint32> errorCode;
     bool verbose = false;
     QList<Fault> faults;
+};
 
+// One option with its value into o; an exit code for a bad one, nullopt when taken.
+std::optional<int> takeOption(const QString& a, const QString& v, SimOptions& o)
+{
+    if (a == QLatin1String("--listen")) {
+        o.listen = v;
+    } else if (a == QLatin1String("--pty")) {
+        o.pty = v;
+    } else if (a == QLatin1String("--serial")) {
+        o.serial = v;
+    } else if (a == QLatin1String("--baud")) {
+        if (!toInt(v, 1, 4000000, &o.baud))
+            return usageError(QStringLiteral("bad --baud %1").arg(v));
+    } else if (a == QLatin1String("--parity")) {
+        if (v != QLatin1String("N") && v != QLatin1String("E") && v != QLatin1String("O"))
+            return usageError(QStringLiteral("bad --parity %1").arg(v));
+        o.parity = char(v.at(0).toLatin1());
+    } else if (a == QLatin1String("--pace")) {
+        if (!toInt(v, 1, 100000000, &o.pace))
+            return usageError(QStringLiteral("bad --pace %1").arg(v));
+    } else if (a == QLatin1String("--max-chunk")) {
+        if (!toInt(v, 1, proto::kMaxPayload, &o.maxChunk))
+            return usageError(QStringLiteral("bad --max-chunk %1").arg(v));
+    } else if (a == QLatin1String("--state")) {
+        o.statePath = v;
+    } else if (a == QLatin1String("--log")) {
+        o.logPath = v;
+    } else if (a == QLatin1String("--error-code")) {
+        qint64 n = 0;
+        if (!toInt(v, INT32_MIN, INT32_MAX, &n))
+            return usageError(QStringLiteral("bad --error-code %1").arg(v));
+        o.errorCode = qint32(n);
+    } else if (a == QLatin1String("--fault")) {
+        QString why;
+        const auto f = parseFault(v, &why);
+        if (!f)
+            return usageError(why);
+        o.faults << *f;
+    } else {
+        return usageError(QStringLiteral("unknown option %1").arg(a));
+    }
+    return std::nullopt;
+}
+
+// An exit code when the program ends here (help, bad usage), nullopt to go on.
+std::optional<int> parseOptions(const QStringList& args, SimOptions& o)
+{
     for (qsizetype i = 1; i < args.size(); ++i) {
         const QString& a = args[i];
-        auto value = [&](QString* out) {
-            if (i + 1 >= args.size())
-                return false;
-            *out = args[++i];
-            return true;
-        };
-        QString v;
         if (a == QLatin1String("--help") || a == QLatin1String("-h")) {
-            std::fputs(helpText(), stdout);
+            std::fputs(kHelpText, stdout);
             return 0;
-        } else if (a == QLatin1String("--verbose")) {
-            verbose = true;
-        } else if (!value(&v)) {
+        }
+        if (a == QLatin1String("--verbose")) {
+            o.verbose = true;
+            continue;
+        }
+        if (i + 1 >= args.size())
             return usageError(a.startsWith(QLatin1String("--")) ? QStringLiteral("%1 needs a value").arg(a)
                                                                 : QStringLiteral("unknown argument %1").arg(a));
-        } else if (a == QLatin1String("--listen")) {
-            listen = v;
-        } else if (a == QLatin1String("--pty")) {
-            pty = v;
-        } else if (a == QLatin1String("--serial")) {
-            serial = v;
-        } else if (a == QLatin1String("--baud")) {
-            if (!toInt(v, 1, 4000000, &baud))
-                return usageError(QStringLiteral("bad --baud %1").arg(v));
-        } else if (a == QLatin1String("--parity")) {
-            if (v != QLatin1String("N") && v != QLatin1String("E") && v != QLatin1String("O"))
-                return usageError(QStringLiteral("bad --parity %1").arg(v));
-            parity = char(v.at(0).toLatin1());
-        } else if (a == QLatin1String("--pace")) {
-            if (!toInt(v, 1, 100000000, &pace))
-                return usageError(QStringLiteral("bad --pace %1").arg(v));
-        } else if (a == QLatin1String("--max-chunk")) {
-            if (!toInt(v, 1, proto::kMaxPayload, &maxChunk))
-                return usageError(QStringLiteral("bad --max-chunk %1").arg(v));
-        } else if (a == QLatin1String("--state")) {
-            statePath = v;
-        } else if (a == QLatin1String("--log")) {
-            logPath = v;
-        } else if (a == QLatin1String("--error-code")) {
-            qint64 n = 0;
-            if (!toInt(v, INT32_MIN, INT32_MAX, &n))
-                return usageError(QStringLiteral("bad --error-code %1").arg(v));
-            errorCode = qint32(n);
-        } else if (a == QLatin1String("--fault")) {
-            QString why;
-            const auto f = parseFault(v, &why);
-            if (!f)
-                return usageError(why);
-            faults << *f;
-        } else {
-            return usageError(QStringLiteral("unknown option %1").arg(a));
-        }
+        if (const std::optional<int> rc = takeOption(a, args[++i], o))
+            return rc;
     }
-    if (int(!listen.isEmpty()) + int(!pty.isEmpty()) + int(!serial.isEmpty()) != 1)
+    if (int(!o.listen.isEmpty()) + int(!o.pty.isEmpty()) + int(!o.serial.isEmpty()) != 1)
         return usageError(QStringLiteral("give exactly one of --listen, --pty, --serial"));
+    return std::nullopt;
+}
 
-    SimConfig cfg;
-    cfg.maxChunk = quint32(maxChunk);
-    cfg.statePath = statePath;
-    cfg.faults = faults;
-    SimController ctl(cfg);
-
-    std::unique_ptr<QFile> logFile;
-    if (!logPath.isEmpty()) {
-        logFile = std::make_unique<QFile>(logPath);
+// Every request line goes to the log file (flushed at once) and, verbose, to stderr.
+bool setUpLog(SimController& ctl, const SimOptions& o, std::unique_ptr<QFile>& logFile)
+{
+    if (!o.logPath.isEmpty()) {
+        logFile = std::make_unique<QFile>(o.logPath);
         if (!logFile->open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text)) {
-            std::fprintf(stderr, "tolvane-sim: cannot open log %s: %s\n", qPrintable(logPath),
+            std::fprintf(stderr, "tolvane-sim: cannot open log %s: %s\n", qPrintable(o.logPath),
                          qPrintable(logFile->errorString()));
-            return 1;
+            return false;
         }
     }
-    ctl.setLogSink([&logFile, verbose](const QString& line) {
+    ctl.setLogSink([file = logFile.get(), verbose = o.verbose](const QString& line) {
         const QByteArray text = line.toUtf8() + '\n';
-        if (logFile) {
-            logFile->write(text);
-            logFile->flush();
+        if (file) {
+            file->write(text);
+            file->flush();
         }
         if (verbose) {
             std::fputs(text.constData(), stderr);
             std::fflush(stderr);
         }
     });
+    return true;
+}
 
-    Link::setVerbose(verbose);
-    QString error;
-    if (!ctl.start(errorCode, &error)) {
-        std::fprintf(stderr, "tolvane-sim: %s\n", qPrintable(error));
-        return 1;
-    }
-
+// SIGTERM and SIGINT end the event loop through a pipe (the only safe way out of a
+// signal handler); a peer that goes away never kills the process with SIGPIPE.
+std::unique_ptr<QSocketNotifier> handleSignals(QCoreApplication& app)
+{
     int fds[2] = {-1, -1};
     if (::pipe(fds) != 0) {
         std::perror("tolvane-sim: pipe");
-        return 1;
+        return nullptr;
     }
     for (int fd : fds) {
         ::fcntl(fd, F_SETFD, FD_CLOEXEC);
@@ -254,8 +263,8 @@ int runSimulator(QCoreApplication& app)
     }
     g_signalPipe[0] = fds[0];
     g_signalPipe[1] = fds[1];
-    QSocketNotifier sigNotifier{qintptr(g_signalPipe[0]), QSocketNotifier::Read};
-    QObject::connect(&sigNotifier, &QSocketNotifier::activated, &app, [&app] {
+    auto notifier = std::make_unique<QSocketNotifier>(qintptr(g_signalPipe[0]), QSocketNotifier::Read);
+    QObject::connect(notifier.get(), &QSocketNotifier::activated, &app, [&app] {
         drainSignalPipe();
         app.quit();
     });
@@ -266,57 +275,102 @@ int runSimulator(QCoreApplication& app)
     ::sigaction(SIGTERM, &sa, nullptr);
     ::sigaction(SIGINT, &sa, nullptr);
     ::signal(SIGPIPE, SIG_IGN);
+    return notifier;
+}
 
-    std::unique_ptr<QObject> transport;
-    if (!listen.isEmpty()) {
-        // ADDR is a dotted quad or a bracketed IPv6 address; short forms such as
-        // "127.1" are refused, so that a typo never binds an address nobody meant.
-        static const QRegularExpression form(
-            QStringLiteral(R"(^(\d{1,3}(?:\.\d{1,3}){3}|\[[0-9A-Fa-f:.]+\])(?::(\d{1,5}))?$)"));
-        const QRegularExpressionMatch m = form.match(listen);
-        QString host = m.captured(1);
-        if (host.startsWith(QLatin1Char('[')))
-            host = host.mid(1, host.size() - 2);
-        quint16 port = proto::kTcpPort;
-        if (m.hasMatch() && !m.captured(2).isEmpty()) {
-            qint64 p = 0;
-            if (!toInt(m.captured(2), 1, 65535, &p))
-                return usageError(QStringLiteral("bad port in --listen %1").arg(listen));
-            port = quint16(p);
-        }
-        QHostAddress addr;
-        if (!m.hasMatch() || !addr.setAddress(host))
-            return usageError(QStringLiteral("bad address in --listen %1").arg(listen));
-        auto server = std::make_unique<TcpServer>(ctl);
-        if (!server->listen(addr, port, &error)) {
-            std::fprintf(stderr, "tolvane-sim: cannot listen on %s:%u: %s\n", qPrintable(host), port,
-                         qPrintable(error));
-            return 1;
-        }
-        transport = std::move(server);
-    } else if (!pty.isEmpty()) {
-        auto link = std::make_unique<PtyLink>(ctl);
-        if (!link->open(pty, &error)) {
-            std::fprintf(stderr, "tolvane-sim: cannot create the pseudo-terminal: %s\n", qPrintable(error));
-            return 1;
-        }
-        if (pace > 0)
-            link->setPace(int(pace), 10);
-        transport = std::move(link);
-    } else {
-        auto link = std::make_unique<SerialLink>(ctl);
-        if (!link->open(serial, int(baud), parity, &error)) {
-            std::fprintf(stderr, "tolvane-sim: cannot open %s: %s\n", qPrintable(serial), qPrintable(error));
-            return 1;
-        }
-        if (pace > 0)
-            link->setPace(int(pace), parity == 'N' ? 10 : 11);
-        transport = std::move(link);
+// --listen ADDR[:PORT]: a dotted quad or a bracketed IPv6 address. Short forms such as
+// "127.1" are refused, so that a typo never binds an address nobody meant.
+std::unique_ptr<QObject> listenTcp(SimController& ctl, const QString& listen, int* rc)
+{
+    static const QRegularExpression form(QStringLiteral(R"(^([0-9.]+|\[[0-9A-Fa-f:.]+\])(?::(\d{1,5}))?$)"));
+    const QRegularExpressionMatch m = form.match(listen);
+    QString host = m.captured(1);
+    QHostAddress addr;
+    if (host.startsWith(QLatin1Char('['))) {
+        host = host.mid(1, host.size() - 2);
+        if (!addr.setAddress(host))
+            addr.clear();
+    } else if (const std::optional<IPv4> ip = ParseIPv4(host)) {
+        addr = QHostAddress(FormatIPv4(*ip));
     }
+    qint64 port = proto::kTcpPort;
+    if (m.hasMatch() && !m.captured(2).isEmpty() && !toInt(m.captured(2), 1, 65535, &port)) {
+        *rc = usageError(QStringLiteral("bad port in --listen %1").arg(listen));
+        return nullptr;
+    }
+    if (!m.hasMatch() || addr.isNull()) {
+        *rc = usageError(QStringLiteral("bad address in --listen %1").arg(listen));
+        return nullptr;
+    }
+    auto server = std::make_unique<TcpServer>(ctl);
+    QString error;
+    if (!server->listen(addr, quint16(port), &error)) {
+        std::fprintf(stderr, "tolvane-sim: cannot listen on %s:%u: %s\n", qPrintable(host), unsigned(port),
+                     qPrintable(error));
+        *rc = 1;
+        return nullptr;
+    }
+    return server;
+}
 
+// The transport the options name; nullptr with *rc set when it cannot be opened.
+std::unique_ptr<QObject> openTransport(SimController& ctl, const SimOptions& o, int* rc)
+{
+    if (!o.listen.isEmpty())
+        return listenTcp(ctl, o.listen, rc);
+    QString error;
+    *rc = 1;
+    if (!o.pty.isEmpty()) {
+        auto link = std::make_unique<PtyLink>(ctl);
+        if (!link->open(o.pty, &error)) {
+            std::fprintf(stderr, "tolvane-sim: cannot create the pseudo-terminal: %s\n", qPrintable(error));
+            return nullptr;
+        }
+        if (o.pace > 0)
+            link->setPace(int(o.pace), 10);
+        return link;
+    }
+    auto link = std::make_unique<SerialLink>(ctl);
+    if (!link->open(o.serial, int(o.baud), o.parity, &error)) {
+        std::fprintf(stderr, "tolvane-sim: cannot open %s: %s\n", qPrintable(o.serial), qPrintable(error));
+        return nullptr;
+    }
+    if (o.pace > 0)
+        link->setPace(int(o.pace), o.parity == 'N' ? 10 : 11);
+    return link;
+}
+
+}  // namespace
+
+int runSimulator(QCoreApplication& app)
+{
+    SimOptions o;
+    if (const std::optional<int> rc = parseOptions(app.arguments(), o))
+        return *rc;
+    SimConfig cfg;
+    cfg.maxChunk = quint32(o.maxChunk);
+    cfg.statePath = o.statePath;
+    cfg.faults = o.faults;
+    SimController ctl(cfg);
+    std::unique_ptr<QFile> logFile;
+    if (!setUpLog(ctl, o, logFile))
+        return 1;
+    Link::setVerbose(o.verbose);
+    QString error;
+    if (!ctl.start(o.errorCode, &error)) {
+        std::fprintf(stderr, "tolvane-sim: %s\n", qPrintable(error));
+        return 1;
+    }
+    const std::unique_ptr<QSocketNotifier> signalNotifier = handleSignals(app);
+    if (!signalNotifier)
+        return 1;
+    int rc = 1;
+    std::unique_ptr<QObject> transport = openTransport(ctl, o, &rc);
+    if (!transport)
+        return rc;
     std::fputs("ready\n", stdout);
     std::fflush(stdout);
-    const int rc = app.exec();
+    rc = app.exec();
     transport.reset();  // removes the pty link
     return rc;
 }
