@@ -5,9 +5,8 @@
 #include "locale/langid.h"
 #include "locale/peresources.h"
 #include "locale/stringblocks.h"
-#include "locale/systemmsgbox.h"
+#include "settings/modFile.h"
 
-#include <QApplication>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
@@ -23,7 +22,6 @@ namespace {
 // Until InitLocale runs, English from the program's own table.
 quint16 g_language = kLangEnglish;
 std::unique_ptr<PeStringModule> g_module;
-MsgBoxHandler g_msgBoxHandler;
 
 bool isText(const QVariant& v)
 {
@@ -113,12 +111,6 @@ QString applyValues(QString text, const QVariantList& values)
     for (qsizetype k = 0; k < values.size(); ++k)
         text = ReplaceArg(text, int(k + 1), valueText(values.at(k)));
     return text;
-}
-
-QString executableName()
-{
-    const QString path = QCoreApplication::applicationFilePath();
-    return QFileInfo(path).completeBaseName();
 }
 
 } // namespace
@@ -260,14 +252,7 @@ QString LFormat(const QVariant& id, const QVariantList& values)
     return applyValues(LStr(id), values);
 }
 
-MsgBoxHandler SetMsgBoxHandler(MsgBoxHandler handler)
-{
-    MsgBoxHandler previous = std::move(g_msgBoxHandler);
-    g_msgBoxHandler = std::move(handler);
-    return previous;
-}
-
-int LMsgBox(const QVariant& prompt, int style, const QVariant& title, const QVariant& values)
+MsgBoxCall MakeMsgBoxCall(const QVariant& prompt, int style, const QVariant& title, const QVariant& values)
 {
     MsgBoxCall call;
     call.style = style;
@@ -284,10 +269,6 @@ int LMsgBox(const QVariant& prompt, int style, const QVariant& title, const QVar
     call.text = applyValues(LStr(prompt), list);
     // A missing title (no value, or a null text) is the executable's name.
     const bool noTitle = !title.isValid() || (title.metaType().id() == QMetaType::QString && title.toString().isNull());
-    call.title = noTitle ? executableName() : LStr(title);
-
-    if (g_msgBoxHandler)
-        return g_msgBoxHandler(call);
-    SystemMsgBox box(call, QApplication::activeWindow());
-    return box.run();
+    call.title = noTitle ? AppExeName() : LStr(title);
+    return call;
 }

@@ -66,7 +66,11 @@ using MsgBoxHandler = std::function<int(const MsgBoxCall&)>;
 // Installs a handler (empty: real QMessageBox again); returns the previous one.
 MsgBoxHandler SetMsgBoxHandler(MsgBoxHandler handler);
 
+// What LMsgBox shows for these arguments: the prompt's text with the values put in,
+// the title (the executable's name when there is none) and the style.
+MsgBoxCall MakeMsgBoxCall(const QVariant& prompt, int style, const QVariant& title, const QVariant& values);
 // values: none (invalid QVariant), one value, or a QVariantList for placeholders 1, 2, …
+// Shows a window, so it lives in the widgets part of the locale (tolvane_locale).
 int LMsgBox(const QVariant& prompt, int style = 0, const QVariant& title = QVariant(),
             const QVariant& values = QVariant());
 

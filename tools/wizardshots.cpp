@@ -13,9 +13,10 @@
 #include <QComboBox>
 #include <QCommandLineParser>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QHostAddress>
 #include <QPushButton>
-#include <QTest>
+#include <QWindow>
 #include <cstdio>
 
 namespace {
@@ -34,7 +35,20 @@ bool Save(frmMain& w, const QString& dir, const QString& page, const QString& su
 
 void Press(frmMain& w, const char* name)
 {
-    QTest::mouseClick(w.findChild<QPushButton*>(QLatin1String(name)), Qt::LeftButton);
+    w.findChild<QPushButton*>(QLatin1String(name))->click();
+}
+
+// The window manager shows the window in its own time; a picture before that is blank.
+bool WaitExposed(frmMain& w)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!(w.windowHandle() && w.windowHandle()->isExposed())) {
+        if (clock.hasExpired(10000))
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    }
+    return true;
 }
 
 }  // namespace
@@ -71,7 +85,7 @@ int main(int argc, char* argv[])
 
     frmMain w;
     w.show();
-    if (!QTest::qWaitForWindowExposed(&w))
+    if (!WaitExposed(w))
         return 1;
     // The connection page as the user first sees it; then the simulator's loopback
     // address goes into the field before Next is pressed.
