@@ -4,6 +4,7 @@
 // The wizard tests' simulated controllers: one simulator per case with its state and
 // request log, the two records the wizard edits and little-endian access to them.
 
+#include "tests/support/loggedsim.h"
 #include "tests/support/simprocess.h"
 
 #include <QByteArray>
@@ -48,37 +49,19 @@ inline QString Dotted(const Bytes& b)
     return QStringLiteral("%1.%2.%3.%4").arg(b[0]).arg(b[1]).arg(b[2]).arg(b[3]);
 }
 
-// One simulated controller of a test case, with its state and log files.
-class SimBench {
+// One simulated controller of a test case on a loopback address of its own (net.x), with
+// its state and request log: start() and start(extra) for faults, stopAndRead() for what
+// it holds.
+class SimBench : public LoggedSim {
 public:
-    QTemporaryDir dir;
-    QString state = dir.filePath(QStringLiteral("state.bin"));
-    QString log = dir.filePath(QStringLiteral("requests.log"));
-    std::unique_ptr<SimProcess> sim;
-
+    explicit SimBench(const QString& net = QStringLiteral("127.0.3")) : SimBench(FreeLoopbackAddress(net), 0) {}
+    const QString address;
+    Bytes octets() const { return Octets(address); }
     // The state a simulator creates on its first start: a factory-new controller.
     static SimState factory() { return sim::defaultState(); }
-    // Makes the simulator start from this state.
-    bool seed(const SimState& st) const { return sim::saveStateFile(state, st, nullptr); }
 
-    bool start(const QStringList& transport, const QStringList& extra = {})
-    {
-        sim = std::make_unique<SimProcess>(transport + QStringList{QStringLiteral("--state"), state,
-                                                                   QStringLiteral("--log"), log}
-                                           + extra);
-        return sim->start();
-    }
-    bool listen(const QString& address, const QStringList& extra = {})
-    {
-        return start({QStringLiteral("--listen"), address}, extra);
-    }
-    SimState stopAndRead()
-    {
-        if (sim)
-            sim->stop();
-        return readSimState(state).value_or(SimState{});
-    }
-    QStringList logLines() const { return readSimLog(log); }
+private:
+    SimBench(const QString& at, int) : LoggedSim({QStringLiteral("--listen"), at}), address(at) {}
 };
 
 inline const QString kRawCom = QStringLiteral("@CNF_RAW_COM");

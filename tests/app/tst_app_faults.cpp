@@ -61,7 +61,7 @@ struct Outcome {
 
 }  // namespace
 
-class TestAppFaults : public QObject {
+class tst_AppFaults : public QObject {
     Q_OBJECT
 private:
     QTemporaryDir m_config;
@@ -115,15 +115,14 @@ private slots:
         // A run without faults: how many requests a whole run makes, and what the
         // controller holds afterwards.
         m_old = UsedController();
-        SimBench c;
+        SimBench c(QStringLiteral("127.0.5"));
         QVERIFY(c.seed(m_old));
-        const QString address = FreeLoopbackAddress(QStringLiteral("127.0.5"));
-        QVERIFY(c.listen(address));
-        const Outcome o = Run(address);
+        QVERIFY(c.start());
+        const Outcome o = Run(c.address);
         QCOMPARE(o.messages, QList<int>{107});
         m_new = c.stopAndRead();
         QVERIFY(m_new.records != m_old.records);
-        m_requests = int(c.logLines().size());
+        m_requests = int(c.lines().size());
         QVERIFY(m_requests > 20);
     }
 
@@ -138,11 +137,10 @@ private slots:
     void everyRequestFails()
     {
         QFETCH(QString, fault);
-        SimBench c;
+        SimBench c(QStringLiteral("127.0.5"));
         QVERIFY(c.seed(m_old));
-        const QString address = FreeLoopbackAddress(QStringLiteral("127.0.5"));
-        QVERIFY(c.listen(address, {QStringLiteral("--fault"), fault}));
-        const Outcome o = Run(address);
+        QVERIFY(c.start({QStringLiteral("--fault"), fault}));
+        const Outcome o = Run(c.address);
         QVERIFY2(o.longestPressMs <= kPressBoundMs, qPrintable(QStringLiteral("%1 ms").arg(o.longestPressMs)));
         QCOMPARE(o.messages.size(), 1);
         const int message = o.messages.first();
@@ -150,8 +148,8 @@ private slots:
         if (fault.startsWith(QLatin1String("corrupt-at")))
             QCOMPARE(message, 107);
         // The controller, restarted on its state file as after a power cut.
-        c.sim->stop();
-        QVERIFY(c.listen(address));
+        c.process().stop();
+        QVERIFY(c.start());
         const SimState after = c.stopAndRead();
         if (message == 107 || message == 504)
             QVERIFY2(after.records == m_new.records || after.records == m_old.records, "half a configuration");
@@ -173,5 +171,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestAppFaults)
+QTEST_MAIN(tst_AppFaults)
 #include "tst_app_faults.moc"

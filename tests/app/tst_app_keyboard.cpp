@@ -3,7 +3,7 @@
 // The wizard as an engineer drives it from the keyboard and as a screen reader sees it:
 // whole addresses typed in one go over what the address controls already show, the
 // whole wizard with keys alone over Ethernet and RS232C, and what every control is
-// called, in English and Japanese. Each case has its own loopback address 127.0.3.7x.
+// called, in English and Japanese. Each case has a free loopback address 127.0.3.x of its own.
 
 #include "apptestutil.h"
 #include "controls/announce.h"
@@ -79,7 +79,7 @@ struct Announcements {
 
 }  // namespace
 
-class TestAppKeyboard : public QObject {
+class tst_AppKeyboard : public QObject {
     Q_OBJECT
 private:
     QTemporaryDir m_config;
@@ -173,7 +173,7 @@ private slots:
         QFETCH(QString, result);
         QFETCH(bool, noted);
         SimBench c;
-        QVERIFY(c.listen(QStringLiteral("127.0.3.70")));
+        QVERIFY(c.start());
         MsgBoxRecorder boxes;
         auto w = std::make_unique<frmMain>();
         w->show();
@@ -191,7 +191,7 @@ private slots:
         if (QTest::currentTestFailed())
             return;
         // The controller is reached only at a loopback address.
-        SetIP(*w, "uctIPAddress1", {127, 0, 3, 70});
+        SetIP(*w, "uctIPAddress1", c.octets());
         Click(*w, "cmdNext");
         QCOMPARE(w->currentStep(), 1);
         Click(*w, "cmdNext");
@@ -219,7 +219,7 @@ private slots:
         PutRecordAddress(seeded.records[kRawCom], 120, QStringLiteral("172.16.254.201"));
         PutRecordAddress(seeded.records[kRawCom], 124, QStringLiteral("255.255.240.0"));
         QVERIFY(c.seed(seeded));
-        QVERIFY(c.listen(QStringLiteral("127.0.3.71")));
+        QVERIFY(c.start());
         MsgBoxRecorder boxes;
         Announcements heard;
         auto w = std::make_unique<frmMain>();
@@ -231,8 +231,8 @@ private slots:
         QCOMPARE(Focus(), Find<QWidget>(*w, "optDevice_0"));
         Key(Qt::Key_Tab);
         QVERIFY(FocusIsIn(Find<QWidget>(*w, "uctIPAddress1")));
-        TypeText(QStringLiteral("127.0.3.71"));
-        QCOMPARE(Dotted(GetIP(*w, "uctIPAddress1")), QStringLiteral("127.0.3.71"));
+        TypeText(c.address);
+        QCOMPARE(Dotted(GetIP(*w, "uctIPAddress1")), c.address);
         Key(Qt::Key_N, Qt::AltModifier);
         QTRY_COMPARE(w->currentStep(), 1);
         QVERIFY(boxes.calls.isEmpty());
@@ -282,15 +282,15 @@ private slots:
     // The RS232C change with keys alone, over a pseudo-terminal linked as COM97.
     void keyboardOnlyRs232c()
     {
-        SimBench c;
+        const QString ports = SettingsDir() + QStringLiteral("/ports");
+        QVERIFY(QDir().mkpath(ports));
+        const QString link = ports + QStringLiteral("/com97");
+        LoggedSim c({QStringLiteral("--pty"), link});
         SimState seeded = SimBench::factory();
         // The token with the I/O port, not the factory's: the page must open at it.
         PutU16(seeded.records[kBackPrm], 23972, 0);
         QVERIFY(c.seed(seeded));
-        const QString ports = SettingsDir() + QStringLiteral("/ports");
-        QVERIFY(QDir().mkpath(ports));
-        const QString link = ports + QStringLiteral("/com97");
-        QVERIFY(c.start({QStringLiteral("--pty"), link}));
+        QVERIFY(c.start());
         MsgBoxRecorder boxes;
         auto w = std::make_unique<frmMain>();
         w->show();
@@ -341,20 +341,18 @@ private slots:
     void accessibleNames_data()
     {
         QTest::addColumn<QString>("lang");
-        QTest::addColumn<QString>("address");
-        QTest::newRow("English") << "1033" << "127.0.3.72";
-        QTest::newRow("Japanese") << "1041" << "127.0.3.73";
+        QTest::newRow("English") << "1033";
+        QTest::newRow("Japanese") << "1041";
     }
     void accessibleNames()
     {
         QFETCH(QString, lang);
-        QFETCH(QString, address);
         WriteLangId(lang);
         SimBench c;
-        QVERIFY(c.listen(address));
+        QVERIFY(c.start());
         MsgBoxRecorder boxes;
         auto w = std::make_unique<frmMain>();
-        SetIP(*w, "uctIPAddress1", Octets(address));
+        SetIP(*w, "uctIPAddress1", c.octets());
         w->show();
         QVERIFY(QTest::qWaitForWindowActive(w.get()));
         QCOMPARE(CurrentLanguage(), quint16(lang.toUInt()));
@@ -440,5 +438,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestAppKeyboard)
+QTEST_MAIN(tst_AppKeyboard)
 #include "tst_app_keyboard.moc"

@@ -16,7 +16,7 @@
 
 using namespace apptest;
 
-class TestAppWindow : public QObject {
+class tst_AppWindow : public QObject {
     Q_OBJECT
 private:
     QTemporaryDir m_config;
@@ -524,5 +524,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestAppWindow)
+QTEST_MAIN(tst_AppWindow)
 #include "tst_app_window.moc"

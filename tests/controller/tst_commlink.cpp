@@ -88,27 +88,6 @@ bool storeRecord(const QString& address, const QString& name, const QByteArray& 
     return true;
 }
 
-QList<int> differingBytes(const QByteArray& a, const QByteArray& b)
-{
-    QList<int> out;
-    for (int i = 0; i < std::min(a.size(), b.size()); ++i)
-        if (a[i] != b[i])
-            out << i;
-    return out;
-}
-
-bool allWithin(const QList<int>& offsets, const QList<QPair<int, int>>& ranges)
-{
-    for (int o : offsets) {
-        bool inside = false;
-        for (const auto& r : ranges)
-            inside = inside || (o >= r.first && o <= r.second);
-        if (!inside)
-            return false;
-    }
-    return true;
-}
-
 quint8 byteAt(const QByteArray& v, int i)
 {
     return quint8(v.at(i));
@@ -116,7 +95,7 @@ quint8 byteAt(const QByteArray& v, int i)
 
 }  // namespace
 
-class TestCommLink : public QObject {
+class tst_CommLink : public QObject {
     Q_OBJECT
 private slots:
     void initTestCase();
@@ -171,7 +150,7 @@ private:
     QTemporaryDir m_config;
 };
 
-void TestCommLink::initTestCase()
+void tst_CommLink::initTestCase()
 {
     QVERIFY(m_config.isValid());
     // Serial ports resolve through the settings folder's ports/comN links.
@@ -182,7 +161,7 @@ void TestCommLink::initTestCase()
 
 // --- byte conversions --------------------------------------------------------------
 
-void TestCommLink::bytesToLong_data()
+void tst_CommLink::bytesToLong_data()
 {
     QTest::addColumn<QList<int>>("bytes");
     QTest::addColumn<bool>("overflow");
@@ -199,7 +178,7 @@ void TestCommLink::bytesToLong_data()
     QTest::newRow("signed arithmetic") << QList<int>{-1, 0, 0, 0} << false << qint64(-1);
 }
 
-void TestCommLink::bytesToLong()
+void tst_CommLink::bytesToLong()
 {
     QFETCH(QList<int>, bytes);
     QFETCH(bool, overflow);
@@ -211,7 +190,7 @@ void TestCommLink::bytesToLong()
     }
 }
 
-void TestCommLink::longToBytes_data()
+void tst_CommLink::longToBytes_data()
 {
     QTest::addColumn<qint32>("value");
     QTest::addColumn<bool>("negative");
@@ -225,7 +204,7 @@ void TestCommLink::longToBytes_data()
     QTest::newRow("smallest") << std::numeric_limits<qint32>::min() << true << QByteArray();
 }
 
-void TestCommLink::longToBytes()
+void tst_CommLink::longToBytes()
 {
     QFETCH(qint32, value);
     QFETCH(bool, negative);
@@ -243,7 +222,7 @@ void TestCommLink::longToBytes()
 
 // --- connection --------------------------------------------------------------------
 
-void TestCommLink::connectionText_data()
+void tst_CommLink::connectionText_data()
 {
     QTest::addColumn<bool>("ethernet");
     QTest::addColumn<QList<int>>("values");  // ip octets, or port, baud, parity position, data
@@ -263,7 +242,7 @@ void TestCommLink::connectionText_data()
         << false << QList<int>{202, 9600, 2, 5} << "1" << "Timeout=4000, TORetry=3, Conn=com:202:9600:O:5:1";
 }
 
-void TestCommLink::connectionText()
+void tst_CommLink::connectionText()
 {
     QFETCH(bool, ethernet);
     QFETCH(QList<int>, values);
@@ -290,7 +269,7 @@ void TestCommLink::connectionText()
     QVERIFY(!link.controller());
 }
 
-void TestCommLink::emptyPortListCallsNoEngine()
+void tst_CommLink::emptyPortListCallsNoEngine()
 {
     FakeView view;
     view.ethernet = false;
@@ -303,7 +282,7 @@ void TestCommLink::emptyPortListCallsNoEngine()
     QVERIFY(!link.connected());
 }
 
-void TestCommLink::dataLengthSevenSendsNothing()
+void tst_CommLink::dataLengthSevenSendsNothing()
 {
     const QString linkPath = m_config.filePath(QStringLiteral("Tolvane/ports/com3"));
     LoggedSim sim({QStringLiteral("--pty"), linkPath});
@@ -323,7 +302,7 @@ void TestCommLink::dataLengthSevenSendsNothing()
     QCOMPARE(sim.count(QStringLiteral("OPEN")), 1);
 }
 
-void TestCommLink::connectTwiceRemovesFirst()
+void tst_CommLink::connectTwiceRemovesFirst()
 {
     SimCase c;
     auto& [address, sim, view, link] = c;
@@ -349,7 +328,7 @@ void TestCommLink::connectTwiceRemovesFirst()
 
 // A list with nothing selected fails the connect before anything is removed: the held
 // controller stays (the flag is false) until DisconnectController gives it back.
-void TestCommLink::badListKeepsHeldController()
+void tst_CommLink::badListKeepsHeldController()
 {
     SimCase c;
     auto& [address, sim, view, link] = c;
@@ -369,7 +348,7 @@ void TestCommLink::badListKeepsHeldController()
     QCOMPARE(sim.requests(), (QStringList{"OPEN Tolvane -> OK", "CLOSE -> OK"}));
 }
 
-void TestCommLink::unreachableFailsWithinBound()
+void tst_CommLink::unreachableFailsWithinBound()
 {
     FakeView view;
     view.address = {127, 0, 2, 3};  // nothing listens there
@@ -386,7 +365,7 @@ void TestCommLink::unreachableFailsWithinBound()
     QCOMPARE(*trace, QStringList{QStringLiteral("add-controller")});
 }
 
-void TestCommLink::disconnectWithoutController()
+void tst_CommLink::disconnectWithoutController()
 {
     FakeView view;
     CommLink link(view);
@@ -398,7 +377,7 @@ void TestCommLink::disconnectWithoutController()
 
 // --- error code --------------------------------------------------------------------
 
-void TestCommLink::errorCode_data()
+void tst_CommLink::errorCode_data()
 {
     QTest::addColumn<QStringList>("simArgs");
     QTest::addColumn<qint32>("expected");
@@ -408,7 +387,7 @@ void TestCommLink::errorCode_data()
     QTest::newRow("unreadable") << QStringList{"--fault", "stall-at=2"} << -1;
 }
 
-void TestCommLink::errorCode()
+void tst_CommLink::errorCode()
 {
     QFETCH(QStringList, simArgs);
     QFETCH(qint32, expected);
@@ -428,7 +407,7 @@ void TestCommLink::errorCode()
     QCOMPARE(trace->count(QStringLiteral("remove-value 0")), 2);
 }
 
-void TestCommLink::errorCodeDisconnected()
+void tst_CommLink::errorCodeDisconnected()
 {
     FakeView view;
     CommLink link(view);
@@ -437,7 +416,7 @@ void TestCommLink::errorCodeDisconnected()
     QVERIFY(trace->isEmpty());
 }
 
-void TestCommLink::clearError_data()
+void tst_CommLink::clearError_data()
 {
     QTest::addColumn<QStringList>("simArgs");
     QTest::addColumn<qint32>("code");
@@ -449,7 +428,7 @@ void TestCommLink::clearError_data()
                                   << int(EngineError::kDenied) << 255;
 }
 
-void TestCommLink::clearError()
+void tst_CommLink::clearError()
 {
     QFETCH(QStringList, simArgs);
     QFETCH(qint32, code);
@@ -473,7 +452,7 @@ void TestCommLink::clearError()
 
 // --- reading -----------------------------------------------------------------------
 
-void TestCommLink::readDecodesDefaults()
+void tst_CommLink::readDecodesDefaults()
 {
     SimCase c;
     auto& [address, sim, view, link] = c;
@@ -505,7 +484,7 @@ void TestCommLink::readDecodesDefaults()
     QCOMPARE(trace->count(QStringLiteral("remove-record 0")), 2);
 }
 
-void TestCommLink::readWithoutDecodeKeepsFields()
+void tst_CommLink::readWithoutDecodeKeepsFields()
 {
     SimCase c;
     auto& [address, sim, view, link] = c;
@@ -520,7 +499,7 @@ void TestCommLink::readWithoutDecodeKeepsFields()
     QCOMPARE(link.keptValue(kRaw).size(), 256);
 }
 
-void TestCommLink::readOverSerialLine()
+void tst_CommLink::readOverSerialLine()
 {
     const QString linkPath = m_config.filePath(QStringLiteral("Tolvane/ports/com5"));
     LoggedSim sim({QStringLiteral("--pty"), linkPath});
@@ -545,7 +524,7 @@ void TestCommLink::readOverSerialLine()
     QCOMPARE(HeldItems(link), 0);
 }
 
-void TestCommLink::serialLineSettings_data()
+void tst_CommLink::serialLineSettings_data()
 {
     QTest::addColumn<int>("parity");
     QTest::addColumn<QString>("stop");
@@ -555,7 +534,7 @@ void TestCommLink::serialLineSettings_data()
     QTest::newRow("odd, two stop bits") << 2 << "2";
 }
 
-void TestCommLink::serialLineSettings()
+void tst_CommLink::serialLineSettings()
 {
     QFETCH(int, parity);
     QFETCH(QString, stop);
@@ -570,7 +549,7 @@ void TestCommLink::serialLineSettings()
     QCOMPARE(sim.requests(), (QStringList{"OPEN Tolvane -> OK", "READ_VALUE @ERROR_CODE -> OK", "CLOSE -> OK"}));
 }
 
-void TestCommLink::shortRawComFailsRead()
+void tst_CommLink::shortRawComFailsRead()
 {
     SimCase c({"--fault", "short=@CNF_RAW_COM:100"});
     auto& [address, sim, view, link] = c;
@@ -590,7 +569,7 @@ void TestCommLink::shortRawComFailsRead()
 
 // A field that overflows ends the read there: the fields before it stay decoded, those
 // after it keep what they held, and the second record is not touched.
-void TestCommLink::overflowingFieldEndsDecoding()
+void tst_CommLink::overflowingFieldEndsDecoding()
 {
     SimCase c;
     auto& [address, sim, view, link] = c;
@@ -620,7 +599,7 @@ void TestCommLink::overflowingFieldEndsDecoding()
     QCOMPARE(HeldItems(link), 0);
 }
 
-void TestCommLink::readFailingPartWay()
+void tst_CommLink::readFailingPartWay()
 {
     SimCase c({"--fault", "fail-read=@CNF_BACKPRM"});
     auto& [address, sim, view, link] = c;
@@ -637,7 +616,7 @@ void TestCommLink::readFailingPartWay()
 
 // --- writing -----------------------------------------------------------------------
 
-void TestCommLink::writeChangesOnlyItsBytes_data()
+void tst_CommLink::writeChangesOnlyItsBytes_data()
 {
     QTest::addColumn<int>("device");
     QTest::addColumn<QList<int>>("rawBytes");  // allowed ranges, pairs of first and last
@@ -647,7 +626,7 @@ void TestCommLink::writeChangesOnlyItsBytes_data()
     QTest::newRow("none selected") << -1 << QList<int>{};
 }
 
-void TestCommLink::writeChangesOnlyItsBytes()
+void tst_CommLink::writeChangesOnlyItsBytes()
 {
     QFETCH(int, device);
     QFETCH(QList<int>, rawBytes);
@@ -678,11 +657,11 @@ void TestCommLink::writeChangesOnlyItsBytes()
     const QByteArray rawAfter = fetchRecord(address, kRaw);
     const QByteArray backAfter = fetchRecord(address, kBack);
     QCOMPARE(rawAfter.size(), rawBefore.size());
-    const QList<int> changed = differingBytes(rawBefore, rawAfter);
+    const QList<int> changed = DifferingBytes(rawBefore, rawAfter);
     QList<QPair<int, int>> allowed;
     for (int i = 0; i + 1 < rawBytes.size(); i += 2)
         allowed << qMakePair(rawBytes[i], rawBytes[i + 1]);
-    QVERIFY2(allWithin(changed, allowed),
+    QVERIFY2(AllWithin(changed, allowed),
              qPrintable(QStringLiteral("changed offsets %1").arg(QVariant::fromValue(changed).toString())));
     if (device == -1) {
         QCOMPARE(rawAfter, rawBefore);
@@ -697,11 +676,11 @@ void TestCommLink::writeChangesOnlyItsBytes()
         QCOMPARE(rawAfter.mid(48, 20), QByteArray("\x00\xC2\x01\x00\x02\x00\x00\x00\x07\x00\x00\x00"
                                                   "\x02\x00\x00\x00\x01\x00\x00\x00", 20));
     }
-    QVERIFY(allWithin(differingBytes(backBefore, backAfter), {{23972, 23979}}));
+    QVERIFY(AllWithin(DifferingBytes(backBefore, backAfter), {{23972, 23979}}));
     QCOMPARE(backAfter.mid(23972, 8), QByteArray("\x01\x00\x00\x00\x0A\x01\x02\x03", 8));
 }
 
-void TestCommLink::addressStoredReversed()
+void tst_CommLink::addressStoredReversed()
 {
     SimCase c;
     auto& [address, sim, view, link] = c;
@@ -718,7 +697,7 @@ void TestCommLink::addressStoredReversed()
     QCOMPARE(fetchRecord(address, kRaw).mid(120, 4), QByteArray("\x01\x00\xA8\xC0", 4));
 }
 
-void TestCommLink::writeShortRawComWritesNothing()
+void tst_CommLink::writeShortRawComWritesNothing()
 {
     SimCase c({"--fault", "short=@CNF_RAW_COM:100"});
     auto& [address, sim, view, link] = c;
@@ -737,7 +716,7 @@ void TestCommLink::writeShortRawComWritesNothing()
 
 // A kept value of another size than the controller's record is refused by the
 // controller, and the transaction is discarded as a whole.
-void TestCommLink::writeOfWrongSizeIsDiscarded()
+void tst_CommLink::writeOfWrongSizeIsDiscarded()
 {
     const QString first = nextAddress();
     const QString second = nextAddress();
@@ -761,7 +740,7 @@ void TestCommLink::writeOfWrongSizeIsDiscarded()
     QCOMPARE(HeldItems(link), 0);
 }
 
-void TestCommLink::failedCommitReportsFailure()
+void tst_CommLink::failedCommitReportsFailure()
 {
     SimCase c({"--fault", "fail-write=@CNF_RAW_COM"});
     auto& [address, sim, view, link] = c;
@@ -776,7 +755,7 @@ void TestCommLink::failedCommitReportsFailure()
     QCOMPARE(fetchRecord(address, kRaw), before);
 }
 
-void TestCommLink::tokenEncoding_data()
+void tst_CommLink::tokenEncoding_data()
 {
     QTest::addColumn<qint32>("code");
     QTest::addColumn<QList<int>>("ip");
@@ -788,7 +767,7 @@ void TestCommLink::tokenEncoding_data()
     QTest::newRow("com4") << 4 << QList<int>{0, 0, 0, 0} << QByteArray("\x04\x00\x00\x00\x00\x00\x00\x00", 8);
 }
 
-void TestCommLink::tokenEncoding()
+void tst_CommLink::tokenEncoding()
 {
     QFETCH(qint32, code);
     QFETCH(QList<int>, ip);
@@ -809,12 +788,12 @@ void TestCommLink::tokenEncoding()
     QVERIFY(link.WriteCommSettings());
     const QByteArray after = fetchRecord(address, kBack);
     QCOMPARE(after.mid(23972, 8), stored);
-    QVERIFY(allWithin(differingBytes(back, after), {{23972, 23979}}));
+    QVERIFY(AllWithin(DifferingBytes(back, after), {{23972, 23979}}));
     QVERIFY(link.ReadCommSettings(true));
     QCOMPARE(link.settings().tokenCode, code);
 }
 
-void TestCommLink::shortBackPrmGoesBackUnchanged()
+void tst_CommLink::shortBackPrmGoesBackUnchanged()
 {
     SimCase c({"--fault", "short=@CNF_BACKPRM:23979"});
     auto& [address, sim, view, link] = c;
@@ -833,7 +812,7 @@ void TestCommLink::shortBackPrmGoesBackUnchanged()
     QCOMPARE(fetchRecord(address, kBack), before);
 }
 
-void TestCommLink::wholeRecordsPassThrough()
+void tst_CommLink::wholeRecordsPassThrough()
 {
     SimCase c;
     auto& [address, sim, view, link] = c;
@@ -853,7 +832,7 @@ void TestCommLink::wholeRecordsPassThrough()
     QCOMPARE(HeldItems(link), 0);
 }
 
-void TestCommLink::chunksFollowTheControllersLimit()
+void tst_CommLink::chunksFollowTheControllersLimit()
 {
     SimCase c({"--max-chunk", "1000"});
     auto& [address, sim, view, link] = c;
@@ -879,7 +858,7 @@ void TestCommLink::chunksFollowTheControllersLimit()
 
 // --- time-outs and faults ----------------------------------------------------------
 
-void TestCommLink::stalledRequestFailsAfterRetries()
+void tst_CommLink::stalledRequestFailsAfterRetries()
 {
     const int timeout = 300, retries = 2;
     // Request 2 (the first doSignal) and both of its resends go unanswered.
@@ -902,7 +881,7 @@ void TestCommLink::stalledRequestFailsAfterRetries()
     QCOMPARE(HeldItems(link), 0);
 }
 
-void TestCommLink::stalledOpenFailsConnect()
+void tst_CommLink::stalledOpenFailsConnect()
 {
     const int timeout = 250, retries = 2;
     SimCase c({"--fault", "stall-at=1", "--fault", "stall-at=2", "--fault", "stall-at=3"});
@@ -922,7 +901,7 @@ void TestCommLink::stalledOpenFailsConnect()
     QCOMPARE(sim.count(QStringLiteral("OPEN Tolvane -> (stalled)")), 3);
 }
 
-void TestCommLink::corruptResponseIsRetried()
+void tst_CommLink::corruptResponseIsRetried()
 {
     // Request 3 is the size of "@CNF_RAW_COM".
     SimCase c({"--fault", "corrupt-at=3"});
@@ -938,7 +917,7 @@ void TestCommLink::corruptResponseIsRetried()
     QCOMPARE(sim.signalPairs(), (QStringList{"0,0", "0,1"}));
 }
 
-void TestCommLink::dropDuringWriteKeepsOldSettings()
+void tst_CommLink::dropDuringWriteKeepsOldSettings()
 {
     int dropAt = 0;
     {
@@ -977,7 +956,7 @@ void TestCommLink::dropDuringWriteKeepsOldSettings()
     QCOMPARE(fetchRecord(address, kBack), backBefore);
 }
 
-void TestCommLink::secondCallWhileWaitingIsRefused()
+void tst_CommLink::secondCallWhileWaitingIsRefused()
 {
     SimCase c({"--fault", "stall-at=2"});
     auto& [address, sim, view, link] = c;
@@ -1001,5 +980,5 @@ void TestCommLink::secondCallWhileWaitingIsRefused()
     QCOMPARE(HeldItems(link), 0);
 }
 
-QTEST_MAIN(TestCommLink)
+QTEST_GUILESS_MAIN(tst_CommLink)
 #include "tst_commlink.moc"

@@ -10,7 +10,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-class TestEngine : public QObject {
+class tst_Engine : public QObject {
     Q_OBJECT
 private slots:
     void initTestCase();
@@ -27,7 +27,7 @@ private:
     QTemporaryDir m_config;
 };
 
-void TestEngine::initTestCase()
+void tst_Engine::initTestCase()
 {
     QVERIFY(m_config.isValid());
     qputenv("XDG_CONFIG_HOME", m_config.path().toUtf8());
@@ -37,7 +37,7 @@ void TestEngine::initTestCase()
     QVERIFY(QFile::link(QStringLiteral("/dev/null"), ports + QStringLiteral("/com7")));
 }
 
-void TestEngine::options_data()
+void tst_Engine::options_data()
 {
     QTest::addColumn<QString>("text");
     QTest::addColumn<bool>("valid");
@@ -68,7 +68,7 @@ void TestEngine::options_data()
     QTest::newRow("empty connection") << "Timeout=4000, TORetry=3, Conn=" << false << 0 << 0 << QString();
 }
 
-void TestEngine::options()
+void tst_Engine::options()
 {
     QFETCH(QString, text);
     QFETCH(bool, valid);
@@ -90,7 +90,7 @@ void TestEngine::options()
     QCOMPARE(o.conn, conn);
 }
 
-void TestEngine::connectionText_data()
+void tst_Engine::connectionText_data()
 {
     QTest::addColumn<QString>("text");
     QTest::addColumn<bool>("valid");
@@ -117,7 +117,7 @@ void TestEngine::connectionText_data()
     QTest::newRow("unknown kind") << "usb:1" << false << false << QString() << 0 << QString();
 }
 
-void TestEngine::connectionText()
+void tst_Engine::connectionText()
 {
     QFETCH(QString, text);
     QFETCH(bool, valid);
@@ -148,7 +148,7 @@ void TestEngine::connectionText()
     }
 }
 
-void TestEngine::unknownProviderFails()
+void tst_Engine::unknownProviderFails()
 {
     Engine engine;
     auto ws = engine.addWorkspace(QString(), QVariant());
@@ -162,7 +162,7 @@ void TestEngine::unknownProviderFails()
     QCOMPARE(ws->controllers().count(), 0);
 }
 
-void TestEngine::badOptionsFailBeforeAnyLink_data()
+void tst_Engine::badOptionsFailBeforeAnyLink_data()
 {
     QTest::addColumn<QString>("options");
     QTest::addColumn<int>("code");
@@ -171,7 +171,7 @@ void TestEngine::badOptionsFailBeforeAnyLink_data()
     QTest::newRow("data bits 7") << "Conn=com:7:9600:N:7:1" << int(EngineError::kBadConnection);
 }
 
-void TestEngine::badOptionsFailBeforeAnyLink()
+void tst_Engine::badOptionsFailBeforeAnyLink()
 {
     QFETCH(QString, options);
     QFETCH(int, code);
@@ -189,7 +189,7 @@ void TestEngine::badOptionsFailBeforeAnyLink()
     QCOMPARE(trace, (QStringList{"add-workspace", "add-controller"}));
 }
 
-void TestEngine::removeNeedsAnInt32Index()
+void tst_Engine::removeNeedsAnInt32Index()
 {
     Engine engine;
     auto ws = engine.addWorkspace(QString(), QVariant());
@@ -210,5 +210,5 @@ void TestEngine::removeNeedsAnInt32Index()
     }
 }
 
-QTEST_MAIN(TestEngine)
+QTEST_GUILESS_MAIN(tst_Engine)
 #include "tst_engine.moc"

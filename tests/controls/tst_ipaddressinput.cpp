@@ -19,7 +19,7 @@
 #include <QTest>
 #include <memory>
 
-class TestIPAddressInput : public QObject
+class tst_IPAddressInput : public QObject
 {
     Q_OBJECT
 
@@ -69,13 +69,13 @@ private:
     QLineEdit* m_after = nullptr;
 };
 
-void TestIPAddressInput::initTestCase()
+void tst_IPAddressInput::initTestCase()
 {
     InitLocale(kLangEnglish);
     SetAnnounceHandler([this](QWidget*, const QString& text) { m_announced << text; });
 }
 
-void TestIPAddressInput::init()
+void tst_IPAddressInput::init()
 {
     m_announced.clear();
     m_window = std::make_unique<QWidget>();
@@ -95,12 +95,12 @@ void TestIPAddressInput::init()
     QTRY_VERIFY(m_before->hasFocus());
 }
 
-void TestIPAddressInput::cleanup()
+void tst_IPAddressInput::cleanup()
 {
     m_window.reset();
 }
 
-int TestIPAddressInput::focusedField() const
+int tst_IPAddressInput::focusedField() const
 {
     for (int i = 0; i < 4; ++i) {
         if (field(i)->hasFocus())
@@ -109,20 +109,20 @@ int TestIPAddressInput::focusedField() const
     return -1;
 }
 
-void TestIPAddressInput::type(const QString& keys)
+void tst_IPAddressInput::type(const QString& keys)
 {
     for (QChar c : keys)
         QTest::keyClick(QApplication::focusWidget(), c.toLatin1());
 }
 
-QString TestIPAddressInput::address() const
+QString tst_IPAddressInput::address() const
 {
     quint8 a = 0, b = 0, c = 0, d = 0;
     m_ctrl->GetIPAddress(a, b, c, d);
     return QStringLiteral("%1.%2.%3.%4").arg(a).arg(b).arg(c).arg(d);
 }
 
-void TestIPAddressInput::tabIntoControlPutsCaretInFirstField()
+void tst_IPAddressInput::tabIntoControlPutsCaretInFirstField()
 {
     m_ctrl->SetIPAddress(192, 168, 0, 1);
     QTest::keyClick(m_before, Qt::Key_Tab);
@@ -133,7 +133,7 @@ void TestIPAddressInput::tabIntoControlPutsCaretInFirstField()
     QCOMPARE(field(0)->text(), QStringLiteral("10"));
 }
 
-void TestIPAddressInput::typeDottedAddress()
+void tst_IPAddressInput::typeDottedAddress()
 {
     m_ctrl->Clear();
     m_ctrl->setFocus(Qt::OtherFocusReason);
@@ -144,7 +144,7 @@ void TestIPAddressInput::typeDottedAddress()
     QCOMPARE(m_ctrl->AddressText(), QStringLiteral("10.1.2.3"));
 }
 
-void TestIPAddressInput::autoAdvanceAfterThreeDigits_data()
+void tst_IPAddressInput::autoAdvanceAfterThreeDigits_data()
 {
     QTest::addColumn<QString>("keys");
     QTest::addColumn<QString>("fields");
@@ -156,7 +156,7 @@ void TestIPAddressInput::autoAdvanceAfterThreeDigits_data()
     QTest::newRow("two digits stay") << QStringLiteral("19") << QStringLiteral("19|||") << 0;
 }
 
-void TestIPAddressInput::autoAdvanceAfterThreeDigits()
+void tst_IPAddressInput::autoAdvanceAfterThreeDigits()
 {
     QFETCH(QString, keys);
     QFETCH(QString, fields);
@@ -172,7 +172,7 @@ void TestIPAddressInput::autoAdvanceAfterThreeDigits()
     QCOMPARE(focusedField(), focused);
 }
 
-void TestIPAddressInput::dotOrBlankMovesOn_data()
+void tst_IPAddressInput::dotOrBlankMovesOn_data()
 {
     QTest::addColumn<QString>("keys");
     QTest::addColumn<int>("focused");
@@ -197,7 +197,7 @@ void TestIPAddressInput::dotOrBlankMovesOn_data()
                                                 << QStringLiteral("192|1|30|40") << shown;
 }
 
-void TestIPAddressInput::dotOrBlankMovesOn()
+void tst_IPAddressInput::dotOrBlankMovesOn()
 {
     QFETCH(QString, keys);
     QFETCH(int, focused);
@@ -217,7 +217,7 @@ void TestIPAddressInput::dotOrBlankMovesOn()
     QCOMPARE(texts.join(QLatin1Char('|')), fields);
 }
 
-void TestIPAddressInput::backspaceAtStartGoesBack()
+void tst_IPAddressInput::backspaceAtStartGoesBack()
 {
     m_ctrl->Clear();
     m_ctrl->SetFieldFocus(0);
@@ -237,7 +237,7 @@ void TestIPAddressInput::backspaceAtStartGoesBack()
     QVERIFY(m_ctrl->IsBlank());
 }
 
-void TestIPAddressInput::leftRightCrossFields()
+void tst_IPAddressInput::leftRightCrossFields()
 {
     m_ctrl->SetIPAddress(11, 22, 33, 44);
     m_ctrl->SetFieldFocus(1);
@@ -268,7 +268,7 @@ void TestIPAddressInput::leftRightCrossFields()
     QCOMPARE(address(), QStringLiteral("11.22.33.44"));
 }
 
-void TestIPAddressInput::homeAndEnd()
+void tst_IPAddressInput::homeAndEnd()
 {
     m_ctrl->SetIPAddress(11, 22, 33, 144);
     m_ctrl->SetFieldFocus(2);
@@ -281,7 +281,7 @@ void TestIPAddressInput::homeAndEnd()
     QCOMPARE(field(0)->cursorPosition(), 0);
 }
 
-void TestIPAddressInput::lettersIgnored()
+void tst_IPAddressInput::lettersIgnored()
 {
     m_ctrl->Clear();
     m_ctrl->SetFieldFocus(0);
@@ -291,7 +291,7 @@ void TestIPAddressInput::lettersIgnored()
     QCOMPARE(focusedField(), 0);
 }
 
-void TestIPAddressInput::typedValueKeptInRange_data()
+void tst_IPAddressInput::typedValueKeptInRange_data()
 {
     QTest::addColumn<QString>("keys");
     QTest::addColumn<QString>("shown");
@@ -306,7 +306,7 @@ void TestIPAddressInput::typedValueKeptInRange_data()
     QTest::newRow("000 is zero") << QStringLiteral("000") << QStringLiteral("0") << QString();
 }
 
-void TestIPAddressInput::typedValueKeptInRange()
+void tst_IPAddressInput::typedValueKeptInRange()
 {
     QFETCH(QString, keys);
     QFETCH(QString, shown);
@@ -335,7 +335,7 @@ void TestIPAddressInput::typedValueKeptInRange()
     }
 }
 
-void TestIPAddressInput::leavingFieldAppliesRange()
+void tst_IPAddressInput::leavingFieldAppliesRange()
 {
     m_ctrl->Clear();
     m_ctrl->SetFieldRange(0, 223, 10);
@@ -359,7 +359,7 @@ void TestIPAddressInput::leavingFieldAppliesRange()
     QCOMPARE(field(2)->text(), QString());
 }
 
-void TestIPAddressInput::rangeNoteLeavesWithTheFocus()
+void tst_IPAddressInput::rangeNoteLeavesWithTheFocus()
 {
     QLabel* note = m_ctrl->HostedWindow()->RangeNote();
     m_ctrl->Clear();
@@ -389,7 +389,7 @@ void TestIPAddressInput::rangeNoteLeavesWithTheFocus()
     QCOMPARE(field(3)->text(), QStringLiteral("50"));
 }
 
-void TestIPAddressInput::fullFieldDigitStartsNextField()
+void tst_IPAddressInput::fullFieldDigitStartsNextField()
 {
     m_ctrl->SetIPAddress(111, 2, 3, 4);
     m_ctrl->SetFieldFocus(0);
@@ -406,7 +406,7 @@ void TestIPAddressInput::fullFieldDigitStartsNextField()
     QCOMPARE(field(1)->text(), QStringLiteral("123"));
 }
 
-void TestIPAddressInput::tabLeavesControl()
+void tst_IPAddressInput::tabLeavesControl()
 {
     m_ctrl->SetFieldFocus(1);
     QTRY_COMPARE(focusedField(), 1);
@@ -431,7 +431,7 @@ void TestIPAddressInput::tabLeavesControl()
     QTRY_VERIFY(m_after->hasFocus());
 }
 
-void TestIPAddressInput::disabledControlIsSkipped()
+void tst_IPAddressInput::disabledControlIsSkipped()
 {
     m_ctrl->SetEnabled(false);
     QTest::keyClick(m_before, Qt::Key_Tab);
@@ -441,7 +441,7 @@ void TestIPAddressInput::disabledControlIsSkipped()
     QTRY_COMPARE(focusedField(), 0);
 }
 
-void TestIPAddressInput::pasteDottedAddress_data()
+void tst_IPAddressInput::pasteDottedAddress_data()
 {
     QTest::addColumn<QString>("clipboard");
     QTest::addColumn<int>("intoField");
@@ -463,7 +463,7 @@ void TestIPAddressInput::pasteDottedAddress_data()
     QTest::newRow("empty clipboard") << QString() << 0 << QString();
 }
 
-void TestIPAddressInput::pasteDottedAddress()
+void tst_IPAddressInput::pasteDottedAddress()
 {
     QFETCH(QString, clipboard);
     QFETCH(int, intoField);
@@ -486,7 +486,7 @@ void TestIPAddressInput::pasteDottedAddress()
     }
 }
 
-void TestIPAddressInput::pastePlainNumberIntoField()
+void tst_IPAddressInput::pastePlainNumberIntoField()
 {
     m_ctrl->SetIPAddress(1, 2, 3, 4);
     m_ctrl->SetFieldFocus(2);
@@ -500,7 +500,7 @@ void TestIPAddressInput::pastePlainNumberIntoField()
     QCOMPARE(address(), QStringLiteral("1.2.42.4"));
 }
 
-void TestIPAddressInput::copyGivesDottedAddress()
+void tst_IPAddressInput::copyGivesDottedAddress()
 {
     m_ctrl->SetIPAddress(192, 168, 0, 1);
     m_ctrl->SetFieldFocus(1);
@@ -529,7 +529,7 @@ void TestIPAddressInput::copyGivesDottedAddress()
     QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("old"));
 }
 
-void TestIPAddressInput::copyPasteBetweenControls()
+void tst_IPAddressInput::copyPasteBetweenControls()
 {
     auto* other = new uctIPAddressCtrl(m_window.get());
     other->move(10, 95);
@@ -547,7 +547,7 @@ void TestIPAddressInput::copyPasteBetweenControls()
     QCOMPARE(QStringLiteral("%1.%2.%3.%4").arg(a).arg(b).arg(c).arg(d), QStringLiteral("10.200.30.4"));
 }
 
-void TestIPAddressInput::contextMenuWorksOnWholeAddress_data()
+void tst_IPAddressInput::contextMenuWorksOnWholeAddress_data()
 {
     QTest::addColumn<QString>("action");  // the entry's text before its shortcut
     QTest::addColumn<QString>("clipboardBefore");
@@ -561,7 +561,7 @@ void TestIPAddressInput::contextMenuWorksOnWholeAddress_data()
                                                 << QStringLiteral("172.16.5.4") << QStringLiteral("172.16.5.4");
 }
 
-void TestIPAddressInput::contextMenuWorksOnWholeAddress()
+void tst_IPAddressInput::contextMenuWorksOnWholeAddress()
 {
     QFETCH(QString, action);
     QFETCH(QString, clipboardBefore);
@@ -603,7 +603,7 @@ void TestIPAddressInput::contextMenuWorksOnWholeAddress()
     QCOMPARE(QGuiApplication::clipboard()->text(), clipboardAfter);
 }
 
-void TestIPAddressInput::accessibleNames_data()
+void tst_IPAddressInput::accessibleNames_data()
 {
     QTest::addColumn<QString>("caption");  // the text of the label whose buddy it is
     QTest::addColumn<QString>("ownName");  // an accessible name set on the control
@@ -615,7 +615,7 @@ void TestIPAddressInput::accessibleNames_data()
                                     << QStringLiteral("Gateway, octet %1 of 4");
 }
 
-void TestIPAddressInput::accessibleNames()
+void tst_IPAddressInput::accessibleNames()
 {
     QFETCH(QString, caption);
     QFETCH(QString, ownName);
@@ -637,7 +637,7 @@ void TestIPAddressInput::accessibleNames()
     }
 }
 
-void TestIPAddressInput::addressChangedSignal()
+void tst_IPAddressInput::addressChangedSignal()
 {
     m_ctrl->Clear();
     QSignalSpy changed(m_ctrl, &uctIPAddressCtrl::AddressChanged);
@@ -653,5 +653,5 @@ void TestIPAddressInput::addressChangedSignal()
     QCOMPARE(changed.count(), 3);
 }
 
-QTEST_MAIN(TestIPAddressInput)
+QTEST_MAIN(tst_IPAddressInput)
 #include "tst_ipaddressinput.moc"

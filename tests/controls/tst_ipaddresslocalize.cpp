@@ -28,7 +28,7 @@ QString expectedFamily()
 
 }  // namespace
 
-class TestIPAddressLocalize : public QObject
+class tst_IPAddressLocalize : public QObject
 {
     Q_OBJECT
 
@@ -37,7 +37,7 @@ private slots:
     void languageFontReachesFields();
 };
 
-void TestIPAddressLocalize::languageFontReachesFields_data()
+void tst_IPAddressLocalize::languageFontReachesFields_data()
 {
     QTest::addColumn<int>("language");
     QTest::addColumn<int>("charset");
@@ -45,7 +45,7 @@ void TestIPAddressLocalize::languageFontReachesFields_data()
     QTest::newRow("Japanese") << int(kLangJapanese) << 128;
 }
 
-void TestIPAddressLocalize::languageFontReachesFields()
+void tst_IPAddressLocalize::languageFontReachesFields()
 {
     QFETCH(int, language);
     QFETCH(int, charset);
@@ -80,5 +80,5 @@ void TestIPAddressLocalize::languageFontReachesFields()
     QCOMPARE(ctrl->AddressText(), QStringLiteral("10.1.2.3"));
 }
 
-QTEST_MAIN(TestIPAddressLocalize)
+QTEST_MAIN(tst_IPAddressLocalize)
 #include "tst_ipaddresslocalize.moc"

@@ -32,7 +32,7 @@ QString address(const uctIPAddressCtrl& ctrl)
 
 }  // namespace
 
-class TestIPAddressCtrl : public QObject
+class tst_UctIPAddressCtrl : public QObject
 {
     Q_OBJECT
 
@@ -72,7 +72,7 @@ private slots:
     void registeredName();
 };
 
-void TestIPAddressCtrl::packing_data()
+void tst_UctIPAddressCtrl::packing_data()
 {
     QTest::addColumn<int>("first");
     QTest::addColumn<int>("second");
@@ -88,7 +88,7 @@ void TestIPAddressCtrl::packing_data()
     QTest::newRow("255.255.255.0 mask") << 255 << 255 << 255 << 0 << 0xFFFFFF00u;
 }
 
-void TestIPAddressCtrl::packing()
+void tst_UctIPAddressCtrl::packing()
 {
     QFETCH(int, first);
     QFETCH(int, second);
@@ -117,7 +117,7 @@ void TestIPAddressCtrl::packing()
     QCOMPARE(raw, packed);
 }
 
-void TestIPAddressCtrl::newControlShows127001()
+void tst_UctIPAddressCtrl::newControlShows127001()
 {
     uctIPAddressCtrl ctrl;
     QCOMPARE(fieldTexts(ctrl), QStringLiteral("127|0|0|1"));
@@ -127,7 +127,7 @@ void TestIPAddressCtrl::newControlShows127001()
     QVERIFY(ctrl.Visible());
 }
 
-void TestIPAddressCtrl::clearMakesBlank()
+void tst_UctIPAddressCtrl::clearMakesBlank()
 {
     uctIPAddressCtrl ctrl;
     ctrl.SetIPAddress(192, 168, 0, 1);
@@ -145,7 +145,7 @@ void TestIPAddressCtrl::clearMakesBlank()
     QCOMPARE(changed.count(), 1);
 }
 
-void TestIPAddressCtrl::partlyBlankReadsZero()
+void tst_UctIPAddressCtrl::partlyBlankReadsZero()
 {
     uctIPAddressCtrl ctrl;
     ctrl.SetIPAddress(10, 1, 2, 3);
@@ -154,7 +154,7 @@ void TestIPAddressCtrl::partlyBlankReadsZero()
     QCOMPARE(address(ctrl), QStringLiteral("10.1.0.3"));
 }
 
-void TestIPAddressCtrl::setFieldRangeLimitsTypedValues_data()
+void tst_UctIPAddressCtrl::setFieldRangeLimitsTypedValues_data()
 {
     QTest::addColumn<QString>("typed");
     QTest::addColumn<QString>("shown");
@@ -165,7 +165,7 @@ void TestIPAddressCtrl::setFieldRangeLimitsTypedValues_data()
     QTest::newRow("100 inside") << QStringLiteral("100") << QStringLiteral("100");
 }
 
-void TestIPAddressCtrl::setFieldRangeLimitsTypedValues()
+void tst_UctIPAddressCtrl::setFieldRangeLimitsTypedValues()
 {
     QFETCH(QString, typed);
     QFETCH(QString, shown);
@@ -191,7 +191,7 @@ void TestIPAddressCtrl::setFieldRangeLimitsTypedValues()
     QCOMPARE(QString::number(a), shown);
 }
 
-void TestIPAddressCtrl::setFieldRangeIgnoresBadIndex_data()
+void tst_UctIPAddressCtrl::setFieldRangeIgnoresBadIndex_data()
 {
     QTest::addColumn<int>("index");
     QTest::newRow("4") << 4;
@@ -199,7 +199,7 @@ void TestIPAddressCtrl::setFieldRangeIgnoresBadIndex_data()
     QTest::newRow("large") << std::numeric_limits<qint32>::max();
 }
 
-void TestIPAddressCtrl::setFieldRangeIgnoresBadIndex()
+void tst_UctIPAddressCtrl::setFieldRangeIgnoresBadIndex()
 {
     QFETCH(int, index);
     uctIPAddressCtrl ctrl;
@@ -213,7 +213,7 @@ void TestIPAddressCtrl::setFieldRangeIgnoresBadIndex()
     QCOMPARE(ctrl.HostedWindow()->SendMessage(IPAddressWindow::IPM_SETRANGE, 4, uctIPAddressCtrl::PackRange(200, 10)), qintptr(0));
 }
 
-void TestIPAddressCtrl::setFieldRangeReversedBounds()
+void tst_UctIPAddressCtrl::setFieldRangeReversedBounds()
 {
     // Lowest and highest given the wrong way round still make a usable range.
     uctIPAddressCtrl ctrl;
@@ -223,7 +223,7 @@ void TestIPAddressCtrl::setFieldRangeReversedBounds()
     QCOMPARE(address(ctrl), QStringLiteral("127.0.0.10"));
 }
 
-void TestIPAddressCtrl::setAddressOutsideRangeTakesBound()
+void tst_UctIPAddressCtrl::setAddressOutsideRangeTakesBound()
 {
     uctIPAddressCtrl ctrl;
     ctrl.SetFieldRange(0, 223, 1);
@@ -238,7 +238,7 @@ void TestIPAddressCtrl::setAddressOutsideRangeTakesBound()
     QCOMPARE(address(ctrl), QStringLiteral("1.1.2.3"));
 }
 
-void TestIPAddressCtrl::resizeGivesFixedSize_data()
+void tst_UctIPAddressCtrl::resizeGivesFixedSize_data()
 {
     QTest::addColumn<QSize>("asked");
     QTest::newRow("larger") << QSize(500, 80);
@@ -247,7 +247,7 @@ void TestIPAddressCtrl::resizeGivesFixedSize_data()
     QTest::newRow("zero") << QSize(0, 0);
 }
 
-void TestIPAddressCtrl::resizeGivesFixedSize()
+void tst_UctIPAddressCtrl::resizeGivesFixedSize()
 {
     QFETCH(QSize, asked);
     QWidget window;
@@ -265,7 +265,7 @@ void TestIPAddressCtrl::resizeGivesFixedSize()
     QCOMPARE(ctrl->HostedWindow()->geometry(), QRect(0, 0, 160, 21));
 }
 
-void TestIPAddressCtrl::visibleHidesOnlyTheEntry()
+void tst_UctIPAddressCtrl::visibleHidesOnlyTheEntry()
 {
     QWidget window;
     auto* ctrl = new uctIPAddressCtrl(&window);
@@ -293,7 +293,7 @@ void TestIPAddressCtrl::visibleHidesOnlyTheEntry()
     QCOMPARE(ctrl->property("Visible").toBool(), false);
 }
 
-void TestIPAddressCtrl::enabledDisablesInputAndLooksGrey()
+void tst_UctIPAddressCtrl::enabledDisablesInputAndLooksGrey()
 {
     QWidget window;
     auto* ctrl = new uctIPAddressCtrl(&window);
@@ -320,7 +320,7 @@ void TestIPAddressCtrl::enabledDisablesInputAndLooksGrey()
     QCOMPARE(ctrl->HostedWindow()->Field(0)->text(), QStringLiteral("12"));
 }
 
-void TestIPAddressCtrl::enabledIsTheControlsOwnState()
+void tst_UctIPAddressCtrl::enabledIsTheControlsOwnState()
 {
     QWidget page;
     auto* ctrl = new uctIPAddressCtrl(&page);
@@ -334,7 +334,7 @@ void TestIPAddressCtrl::enabledIsTheControlsOwnState()
     QVERIFY(ctrl->HostedWindow()->Field(0)->isEnabled());
 }
 
-void TestIPAddressCtrl::setFieldFocusMovesCaret_data()
+void tst_UctIPAddressCtrl::setFieldFocusMovesCaret_data()
 {
     QTest::addColumn<QString>("address");  // "" for a blank field
     QTest::addColumn<int>("index");
@@ -346,7 +346,7 @@ void TestIPAddressCtrl::setFieldFocusMovesCaret_data()
     QTest::newRow("negative: first blank field") << QStringLiteral("1...") << -1 << 1;
 }
 
-void TestIPAddressCtrl::setFieldFocusMovesCaret()
+void tst_UctIPAddressCtrl::setFieldFocusMovesCaret()
 {
     QFETCH(QString, address);
     QFETCH(int, index);
@@ -367,7 +367,7 @@ void TestIPAddressCtrl::setFieldFocusMovesCaret()
     QCOMPARE(field->selectedText(), field->text());
 }
 
-void TestIPAddressCtrl::fontItalicReadBackAndApplied()
+void tst_UctIPAddressCtrl::fontItalicReadBackAndApplied()
 {
     uctIPAddressCtrl ctrl;
     ctrl.ReadDesignProperties();
@@ -381,7 +381,7 @@ void TestIPAddressCtrl::fontItalicReadBackAndApplied()
     QVERIFY(!ctrl.HostedWindow()->Field(0)->font().italic());
 }
 
-void TestIPAddressCtrl::fontPropertiesMarkFontChanged()
+void tst_UctIPAddressCtrl::fontPropertiesMarkFontChanged()
 {
     uctIPAddressCtrl ctrl;
     QSignalSpy marked(&ctrl, &uctIPAddressCtrl::PropertyChanged);
@@ -401,7 +401,7 @@ void TestIPAddressCtrl::fontPropertiesMarkFontChanged()
     QCOMPARE(shown.family(), QStringLiteral("DejaVu Sans"));
 }
 
-void TestIPAddressCtrl::fontObjectChangeRebuildsWithoutCall()
+void tst_UctIPAddressCtrl::fontObjectChangeRebuildsWithoutCall()
 {
     uctIPAddressCtrl ctrl;
     ctrl.ReadDesignProperties();
@@ -428,7 +428,7 @@ void TestIPAddressCtrl::fontObjectChangeRebuildsWithoutCall()
     QVERIFY(ctrl.HostedWindow()->Field(3)->font().strikeOut());
 }
 
-void TestIPAddressCtrl::fontReplaceAndNull()
+void tst_UctIPAddressCtrl::fontReplaceAndNull()
 {
     uctIPAddressCtrl ctrl;
     IPAddrFont* old = ctrl.Font();
@@ -451,7 +451,7 @@ void TestIPAddressCtrl::fontReplaceAndNull()
     ctrl.SetFont(old);  // detach before `shared` goes away
 }
 
-void TestIPAddressCtrl::destroyedFontObjectLeavesDefault()
+void tst_UctIPAddressCtrl::destroyedFontObjectLeavesDefault()
 {
     uctIPAddressCtrl ctrl;
     {
@@ -464,7 +464,7 @@ void TestIPAddressCtrl::destroyedFontObjectLeavesDefault()
     QCOMPARE(ctrl.HostedWindow()->Field(0)->font().weight(), QFont::Bold);
 }
 
-void TestIPAddressCtrl::fontHeight_data()
+void tst_UctIPAddressCtrl::fontHeight_data()
 {
     QTest::addColumn<double>("points");
     QTest::addColumn<int>("dpi");
@@ -481,7 +481,7 @@ void TestIPAddressCtrl::fontHeight_data()
     QTest::newRow("0.5 pt: half to even 0") << 0.5 << 96 << 0;
 }
 
-void TestIPAddressCtrl::fontHeight()
+void tst_UctIPAddressCtrl::fontHeight()
 {
     QFETCH(double, points);
     QFETCH(int, dpi);
@@ -489,7 +489,7 @@ void TestIPAddressCtrl::fontHeight()
     QCOMPARE(uctIPAddressCtrl::FontHeight(points, dpi), height);
 }
 
-void TestIPAddressCtrl::rebuildUsesHeightRule_data()
+void tst_UctIPAddressCtrl::rebuildUsesHeightRule_data()
 {
     QTest::addColumn<double>("points");
     QTest::addColumn<bool>("bold");
@@ -498,7 +498,7 @@ void TestIPAddressCtrl::rebuildUsesHeightRule_data()
     QTest::newRow("10.5 pt") << 10.5 << false;
 }
 
-void TestIPAddressCtrl::rebuildUsesHeightRule()
+void tst_UctIPAddressCtrl::rebuildUsesHeightRule()
 {
     QFETCH(double, points);
     QFETCH(bool, bold);
@@ -510,7 +510,7 @@ void TestIPAddressCtrl::rebuildUsesHeightRule()
     QCOMPARE(shown.weight(), bold ? QFont::Weight(700) : QFont::Weight(400));
 }
 
-void TestIPAddressCtrl::designProperties()
+void tst_UctIPAddressCtrl::designProperties()
 {
     uctIPAddressCtrl ctrl;
     ctrl.ReadDesignProperties();
@@ -525,7 +525,7 @@ void TestIPAddressCtrl::designProperties()
     QCOMPARE(shown.weight(), QFont::Normal);
 }
 
-void TestIPAddressCtrl::readPropertiesWithoutSavedFontTakesContainerFont()
+void tst_UctIPAddressCtrl::readPropertiesWithoutSavedFontTakesContainerFont()
 {
     QWidget container;
     QFont ambient(QStringLiteral("DejaVu Serif"));
@@ -540,7 +540,7 @@ void TestIPAddressCtrl::readPropertiesWithoutSavedFontTakesContainerFont()
     QVERIFY(ctrl->HostedWindow()->Field(0)->font().italic());
 }
 
-void TestIPAddressCtrl::fontObjectRefusesBadValues()
+void tst_UctIPAddressCtrl::fontObjectRefusesBadValues()
 {
     IPAddrFont font(QStringLiteral("DejaVu Sans"), 9.0, false, false, false, false, 0);
     QVERIFY(!font.SetSize(std::nan("")));
@@ -556,7 +556,7 @@ void TestIPAddressCtrl::fontObjectRefusesBadValues()
     QCOMPARE(font.Charset(), 128);
 }
 
-void TestIPAddressCtrl::mulDiv_data()
+void tst_UctIPAddressCtrl::mulDiv_data()
 {
     QTest::addColumn<int>("a");
     QTest::addColumn<int>("b");
@@ -570,7 +570,7 @@ void TestIPAddressCtrl::mulDiv_data()
     QTest::newRow("too large") << std::numeric_limits<int>::max() << 4 << 1 << -1;
 }
 
-void TestIPAddressCtrl::mulDiv()
+void tst_UctIPAddressCtrl::mulDiv()
 {
     QFETCH(int, a);
     QFETCH(int, b);
@@ -579,7 +579,7 @@ void TestIPAddressCtrl::mulDiv()
     QCOMPARE(uctIPAddressCtrl::MulDiv(a, b, c), result);
 }
 
-void TestIPAddressCtrl::registeredName()
+void tst_UctIPAddressCtrl::registeredName()
 {
     const QMetaObject& meta = uctIPAddressCtrl::staticMetaObject;
     const int i = meta.indexOfClassInfo("RegisteredName");
@@ -587,5 +587,5 @@ void TestIPAddressCtrl::registeredName()
     QCOMPARE(QString::fromLatin1(meta.classInfo(i).value()), QStringLiteral("Tolvane.uctIPAddressCtrl"));
 }
 
-QTEST_MAIN(TestIPAddressCtrl)
+QTEST_MAIN(tst_UctIPAddressCtrl)
 #include "tst_uctipaddressctrl.moc"

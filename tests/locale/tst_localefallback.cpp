@@ -71,7 +71,7 @@ const Case kCases[] = {
 
 } // namespace
 
-class TestLocaleFallback : public QObject
+class tst_LocaleFallback : public QObject
 {
     Q_OBJECT
 
@@ -88,7 +88,7 @@ private:
     quint16 m_system = 0;
 };
 
-void TestLocaleFallback::initTestCase()
+void tst_LocaleFallback::initTestCase()
 {
     m_system = quint16(qEnvironmentVariableIntValue("TOLVANE_TEST_SYSLANG"));
     QVERIFY2(m_system != 0, "TOLVANE_TEST_SYSLANG is not set");
@@ -96,12 +96,12 @@ void TestLocaleFallback::initTestCase()
     QVERIFY(QFile::exists(QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("LangRes.dll"))));
 }
 
-void TestLocaleFallback::systemLanguage()
+void tst_LocaleFallback::systemLanguage()
 {
     QCOMPARE(SystemDefaultLangID(), m_system);
 }
 
-void TestLocaleFallback::choice_data()
+void tst_LocaleFallback::choice_data()
 {
     QTest::addColumn<int>("setting");
     QTest::addColumn<QString>("module");
@@ -115,7 +115,7 @@ void TestLocaleFallback::choice_data()
     }
 }
 
-void TestLocaleFallback::choice()
+void tst_LocaleFallback::choice()
 {
     QFETCH(int, setting);
     QFETCH(QString, module);
@@ -126,7 +126,7 @@ void TestLocaleFallback::choice()
     QCOMPARE(LStr(101), next);
 }
 
-void TestLocaleFallback::secondCallFreesModule()
+void tst_LocaleFallback::secondCallFreesModule()
 {
     InitLocale(1036, modulePath(QStringLiteral("langres")));
     QCOMPARE(LStr(101), QStringLiteral("&Suivant"));
@@ -135,7 +135,7 @@ void TestLocaleFallback::secondCallFreesModule()
     QCOMPARE(LStr(101), QString::fromUtf8("次へ(&N)"));
 }
 
-void TestLocaleFallback::localeMapping_data()
+void tst_LocaleFallback::localeMapping_data()
 {
     QTest::addColumn<QString>("locale");
     QTest::addColumn<int>("id");
@@ -157,12 +157,12 @@ void TestLocaleFallback::localeMapping_data()
     QTest::newRow("C locale") << "C" << 1033;
 }
 
-void TestLocaleFallback::localeMapping()
+void tst_LocaleFallback::localeMapping()
 {
     QFETCH(QString, locale);
     QFETCH(int, id);
     QCOMPARE(int(LangIdFromLocale(QLocale(locale))), id);
 }
 
-QTEST_GUILESS_MAIN(TestLocaleFallback)
+QTEST_GUILESS_MAIN(tst_LocaleFallback)
 #include "tst_localefallback.moc"

@@ -48,7 +48,7 @@ QAbstractButton* buttonWithCode(SystemMsgBox* box, int code)
 
 } // namespace
 
-class TestLocaleMsgBox : public QObject
+class tst_LocaleMsgBox : public QObject
 {
     Q_OBJECT
 
@@ -64,7 +64,7 @@ private slots:
     void escapeIgnoredWithoutCancel();
 };
 
-void TestLocaleMsgBox::built_data()
+void tst_LocaleMsgBox::built_data()
 {
     QTest::addColumn<int>("style");
     QTest::addColumn<QList<int>>("codes");
@@ -92,7 +92,7 @@ void TestLocaleMsgBox::built_data()
     QTest::newRow("unknown buttons: lone OK") << 9 << QList<int>{IdOK} << int(QMessageBox::NoIcon) << IdOK << true << IdOK;
 }
 
-void TestLocaleMsgBox::built()
+void tst_LocaleMsgBox::built()
 {
     QFETCH(int, style);
     QFETCH(QList<int>, codes);
@@ -116,7 +116,7 @@ void TestLocaleMsgBox::built()
     QCOMPARE(box.windowTitle(), QStringLiteral("Title"));
 }
 
-void TestLocaleMsgBox::captionsFollowLanguage()
+void tst_LocaleMsgBox::captionsFollowLanguage()
 {
     MsgBoxCall call;
     call.style = MsgBox::YesNoCancel;
@@ -133,7 +133,7 @@ void TestLocaleMsgBox::captionsFollowLanguage()
     QCOMPARE(box.orderedButtons().at(0).first->text(), QStringLiteral("&Yes"));
 }
 
-void TestLocaleMsgBox::textShownWithLineBreaks()
+void tst_LocaleMsgBox::textShownWithLineBreaks()
 {
     QCOMPARE(MsgBoxDisplayText(QStringLiteral("a\rb\r\nc\nd")), QStringLiteral("a\nb\nc\nd"));
     MsgBoxCall call;
@@ -144,7 +144,7 @@ void TestLocaleMsgBox::textShownWithLineBreaks()
     QCOMPARE(box.textFormat(), Qt::PlainText);
 }
 
-void TestLocaleMsgBox::answers_data()
+void tst_LocaleMsgBox::answers_data()
 {
     QTest::addColumn<int>("style");
     QTest::addColumn<int>("press");  // a result code to click, or 0 for Escape
@@ -162,7 +162,7 @@ void TestLocaleMsgBox::answers_data()
     QTest::newRow("Escape on Retry/Cancel") << RetryCancel << 0 << IdCancel;
 }
 
-void TestLocaleMsgBox::answers()
+void tst_LocaleMsgBox::answers()
 {
     QFETCH(int, style);
     QFETCH(int, press);
@@ -177,7 +177,7 @@ void TestLocaleMsgBox::answers()
     QCOMPARE(LMsgBox(QStringLiteral("Question\rtwo lines"), style, QStringLiteral("T")), expected);
 }
 
-void TestLocaleMsgBox::escapeIgnoredWithoutCancel_data()
+void tst_LocaleMsgBox::escapeIgnoredWithoutCancel_data()
 {
     QTest::addColumn<int>("style");
     QTest::addColumn<int>("press");
@@ -185,7 +185,7 @@ void TestLocaleMsgBox::escapeIgnoredWithoutCancel_data()
     QTest::newRow("Abort/Retry/Ignore") << MsgBox::AbortRetryIgnore << int(MsgBox::IdAbort);
 }
 
-void TestLocaleMsgBox::escapeIgnoredWithoutCancel()
+void tst_LocaleMsgBox::escapeIgnoredWithoutCancel()
 {
     QFETCH(int, style);
     QFETCH(int, press);
@@ -200,5 +200,5 @@ void TestLocaleMsgBox::escapeIgnoredWithoutCancel()
     QVERIFY(stillOpen);
 }
 
-QTEST_MAIN(TestLocaleMsgBox)
+QTEST_MAIN(tst_LocaleMsgBox)
 #include "tst_localemsgbox.moc"

@@ -119,7 +119,7 @@ Tree walkTree(const QByteArray& b, qsizetype root)
 
 } // namespace
 
-class TestLocalePe : public QObject
+class tst_LocalePe : public QObject
 {
     Q_OBJECT
 
@@ -146,7 +146,7 @@ private slots:
     void shortBlocks();
 };
 
-void TestLocalePe::lookups_data()
+void tst_LocalePe::lookups_data()
 {
     QTest::addColumn<QString>("file");
     QTest::addColumn<int>("lang");
@@ -173,7 +173,7 @@ void TestLocalePe::lookups_data()
     }
 }
 
-void TestLocalePe::lookups()
+void tst_LocalePe::lookups()
 {
     QFETCH(QString, file);
     QFETCH(int, lang);
@@ -183,7 +183,7 @@ void TestLocalePe::lookups()
     QCOMPARE(LoadResStr(quint16(lang), id), expected);
 }
 
-void TestLocalePe::pe32MatchesPe32Plus()
+void tst_LocalePe::pe32MatchesPe32Plus()
 {
     const QByteArray plus = readAll(modulePath(QStringLiteral("langres.dll")));
     const QByteArray pe32 = readAll(modulePath(QStringLiteral("langres32.dll")));
@@ -201,7 +201,7 @@ void TestLocalePe::pe32MatchesPe32Plus()
     QCOMPARE(allTexts(*b), allTexts(*a));
 }
 
-void TestLocalePe::handle()
+void tst_LocalePe::handle()
 {
     const quintptr h = LoadLangRes(modulePath(QStringLiteral("langres.dll")));
     QVERIFY(h != 0);
@@ -214,7 +214,7 @@ void TestLocalePe::handle()
     QCOMPARE(LoadResStr(1033, 101), QStringLiteral("&Next"));
 }
 
-void TestLocalePe::notModules_data()
+void tst_LocalePe::notModules_data()
 {
     QTest::addColumn<QByteArray>("bytes");
     QTest::newRow("empty file") << QByteArray();
@@ -238,7 +238,7 @@ void TestLocalePe::notModules_data()
     QTest::newRow("65535 sections") << manySections;
 }
 
-void TestLocalePe::notModules()
+void tst_LocalePe::notModules()
 {
     QFETCH(QByteArray, bytes);
     QTemporaryDir dir;
@@ -253,7 +253,7 @@ void TestLocalePe::notModules()
     QCOMPARE(LoadResStr(1033, 0), QStringLiteral("#RES_NULL#"));
 }
 
-void TestLocalePe::tooLarge()
+void tst_LocalePe::tooLarge()
 {
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
@@ -266,7 +266,7 @@ void TestLocalePe::tooLarge()
     QCOMPARE(LoadLangRes(path), quintptr(0));
 }
 
-void TestLocalePe::notRegularFiles_data()
+void tst_LocalePe::notRegularFiles_data()
 {
     QTest::addColumn<QString>("kind");
     QTest::newRow("named pipe") << QStringLiteral("fifo");
@@ -274,7 +274,7 @@ void TestLocalePe::notRegularFiles_data()
     QTest::newRow("device") << QStringLiteral("device");
 }
 
-void TestLocalePe::notRegularFiles()
+void tst_LocalePe::notRegularFiles()
 {
     // Something in the module's place that is no file: no module, and no wait (a pipe
     // opened for reading would wait for a writer for ever).
@@ -298,7 +298,7 @@ void TestLocalePe::notRegularFiles()
     QCOMPARE(LoadResStr(1033, 0), QStringLiteral("#RES_NULL#"));
 }
 
-void TestLocalePe::moduleWithoutStrings()
+void tst_LocalePe::moduleWithoutStrings()
 {
     // A valid module: it loads, and finds nothing.
     QVERIFY(LoadLangRes(modulePath(QStringLiteral("langres_nostrings.dll"))) != 0);
@@ -308,14 +308,14 @@ void TestLocalePe::moduleWithoutStrings()
     QCOMPARE(m->blockCount(), 0);
 }
 
-void TestLocalePe::truncated_data()
+void tst_LocalePe::truncated_data()
 {
     QTest::addColumn<QString>("file");
     QTest::newRow("PE32+") << QStringLiteral("langres.dll");
     QTest::newRow("PE32") << QStringLiteral("langres32.dll");
 }
 
-void TestLocalePe::truncated()
+void tst_LocalePe::truncated()
 {
     QFETCH(QString, file);
     const QByteArray good = readAll(modulePath(file));
@@ -338,7 +338,7 @@ void TestLocalePe::truncated()
     QCOMPARE(LoadLangRes(cut), 0);
 }
 
-void TestLocalePe::flippedBytes_data()
+void tst_LocalePe::flippedBytes_data()
 {
     QTest::addColumn<QString>("file");
     QTest::addColumn<int>("mask");
@@ -348,7 +348,7 @@ void TestLocalePe::flippedBytes_data()
     QTest::newRow("PE32 low bit") << QStringLiteral("langres32.dll") << 0x01;
 }
 
-void TestLocalePe::flippedBytes()
+void tst_LocalePe::flippedBytes()
 {
     QFETCH(QString, file);
     QFETCH(int, mask);
@@ -368,7 +368,7 @@ void TestLocalePe::flippedBytes()
     QVERIFY(loaded > 0);
 }
 
-void TestLocalePe::hugeValues()
+void tst_LocalePe::hugeValues()
 {
     const QByteArray good = readAll(modulePath(QStringLiteral("langres.dll")));
     const qsizetype root = resourceRoot(good);
@@ -391,7 +391,7 @@ void TestLocalePe::hugeValues()
     QVERIFY(loaded > 0);
 }
 
-void TestLocalePe::directoryLoops()
+void tst_LocalePe::directoryLoops()
 {
     const QByteArray good = readAll(modulePath(QStringLiteral("langres.dll")));
     const qsizetype root = resourceRoot(good);
@@ -420,7 +420,7 @@ void TestLocalePe::directoryLoops()
     QCOMPARE(m->blockCount(), 0);
 }
 
-void TestLocalePe::shortBlocks()
+void tst_LocalePe::shortBlocks()
 {
     // Lengths that run past the block end give the empty text, not a read beyond it.
     const unsigned char claimsTooMuch[] = {0xFF, 0xFF, 'a', 0};
@@ -437,5 +437,5 @@ void TestLocalePe::shortBlocks()
     QCOMPARE(StringFromBlock(odd, sizeof odd, 0), QString());
 }
 
-QTEST_GUILESS_MAIN(TestLocalePe)
+QTEST_GUILESS_MAIN(tst_LocalePe)
 #include "tst_localepe.moc"

@@ -33,7 +33,7 @@ struct HandlerGuard {
 
 } // namespace
 
-class TestLocaleStrings : public QObject
+class tst_LocaleStrings : public QObject
 {
     Q_OBJECT
 
@@ -59,7 +59,7 @@ private slots:
     void msgBoxRefusesValueWithoutText();
 };
 
-void TestLocaleStrings::lookup_data()
+void tst_LocaleStrings::lookup_data()
 {
     QTest::addColumn<int>("lang");
     QTest::addColumn<int>("id");
@@ -88,7 +88,7 @@ void TestLocaleStrings::lookup_data()
     QTest::newRow("maker line same") << 1041 << 6002 << "Tolvane - communication settings wizard for robot controllers";
 }
 
-void TestLocaleStrings::lookup()
+void tst_LocaleStrings::lookup()
 {
     QFETCH(int, lang);
     QFETCH(int, id);
@@ -99,14 +99,14 @@ void TestLocaleStrings::lookup()
         QCOMPARE(LStr(id), expected);
 }
 
-void TestLocaleStrings::everyIdInBothLanguages_data()
+void tst_LocaleStrings::everyIdInBothLanguages_data()
 {
     QTest::addColumn<int>("id");
     for (int id : kAllIds)
         QTest::addRow("%d", id) << id;
 }
 
-void TestLocaleStrings::everyIdInBothLanguages()
+void tst_LocaleStrings::everyIdInBothLanguages()
 {
     QFETCH(int, id);
     const QString en = LoadResStr(kLangEnglish, id);
@@ -118,7 +118,7 @@ void TestLocaleStrings::everyIdInBothLanguages()
     QVERIFY(!en.contains(QLatin1Char('\n')) && !ja.contains(QLatin1Char('\n')));
 }
 
-void TestLocaleStrings::exactCountPerLanguage()
+void tst_LocaleStrings::exactCountPerLanguage()
 {
     // Every position of every block of the table, per language.
     QHash<int, QSet<int>> idsByLang;
@@ -136,7 +136,7 @@ void TestLocaleStrings::exactCountPerLanguage()
     QCOMPARE(idsByLang.value(kLangJapanese), expected);
 }
 
-void TestLocaleStrings::idKinds_data()
+void tst_LocaleStrings::idKinds_data()
 {
     QTest::addColumn<QVariant>("id");
     QTest::addColumn<QString>("expected");
@@ -155,7 +155,7 @@ void TestLocaleStrings::idKinds_data()
     QTest::newRow("list") << QVariant(QVariantList{1013}) << "";
 }
 
-void TestLocaleStrings::idKinds()
+void tst_LocaleStrings::idKinds()
 {
     QFETCH(QVariant, id);
     QFETCH(QString, expected);
@@ -163,7 +163,7 @@ void TestLocaleStrings::idKinds()
     QCOMPARE(LStr(id), expected);
 }
 
-void TestLocaleStrings::format_data()
+void tst_LocaleStrings::format_data()
 {
     QTest::addColumn<int>("lang");
     QTest::addColumn<QVariant>("id");
@@ -191,7 +191,7 @@ void TestLocaleStrings::format_data()
     QTest::newRow("missing id gives empty") << 1033 << QVariant(7000) << QVariantList{1} << "";
 }
 
-void TestLocaleStrings::format()
+void tst_LocaleStrings::format()
 {
     QFETCH(int, lang);
     QFETCH(QVariant, id);
@@ -202,7 +202,7 @@ void TestLocaleStrings::format()
     QCOMPARE(LFormat(id, values), expected);
 }
 
-void TestLocaleStrings::formatRefusesValueWithoutText()
+void tst_LocaleStrings::formatRefusesValueWithoutText()
 {
     InitLocale(kLangEnglish, kNoModule);
     // One value that is a list (QVariantList{QVariantList{...}} would copy the inner list
@@ -218,7 +218,7 @@ void TestLocaleStrings::formatRefusesValueWithoutText()
     QCOMPARE(LFormat(501, "2A"), QStringLiteral("Error Code [0x2A]"));
 }
 
-void TestLocaleStrings::replaceArg_data()
+void tst_LocaleStrings::replaceArg_data()
 {
     QTest::addColumn<QString>("text");
     QTest::addColumn<int>("argNo");
@@ -240,7 +240,7 @@ void TestLocaleStrings::replaceArg_data()
     QTest::newRow("empty text") << "" << 1 << "X" << "";
 }
 
-void TestLocaleStrings::replaceArg()
+void tst_LocaleStrings::replaceArg()
 {
     QFETCH(QString, text);
     QFETCH(int, argNo);
@@ -249,7 +249,7 @@ void TestLocaleStrings::replaceArg()
     QCOMPARE(ReplaceArg(text, argNo, value), expected);
 }
 
-void TestLocaleStrings::wcharsToStr()
+void tst_LocaleStrings::wcharsToStr()
 {
     const char16_t units[] = {u'C', u'O', u'M', u'4', 0x3010, 0xD83D, 0xDE00};
     QCOMPARE(WCharsToStr(units, 4), QStringLiteral("COM4"));
@@ -260,7 +260,7 @@ void TestLocaleStrings::wcharsToStr()
     QCOMPARE(WCharsToStr(nullptr, 3), QString());
 }
 
-void TestLocaleStrings::msgBoxSeam_data()
+void tst_LocaleStrings::msgBoxSeam_data()
 {
     QTest::addColumn<int>("lang");
     QTest::addColumn<QVariant>("prompt");
@@ -290,7 +290,7 @@ void TestLocaleStrings::msgBoxSeam_data()
                                         << "x" << int(MsgBox::IdIgnore);
 }
 
-void TestLocaleStrings::msgBoxSeam()
+void tst_LocaleStrings::msgBoxSeam()
 {
     QFETCH(int, lang);
     QFETCH(QVariant, prompt);
@@ -317,7 +317,7 @@ void TestLocaleStrings::msgBoxSeam()
     QCOMPARE(calls[0].defaultButton(), style & 0xF00);
 }
 
-void TestLocaleStrings::msgBoxDefaultTitle()
+void tst_LocaleStrings::msgBoxDefaultTitle()
 {
     InitLocale(kLangEnglish, kNoModule);
     QString seen;
@@ -337,7 +337,7 @@ void TestLocaleStrings::msgBoxDefaultTitle()
     QCOMPARE(seen, QString());
 }
 
-void TestLocaleStrings::msgBoxRefusesValueWithoutText()
+void tst_LocaleStrings::msgBoxRefusesValueWithoutText()
 {
     InitLocale(kLangEnglish, kNoModule);
     int calls = 0;
@@ -350,5 +350,5 @@ void TestLocaleStrings::msgBoxRefusesValueWithoutText()
     QCOMPARE(calls, 0);
 }
 
-QTEST_GUILESS_MAIN(TestLocaleStrings)
+QTEST_GUILESS_MAIN(tst_LocaleStrings)
 #include "tst_localestrings.moc"

@@ -163,7 +163,7 @@ struct TestWindow {
 
 } // namespace
 
-class TestLocalizeForm : public QObject
+class tst_LocalizeForm : public QObject
 {
     Q_OBJECT
 
@@ -183,13 +183,13 @@ private slots:
     void pointerStackEmpty();
 };
 
-void TestLocalizeForm::cleanup()
+void tst_LocalizeForm::cleanup()
 {
     while (QGuiApplication::overrideCursor())
         QGuiApplication::restoreOverrideCursor();
 }
 
-void TestLocalizeForm::resolveTag_data()
+void tst_LocalizeForm::resolveTag_data()
 {
     QTest::addColumn<int>("lang");
     QTest::addColumn<QString>("text");
@@ -213,7 +213,7 @@ void TestLocalizeForm::resolveTag_data()
     QTest::newRow("trailing blank kept") << 1033 << "#1007" << "Step 3: ";
 }
 
-void TestLocalizeForm::resolveTag()
+void tst_LocalizeForm::resolveTag()
 {
     QFETCH(int, lang);
     QFETCH(QString, text);
@@ -222,14 +222,14 @@ void TestLocalizeForm::resolveTag()
     QCOMPARE(ResolveTag(text), expected);
 }
 
-void TestLocalizeForm::texts_data()
+void tst_LocalizeForm::texts_data()
 {
     QTest::addColumn<int>("lang");
     QTest::newRow("English") << 1033;
     QTest::newRow("Japanese") << 1041;
 }
 
-void TestLocalizeForm::texts()
+void tst_LocalizeForm::texts()
 {
     QFETCH(int, lang);
     InitLocale(quint16(lang), kNoModule);
@@ -303,7 +303,7 @@ void TestLocalizeForm::texts()
     QCOMPARE(t.window->windowTitle(), L(1004));
 }
 
-void TestLocalizeForm::fontFallback_data()
+void tst_LocalizeForm::fontFallback_data()
 {
     QTest::addColumn<int>("lang");
     QTest::addColumn<QVariant>("fontName");
@@ -313,7 +313,7 @@ void TestLocalizeForm::fontFallback_data()
     QTest::newRow("refused name by id") << 1041 << QVariant(1);
 }
 
-void TestLocalizeForm::fontFallback()
+void tst_LocalizeForm::fontFallback()
 {
     QFETCH(int, lang);
     QFETCH(QVariant, fontName);
@@ -337,7 +337,7 @@ void TestLocalizeForm::fontFallback()
     QVERIFY(t.bigBold->font().bold());
 }
 
-void TestLocalizeForm::installedFontIsTaken()
+void tst_LocalizeForm::installedFontIsTaken()
 {
     InitLocale(kLangJapanese, kNoModule);
     const QStringList families = QFontDatabase::families();
@@ -353,7 +353,7 @@ void TestLocalizeForm::installedFontIsTaken()
     QCOMPARE(t.ip->m_font->charset, 128);
 }
 
-void TestLocalizeForm::mdiFrameKeepsFont()
+void tst_LocalizeForm::mdiFrameKeepsFont()
 {
     InitLocale(kLangEnglish, kNoModule);
     QMainWindow frame;
@@ -372,7 +372,7 @@ void TestLocalizeForm::mdiFrameKeepsFont()
     QCOMPARE(label->font().family(), installedFamily);
 }
 
-void TestLocalizeForm::osAndHandCursor()
+void tst_LocalizeForm::osAndHandCursor()
 {
 #ifndef Q_OS_WIN
     QCOMPARE(GetOSMajorVersion(), 10);
@@ -384,7 +384,7 @@ void TestLocalizeForm::osAndHandCursor()
     QCOMPARE(hand->shape(), Qt::PointingHandCursor);
 }
 
-void TestLocalizeForm::pointerStack()
+void tst_LocalizeForm::pointerStack()
 {
     QCOMPARE(ScreenMousePointer(), qint16(0));
     ChangeMousePointer(11);
@@ -408,7 +408,7 @@ void TestLocalizeForm::pointerStack()
     QCOMPARE(ScreenMousePointer(), qint16(0));
 }
 
-void TestLocalizeForm::pointerStackKeepsCustomCursor()
+void tst_LocalizeForm::pointerStackKeepsCustomCursor()
 {
     QPixmap pm(16, 16);
     pm.fill(Qt::blue);
@@ -422,7 +422,7 @@ void TestLocalizeForm::pointerStackKeepsCustomCursor()
     QCOMPARE(ScreenMousePointer(), qint16(99));
 }
 
-void TestLocalizeForm::pointerStackEmpty()
+void tst_LocalizeForm::pointerStackEmpty()
 {
     // The screen shows the busy pointer, but nothing was pushed.
     QGuiApplication::setOverrideCursor(QCursor(Qt::WaitCursor));
@@ -441,5 +441,5 @@ void TestLocalizeForm::pointerStackEmpty()
     QCOMPARE(ScreenMousePointer(), qint16(11));
 }
 
-QTEST_MAIN(TestLocalizeForm)
+QTEST_MAIN(tst_LocalizeForm)
 #include "tst_localizeform.moc"

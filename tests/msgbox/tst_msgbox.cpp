@@ -112,7 +112,7 @@ QVariantList ids(std::initializer_list<int> list)
 
 } // namespace
 
-class TestMsgBox : public QObject {
+class tst_MsgBox : public QObject {
     Q_OBJECT
     QList<int> m_beeps;
 
@@ -1138,5 +1138,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestMsgBox)
+QTEST_MAIN(tst_MsgBox)
 #include "tst_msgbox.moc"

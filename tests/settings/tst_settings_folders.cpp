@@ -12,7 +12,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-class TestFolders : public QObject {
+class tst_SettingsFolders : public QObject {
     Q_OBJECT
 
 private slots:
@@ -43,7 +43,7 @@ private:
     QByteArray m_savedHome;
 };
 
-void TestFolders::init()
+void tst_SettingsFolders::init()
 {
     m_dir = std::make_unique<QTemporaryDir>();
     QVERIFY(m_dir->isValid());
@@ -52,7 +52,7 @@ void TestFolders::init()
     m_savedHome = qgetenv("HOME");
 }
 
-void TestFolders::cleanup()
+void tst_SettingsFolders::cleanup()
 {
     QDir::setCurrent(m_savedCwd);
     if (m_savedXdg.isNull())
@@ -62,7 +62,7 @@ void TestFolders::cleanup()
     qputenv("HOME", m_savedHome);
 }
 
-void TestFolders::addBackslash_data()
+void tst_SettingsFolders::addBackslash_data()
 {
     QTest::addColumn<QString>("path");
     QTest::addColumn<QString>("expected");
@@ -75,14 +75,14 @@ void TestFolders::addBackslash_data()
     QTest::newRow("relative name") << n("Tolvane") << n("Tolvane/");
 }
 
-void TestFolders::addBackslash()
+void tst_SettingsFolders::addBackslash()
 {
     QFETCH(QString, path);
     QFETCH(QString, expected);
     QCOMPARE(AddBackslash(path), expected);
 }
 
-void TestFolders::folderExists_data()
+void tst_SettingsFolders::folderExists_data()
 {
     QTest::addColumn<QString>("relative");   // made under the temporary folder
     QTest::addColumn<QString>("kind");       // what to make there first
@@ -95,7 +95,7 @@ void TestFolders::folderExists_data()
     QTest::newRow("dangling link") << "link" << "danglinglink" << false;
 }
 
-void TestFolders::folderExists()
+void tst_SettingsFolders::folderExists()
 {
     QFETCH(QString, relative);
     QFETCH(QString, kind);
@@ -116,7 +116,7 @@ void TestFolders::folderExists()
     QCOMPARE(FolderExists(base.filePath(relative)), expected);
 }
 
-void TestFolders::createFolderPath_data()
+void tst_SettingsFolders::createFolderPath_data()
 {
     QTest::addColumn<QStringList>("existing");  // folders made first, under the temp folder
     QTest::addColumn<QString>("file");          // a plain file made first ("" for none)
@@ -150,7 +150,7 @@ void TestFolders::createFolderPath_data()
         << QStringList{"A/new1", "A/new1/new2"} << QStringList{"A/new1/new2/" + longName};
 }
 
-void TestFolders::createFolderPath()
+void tst_SettingsFolders::createFolderPath()
 {
     QFETCH(QStringList, existing);
     QFETCH(QString, file);
@@ -185,14 +185,14 @@ void TestFolders::createFolderPath()
         QCOMPARE(QDir(cwd).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList());
 }
 
-void TestFolders::createFolderPathRootOnly()
+void tst_SettingsFolders::createFolderPathRootOnly()
 {
     const QString before = QDir::currentPath();
     QVERIFY(CreateFolderPath(QDir::rootPath()));
     QCOMPARE(QDir::currentPath(), before);
 }
 
-void TestFolders::appDataFollowsXdgConfigHome()
+void tst_SettingsFolders::appDataFollowsXdgConfigHome()
 {
 #ifdef Q_OS_WIN
     qputenv("APPDATA", QFile::encodeName(QDir::toNativeSeparators(m_dir->path())));
@@ -203,7 +203,7 @@ void TestFolders::appDataFollowsXdgConfigHome()
     QCOMPARE(GetSpecialFolderPath(26), m_dir->path() + u'/');
 }
 
-void TestFolders::appDataDefaultsToDotConfig()
+void tst_SettingsFolders::appDataDefaultsToDotConfig()
 {
 #ifdef Q_OS_WIN
     QSKIP("the XDG default applies to Linux only");
@@ -213,7 +213,7 @@ void TestFolders::appDataDefaultsToDotConfig()
     QCOMPARE(GetSpecialFolderPath(26), m_dir->path() + QStringLiteral("/.config/"));
 }
 
-void TestFolders::appDataIgnoresRelativeXdg()
+void tst_SettingsFolders::appDataIgnoresRelativeXdg()
 {
 #ifdef Q_OS_WIN
     QSKIP("the XDG rule applies to Linux only");
@@ -225,7 +225,7 @@ void TestFolders::appDataIgnoresRelativeXdg()
     QCOMPARE(GetSpecialFolderPath(26), m_dir->path() + QStringLiteral("/.config/"));
 }
 
-void TestFolders::unknownFolderIdIsEmpty_data()
+void tst_SettingsFolders::unknownFolderIdIsEmpty_data()
 {
     QTest::addColumn<int>("csidl");
     QTest::newRow("id 9999") << 9999;
@@ -233,13 +233,13 @@ void TestFolders::unknownFolderIdIsEmpty_data()
     QTest::newRow("id 27, next to application data") << 27;
 }
 
-void TestFolders::unknownFolderIdIsEmpty()
+void tst_SettingsFolders::unknownFolderIdIsEmpty()
 {
     QFETCH(int, csidl);
     QCOMPARE(GetSpecialFolderPath(csidl), QString());
 }
 
-void TestFolders::settingsFolderIsTolvaneUnderAppData()
+void tst_SettingsFolders::settingsFolderIsTolvaneUnderAppData()
 {
 #ifdef Q_OS_WIN
     QSKIP("checked with the XDG folder on Linux");
@@ -252,5 +252,5 @@ void TestFolders::settingsFolderIsTolvaneUnderAppData()
     QVERIFY(FolderExists(SettingsFolder()));
 }
 
-QTEST_GUILESS_MAIN(TestFolders)
+QTEST_GUILESS_MAIN(tst_SettingsFolders)
 #include "tst_settings_folders.moc"

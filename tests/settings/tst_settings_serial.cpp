@@ -68,7 +68,7 @@ private:
 
 } // namespace
 
-class TestSerial : public QObject {
+class tst_SettingsSerial : public QObject {
     Q_OBJECT
 
 private slots:
@@ -95,7 +95,7 @@ private:
     QByteArray m_savedXdg;
 };
 
-void TestSerial::init()
+void tst_SettingsSerial::init()
 {
     m_dir = std::make_unique<QTemporaryDir>();
     QVERIFY(m_dir->isValid());
@@ -104,7 +104,7 @@ void TestSerial::init()
     QVERIFY(QDir().mkpath(portsDir()));
 }
 
-void TestSerial::cleanup()
+void tst_SettingsSerial::cleanup()
 {
     if (m_savedXdg.isNull())
         qunsetenv("XDG_CONFIG_HOME");
@@ -112,7 +112,7 @@ void TestSerial::cleanup()
         qputenv("XDG_CONFIG_HOME", m_savedXdg);
 }
 
-void TestSerial::devMapping_data()
+void tst_SettingsSerial::devMapping_data()
 {
     QTest::addColumn<int>("n");
     QTest::addColumn<QString>("device");
@@ -129,7 +129,7 @@ void TestSerial::devMapping_data()
     QTest::newRow("negative out of range") << -1 << "";
 }
 
-void TestSerial::devMapping()
+void tst_SettingsSerial::devMapping()
 {
     QFETCH(int, n);
     QFETCH(QString, device);
@@ -138,7 +138,7 @@ void TestSerial::devMapping()
         QVERIFY(!ProbeComPort(n));
 }
 
-void TestSerial::linkToPtyResolvesAndProbes_data()
+void tst_SettingsSerial::linkToPtyResolvesAndProbes_data()
 {
     QTest::addColumn<int>("n");
     QTest::newRow("COM1 link wins over /dev/ttyS0") << 1;
@@ -147,7 +147,7 @@ void TestSerial::linkToPtyResolvesAndProbes_data()
     QTest::newRow("COM256 exists only as a link") << 256;
 }
 
-void TestSerial::linkToPtyResolvesAndProbes()
+void tst_SettingsSerial::linkToPtyResolvesAndProbes()
 {
     QFETCH(int, n);
     Pty pty;
@@ -158,7 +158,7 @@ void TestSerial::linkToPtyResolvesAndProbes()
     QVERIFY(ProbeComPorts().contains(n));
 }
 
-void TestSerial::danglingLinkResolvesToNothing()
+void tst_SettingsSerial::danglingLinkResolvesToNothing()
 {
     QVERIFY(makeLink(3, m_dir->path() + QStringLiteral("/no-such-device")));
     QCOMPARE(ComPortDevice(3), QString());  // no fall-back to /dev/ttyS2
@@ -166,7 +166,7 @@ void TestSerial::danglingLinkResolvesToNothing()
     QVERIFY(!ProbeComPorts().contains(3));
 }
 
-void TestSerial::linkToPlainFileIsNoPort()
+void tst_SettingsSerial::linkToPlainFileIsNoPort()
 {
     const QString file = m_dir->path() + QStringLiteral("/plain");
     QFile f(file);
@@ -177,7 +177,7 @@ void TestSerial::linkToPlainFileIsNoPort()
     QVERIFY(!ProbeComPort(120));
 }
 
-void TestSerial::exclusivelyHeldPortIsNotListed()
+void tst_SettingsSerial::exclusivelyHeldPortIsNotListed()
 {
     Pty held;
     Pty free;
@@ -198,7 +198,7 @@ void TestSerial::exclusivelyHeldPortIsNotListed()
     QVERIFY(ProbeComPort(150));  // free again once the other program lets go
 }
 
-void TestSerial::probeLeavesSharedPortAsFound()
+void tst_SettingsSerial::probeLeavesSharedPortAsFound()
 {
     // Another program has the port open without exclusive access. The probe's own
     // exclusive flag must not stay behind on the tty and lock the next opener out.
@@ -211,7 +211,7 @@ void TestSerial::probeLeavesSharedPortAsFound()
     QVERIFY(ProbeComPort(160));  // and a second probe still finds it
 }
 
-void TestSerial::probeListInPortOrder()
+void tst_SettingsSerial::probeListInPortOrder()
 {
     Pty a;
     Pty b;
@@ -229,5 +229,5 @@ void TestSerial::probeListInPortOrder()
     QCOMPARE(high, (QList<int>{98, 200, 255}));
 }
 
-QTEST_GUILESS_MAIN(TestSerial)
+QTEST_GUILESS_MAIN(tst_SettingsSerial)
 #include "tst_settings_serial.moc"

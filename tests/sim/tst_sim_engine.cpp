@@ -56,7 +56,7 @@ QByteArray payloadOf(const QString& hex)
 
 }  // namespace
 
-class TstSimEngine : public QObject {
+class tst_SimEngine : public QObject {
     Q_OBJECT
 private slots:
     void factoryRecords();
@@ -102,7 +102,7 @@ private slots:
     void changeThatCannotBeDurableFails();
 };
 
-void TstSimEngine::factoryRecords()
+void tst_SimEngine::factoryRecords()
 {
     const sim::ControllerState st = sim::defaultState();
     const QHash<QString, int> sizes = {{kRawCom, 256}, {kBackPrm, 24576}, {kHostParm, 320},
@@ -138,7 +138,7 @@ void TstSimEngine::factoryRecords()
         QVERIFY(!rec.left(32).contains('\0'));
 }
 
-void TstSimEngine::checkOrder_data()
+void tst_SimEngine::checkOrder_data()
 {
     QTest::addColumn<bool>("opened");
     QTest::addColumn<int>("opcode");
@@ -163,7 +163,7 @@ void TstSimEngine::checkOrder_data()
     QTest::newRow("malformed in session") << true << int(READ_VALUE) << garbage << int(MALFORMED);
 }
 
-void TstSimEngine::checkOrder()
+void tst_SimEngine::checkOrder()
 {
     QFETCH(bool, opened);
     QFETCH(int, opcode);
@@ -177,7 +177,7 @@ void TstSimEngine::checkOrder()
     QCOMPARE(h.status(c, quint8(opcode), payload), expected);
 }
 
-void TstSimEngine::malformed_data()
+void tst_SimEngine::malformed_data()
 {
     QTest::addColumn<int>("opcode");
     QTest::addColumn<QByteArray>("payload");
@@ -207,7 +207,7 @@ void TstSimEngine::malformed_data()
     QTest::newRow("close with payload") << int(CLOSE) << QByteArray("\0", 1);
 }
 
-void TstSimEngine::malformed()
+void tst_SimEngine::malformed()
 {
     QFETCH(int, opcode);
     QFETCH(QByteArray, payload);
@@ -221,7 +221,7 @@ void TstSimEngine::malformed()
     QCOMPARE(h.ctl.bracketHolder(), 0);
 }
 
-void TstSimEngine::errorsCarryMessage()
+void tst_SimEngine::errorsCarryMessage()
 {
     SimHarness h;
     QVERIFY(h.start());
@@ -234,7 +234,7 @@ void TstSimEngine::errorsCarryMessage()
     QVERIFY(r.atEndOk());
 }
 
-void TstSimEngine::malformedOpenKeepsSession()
+void tst_SimEngine::malformedOpenKeepsSession()
 {
     SimHarness h;
     QVERIFY(h.start());
@@ -248,7 +248,7 @@ void TstSimEngine::malformedOpenKeepsSession()
     QCOMPARE(h.ctl.bracketHolder(), a);
 }
 
-void TstSimEngine::openReplacesSession()
+void tst_SimEngine::openReplacesSession()
 {
     SimHarness h;
     QVERIFY(h.start());
@@ -273,7 +273,7 @@ void TstSimEngine::openReplacesSession()
 
 // The same OPEN twice (a client that restarted after sending only OPEN) is executed
 // both times, never answered from the kept response.
-void TstSimEngine::openIsNeverAResend()
+void tst_SimEngine::openIsNeverAResend()
 {
     SimHarness h;
     QStringList lines;
@@ -291,7 +291,7 @@ void TstSimEngine::openIsNeverAResend()
     QCOMPARE(lines.last(), QStringLiteral("1 1 READ_VALUE @ERROR_CODE -> OK (resent)"));
 }
 
-void TstSimEngine::openAnswer()
+void tst_SimEngine::openAnswer()
 {
     sim::SimConfig cfg;
     cfg.maxChunk = 1000;
@@ -310,7 +310,7 @@ void TstSimEngine::openAnswer()
     QVERIFY(r.atEndOk());
 }
 
-void TstSimEngine::retry()
+void tst_SimEngine::retry()
 {
     SimHarness h;
     QVERIFY(h.start(7));
@@ -344,7 +344,7 @@ void TstSimEngine::retry()
     QCOMPARE(h.record(kHostParm), filled(320, 'N'));
 }
 
-void TstSimEngine::retryOnlyOfLastRequest()
+void tst_SimEngine::retryOnlyOfLastRequest()
 {
     SimHarness h;
     QVERIFY(h.start(9));
@@ -357,7 +357,7 @@ void TstSimEngine::retryOnlyOfLastRequest()
     QCOMPARE(h.request(a, EXECUTE, clear, quint16(5))->code, quint8(FAILED));
 }
 
-void TstSimEngine::bracketAcrossSessions()
+void tst_SimEngine::bracketAcrossSessions()
 {
     SimHarness h;
     QVERIFY(h.start());
@@ -385,7 +385,7 @@ void TstSimEngine::bracketAcrossSessions()
     QCOMPARE(h.ctl.bracketHolder(), b);
 }
 
-void TstSimEngine::bracketReleasedOnDetachAndClose()
+void tst_SimEngine::bracketReleasedOnDetachAndClose()
 {
     SimHarness h;
     QVERIFY(h.start());
@@ -400,7 +400,7 @@ void TstSimEngine::bracketReleasedOnDetachAndClose()
     QCOMPARE(h.doSignal(a, 0, 0), int(OK));
 }
 
-void TstSimEngine::transactionStagesUntilCommit()
+void tst_SimEngine::transactionStagesUntilCommit()
 {
     QTemporaryDir dir;
     sim::SimConfig cfg;
@@ -436,7 +436,7 @@ void TstSimEngine::transactionStagesUntilCommit()
     QCOMPARE(h.record(kRawCom), filled(256, 'd'));
 }
 
-void TstSimEngine::transactionDiscard()
+void tst_SimEngine::transactionDiscard()
 {
     SimHarness h;
     QVERIFY(h.start());
@@ -460,7 +460,7 @@ void TstSimEngine::transactionDiscard()
     QCOMPARE(h.record(kHostParm), filled(320, 'z'));
 }
 
-void TstSimEngine::commitDeniedKeepsTransaction()
+void tst_SimEngine::commitDeniedKeepsTransaction()
 {
     SimHarness h;
     QVERIFY(h.start());
@@ -485,7 +485,7 @@ struct Chunk {
 Q_DECLARE_METATYPE(Chunk)
 Q_DECLARE_METATYPE(QList<Chunk>)
 
-void TstSimEngine::writeChunks_data()
+void tst_SimEngine::writeChunks_data()
 {
     // Largest chunk 100 here; @CNF_RAW_COM has 256 bytes. `before` chunks must pass.
     QTest::addColumn<QList<Chunk>>("before");
@@ -514,7 +514,7 @@ void TstSimEngine::writeChunks_data()
     QTest::newRow("empty first chunk") << QList<Chunk>{} << false << Chunk{rc, 256, 0, 0} << int(OK);
 }
 
-void TstSimEngine::writeChunks()
+void tst_SimEngine::writeChunks()
 {
     QFETCH(QList<Chunk>, before);
     QFETCH(bool, otherHoldsBracket);
@@ -547,7 +547,7 @@ void TstSimEngine::writeChunks()
     }
 }
 
-void TstSimEngine::collectionSurvivesOtherErrors()
+void tst_SimEngine::collectionSurvivesOtherErrors()
 {
     SimHarness h;
     QVERIFY(h.start());
@@ -567,7 +567,7 @@ void TstSimEngine::collectionSurvivesOtherErrors()
     QCOMPARE(h.record(kRawCom), filled(100, '1') + filled(156, '2'));
 }
 
-void TstSimEngine::offsetZeroRestarts()
+void tst_SimEngine::offsetZeroRestarts()
 {
     SimHarness h;
     QVERIFY(h.start());
@@ -581,7 +581,7 @@ void TstSimEngine::offsetZeroRestarts()
     QCOMPARE(h.record(kRawCom), filled(256, 'm'));
 }
 
-void TstSimEngine::unfinishedCollectionNeverApplies()
+void tst_SimEngine::unfinishedCollectionNeverApplies()
 {
     SimHarness h;
     QVERIFY(h.start());
@@ -595,7 +595,7 @@ void TstSimEngine::unfinishedCollectionNeverApplies()
     QCOMPARE(h.record(kRawCom), sim::defaultState().records.value(kRawCom));
 }
 
-void TstSimEngine::readBounds_data()
+void tst_SimEngine::readBounds_data()
 {
     QTest::addColumn<QString>("name");
     QTest::addColumn<quint32>("offset");
@@ -614,7 +614,7 @@ void TstSimEngine::readBounds_data()
     QTest::newRow("name is case-sensitive") << QStringLiteral("@cnf_raw_com") << 0u << 1u << int(UNKNOWN_NAME);
 }
 
-void TstSimEngine::readBounds()
+void tst_SimEngine::readBounds()
 {
     QFETCH(QString, name);
     QFETCH(quint32, offset);
@@ -634,7 +634,7 @@ void TstSimEngine::readBounds()
     }
 }
 
-void TstSimEngine::clearError_data()
+void tst_SimEngine::clearError_data()
 {
     QTest::addColumn<QStringList>("faults");
     QTest::addColumn<qint32>("param");
@@ -646,7 +646,7 @@ void TstSimEngine::clearError_data()
     QTest::newRow("denied") << QStringList{QStringLiteral("deny-clear")} << 1234 << int(DENIED) << 1234;
 }
 
-void TstSimEngine::clearError()
+void tst_SimEngine::clearError()
 {
     QFETCH(QStringList, faults);
     QFETCH(qint32, param);
@@ -671,7 +671,7 @@ void TstSimEngine::clearError()
     QCOMPARE(std::get<qint32>(value), codeAfter);
 }
 
-void TstSimEngine::doSignalRange_data()
+void tst_SimEngine::doSignalRange_data()
 {
     QTest::addColumn<int>("channel");
     QTest::addColumn<int>("phase");
@@ -684,7 +684,7 @@ void TstSimEngine::doSignalRange_data()
     QTest::newRow("phase -1") << 1 << -1 << int(OUT_OF_RANGE);
 }
 
-void TstSimEngine::doSignalRange()
+void tst_SimEngine::doSignalRange()
 {
     QFETCH(int, channel);
     QFETCH(int, phase);
@@ -703,7 +703,7 @@ void TstSimEngine::doSignalRange()
     }
 }
 
-void TstSimEngine::recordAndValueNames_data()
+void tst_SimEngine::recordAndValueNames_data()
 {
     QTest::addColumn<int>("opcode");
     QTest::addColumn<QByteArray>("payload");
@@ -719,7 +719,7 @@ void TstSimEngine::recordAndValueNames_data()
         << SimClient::executePayload(QStringLiteral("dosignal"), QVector<qint16>{0, 0}) << int(UNKNOWN_NAME);
 }
 
-void TstSimEngine::recordAndValueNames()
+void tst_SimEngine::recordAndValueNames()
 {
     QFETCH(int, opcode);
     QFETCH(QByteArray, payload);
@@ -737,7 +737,7 @@ void TstSimEngine::recordAndValueNames()
     }
 }
 
-void TstSimEngine::faultSwitches()
+void tst_SimEngine::faultSwitches()
 {
     SimHarness h(withFaults({QStringLiteral("short=@CNF_RAW_COM:100"), QStringLiteral("fail-read=@DAT_OPTION"),
                              QStringLiteral("fail-write=@CNF_HOST_PARM")}));
@@ -767,7 +767,7 @@ void TstSimEngine::faultSwitches()
     QCOMPARE(h.doSignal(a, 1, 2), int(OK));
 }
 
-void TstSimEngine::countedFaults()
+void tst_SimEngine::countedFaults()
 {
     QTemporaryDir dir;
     sim::SimConfig cfg = withFaults({QStringLiteral("stall-at=2"), QStringLiteral("corrupt-at=3"),
@@ -802,7 +802,7 @@ void TstSimEngine::countedFaults()
     QCOMPARE(h.status(a, WRITE_RECORD, SimClient::writePayload(kRawCom, 256, 0, filled(256, 'e'))), int(OK));
 }
 
-void TstSimEngine::parseFaults_data()
+void tst_SimEngine::parseFaults_data()
 {
     QTest::addColumn<QString>("faultText");
     QTest::addColumn<bool>("valid");
@@ -819,7 +819,7 @@ void TstSimEngine::parseFaults_data()
     QTest::newRow("no value") << QStringLiteral("fail-read=") << false;
 }
 
-void TstSimEngine::parseFaults()
+void tst_SimEngine::parseFaults()
 {
     QFETCH(QString, faultText);
     QFETCH(bool, valid);
@@ -828,7 +828,7 @@ void TstSimEngine::parseFaults()
     QCOMPARE(why.isEmpty(), valid);
 }
 
-void TstSimEngine::logLines_data()
+void tst_SimEngine::logLines_data()
 {
     QTest::addColumn<int>("opcode");
     QTest::addColumn<QByteArray>("payload");
@@ -856,7 +856,7 @@ void TstSimEngine::logLines_data()
     QTest::newRow("unknown opcode") << int(0x42) << QByteArray("zz") << QStringLiteral("1 1 OP_0x42 -> UNSUPPORTED");
 }
 
-void TstSimEngine::logLines()
+void tst_SimEngine::logLines()
 {
     QFETCH(int, opcode);
     QFETCH(QByteArray, payload);
@@ -873,7 +873,7 @@ void TstSimEngine::logLines()
     QCOMPARE(lines.at(1), line);
 }
 
-void TstSimEngine::stateFileRoundTrip()
+void tst_SimEngine::stateFileRoundTrip()
 {
     sim::ControllerState st = sim::defaultState();
     st.errorCode = -5;
@@ -883,7 +883,7 @@ void TstSimEngine::stateFileRoundTrip()
     QCOMPARE(back, st);
 }
 
-void TstSimEngine::stateFileDamaged_data()
+void tst_SimEngine::stateFileDamaged_data()
 {
     QTest::addColumn<int>("damage");  // 0 flip a byte, 1 truncate, 2 empty, 3 other file
     QTest::newRow("flipped byte") << 0;
@@ -892,7 +892,7 @@ void TstSimEngine::stateFileDamaged_data()
     QTest::newRow("not a state file") << 3;
 }
 
-void TstSimEngine::stateFileDamaged()
+void tst_SimEngine::stateFileDamaged()
 {
     QFETCH(int, damage);
     QTemporaryDir dir;
@@ -922,7 +922,7 @@ void TstSimEngine::stateFileDamaged()
     QCOMPARE(f.readAll(), data);
 }
 
-void TstSimEngine::durableWrites()
+void tst_SimEngine::durableWrites()
 {
     QTemporaryDir dir;
     sim::SimConfig cfg;
@@ -952,7 +952,7 @@ void TstSimEngine::durableWrites()
     QVERIFY(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size() == 1);  // no temporary left
 }
 
-void TstSimEngine::changeThatCannotBeDurableFails()
+void tst_SimEngine::changeThatCannotBeDurableFails()
 {
     QTemporaryDir dir;
     const QString sub = dir.filePath(QStringLiteral("gone"));
@@ -974,5 +974,5 @@ void TstSimEngine::changeThatCannotBeDurableFails()
     QCOMPARE(h.ctl.state().errorCode, 8);
 }
 
-QTEST_GUILESS_MAIN(TstSimEngine)
+QTEST_GUILESS_MAIN(tst_SimEngine)
 #include "tst_sim_engine.moc"

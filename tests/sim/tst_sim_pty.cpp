@@ -28,7 +28,7 @@ QByteArray errorCodeRequest(quint16 seq)
 
 }  // namespace
 
-class TstSimPty : public QObject {
+class tst_SimPty : public QObject {
     Q_OBJECT
 private slots:
     void recordsOverPty();
@@ -40,7 +40,7 @@ private slots:
     void linkPathTaken();
 };
 
-void TstSimPty::recordsOverPty()
+void tst_SimPty::recordsOverPty()
 {
     QTemporaryDir dir;
     const QString link = dir.filePath(QStringLiteral("ttySIM"));
@@ -67,14 +67,14 @@ void TstSimPty::recordsOverPty()
     QVERIFY(!QFileInfo(link).isSymLink());  // removed at exit
 }
 
-void TstSimPty::pacedTransferTakesTheLineTime_data()
+void tst_SimPty::pacedTransferTakesTheLineTime_data()
 {
     QTest::addColumn<int>("baud");
     QTest::newRow("230400") << 230400;
     QTest::newRow("460800") << 460800;
 }
 
-void TstSimPty::pacedTransferTakesTheLineTime()
+void tst_SimPty::pacedTransferTakesTheLineTime()
 {
     QFETCH(int, baud);
     QTemporaryDir dir;
@@ -96,7 +96,7 @@ void TstSimPty::pacedTransferTakesTheLineTime()
     QVERIFY2(ms >= lineMs, qPrintable(QStringLiteral("%1 ms < %2 ms").arg(ms).arg(lineMs)));
 }
 
-void TstSimPty::dropAtEndsTheSessionSilently()
+void tst_SimPty::dropAtEndsTheSessionSilently()
 {
     QTemporaryDir dir;
     const QString link = dir.filePath(QStringLiteral("ttyDROP"));
@@ -116,7 +116,7 @@ void TstSimPty::dropAtEndsTheSessionSilently()
     QCOMPARE(readSimLog(log).value(1), QStringLiteral("1 1 READ_VALUE @ERROR_CODE -> (dropped)"));
 }
 
-void TstSimPty::idleLineDropsPartialFrame()
+void tst_SimPty::idleLineDropsPartialFrame()
 {
     QTemporaryDir dir;
     const QString link = dir.filePath(QStringLiteral("ttyIDLE"));
@@ -135,7 +135,7 @@ void TstSimPty::idleLineDropsPartialFrame()
     QCOMPARE(int(f->code), int(OK));
 }
 
-void TstSimPty::serialDevice()
+void tst_SimPty::serialDevice()
 {
     PtyPair pair;
     QVERIFY(pair.ok());
@@ -148,7 +148,7 @@ void TstSimPty::serialDevice()
     QCOMPARE(sim.stop(), 0);
 }
 
-void TstSimPty::linkPathTaken()
+void tst_SimPty::linkPathTaken()
 {
     QTemporaryDir dir;
     const QString taken = dir.filePath(QStringLiteral("plainfile"));
@@ -163,5 +163,5 @@ void TstSimPty::linkPathTaken()
     QCOMPARE(f.readAll(), QByteArray("keep me"));
 }
 
-QTEST_GUILESS_MAIN(TstSimPty)
+QTEST_GUILESS_MAIN(tst_SimPty)
 #include "tst_sim_pty.moc"

@@ -90,7 +90,7 @@ QByteArray pattern(qsizetype n, int seed)
 
 }  // namespace
 
-class TstSimTcp : public QObject {
+class tst_SimTcp : public QObject {
     Q_OBJECT
 private slots:
     void receiverRules_data();
@@ -120,7 +120,7 @@ private slots:
     void helpDocumentsEverything();
 };
 
-void TstSimTcp::receiverRules_data()
+void tst_SimTcp::receiverRules_data()
 {
     QTest::addColumn<QByteArray>("bytes");
     QTest::addColumn<QList<int>>("answered");
@@ -165,7 +165,7 @@ void TstSimTcp::receiverRules_data()
         << QList<int>{9, 5};
 }
 
-void TstSimTcp::receiverRules()
+void tst_SimTcp::receiverRules()
 {
     QFETCH(QByteArray, bytes);
     QFETCH(QList<int>, answered);
@@ -179,7 +179,7 @@ void TstSimTcp::receiverRules()
     QCOMPARE(answeredBefore(c, 999), answered);
 }
 
-void TstSimTcp::idleLineDropsPartialFrame()
+void tst_SimTcp::idleLineDropsPartialFrame()
 {
     RunningSim sim = startSim({QStringLiteral("--verbose")});
     SimClient c;
@@ -194,7 +194,7 @@ void TstSimTcp::idleLineDropsPartialFrame()
     QCOMPARE(answeredBefore(c, 41), QList<int>{});
 }
 
-void TstSimTcp::recordsOverTcp()
+void tst_SimTcp::recordsOverTcp()
 {
     RunningSim sim = startSim({});
     SimClient c;
@@ -213,7 +213,7 @@ void TstSimTcp::recordsOverTcp()
     QCOMPARE(sim.proc->stop(), 0);
 }
 
-void TstSimTcp::largestChunk()
+void tst_SimTcp::largestChunk()
 {
     RunningSim sim = startSim({QStringLiteral("--max-chunk"), QStringLiteral("1000")});
     SimClient c;
@@ -229,7 +229,7 @@ void TstSimTcp::largestChunk()
     QCOMPARE(c.writeRecord(kBackPrm, pattern(24576, 5), 1000), int(OK));
 }
 
-void TstSimTcp::bracketAcrossConnections()
+void tst_SimTcp::bracketAcrossConnections()
 {
     RunningSim sim = startSim({});
     SimClient a, b;
@@ -253,7 +253,7 @@ void TstSimTcp::bracketAcrossConnections()
     QCOMPARE(a.readRecord(kRawCom), std::optional<QByteArray>(pattern(256, 1)));
 }
 
-void TstSimTcp::droppedConnectionReleasesBracket()
+void tst_SimTcp::droppedConnectionReleasesBracket()
 {
     RunningSim sim = startSim({});
     SimClient a, b;
@@ -272,7 +272,7 @@ void TstSimTcp::droppedConnectionReleasesBracket()
     QCOMPARE(a.readRecord(kRawCom), std::optional<QByteArray>(sim::defaultState().records.value(kRawCom)));
 }
 
-void TstSimTcp::dropAt()
+void tst_SimTcp::dropAt()
 {
     QTemporaryDir dir;
     const QString log = dir.filePath(QStringLiteral("req.log"));
@@ -292,7 +292,7 @@ void TstSimTcp::dropAt()
     QVERIFY(readSimLog(log).contains(QStringLiteral("1 2 READ_VALUE @ERROR_CODE -> (dropped)")));
 }
 
-void TstSimTcp::stallAt()
+void tst_SimTcp::stallAt()
 {
     RunningSim sim = startSim({QStringLiteral("--fault"), QStringLiteral("stall-at=2"), QStringLiteral("--error-code"),
                                QStringLiteral("4")});
@@ -313,7 +313,7 @@ void TstSimTcp::stallAt()
     QCOMPARE(int(f->code), int(OK));
 }
 
-void TstSimTcp::corruptAt()
+void tst_SimTcp::corruptAt()
 {
     QTemporaryDir dir;
     const QString log = dir.filePath(QStringLiteral("req.log"));
@@ -337,7 +337,7 @@ void TstSimTcp::corruptAt()
     QVERIFY(lines.contains(QStringLiteral("1 1 EXECUTE ClearError 6 -> OK (resent)")));
 }
 
-void TstSimTcp::namedFaultsFromTheCommandLine()
+void tst_SimTcp::namedFaultsFromTheCommandLine()
 {
     RunningSim sim = startSim({QStringLiteral("--error-code"), QStringLiteral("9"),
                                QStringLiteral("--fault"), QStringLiteral("short=@CNF_BACKPRM:23979"),
@@ -358,7 +358,7 @@ void TstSimTcp::namedFaultsFromTheCommandLine()
     QCOMPARE(c.errorCode(), std::optional<qint32>(9));
 }
 
-void TstSimTcp::powerCutDuringCommit_data()
+void tst_SimTcp::powerCutDuringCommit_data()
 {
     QTest::addColumn<QString>("fault");
     QTest::addColumn<bool>("applied");
@@ -369,7 +369,7 @@ void TstSimTcp::powerCutDuringCommit_data()
     QTest::newRow("cut before the last chunk") << QStringLiteral("exit-at=10") << false;
 }
 
-void TstSimTcp::powerCutDuringCommit()
+void tst_SimTcp::powerCutDuringCommit()
 {
     QFETCH(QString, fault);
     QFETCH(bool, applied);
@@ -407,7 +407,7 @@ void TstSimTcp::powerCutDuringCommit()
     QCOMPARE(c.readRecord(kBackPrm), std::optional<QByteArray>(disk.records.value(kBackPrm)));
 }
 
-void TstSimTcp::killWhileCommittingNeverMixes()
+void tst_SimTcp::killWhileCommittingNeverMixes()
 {
     QTemporaryDir dir;
     const QString state = dir.filePath(QStringLiteral("state.bin"));
@@ -444,7 +444,7 @@ void TstSimTcp::killWhileCommittingNeverMixes()
     QCOMPARE(genBack, genCom);  // never one record of one commit and one of another
 }
 
-void TstSimTcp::errorCodeSurvivesRestart()
+void tst_SimTcp::errorCodeSurvivesRestart()
 {
     QTemporaryDir dir;
     const QString state = dir.filePath(QStringLiteral("state.bin"));
@@ -465,7 +465,7 @@ void TstSimTcp::errorCodeSurvivesRestart()
     QCOMPARE(disk.errorCode, 0);
 }
 
-void TstSimTcp::damagedStateFileIsAnError_data()
+void tst_SimTcp::damagedStateFileIsAnError_data()
 {
     QTest::addColumn<QString>("kind");
     QTest::addColumn<QString>("reason");  // in the simulator's message
@@ -480,7 +480,7 @@ void TstSimTcp::damagedStateFileIsAnError_data()
 
 // Whatever lies at the state path and is no state file stops the start at once with a
 // reason, and is left exactly as it was.
-void TstSimTcp::damagedStateFileIsAnError()
+void tst_SimTcp::damagedStateFileIsAnError()
 {
     QFETCH(QString, kind);
     QFETCH(QString, reason);
@@ -583,7 +583,7 @@ private:
 // Four connections that each send 2 MiB of headers claiming the largest payload, and one
 // that pipelines 100,000 record reads without reading a single answer: a good client
 // is served all the while, and the simulator's memory stays small.
-void TstSimTcp::hostileClientsCostNoMemory()
+void tst_SimTcp::hostileClientsCostNoMemory()
 {
     RunningSim sim = startSim({});
     QVERIFY(sim.proc->running());
@@ -632,7 +632,7 @@ void TstSimTcp::hostileClientsCostNoMemory()
 }
 
 // A state file reached through a link is written where the link points; the link stays.
-void TstSimTcp::stateThroughLinkKeepsLink()
+void tst_SimTcp::stateThroughLinkKeepsLink()
 {
     QTemporaryDir dir;
     const QString target = dir.filePath(QStringLiteral("real.bin"));
@@ -652,7 +652,7 @@ void TstSimTcp::stateThroughLinkKeepsLink()
     QCOMPARE(stored->errorCode, 9);
 }
 
-void TstSimTcp::requestLog()
+void tst_SimTcp::requestLog()
 {
     QTemporaryDir dir;
     const QString log = dir.filePath(QStringLiteral("req.log"));
@@ -692,14 +692,14 @@ void TstSimTcp::requestLog()
     QCOMPARE(readSimLog(log), expected);
 }
 
-void TstSimTcp::signalsEndCleanly_data()
+void tst_SimTcp::signalsEndCleanly_data()
 {
     QTest::addColumn<int>("signal");
     QTest::newRow("SIGTERM") << int(SIGTERM);
     QTest::newRow("SIGINT") << int(SIGINT);
 }
 
-void TstSimTcp::signalsEndCleanly()
+void tst_SimTcp::signalsEndCleanly()
 {
     QFETCH(int, signal);
     RunningSim sim = startSim({});
@@ -712,7 +712,7 @@ void TstSimTcp::signalsEndCleanly()
     QCOMPARE(sim.proc->process().exitCode(), 0);
 }
 
-void TstSimTcp::commandLine_data()
+void tst_SimTcp::commandLine_data()
 {
     QTest::addColumn<QStringList>("args");
     QTest::newRow("no transport") << QStringList{};
@@ -728,7 +728,7 @@ void TstSimTcp::commandLine_data()
                                                             QStringLiteral("--fault"), QStringLiteral("short=@NOPE:10")};
 }
 
-void TstSimTcp::commandLine()
+void tst_SimTcp::commandLine()
 {
     QFETCH(QStringList, args);
     QProcess p;
@@ -739,7 +739,7 @@ void TstSimTcp::commandLine()
     QVERIFY(!p.readAllStandardOutput().contains("ready"));
 }
 
-void TstSimTcp::helpDocumentsEverything()
+void tst_SimTcp::helpDocumentsEverything()
 {
     QProcess p;
     p.start(SimProcess::executable(), {QStringLiteral("--help")});
@@ -753,5 +753,5 @@ void TstSimTcp::helpDocumentsEverything()
         QVERIFY2(help.contains(word), word);
 }
 
-QTEST_GUILESS_MAIN(TstSimTcp)
+QTEST_GUILESS_MAIN(tst_SimTcp)
 #include "tst_sim_tcp.moc"

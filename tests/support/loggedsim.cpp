@@ -5,6 +5,7 @@
 #include "controller/protocol.h"
 
 #include <QCoreApplication>
+#include <algorithm>
 #include <QHostAddress>
 #include <QTcpServer>
 
@@ -22,12 +23,31 @@ QString FreeLoopbackAddress(const QString& net)
 
 LoggedSim::LoggedSim(const QStringList& transport, const QStringList& extra)
     : m_log(m_dir.filePath(QStringLiteral("requests.log"))),
-      m_sim(std::make_unique<SimProcess>(transport + QStringList{QStringLiteral("--log"), m_log} + extra))
+      m_state(m_dir.filePath(QStringLiteral("controller.state"))),
+      m_args(transport + QStringList{QStringLiteral("--log"), m_log, QStringLiteral("--state"), m_state} + extra)
 {
 }
 
-bool LoggedSim::start()
+bool LoggedSim::seed(const sim::ControllerState& state)
 {
+    return sim::saveStateFile(m_state, state, nullptr);
+}
+
+std::optional<sim::ControllerState> LoggedSim::state() const
+{
+    return readSimState(m_state);
+}
+
+sim::ControllerState LoggedSim::stopAndRead()
+{
+    if (m_sim)
+        m_sim->stop();
+    return state().value_or(sim::ControllerState{});
+}
+
+bool LoggedSim::start(const QStringList& more)
+{
+    m_sim = std::make_unique<SimProcess>(m_args + more);
     if (m_sim->start())
         return true;
     qWarning("tolvane-sim did not start: %s", m_sim->stderrText().constData());
@@ -66,4 +86,26 @@ int LoggedSim::count(const QString& prefix) const
     for (const QString& r : requests())
         n += r.startsWith(prefix) ? 1 : 0;
     return n;
+}
+
+QList<int> DifferingBytes(const QByteArray& a, const QByteArray& b)
+{
+    QList<int> out;
+    for (int i = 0; i < int(std::max(a.size(), b.size())); ++i)
+        if (i >= a.size() || i >= b.size() || a[i] != b[i])
+            out << i;
+    return out;
+}
+
+bool AllWithin(const QList<int>& positions, const QList<QPair<int, int>>& ranges)
+{
+    for (int i : positions) {
+        const bool inside = std::any_of(ranges.begin(), ranges.end(),
+                                        [i](const QPair<int, int>& r) { return i >= r.first && i <= r.second; });
+        if (!inside) {
+            qWarning("byte %d changed outside the allowed ranges", i);
+            return false;
+        }
+    }
+    return true;
 }

@@ -1,9 +1,10 @@
 // SPDX-License-Identifier: MIT
 // SPDX-FileCopyrightText: 2026 Tolvane developers
 #pragma once
-// A simulator with its own request log, and a free loopback address for it: shared by
-// the tests that judge the controller routines and tolvanectl by what reached the
-// controller (the log format is described in simprocess.h).
+// The tests' one simulator fixture: a simulator with its own request log and state
+// file, and a free loopback address for it, for the tests that judge the controller
+// routines, the wizard and tolvanectl by what reached the controller and what it holds
+// (the log format is described in simprocess.h).
 
 #include "tests/support/simprocess.h"
 
@@ -22,9 +23,20 @@ QString FreeLoopbackAddress(const QString& net);
 class LoggedSim {
 public:
     // transport: {"--listen", ADDRESS} or {"--pty", LINK}; extra: further arguments.
+    // The controller keeps its records in a state file of its own, so that a restart
+    // goes on from what it held and a test can read what it holds.
     explicit LoggedSim(const QStringList& transport, const QStringList& extra = {});
-    bool start();  // warns with the simulator's standard error when it did not start
-    SimProcess& process() { return *m_sim; }
+    // The controller starts from this state instead of a factory-new one.
+    bool seed(const sim::ControllerState& state);
+    // more: arguments for this start only (a fault switch, say). Warns with the
+    // simulator's standard error when it did not start.
+    bool start(const QStringList& more = {});
+    SimProcess& process() { return *m_sim; }  // after start()
+
+    // What the controller holds now; nullopt before its first start (or a seed).
+    std::optional<sim::ControllerState> state() const;
+    // Stops the simulator and reads what the controller holds (empty when nothing).
+    sim::ControllerState stopAndRead();
 
     // The log's lines, whole.
     QStringList lines() const;
@@ -38,5 +50,13 @@ public:
 private:
     QTemporaryDir m_dir;
     QString m_log;
+    QString m_state;
+    QStringList m_args;
     std::unique_ptr<SimProcess> m_sim;
 };
+
+// Byte positions where two records differ (a position only one of them has counts).
+QList<int> DifferingBytes(const QByteArray& a, const QByteArray& b);
+// Whether every position lies in one of the ranges [first, last]; warns of the first
+// that does not.
+bool AllWithin(const QList<int>& positions, const QList<QPair<int, int>>& ranges);

@@ -41,7 +41,7 @@ struct Run {
 
 }  // namespace
 
-class TestTolvaneCtl : public QObject {
+class tst_TolvaneCtl : public QObject {
     Q_OBJECT
 private slots:
     void initTestCase();
@@ -71,7 +71,7 @@ private:
     QTemporaryDir m_config;
 };
 
-void TestTolvaneCtl::initTestCase()
+void tst_TolvaneCtl::initTestCase()
 {
     QVERIFY(m_config.isValid());
     qputenv("XDG_CONFIG_HOME", m_config.path().toUtf8());
@@ -81,7 +81,7 @@ void TestTolvaneCtl::initTestCase()
     QVERIFY(!LStr(505).isEmpty());
 }
 
-Run TestTolvaneCtl::run(const QStringList& args)
+Run tst_TolvaneCtl::run(const QStringList& args)
 {
     QProcess p;
     p.setProgram(QDir(qEnvironmentVariable("TOLVANE_BIN_DIR")).filePath(QStringLiteral("tolvanectl")));
@@ -105,7 +105,7 @@ Run TestTolvaneCtl::run(const QStringList& args)
     return r;
 }
 
-void TestTolvaneCtl::badUsage_data()
+void tst_TolvaneCtl::badUsage_data()
 {
     QTest::addColumn<QStringList>("args");
     QTest::newRow("nothing") << QStringList{};
@@ -124,7 +124,7 @@ void TestTolvaneCtl::badUsage_data()
 }
 
 // Bad usage is found before any connection: no simulator is needed, none is reached.
-void TestTolvaneCtl::badUsage()
+void tst_TolvaneCtl::badUsage()
 {
     QFETCH(QStringList, args);
     const Run r = run(args);
@@ -133,7 +133,7 @@ void TestTolvaneCtl::badUsage()
     QVERIFY(r.err.contains("Usage:"));
 }
 
-void TestTolvaneCtl::readOverTcp()
+void tst_TolvaneCtl::readOverTcp()
 {
     const QString address = nextAddress();
     LoggedSim sim({QStringLiteral("--listen"), address});
@@ -159,7 +159,7 @@ void TestTolvaneCtl::readOverTcp()
     QCOMPARE(sim.count(QStringLiteral("CLOSE")), 1);
 }
 
-void TestTolvaneCtl::readOverSerialLine()
+void tst_TolvaneCtl::readOverSerialLine()
 {
     LoggedSim sim({QStringLiteral("--pty"), m_config.filePath(QStringLiteral("Tolvane/ports/com6"))});
     QVERIFY(sim.start());
@@ -169,7 +169,7 @@ void TestTolvaneCtl::readOverSerialLine()
     QCOMPARE(sim.count(QStringLiteral("OPEN")), 1);
 }
 
-void TestTolvaneCtl::connectFails_data()
+void tst_TolvaneCtl::connectFails_data()
 {
     QTest::addColumn<QString>("conn");
     // Nothing listens on this address.
@@ -180,7 +180,7 @@ void TestTolvaneCtl::connectFails_data()
     QTest::newRow("no such port") << QStringLiteral("com:250:38400:N:8:1");
 }
 
-void TestTolvaneCtl::connectFails()
+void tst_TolvaneCtl::connectFails()
 {
     QFETCH(QString, conn);
     LoggedSim sim({QStringLiteral("--pty"), m_config.filePath(QStringLiteral("Tolvane/ports/com7"))});
@@ -192,7 +192,7 @@ void TestTolvaneCtl::connectFails()
     QVERIFY(sim.requests().isEmpty());
 }
 
-void TestTolvaneCtl::readFails()
+void tst_TolvaneCtl::readFails()
 {
     const QString address = nextAddress();
     LoggedSim sim({QStringLiteral("--listen"), address}, {"--fault", "fail-read=@CNF_BACKPRM"});
@@ -203,7 +203,7 @@ void TestTolvaneCtl::readFails()
     QCOMPARE(QString::fromUtf8(r.err).trimmed(), LStr(503));
 }
 
-void TestTolvaneCtl::tokenRecordTooShort_data()
+void tst_TolvaneCtl::tokenRecordTooShort_data()
 {
     QTest::addColumn<QStringList>("args");
     QTest::addColumn<int>("exitCode");
@@ -216,7 +216,7 @@ void TestTolvaneCtl::tokenRecordTooShort_data()
 
 // A controller whose token record is one byte long keeps no token: it is shown as
 // absent, and a token asked for is a failure, not a success.
-void TestTolvaneCtl::tokenRecordTooShort()
+void tst_TolvaneCtl::tokenRecordTooShort()
 {
     QFETCH(QStringList, args);
     QFETCH(int, exitCode);
@@ -239,7 +239,7 @@ void TestTolvaneCtl::tokenRecordTooShort()
 
 // After an attempt that failed, the record's next chunks are half as long; after four
 // clean calls they grow back.
-void TestTolvaneCtl::chunksHalveAfterAFailedAttempt()
+void tst_TolvaneCtl::chunksHalveAfterAFailedAttempt()
 {
     const QString address = nextAddress();
     LoggedSim probe({QStringLiteral("--listen"), address});
@@ -261,7 +261,7 @@ void TestTolvaneCtl::chunksHalveAfterAFailedAttempt()
                                   "16384+4096 -> OK", "20480+4096 -> OK"}));
 }
 
-void TestTolvaneCtl::noisyLine_data()
+void tst_TolvaneCtl::noisyLine_data()
 {
     QTest::addColumn<double>("rate");  // bytes damaged, dropped or inserted
     QTest::addColumn<bool>("succeeds");
@@ -275,7 +275,7 @@ void TestTolvaneCtl::noisyLine_data()
 
 // The wizard's read and write sequence (tolvanectl runs the same) over a serial line
 // that damages, drops and inserts bytes at a fixed, seeded rate.
-void TestTolvaneCtl::noisyLine()
+void tst_TolvaneCtl::noisyLine()
 {
     QFETCH(double, rate);
     QFETCH(bool, succeeds);
@@ -283,41 +283,34 @@ void TestTolvaneCtl::noisyLine()
                              "--token-ip", "10.1.2.3", "--timeout", "300", "--retries", "3"};
     QTemporaryDir dir;
     // What the same write leaves on a clean line.
-    const QString clean = dir.filePath(QStringLiteral("clean.bin"));
-    {
-        LoggedSim sim({QStringLiteral("--pty"), m_config.filePath(QStringLiteral("Tolvane/ports/com8"))},
-                      {"--state", clean});
-        QVERIFY(sim.start());
-        const Run r = run(change + QStringList{"--conn", "com:8:38400:N:8:1"});
-        QCOMPARE(r.exitCode, 0);
-    }
-    const auto intended = readSimState(clean);
-    QVERIFY(intended);
-    const QString noisy = dir.filePath(QStringLiteral("noisy.bin"));
-    LoggedSim sim({QStringLiteral("--pty"), dir.filePath(QStringLiteral("line"))}, {"--state", noisy});
+    LoggedSim clean({QStringLiteral("--pty"), m_config.filePath(QStringLiteral("Tolvane/ports/com8"))});
+    QVERIFY(clean.start());
+    QCOMPARE(run(change + QStringList{"--conn", "com:8:38400:N:8:1"}).exitCode, 0);
+    const sim::ControllerState intended = clean.stopAndRead();
+    LoggedSim sim({QStringLiteral("--pty"), dir.filePath(QStringLiteral("line"))});
     QVERIFY(sim.start());
-    const auto before = readSimState(noisy);
+    const auto before = sim.state();
     QVERIFY(before);
     NoisyLine line(dir.filePath(QStringLiteral("line")), m_config.filePath(QStringLiteral("Tolvane/ports/com9")),
                    rate, 20261209);
     QVERIFY(line.start());
     const Run r = run(change + QStringList{"--conn", "com:9:38400:N:8:1"});
     QVERIFY(line.changed() > 0);
-    const auto after = readSimState(noisy);
+    const auto after = sim.state();
     QVERIFY(after);
     qInfo("%llu of %llu bytes changed; exit %d after %lld ms", qulonglong(line.changed()),
           qulonglong(line.bytes()), r.exitCode, r.ms);
     if (succeeds) {
         QCOMPARE(r.exitCode, 0);
-        QCOMPARE(after->records, intended->records);
+        QCOMPARE(after->records, intended.records);
     } else {
         QVERIFY2(r.exitCode == 4 || r.exitCode == 5, r.err.constData());
         QVERIFY(r.err.trimmed() == LStr(503).toUtf8() || r.err.trimmed() == LStr(504).toUtf8());
-        QVERIFY2(after->records == before->records || after->records == intended->records, "half a configuration");
+        QVERIFY2(after->records == before->records || after->records == intended.records, "half a configuration");
     }
 }
 
-void TestTolvaneCtl::hostilePeerAnsweredInTime_data()
+void tst_TolvaneCtl::hostilePeerAnsweredInTime_data()
 {
     QTest::addColumn<QStringList>("peer");  // tolvane-sim's fault switches
     QTest::addColumn<bool>("serial");
@@ -338,7 +331,7 @@ void TestTolvaneCtl::hostilePeerAnsweredInTime_data()
 
 // A peer that never stops sending holds no call beyond its attempt deadlines, and what
 // it sends costs tolvanectl no memory beyond its bounded buffers.
-void TestTolvaneCtl::hostilePeerAnsweredInTime()
+void tst_TolvaneCtl::hostilePeerAnsweredInTime()
 {
     QFETCH(QStringList, peer);
     QFETCH(bool, serial);
@@ -361,7 +354,7 @@ void TestTolvaneCtl::hostilePeerAnsweredInTime()
     QVERIFY2(r.peakKb < 100 * 1024 * kMemoryScale, qPrintable(QStringLiteral("%1 KiB").arg(r.peakKb)));
 }
 
-void TestTolvaneCtl::writeEthernet()
+void tst_TolvaneCtl::writeEthernet()
 {
     const QString address = nextAddress();
     LoggedSim sim({QStringLiteral("--listen"), address});
@@ -387,7 +380,7 @@ void TestTolvaneCtl::writeEthernet()
     QCOMPARE(again.json(), j);
 }
 
-void TestTolvaneCtl::writeRs232cOverSerialLine()
+void tst_TolvaneCtl::writeRs232cOverSerialLine()
 {
     LoggedSim sim({QStringLiteral("--pty"), m_config.filePath(QStringLiteral("Tolvane/ports/com8"))});
     QVERIFY(sim.start());
@@ -401,7 +394,7 @@ void TestTolvaneCtl::writeRs232cOverSerialLine()
     QCOMPARE(j.value("token").toObject().value("code").toInt(), 3);
 }
 
-void TestTolvaneCtl::writeWithoutChangeWritesNothing()
+void tst_TolvaneCtl::writeWithoutChangeWritesNothing()
 {
     const QString address = nextAddress();
     LoggedSim sim({QStringLiteral("--listen"), address});
@@ -413,7 +406,7 @@ void TestTolvaneCtl::writeWithoutChangeWritesNothing()
     QCOMPARE(sim.count(QStringLiteral("EXECUTE doSignal 1,")), 0);
 }
 
-void TestTolvaneCtl::writeFails()
+void tst_TolvaneCtl::writeFails()
 {
     const QString address = nextAddress();
     LoggedSim sim({QStringLiteral("--listen"), address}, {"--fault", "fail-write=@CNF_RAW_COM"});
@@ -426,7 +419,7 @@ void TestTolvaneCtl::writeFails()
     QCOMPARE(after.json().value("ethernet").toObject().value("ip").toString(), QStringLiteral("192.168.0.1"));
 }
 
-void TestTolvaneCtl::deviceRequiredWithoutPermission()
+void tst_TolvaneCtl::deviceRequiredWithoutPermission()
 {
     const QString address = nextAddress();
     LoggedSim sim({QStringLiteral("--listen"), address});
@@ -456,7 +449,7 @@ void TestTolvaneCtl::deviceRequiredWithoutPermission()
     QCOMPARE(done.json().value("ethernet").toObject().value("ip").toString(), QStringLiteral("10.0.0.7"));
 }
 
-void TestTolvaneCtl::deviceChangeAloneIsWritten()
+void tst_TolvaneCtl::deviceChangeAloneIsWritten()
 {
     const QString address = nextAddress();
     LoggedSim sim({QStringLiteral("--listen"), address});
@@ -470,5 +463,5 @@ void TestTolvaneCtl::deviceChangeAloneIsWritten()
     QVERIFY(sim.count(QStringLiteral("WRITE_RECORD")) > 0);
 }
 
-QTEST_MAIN(TestTolvaneCtl)
+QTEST_GUILESS_MAIN(tst_TolvaneCtl)
 #include "tst_tolvanectl.moc"
