@@ -5,6 +5,7 @@
 // the 200000-character buffer limits and the atomic replacement of the file.
 
 #include "settings/clsProfile.h"
+#include "settings/inifile.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -42,10 +43,43 @@ bool writeBytes(const QString& path, const QByteArray& data)
 
 Q_DECLARE_METATYPE(Op)
 
-class TestProfile : public QObject {
+class tst_SettingsProfile : public QObject {
     Q_OBJECT
 
 private slots:
+    // The language id of the [LangID] ID value: its leading number, rounded half to
+    // even; 0 (the system chooses) for anything that is no 16-bit id.
+    void leadingLangId_data()
+    {
+        QTest::addColumn<QString>("value");
+        QTest::addColumn<int>("langId");
+        QTest::newRow("Japanese") << "1041" << 1041;
+        QTest::newRow("blanks and text around") << " \t1033 English" << 1033;
+        QTest::newRow("plus sign") << "+1041" << 1041;
+        QTest::newRow("fraction rounds up") << "1032.6" << 1033;
+        QTest::newRow("half to even, down") << "1032.5" << 1032;
+        QTest::newRow("half to even, up") << "1033.5" << 1034;
+        QTest::newRow("fraction alone") << ".7" << 1;
+        QTest::newRow("dot after the number") << "1041." << 1041;
+        QTest::newRow("highest id") << "65535" << 65535;
+        QTest::newRow("beyond 16 bits") << "65536" << 0;
+        QTest::newRow("1033 beyond 16 bits") << "66569" << 0;
+        QTest::newRow("negative") << "-1033" << 0;
+        QTest::newRow("minus zero") << "-0" << 0;
+        QTest::newRow("no number") << "English" << 0;
+        QTest::newRow("empty") << "" << 0;
+        QTest::newRow("dot alone") << "." << 0;
+        QTest::newRow("exponent is text") << "1e3" << 1;
+        QTest::newRow("hexadecimal is text") << "0x409" << 0;
+        QTest::newRow("full-width digits") << QString::fromUtf8("１０４１") << 0;
+    }
+    void leadingLangId()
+    {
+        QFETCH(QString, value);
+        QFETCH(int, langId);
+        QCOMPARE(int(LeadingLangId(value)), langId);
+    }
+
     void init();
 
     void defaultFileName();
@@ -81,13 +115,13 @@ private:
     std::unique_ptr<QTemporaryDir> m_dir;
 };
 
-void TestProfile::init()
+void tst_SettingsProfile::init()
 {
     m_dir = std::make_unique<QTemporaryDir>();
     QVERIFY(m_dir->isValid());
 }
 
-void TestProfile::defaultFileName()
+void tst_SettingsProfile::defaultFileName()
 {
     const clsProfile profile;
     // The program's folder, the separator, the executable's name and ".ini".
@@ -96,7 +130,7 @@ void TestProfile::defaultFileName()
                                       + QStringLiteral("/tst_settings_profile.ini")));
 }
 
-void TestProfile::fileNameCanBeReplaced()
+void tst_SettingsProfile::fileNameCanBeReplaced()
 {
     QVERIFY(writeBytes(iniPath(), "[LangID]\nID=1041\n"));
     clsProfile profile;
@@ -108,7 +142,7 @@ void TestProfile::fileNameCanBeReplaced()
              QStringLiteral("1041"));
 }
 
-void TestProfile::getString_data()
+void tst_SettingsProfile::getString_data()
 {
     QTest::addColumn<QByteArray>("content");  // null: no file at all
     QTest::addColumn<QString>("section");
@@ -183,7 +217,7 @@ void TestProfile::getString_data()
         << QByteArray("k=1\n[S]\n") << "S" << "k" << "0" << "0";
 }
 
-void TestProfile::getString()
+void tst_SettingsProfile::getString()
 {
     QFETCH(QByteArray, content);
     QFETCH(QString, section);
@@ -200,7 +234,7 @@ void TestProfile::getString()
     QCOMPARE(QFile::exists(iniPath()), !content.isNull());  // reading never makes a file
 }
 
-void TestProfile::getInt_data()
+void tst_SettingsProfile::getInt_data()
 {
     QTest::addColumn<QByteArray>("content");
     QTest::addColumn<int>("defVal");
@@ -226,7 +260,7 @@ void TestProfile::getInt_data()
         << QByteArray("[S]\nk=2147483648\n") << 7 << int(-2147483647 - 1);
 }
 
-void TestProfile::getInt()
+void tst_SettingsProfile::getInt()
 {
     QFETCH(QByteArray, content);
     QFETCH(int, defVal);
@@ -241,7 +275,7 @@ void TestProfile::getInt()
     QCOMPARE(got, expected);
 }
 
-void TestProfile::getSectNames_data()
+void tst_SettingsProfile::getSectNames_data()
 {
     QTest::addColumn<QByteArray>("content");
     QTest::addColumn<QStringList>("expected");
@@ -260,7 +294,7 @@ void TestProfile::getSectNames_data()
                                          << QStringList{"A", "B", "a"};
 }
 
-void TestProfile::getSectNames()
+void tst_SettingsProfile::getSectNames()
 {
     QFETCH(QByteArray, content);
     QFETCH(QStringList, expected);
@@ -271,7 +305,7 @@ void TestProfile::getSectNames()
     QCOMPARE(profile.GetSectNames(), expected);
 }
 
-void TestProfile::writes_data()
+void tst_SettingsProfile::writes_data()
 {
     QTest::addColumn<QByteArray>("before");  // null: no file
     QTest::addColumn<Op>("op");
@@ -384,7 +418,7 @@ void TestProfile::writes_data()
         << QByteArray();
 }
 
-void TestProfile::writes()
+void tst_SettingsProfile::writes()
 {
     QFETCH(QByteArray, before);
     QFETCH(Op, op);
@@ -418,7 +452,7 @@ void TestProfile::writes()
              after.isNull() ? QStringList() : QStringList{QStringLiteral("test.ini")});
 }
 
-void TestProfile::deleteSectionHidesItFromSectNames()
+void tst_SettingsProfile::deleteSectionHidesItFromSectNames()
 {
     QVERIFY(writeBytes(iniPath(), "[A]\nx=1\ny=2\n[B]\nz=3\n"));
     clsProfile profile;
@@ -431,7 +465,7 @@ void TestProfile::deleteSectionHidesItFromSectNames()
     QCOMPARE(profile.GetString(QStringLiteral("B"), QStringLiteral("z")), QStringLiteral("3"));
 }
 
-void TestProfile::writeThenReadBack()
+void tst_SettingsProfile::writeThenReadBack()
 {
     clsProfile profile;
     profile.FileName(iniPath());
@@ -450,7 +484,7 @@ void TestProfile::writeThenReadBack()
     QCOMPARE(other.GetSectNames(), (QStringList{"LangID", "Second"}));  // the section stays
 }
 
-void TestProfile::destructionLeavesFileAsWritten()
+void tst_SettingsProfile::destructionLeavesFileAsWritten()
 {
     const QByteArray content("; keep\n[A]\nk=1\n");
     QVERIFY(writeBytes(iniPath(), content));
@@ -463,7 +497,7 @@ void TestProfile::destructionLeavesFileAsWritten()
     QCOMPARE(readBytes(iniPath()), QByteArray("; keep\n[A]\nk=2\n"));
 }
 
-void TestProfile::longValueIsCut_data()
+void tst_SettingsProfile::longValueIsCut_data()
 {
     // The call is offered 199999 characters, the terminating NUL included, so at most
     // 199998 characters of a value come back.
@@ -488,7 +522,7 @@ void TestProfile::longValueIsCut_data()
         << pattern(199996) + QString::fromUtf8("\xF0\x9F\x98\x80") + pattern(10) << 199998;
 }
 
-void TestProfile::longValueIsCut()
+void tst_SettingsProfile::longValueIsCut()
 {
     QFETCH(QString, value);
     QFETCH(int, expectedLength);
@@ -500,7 +534,7 @@ void TestProfile::longValueIsCut()
     QCOMPARE(got, value.left(expectedLength));
 }
 
-void TestProfile::longSectionListIsCut()
+void tst_SettingsProfile::longSectionListIsCut()
 {
     // 30000 names of 9 characters, each followed by a NUL: 300000 characters. The list
     // that comes back holds 199997 characters: 19999 whole names and 7 characters of the
@@ -518,14 +552,14 @@ void TestProfile::longSectionListIsCut()
     QCOMPARE(names.last(), QStringLiteral("Sect199"));
 }
 
-void TestProfile::failedWriteKeepsOldFile_data()
+void tst_SettingsProfile::failedWriteKeepsOldFile_data()
 {
     QTest::addColumn<QString>("how");
     QTest::newRow("read-only folder") << "readonly";
     QTest::newRow("file size limit reached while writing") << "fsize";
 }
 
-void TestProfile::failedWriteKeepsOldFile()
+void tst_SettingsProfile::failedWriteKeepsOldFile()
 {
     QFETCH(QString, how);
     const QByteArray old("; settings\n[LangID]\nID=1033\n");
@@ -567,7 +601,7 @@ void TestProfile::failedWriteKeepsOldFile()
     QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files | QDir::Hidden), QStringList{"test.ini"});
 }
 
-void TestProfile::readOnlyFileIsNotReplaced()
+void tst_SettingsProfile::readOnlyFileIsNotReplaced()
 {
     const QByteArray old("[LangID]\nID=1033\n");
     QVERIFY(writeBytes(iniPath(), old));
@@ -585,7 +619,7 @@ void TestProfile::readOnlyFileIsNotReplaced()
     QCOMPARE(profile.GetInt(QStringLiteral("LangID"), QStringLiteral("ID")), 1041);
 }
 
-void TestProfile::hostileFileReadsAsNone_data()
+void tst_SettingsProfile::hostileFileReadsAsNone_data()
 {
     QTest::addColumn<QString>("kind");
     QTest::addColumn<QByteArray>("content");
@@ -603,7 +637,7 @@ void TestProfile::hostileFileReadsAsNone_data()
 
 // What a damaged disk or a mistake may leave where the settings file belongs: it is
 // read as no file, at once, and nothing is written over it.
-void TestProfile::hostileFileReadsAsNone()
+void tst_SettingsProfile::hostileFileReadsAsNone()
 {
     QFETCH(QString, kind);
     QFETCH(QByteArray, content);
@@ -628,7 +662,7 @@ void TestProfile::hostileFileReadsAsNone()
         QCOMPARE(after.size(), qint64(content.size()));
 }
 
-void TestProfile::writeIntoMissingFolderFails()
+void tst_SettingsProfile::writeIntoMissingFolderFails()
 {
     clsProfile profile;
     profile.FileName(m_dir->filePath(QStringLiteral("missing/test.ini")));
@@ -638,7 +672,7 @@ void TestProfile::writeIntoMissingFolderFails()
              QStringLiteral("0"));
 }
 
-void TestProfile::writeThroughLinkKeepsLink()
+void tst_SettingsProfile::writeThroughLinkKeepsLink()
 {
     // A user may keep the real file elsewhere and link it in; the write goes to the
     // real file and the link stays a link.
@@ -652,5 +686,5 @@ void TestProfile::writeThroughLinkKeepsLink()
     QCOMPARE(readBytes(real), QByteArray("[LangID]\nID=1041\n"));
 }
 
-QTEST_GUILESS_MAIN(TestProfile)
+QTEST_GUILESS_MAIN(tst_SettingsProfile)
 #include "tst_settings_profile.moc"
