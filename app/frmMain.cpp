@@ -209,7 +209,22 @@ void frmMain::BuildWindow()
     tabWizard->setFocusPolicy(Qt::NoFocus);
     tabWizard->tabBar()->setFocusPolicy(Qt::NoFocus);
 
-    // Header band
+    BuildHeader();
+    BuildConnectionPage();
+    BuildPermissionPage();
+    BuildEthernetPage();
+    BuildSerialPage();
+    BuildTokenPage();
+    BuildButtons();
+    ConnectControls();
+    // Stacking: the header band lies over the container's top, the button band over its
+    // bottom.
+    picHeader->raise();
+    frmNavi->raise();
+}
+
+void frmMain::BuildHeader()
+{
     picHeader = new QLabel(this);
     picHeader->setObjectName(QStringLiteral("picHeader"));
     picHeader->setGeometry(tw(-30, 0, 7725, 735));
@@ -219,8 +234,10 @@ void frmMain::BuildWindow()
     Image1->setObjectName(QStringLiteral("Image1"));
     Image1->setGeometry(tw(6870, 30, 645, 615));
     Image1->setAlignment(Qt::AlignCenter);
+}
 
-    // Connection page
+void frmMain::BuildConnectionPage()
+{
     frmStep1 = MakePage(tabWizard, "frmStep1", QStringLiteral("Step 1: #1021"),
                         QStringLiteral("Select a communication device#1003"), 3675);
     optDevice[0] = MakeOption(frmStep1, "optDevice_0", QStringLiteral("Ethernet#1022"),
@@ -242,16 +259,20 @@ void frmMain::BuildWindow()
          &line1.cmbStopbit},
     });
     lblExplanation1 = MakeDescription(frmStep1, "lblExplain", "Description : #1024", 2715, "lblExplanation1");
+}
 
-    // Permission page
+void frmMain::BuildPermissionPage()
+{
     frmStep2 = MakePage(tabWizard, "frmStep2", QStringLiteral("Step 2: #1018"),
                         QStringLiteral("Communication Permission#1004"), 3735);
     MakeListRows(frmStep2, {
         {"lblEtherNet", "Device#1020", {240, 645, 1635, 255}, "cmbDevice", {1920, 600, 2400, 300}, &cmbDevice},
     });
     lblExplanation2 = MakeDescription(frmStep2, "lblExplain2", "Description : #1019", 2715, "lblExplanation2");
+}
 
-    // Ethernet page
+void frmMain::BuildEthernetPage()
+{
     frmEtherNet = MakePage(tabWizard, "frmEtherNet", QStringLiteral("Step 3: #1014"),
                            QStringLiteral("Ethernet Settings#1005"), 3735);
     uctIPAddress3 = MakeIP(frmEtherNet,
@@ -261,8 +282,10 @@ void frmMain::BuildWindow()
                            MakeLabel(frmEtherNet, "lblSubNet", QStringLiteral("Subnet Mask#1016"), tw(300, 1155, 1335, 255)),
                            "uctSubnetMask", tw(1800, 1080, 2400, 315));
     lblExplanation3 = MakeDescription(frmEtherNet, "lblExplain3", "Description : #1015", 2595, "lblExplanation3");
+}
 
-    // RS232C page
+void frmMain::BuildSerialPage()
+{
     frmSirial = MakePage(tabWizard, "frmSirial", QStringLiteral("Step 3: #1007"),
                          QStringLiteral("RS232C Settings#1006"), 3735);
     MakeListRows(frmSirial, {
@@ -278,8 +301,10 @@ void frmMain::BuildWindow()
          &cmbDelimiter4},
     });
     lblExplanation4 = MakeDescription(frmSirial, "lblExplain4", "Description : #1008", 2715, "lblExplanation4");
+}
 
-    // Token page
+void frmMain::BuildTokenPage()
+{
     frmToken = MakePage(tabWizard, "frmToken", QStringLiteral("Step 4: #1035"),
                         QStringLiteral("Executable Token Settings#1036"), 3735);
     optToken[0] = MakeOption(frmToken, "optToken_0", QStringLiteral("Open#1039"), tw(300, 570, 3975, 255));
@@ -293,8 +318,12 @@ void frmMain::BuildWindow()
     optToken[5] = MakeOption(frmToken, "optToken_5", QStringLiteral("COM4#1044"), tw(300, 2460, 3975, 255));
     // The token page's caption sits a little higher than on the other pages.
     lblExplanation5 = MakeDescription(frmToken, "Label6", "Description : #1037", 2715, "lblExplanation5", 330);
+}
 
-    // Button band: a frame without border.
+// The button band, a frame without border, and the keyboard order: within each page as
+// designed, then Next, Back, Cancel.
+void frmMain::BuildButtons()
+{
     frmNavi = new QFrame(this);
     frmNavi->setObjectName(QStringLiteral("frmNavi"));
     frmNavi->setFrameShape(QFrame::NoFrame);
@@ -302,8 +331,6 @@ void frmMain::BuildWindow()
     cmdBack = MakeButton(frmNavi, "cmdBack", QStringLiteral("&Back#1000"), tw(3450, 0, 1320, 375));
     cmdNext = MakeButton(frmNavi, "cmdNext", QStringLiteral("&Next#1001"), tw(4769, 0, 1320, 375));
     cmdCancel = MakeButton(frmNavi, "cmdCancel", QStringLiteral("&Cancel#1002"), tw(6217, 0, 1320, 375));
-
-    // Keyboard order: within each page as designed, then Next, Back, Cancel.
     m_tabOrder = {
         optDevice[0], optDevice[1], uctIPAddress1, cmbPort1, line1.cmbBaudRate, line1.cmbParity,
         line1.cmbDataLength, line1.cmbStopbit,
@@ -314,7 +341,10 @@ void frmMain::BuildWindow()
         cmdNext, cmdBack, cmdCancel};
     for (qsizetype i = 1; i < m_tabOrder.size(); ++i)
         setTabOrder(m_tabOrder[i - 1], m_tabOrder[i]);
+}
 
+void frmMain::ConnectControls()
+{
     for (int i = 0; i < int(optDevice.size()); ++i)
         connect(optDevice[i], &QRadioButton::toggled, this, [this, i](bool on) {
             if (on)
@@ -328,11 +358,6 @@ void frmMain::BuildWindow()
     connect(cmdNext, &QPushButton::clicked, this, &frmMain::cmdNext_Click);
     connect(cmdBack, &QPushButton::clicked, this, &frmMain::cmdBack_Click);
     connect(cmdCancel, &QPushButton::clicked, this, &frmMain::cmdCancel_Click);
-
-    // Stacking: the header band lies over the container's top, the button band over its
-    // bottom.
-    picHeader->raise();
-    frmNavi->raise();
 }
 
 void frmMain::Form_Load()
@@ -676,7 +701,7 @@ bool frmMain::PassControllerError()
 {
     // The hourglass while the controller is asked, not while the user is.
     std::optional<BusyPointer> busy(std::in_place);
-    return wizard::PassControllerError(*m_link, [this, &busy](qint32 code) {
+    return wizard::PassControllerError(*m_link, [&busy](qint32 code) {
         busy.reset();
         const QString text = LStr(500) + QLatin1Char('\r') + LFormat(501, QString::number(code, 16).toUpper())
                              + QStringLiteral("\r\r") + LStr(502);

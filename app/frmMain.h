@@ -78,7 +78,15 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
-    void BuildWindow();
+    void BuildWindow();  // the window, then each band and page in its own step
+    void BuildHeader();
+    void BuildConnectionPage();
+    void BuildPermissionPage();
+    void BuildEthernetPage();
+    void BuildSerialPage();
+    void BuildTokenPage();
+    void BuildButtons();
+    void ConnectControls();
     void Form_Load();
     void Form_Unload();
     // Next, one function a step; each ends the press early by returning false.

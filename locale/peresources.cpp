@@ -115,78 +115,77 @@ std::optional<QByteArrayView> PeStringModule::block(quint16 blockNo, quint16 lan
     return QByteArrayView(m_image.constData() + it->offset, it->size);
 }
 
-bool PeStringModule::parse()
-{
-    const Reader r(m_image);
+namespace {
 
+// What the headers say: the sections and where the optional header and its data
+// directory count lie.
+struct ImageLayout {
+    std::vector<Section> sections;
+    quint64 optional = 0;
+    quint16 optionalSize = 0;
+    quint64 dirCountAt = 0;  // offset of the directory count in the optional header
+};
+
+// The DOS, PE and optional headers and the section table; nullopt for an image the
+// system would not load.
+std::optional<ImageLayout> readLayout(const Reader& r)
+{
     // DOS header: "MZ", and the offset of the PE header at 0x3C.
     if (r.u16(0) != quint16(0x5A4D))
-        return false;
+        return std::nullopt;
     const auto peOffset = r.u32(0x3C);
     if (!peOffset || r.u32(*peOffset) != quint32(0x00004550))  // "PE\0\0"
-        return false;
+        return std::nullopt;
     const quint64 coff = quint64(*peOffset) + 4;
     const auto sectionCount = r.u16(coff + 2);
     const auto optionalSize = r.u16(coff + 16);
     if (!sectionCount || !optionalSize || *sectionCount > kMaxSections)
-        return false;
-    const quint64 optional = coff + 20;
-    const auto magic = r.u16(optional);
-    if (!magic || !r.has(optional, *optionalSize))
-        return false;
-    quint64 dirCountAt = 0;
+        return std::nullopt;
+    ImageLayout layout;
+    layout.optional = coff + 20;
+    layout.optionalSize = *optionalSize;
+    const auto magic = r.u16(layout.optional);
+    if (!magic || !r.has(layout.optional, *optionalSize))
+        return std::nullopt;
     if (*magic == 0x10B)  // PE32
-        dirCountAt = 92;
+        layout.dirCountAt = 92;
     else if (*magic == 0x20B)  // PE32+
-        dirCountAt = 108;
+        layout.dirCountAt = 108;
     else
-        return false;
+        return std::nullopt;
     // The section table follows the optional header whatever its declared content.
-    const quint64 sectionTable = optional + *optionalSize;
+    const quint64 sectionTable = layout.optional + *optionalSize;
     if (!r.has(sectionTable, quint64(*sectionCount) * 40))
-        return false;
-    std::vector<Section> sections;
+        return std::nullopt;
     for (quint32 i = 0; i < *sectionCount; ++i) {
         const quint64 at = sectionTable + quint64(i) * 40;
-        sections.push_back({*r.u32(at + 12), *r.u32(at + 8), *r.u32(at + 16), *r.u32(at + 20)});
+        layout.sections.push_back({*r.u32(at + 12), *r.u32(at + 8), *r.u32(at + 16), *r.u32(at + 20)});
         // An image cut short, or one whose section data lies past its end, is not a
         // module the system would load: the program's own texts serve instead.
-        if (!r.has(sections.back().rawOffset, sections.back().rawSize))
-            return false;
+        if (!r.has(layout.sections.back().rawOffset, layout.sections.back().rawSize))
+            return std::nullopt;
     }
+    return layout;
+}
 
-    // A module without a resource directory is a valid module without strings.
-    const auto dirCount = dirCountAt + 4 <= *optionalSize ? r.u32(optional + dirCountAt) : std::nullopt;
-    const quint64 resourceEntry = optional + dirCountAt + 4 + 2 * 8;
-    if (!dirCount || *dirCount <= 2 || resourceEntry + 8 > optional + *optionalSize)
-        return true;
-    const quint32 rootRva = *r.u32(resourceEntry);
-    const quint32 rootSize = *r.u32(resourceEntry + 4);
-    if (rootRva == 0 || rootSize == 0)
-        return true;
-
-    // Directory offsets are relative to the root and stay inside the root's section.
-    const auto rootOffset = rvaToOffset(sections, r, rootRva, 16);
-    if (!rootOffset)
-        return true;
+// The resource directory tree: offsets are relative to the root and stay inside the
+// root's section; each directory is walked once and the entries are counted, so that
+// neither a loop nor a huge count in a hostile file costs more than the limits.
+struct ResourceTree {
+    const Reader& r;
+    quint64 rootOffset = 0;
     quint64 rootLimit = 0;  // bytes available from the root to the end of its section
-    for (const Section& s : sections) {
-        if (rootRva >= s.virtualAddress && rootRva - s.virtualAddress < s.rawSize) {
-            rootLimit = s.rawSize - (rootRva - s.virtualAddress);
-            break;
-        }
-    }
-    rootLimit = std::min(rootLimit, r.size() - *rootOffset);
-
-    QSet<quint32> visited;  // directory offsets already walked: a loop is walked once
+    QSet<quint32> visited;
     quint32 entriesSeen = 0;
+
     // Entries of the directory at relative offset dir; false when it is unreadable.
-    auto entries = [&](quint32 dir, std::vector<std::pair<quint32, quint32>>& out) {
+    bool entries(quint32 dir, std::vector<std::pair<quint32, quint32>>& out)
+    {
         out.clear();
         if (visited.contains(dir) || quint64(dir) + 16 > rootLimit)
             return false;
         visited.insert(dir);
-        const quint64 at = *rootOffset + dir;
+        const quint64 at = rootOffset + dir;
         const quint32 count = quint32(*r.u16(at + 12)) + *r.u16(at + 14);
         if (count > kMaxEntriesPerDirectory || entriesSeen + count > kMaxEntriesTotal)
             return false;
@@ -196,31 +195,71 @@ bool PeStringModule::parse()
         for (quint32 i = 0; i < count; ++i)
             out.emplace_back(*r.u32(at + 16 + i * 8), *r.u32(at + 20 + i * 8));
         return true;
-    };
+    }
+};
 
+// The tree of the resource directory entry; nullopt for a module without resources.
+std::optional<ResourceTree> resourceTree(const Reader& r, const ImageLayout& layout)
+{
+    const quint64 dirCountAt = layout.dirCountAt;
+    const auto dirCount = dirCountAt + 4 <= layout.optionalSize ? r.u32(layout.optional + dirCountAt) : std::nullopt;
+    const quint64 resourceEntry = layout.optional + dirCountAt + 4 + 2 * 8;
+    if (!dirCount || *dirCount <= 2 || resourceEntry + 8 > layout.optional + layout.optionalSize)
+        return std::nullopt;
+    const quint32 rootRva = *r.u32(resourceEntry);
+    const quint32 rootSize = *r.u32(resourceEntry + 4);
+    if (rootRva == 0 || rootSize == 0)
+        return std::nullopt;
+    const auto rootOffset = rvaToOffset(layout.sections, r, rootRva, 16);
+    if (!rootOffset)
+        return std::nullopt;
+    ResourceTree tree{r, 0, 0, {}, 0};
+    tree.rootOffset = *rootOffset;
+    for (const Section& s : layout.sections) {
+        if (rootRva >= s.virtualAddress && rootRva - s.virtualAddress < s.rawSize) {
+            tree.rootLimit = s.rawSize - (rootRva - s.virtualAddress);
+            break;
+        }
+    }
+    tree.rootLimit = std::min(tree.rootLimit, r.size() - *rootOffset);
+    return tree;
+}
+
+} // namespace
+
+bool PeStringModule::parse()
+{
+    const Reader r(m_image);
+    const std::optional<ImageLayout> layout = readLayout(r);
+    if (!layout)
+        return false;
+    // A module without a resource directory is a valid module without strings.
+    std::optional<ResourceTree> tree = resourceTree(r, *layout);
+    if (!tree)
+        return true;
     std::vector<std::pair<quint32, quint32>> types, names, langs;
-    if (!entries(0, types))
+    if (!tree->entries(0, types))
         return true;
     for (const auto& [typeName, typeTarget] : types) {
         if ((typeName & kNameIsStringFlag) || typeName != kStringTableType || !(typeTarget & kSubdirectoryFlag))
             continue;
-        if (!entries(typeTarget & ~kSubdirectoryFlag, names))
+        if (!tree->entries(typeTarget & ~kSubdirectoryFlag, names))
             continue;
         for (const auto& [blockName, blockTarget] : names) {
             if ((blockName & kNameIsStringFlag) || blockName == 0 || blockName > 0xFFFF
                 || !(blockTarget & kSubdirectoryFlag))
                 continue;
-            if (!entries(blockTarget & ~kSubdirectoryFlag, langs))
+            if (!tree->entries(blockTarget & ~kSubdirectoryFlag, langs))
                 continue;
             for (const auto& [langName, dataTarget] : langs) {
                 if ((langName & kNameIsStringFlag) || langName > 0xFFFF || (dataTarget & kSubdirectoryFlag))
                     continue;
-                if (quint64(dataTarget) + 16 > rootLimit)
+                if (quint64(dataTarget) + 16 > tree->rootLimit)
                     continue;
-                const quint64 dataEntry = *rootOffset + dataTarget;
+                const quint64 dataEntry = tree->rootOffset + dataTarget;
                 const quint32 dataRva = *r.u32(dataEntry);
                 const quint32 dataSize = *r.u32(dataEntry + 4);
-                const auto dataOffset = rvaToOffset(sections, r, dataRva, dataSize);
+                const auto dataOffset = rvaToOffset(layout->sections, r, dataRva, dataSize);
                 if (!dataOffset)
                     continue;
                 const quint32 key = (blockName << 16) | langName;

@@ -197,7 +197,16 @@ frmMsgBoxEx::frmMsgBoxEx(QWidget* parent)
     m_lblMain->setPalette(mainPal);
 
     newOption();
+    BuildLowerBand();
+    newButton();
+    watch(this);
+    LoadIconPictures();
+}
 
+// The lower band's check box and expander link, the separator's two lines and the
+// details under it.
+void frmMsgBoxEx::BuildLowerBand()
+{
     m_chk = new QCheckBox(this);
     m_chk->setObjectName(QStringLiteral("Chk"));
     m_chk->hide();
@@ -231,11 +240,11 @@ frmMsgBoxEx::frmMsgBoxEx(QWidget* parent)
     // nothing; the buttons keep it. Selecting and the context menu's Copy still work.
     m_lblExpanded->setFocusPolicy(Qt::NoFocus);
     m_lblExpanded->hide();
+}
 
-    newButton();
-    watch(this);
-
-    // Pictures of the five icon kinds, drawn from the SVG sources at the screen's density.
+// Pictures of the five icon kinds, drawn from the SVG sources at the screen's density.
+void frmMsgBoxEx::LoadIconPictures()
+{
     const qreal dpr = devicePixelRatioF();
     for (int k = 0; k < 5; ++k) {
         QSvgRenderer svg(QStringLiteral(":/msgbox/icons/%1.svg").arg(QLatin1String(kIconFiles[k])));
@@ -809,11 +818,22 @@ qint32 frmMsgBoxEx::ShowBox(QWidget* owner, qint32 showMode)
     }
 
     ChangeMousePointer(0);
+    PlaceAndShow(owner);
+    if (showMode == 0) {
+        UnChangeMousePointer();
+        return 0;
+    }
+    return RunModal();
+}
 
+// Centred on a visible owner window (owned by it, not its child) or else on the screen;
+// shown with the focus on its first control.
+void frmMsgBoxEx::PlaceAndShow(QWidget* owner)
+{
     QWidget* ownerWindow = owner ? owner->window() : nullptr;
     QPointer<QWidget> transientOwner;
     const double tx = m_metrics.twipsPerPixelX, ty = m_metrics.twipsPerPixelY;
-    setWindowModality(showMode == 1 ? Qt::ApplicationModal : Qt::NonModal);
+    setWindowModality(m_showMode == 1 ? Qt::ApplicationModal : Qt::NonModal);
     if (ownerWindow && ownerWindow->isVisible() && !ownerWindow->isMinimized()) {
         // Disable and re-enable the focused control, which ends whatever it had under way
         // (a mouse grab, a pressed state). Qt hands the focus on to the next control when
@@ -835,7 +855,6 @@ qint32 frmMsgBoxEx::ShowBox(QWidget* owner, qint32 showMode)
              s.y() + toPixels((m_metrics.screenHeight - m_winH) / 2, ty));
     }
 
-    QPointer<frmMsgBoxEx> self(this);
     show();
     // Owned without being a child: the owner does not take the box object's life.
     if (transientOwner && windowHandle())
@@ -847,12 +866,13 @@ qint32 frmMsgBoxEx::ShowBox(QWidget* owner, qint32 showMode)
             break;
         }
     }
+}
 
-    if (showMode == 0) {
-        UnChangeMousePointer();
-        return 0;
-    }
-
+// Waits for a button (or the close box); the value of the button clicked, -1 when none
+// was or the box was destroyed meanwhile.
+qint32 frmMsgBoxEx::RunModal()
+{
+    QPointer<frmMsgBoxEx> self(this);
     QEventLoop loop;
     m_loop = &loop;
     if (isVisible())

@@ -131,6 +131,10 @@ private:
         double rowW = 0;     // the button row's width
         int lastButton = 0;
     };
+    void BuildLowerBand();
+    void LoadIconPictures();
+    void PlaceAndShow(QWidget* owner);
+    qint32 RunModal();
     void LayoutBox();
     void LayoutFonts(const LayoutPass& pass);
     void LayoutIcon(LayoutPass& pass);

@@ -77,91 +77,85 @@ int hexValue(char c)
     return -1;
 }
 
-} // namespace
-
-int main(int argc, char** argv)
+// The text between the quotes with its escapes resolved: \\ \" \r \n \t \uXXXX.
+std::u16string unescape(const std::string& raw, const std::string& inName, int lineNo)
 {
-    if (argc != 3) {
-        std::cerr << "usage: mkstrings <strings.txt> <output.cpp>\n";
-        return 2;
-    }
-    const std::string inName = argv[1];
-    std::ifstream in(inName, std::ios::binary);
-    if (!in)
-        fail(inName, 0, "cannot open");
-
-    // (language, id) -> text
-    std::map<std::pair<std::uint16_t, std::uint32_t>, std::u16string> texts;
-    std::string line;
-    int lineNo = 0;
-    while (std::getline(in, line)) {
-        ++lineNo;
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
-        std::size_t first = line.find_first_not_of(" \t");
-        if (first == std::string::npos || line[first] == '#')
+    std::u16string text;
+    for (std::size_t i = 0; i < raw.size();) {
+        if (raw[i] != '\\') {
+            if (!appendUtf16(raw, i, text))
+                fail(inName, lineNo, "malformed UTF-8");
             continue;
-        const std::size_t open = line.find('"');
-        const std::size_t close = line.rfind('"');
-        if (open == std::string::npos || close == open)
-            fail(inName, lineNo, "text must be in double quotes");
-        if (line.find_first_not_of(" \t", close + 1) != std::string::npos)
-            fail(inName, lineNo, "characters after the closing quote");
-        std::istringstream head(line.substr(0, open));
-        long long id = -1, lang = -1;
-        std::string rest;
-        if (!(head >> id >> lang) || (head >> rest))
-            fail(inName, lineNo, "expected <id> <language> \"<text>\"");
-        // Block numbers are 16-bit and start at 1.
-        if (id < 0 || id / 16 + 1 > 0xFFFF)
-            fail(inName, lineNo, "id out of range");
-        if (lang <= 0 || lang > 0xFFFF)
-            fail(inName, lineNo, "language out of range");
-
-        const std::string raw = line.substr(open + 1, close - open - 1);
-        std::u16string text;
-        for (std::size_t i = 0; i < raw.size();) {
-            if (raw[i] != '\\') {
-                if (!appendUtf16(raw, i, text))
-                    fail(inName, lineNo, "malformed UTF-8");
-                continue;
-            }
-            if (i + 1 >= raw.size())
-                fail(inName, lineNo, "lone backslash at the end of the text");
-            const char e = raw[i + 1];
-            i += 2;
-            switch (e) {
-            case '\\': text.push_back(u'\\'); break;
-            case '"': text.push_back(u'"'); break;
-            case 'r': text.push_back(u'\r'); break;
-            case 'n': text.push_back(u'\n'); break;
-            case 't': text.push_back(u'\t'); break;
-            case 'u': {
-                if (i + 4 > raw.size())
-                    fail(inName, lineNo, "\\u needs four hex digits");
-                int v = 0;
-                for (int k = 0; k < 4; ++k) {
-                    const int h = hexValue(raw[i + k]);
-                    if (h < 0)
-                        fail(inName, lineNo, "\\u needs four hex digits");
-                    v = v * 16 + h;
-                }
-                i += 4;
-                text.push_back(static_cast<char16_t>(v));
-                break;
-            }
-            default:
-                fail(inName, lineNo, std::string("unknown escape \\") + e);
-            }
         }
-        if (text.size() > 0xFFFF)
-            fail(inName, lineNo, "text longer than 65535 UTF-16 code units");
-        const auto key = std::make_pair(static_cast<std::uint16_t>(lang), static_cast<std::uint32_t>(id));
-        if (!texts.emplace(key, text).second)
-            fail(inName, lineNo, "duplicate id for this language");
+        if (i + 1 >= raw.size())
+            fail(inName, lineNo, "lone backslash at the end of the text");
+        const char e = raw[i + 1];
+        i += 2;
+        switch (e) {
+        case '\\': text.push_back(u'\\'); break;
+        case '"': text.push_back(u'"'); break;
+        case 'r': text.push_back(u'\r'); break;
+        case 'n': text.push_back(u'\n'); break;
+        case 't': text.push_back(u'\t'); break;
+        case 'u': {
+            if (i + 4 > raw.size())
+                fail(inName, lineNo, "\\u needs four hex digits");
+            int v = 0;
+            for (int k = 0; k < 4; ++k) {
+                const int h = hexValue(raw[i + k]);
+                if (h < 0)
+                    fail(inName, lineNo, "\\u needs four hex digits");
+                v = v * 16 + h;
+            }
+            i += 4;
+            text.push_back(static_cast<char16_t>(v));
+            break;
+        }
+        default:
+            fail(inName, lineNo, std::string("unknown escape \\") + e);
+        }
     }
+    return text;
+}
 
-    // Group into blocks: (language, block) -> 16 texts.
+using Texts = std::map<std::pair<std::uint16_t, std::uint32_t>, std::u16string>;  // (language, id)
+
+// One line <id> <language> "<text>" into texts; blank lines and # comments are skipped.
+void readLine(std::string line, const std::string& inName, int lineNo, Texts& texts)
+{
+    if (!line.empty() && line.back() == '\r')
+        line.pop_back();
+    std::size_t first = line.find_first_not_of(" \t");
+    if (first == std::string::npos || line[first] == '#')
+        return;
+    const std::size_t open = line.find('"');
+    const std::size_t close = line.rfind('"');
+    if (open == std::string::npos || close == open)
+        fail(inName, lineNo, "text must be in double quotes");
+    if (line.find_first_not_of(" \t", close + 1) != std::string::npos)
+        fail(inName, lineNo, "characters after the closing quote");
+    std::istringstream head(line.substr(0, open));
+    long long id = -1, lang = -1;
+    std::string rest;
+    if (!(head >> id >> lang) || (head >> rest))
+        fail(inName, lineNo, "expected <id> <language> \"<text>\"");
+    // Block numbers are 16-bit and start at 1.
+    if (id < 0 || id / 16 + 1 > 0xFFFF)
+        fail(inName, lineNo, "id out of range");
+    if (lang <= 0 || lang > 0xFFFF)
+        fail(inName, lineNo, "language out of range");
+    const std::u16string text = unescape(line.substr(open + 1, close - open - 1), inName, lineNo);
+    if (text.size() > 0xFFFF)
+        fail(inName, lineNo, "text longer than 65535 UTF-16 code units");
+    const auto key = std::make_pair(static_cast<std::uint16_t>(lang), static_cast<std::uint32_t>(id));
+    if (!texts.emplace(key, text).second)
+        fail(inName, lineNo, "duplicate id for this language");
+}
+
+// The source of the string blocks: per (language, block) 16 texts, each a 16-bit length
+// and its UTF-16 code units, little-endian.
+std::string blocksSource(const Texts& texts)
+{
     std::map<std::pair<std::uint16_t, std::uint16_t>, std::vector<std::u16string>> blocks;
     for (const auto& [key, text] : texts) {
         const auto blockNo = static_cast<std::uint16_t>(key.second / 16 + 1);
@@ -169,7 +163,6 @@ int main(int argc, char** argv)
         entries.resize(16);
         entries[key.second % 16] = text;
     }
-
     std::ostringstream out;
     out << "// Generated by mkstrings from strings.txt. Do not edit.\n"
            "#include \"locale/stringblocks.h\"\n\n"
@@ -201,10 +194,30 @@ int main(int argc, char** argv)
         out << r << "\n";
     out << "};\n} // namespace\n\n"
            "std::span<const StringBlockRef> OwnStringBlocks()\n{\n    return kBlocks;\n}\n";
+    return out.str();
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc != 3) {
+        std::cerr << "usage: mkstrings <strings.txt> <output.cpp>\n";
+        return 2;
+    }
+    const std::string inName = argv[1];
+    std::ifstream in(inName, std::ios::binary);
+    if (!in)
+        fail(inName, 0, "cannot open");
+    Texts texts;
+    std::string line;
+    int lineNo = 0;
+    while (std::getline(in, line))
+        readLine(line, inName, ++lineNo, texts);
 
     const std::string outName = argv[2];
     std::ofstream o(outName, std::ios::binary | std::ios::trunc);
-    o << out.str();
+    o << blocksSource(texts);
     if (!o)
         fail(outName, 0, "cannot write");
     return 0;
