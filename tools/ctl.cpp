@@ -155,7 +155,8 @@ void disconnectQuietly(CommLink& link)
 
 // What a write asks for, from the options; nullopt where the option is not given.
 struct WriteOptions {
-    std::optional<int> device, baud, token;
+    std::optional<int> device, baud;
+    std::optional<int> token;  // the token page's option element
     std::optional<IPv4> ip, mask, tokenIp;
 };
 
@@ -203,9 +204,13 @@ WriteOptions parseWriteOptions(const Args& args)
         if (!wizard::BaudRates().data.contains(*w.baud))
             throw UsageError{QStringLiteral("--baud is 9600, 19200, 38400, 57600 or 115200")};
     }
-    w.token = choiceOption(args, QStringLiteral("token"),
-                           {{QStringLiteral("open"), 65535}, {QStringLiteral("io"), 0}, {QStringLiteral("ethernet"), 1},
-                            {QStringLiteral("com2"), 2}, {QStringLiteral("com3"), 3}, {QStringLiteral("com4"), 4}},
+    // The token page's options by name, in their order on the page.
+    static const QStringList tokens{QStringLiteral("open"), QStringLiteral("io"),   QStringLiteral("ethernet"),
+                                    QStringLiteral("com2"), QStringLiteral("com3"), QStringLiteral("com4")};
+    QHash<QString, int> elements;
+    for (int i = 0; i < tokens.size(); ++i)
+        elements.insert(tokens[i], i);
+    w.token = choiceOption(args, QStringLiteral("token"), elements,
                            QStringLiteral("open, io, ethernet, com2, com3 or com4"));
     return w;
 }
@@ -242,7 +247,7 @@ bool mergePages(CommSettings& s, const WriteOptions& w, int device)
     }
     // Without --token no option is chosen, so the stored code stays as it is even where
     // the page would show it as another option's.
-    const wizard::TokenPage token{w.token ? wizard::TokenElement(*w.token) : -1, w.tokenIp.value_or(s.tokenIp)};
+    const wizard::TokenPage token{w.token.value_or(-1), w.tokenIp.value_or(s.tokenIp)};
     // As in the wizard, a change of the permission device alone is a change to write.
     return wizard::MergeToken(s, token, device) || changed;
 }

@@ -25,19 +25,13 @@ QString nextAddress()
     return FreeLoopbackAddress(QStringLiteral("127.0.2"));
 }
 
-std::array<quint8, 4> octetsOf(const QString& address)
-{
-    const QStringList p = address.split('.');
-    return {quint8(p[0].toInt()), quint8(p[1].toInt()), quint8(p[2].toInt()), quint8(p[3].toInt())};
-}
-
 // A simulator on an address of its own, with its request log, and the wizard's
 // routines pointed at it (not yet connected).
 struct SimCase {
     explicit SimCase(const QStringList& extra = {})
         : address(nextAddress()), sim({QStringLiteral("--listen"), address}, extra)
     {
-        view.address = octetsOf(address);
+        view.address = *ParseIPv4(address);
     }
     // Starts the simulator and connects to it.
     bool up() { return sim.start() && link.ConnectController(); }
@@ -62,7 +56,7 @@ void selectSerial(FakeView& view, int port, int baud, int parity, int dataLength
 QByteArray fetchRecord(const QString& address, const QString& name)
 {
     FakeView view;
-    view.address = octetsOf(address);
+    view.address = *ParseIPv4(address);
     CommLink link(view);
     link.setLinkOptions(2000, 1);
     if (!link.ConnectController() || !link.ReadControllerRecord(name, false))
@@ -74,7 +68,7 @@ QByteArray fetchRecord(const QString& address, const QString& name)
 bool storeRecord(const QString& address, const QString& name, const QByteArray& bytes)
 {
     FakeView view;
-    view.address = octetsOf(address);
+    view.address = *ParseIPv4(address);
     CommLink link(view);
     if (!link.ConnectController())
         return false;
@@ -726,12 +720,12 @@ void tst_CommLink::writeOfWrongSizeIsDiscarded()
     QVERIFY(simB.start());
     const QByteArray rawBefore = fetchRecord(second, kRaw);
     FakeView view;
-    view.address = octetsOf(first);
+    view.address = *ParseIPv4(first);
     CommLink link(view);
     QVERIFY(link.ConnectController());
     QVERIFY(link.ReadCommSettings(true));
     link.settings().ipAddress = {10, 0, 0, 2};
-    view.address = octetsOf(second);
+    view.address = *ParseIPv4(second);
     QVERIFY(link.ConnectController());
     QVERIFY(!link.WriteCommSettings());
     QCOMPARE(simB.signalPairs(), (QStringList{"1,0", "0,0", "0,2", "1,2"}));

@@ -102,6 +102,9 @@ void tst_Engine::connectionText_data()
     QTest::newRow("ethernet leading zeros") << "eth:127.000.002.010" << true << false << "127.0.2.10" << 0
                                             << QString();
     QTest::newRow("octet above 255") << "eth:127.0.2.256" << false << false << QString() << 0 << QString();
+    // The one address grammar: at most three digits an octet, even for a small number.
+    QTest::newRow("four digits") << "eth:0127.0.2.1" << false << false << QString() << 0 << QString();
+    QTest::newRow("short form") << "eth:127.1" << false << false << QString() << 0 << QString();
     QTest::newRow("three octets") << "eth:127.0.2" << false << false << QString() << 0 << QString();
     QTest::newRow("host name") << "eth:localhost" << false << false << QString() << 0 << QString();
     QTest::newRow("com 8N1") << "com:7:38400:N:8:1" << true << true << QString() << 38400 << "1";
