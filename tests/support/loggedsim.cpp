@@ -5,9 +5,10 @@
 #include "controller/protocol.h"
 
 #include <QCoreApplication>
-#include <algorithm>
 #include <QHostAddress>
 #include <QTcpServer>
+
+#include <algorithm>
 
 QString FreeLoopbackAddress(const QString& net)
 {
