@@ -2,6 +2,7 @@
 // SPDX-FileCopyrightText: 2026 Tolvane developers
 #include "app/wizardmodel.h"
 
+#include <algorithm>
 #include <array>
 
 namespace wizard {
@@ -82,9 +83,9 @@ qint32 TokenCode(int element)
 int TokenElement(qint32 code)
 {
     // Every code from 65535 up is Open, as the controller reads it.
-    if (code >= 65535)
-        return 0;
-    return code >= 0 && code <= 4 ? code + 1 : -1;
+    const qint32 option = std::min(code, kTokenCodes[0]);
+    const auto it = std::find(kTokenCodes.begin(), kTokenCodes.end(), option);
+    return it == kTokenCodes.end() ? -1 : int(it - kTokenCodes.begin());
 }
 
 std::optional<int> PreselectedDevice(const CommSettings& s)

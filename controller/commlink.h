@@ -29,6 +29,7 @@ struct CommSettings {
     IPv4 subnetMask{};
     qint32 tokenCode = 0;     // 65535 Open, 0 I/O, 1 Ethernet, 2..4 COM2..COM4
     IPv4 tokenIp{};
+    bool operator==(const CommSettings&) const = default;
 };
 
 // Record layout constants.

@@ -94,14 +94,6 @@ QByteArray toJson(const CommSettings& s, bool withToken)
     return QJsonDocument(all).toJson(QJsonDocument::Compact);
 }
 
-bool sameSettings(const CommSettings& a, const CommSettings& b)
-{
-    return a.rs232cUsage == b.rs232cUsage && a.baudRate == b.baudRate && a.parity == b.parity
-           && a.dataLength == b.dataLength && a.stopBits == b.stopBits && a.delimiter == b.delimiter
-           && a.ethernetUsage == b.ethernetUsage && a.ipAddress == b.ipAddress && a.subnetMask == b.subnetMask
-           && a.tokenCode == b.tokenCode && a.tokenIp == b.tokenIp;
-}
-
 struct Args {
     QString command;
     QHash<QString, QString> values;
@@ -293,7 +285,7 @@ int verify(CommLink& link, const CommSettings& expected, const WriteOptions& w, 
         compared.tokenCode = expected.tokenCode;  // nothing to compare
         compared.tokenIp = expected.tokenIp;
     }
-    if (!sameSettings(compared, expected)) {
+    if (compared != expected) {
         err << "tolvanectl: the settings read back differ from those written\n";
         return kReadBackDiffers;
     }

@@ -10,10 +10,8 @@
 #include <QByteArray>
 #include <QHostAddress>
 #include <QStringList>
-#include <QTemporaryDir>
 #include <QtEndian>
 #include <array>
-#include <memory>
 
 namespace apptest {
 
