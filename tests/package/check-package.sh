@@ -1,0 +1,78 @@
+#!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
+# SPDX-FileCopyrightText: 2026 Tolvane developers
+#
+# check-package.sh BUILD_DIR SCRATCH
+# Builds the Debian package with CPack, checks it with lintian (no errors) and its
+# desktop entry with desktop-file-validate, installs it into a scratch root with dpkg,
+# starts the installed tolvane-sim and tolvanectl against each other, and removes the
+# package again: nothing may be left behind.
+set -euo pipefail
+build=$1
+scratch=$2
+rm -rf "$scratch"
+mkdir -p "$scratch/out"
+
+fail() { echo "check-package: $*" >&2; exit 1; }
+
+(cd "$build" && cpack -G DEB -B "$scratch/out" >"$scratch/cpack.log" 2>&1) \
+  || { cat "$scratch/cpack.log" >&2; fail "cpack failed"; }
+deb=$(ls "$scratch"/out/tolvane_*.deb)
+echo "package: $(basename "$deb")"
+
+# Dependencies come from the linked libraries, not from a hand-written list.
+depends=$(dpkg-deb -f "$deb" Depends)
+echo "Depends: $depends"
+for lib in libqt6core6 libqt6widgets6 libqt6network6 libqt6serialport6 libqt6svg6 zlib1g libc6; do
+  grep -q "$lib" <<<"$depends" || fail "Depends lacks $lib"
+done
+
+# lintian: errors fail the test; warnings are shown.
+lintian --fail-on error --tag-display-limit 0 "$deb" || fail "lintian reports errors"
+
+# A scratch root with an empty dpkg database; the package's libraries come from the
+# host, so dependencies are not checked there.
+root=$scratch/root
+mkdir -p "$root/var/lib/dpkg/info" "$root/var/lib/dpkg/updates"
+touch "$root/var/lib/dpkg/status"
+dpkg --root="$root" --force-depends --force-script-chrootless -i "$deb" >/dev/null \
+  || fail "dpkg -i into the scratch root failed"
+
+for f in usr/bin/tolvane usr/bin/tolvanectl usr/bin/tolvane-sim \
+         usr/share/applications/tolvane.desktop \
+         usr/share/icons/hicolor/scalable/apps/tolvane.svg \
+         usr/share/icons/hicolor/48x48/apps/tolvane.png \
+         usr/share/icons/hicolor/256x256/apps/tolvane.png \
+         usr/share/man/man1/tolvanectl.1.gz usr/share/man/man1/tolvane-sim.1.gz \
+         usr/share/doc/tolvane/copyright; do
+  [ -e "$root/$f" ] || fail "$f is not installed"
+done
+desktop-file-validate "$root/usr/share/applications/tolvane.desktop" || fail "desktop entry invalid"
+for size in 48 256; do
+  identify -format '%wx%h' "$root/usr/share/icons/hicolor/${size}x${size}/apps/tolvane.png" \
+    | grep -qx "${size}x${size}" || fail "the ${size} px icon has another size"
+done
+if ldd "$root/usr/bin/tolvane" "$root/usr/bin/tolvanectl" "$root/usr/bin/tolvane-sim" | grep -q 'not found'; then
+  fail "an installed program misses a library"
+fi
+
+# The installed programs talk to each other on a loopback address of this test's own.
+addr=127.0.6.1
+exec {simout}< <(exec "$root/usr/bin/tolvane-sim" --listen "$addr" 2>&1)
+sim_pid=$!
+trap 'kill "$sim_pid" 2>/dev/null || true' EXIT
+read -r -t 20 -u "$simout" line || fail "the installed tolvane-sim did not start"
+[ "$line" = ready ] || fail "the installed tolvane-sim said '$line'"
+json=$("$root/usr/bin/tolvanectl" read --conn "eth:$addr" --timeout 2000 --retries 1) \
+  || fail "the installed tolvanectl could not read the installed simulator"
+grep -q '"ip":"192.168.0.1"' <<<"$json" || fail "unexpected settings: $json"
+kill "$sim_pid"
+wait "$sim_pid" 2>/dev/null || true
+trap - EXIT
+echo "installed tolvanectl read the installed tolvane-sim: $json"
+
+dpkg --root="$root" --force-depends --force-script-chrootless -r tolvane >/dev/null \
+  || fail "dpkg -r failed"
+left=$(find "$root" -path "$root/var/lib/dpkg" -prune -o \( -type f -o -type l \) -print)
+[ -z "$left" ] || fail "files left after removal: $left"
+echo "installed, started and removed cleanly"
