@@ -21,6 +21,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QPainter>
+#include <QProgressBar>
 #include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
@@ -331,6 +332,21 @@ void frmMain::BuildButtons()
     cmdBack = MakeButton(frmNavi, "cmdBack", QStringLiteral("&Back#1000"), tw(3450, 0, 1320, 375));
     cmdNext = MakeButton(frmNavi, "cmdNext", QStringLiteral("&Next#1001"), tw(4769, 0, 1320, 375));
     cmdCancel = MakeButton(frmNavi, "cmdCancel", QStringLiteral("&Cancel#1002"), tw(6217, 0, 1320, 375));
+    lblTransfer = new QLabel(frmNavi);
+    lblTransfer->setObjectName(QStringLiteral("lblTransfer"));
+    lblTransfer->setGeometry(tw(150, 0, 3200, 240));
+    QFont small = lblTransfer->font();
+    small.setPointSize(8);
+    lblTransfer->setFont(small);
+    prgTransfer = new QProgressBar(frmNavi);
+    prgTransfer->setObjectName(QStringLiteral("prgTransfer"));
+    prgTransfer->setGeometry(tw(150, 255, 3200, 90));
+    prgTransfer->setTextVisible(false);
+    for (QWidget* w : {static_cast<QWidget*>(lblTransfer), static_cast<QWidget*>(prgTransfer)}) {
+        w->setAttribute(Qt::WA_TransparentForMouseEvents);
+        w->setFocusPolicy(Qt::NoFocus);
+        w->hide();
+    }
     m_tabOrder = {
         optDevice[0], optDevice[1], uctIPAddress1, cmbPort1, line1.cmbBaudRate, line1.cmbParity,
         line1.cmbDataLength, line1.cmbStopbit,
@@ -341,6 +357,29 @@ void frmMain::BuildButtons()
         cmdNext, cmdBack, cmdCancel};
     for (qsizetype i = 1; i < m_tabOrder.size(); ++i)
         setTabOrder(m_tabOrder[i - 1], m_tabOrder[i]);
+}
+
+void frmMain::ShowTransfer(const TransferProgress& p)
+{
+    if (p.finished) {
+        m_transferClock.invalidate();
+        lblTransfer->hide();
+        prgTransfer->hide();
+        return;
+    }
+    if (!m_transferClock.isValid())  // the move's first report
+        m_transferClock.start();
+    const qint64 elapsed = m_transferClock.elapsed();
+    if (elapsed < wizard::kProgressDelayMs)
+        return;
+    lblTransfer->show();
+    prgTransfer->show();
+    const QString text = wizard::ProgressText(p, elapsed);
+    lblTransfer->setText(lblTransfer->fontMetrics().elidedText(text, Qt::ElideRight, lblTransfer->width()));
+    lblTransfer->setAccessibleName(text);
+    // The bar counts in bytes up to 64 MiB, the largest record.
+    prgTransfer->setRange(0, int(p.total));
+    prgTransfer->setValue(int(p.done));
 }
 
 void frmMain::ConnectControls()
@@ -381,6 +420,7 @@ void frmMain::Form_Load()
     // reports the failed connection.
     try {
         m_link = std::make_unique<CommLink>(*this);
+        m_link->setProgressHook([this](const TransferProgress& p) { ShowTransfer(p); });
     } catch (...) {
         m_link.reset();
     }

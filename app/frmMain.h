@@ -8,6 +8,7 @@
 #include "app/wizardmodel.h"
 #include "controller/controllerview.h"
 
+#include <QElapsedTimer>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -19,6 +20,7 @@ class QComboBox;
 class QFrame;
 class QGroupBox;
 class QLabel;
+class QProgressBar;
 class QPushButton;
 class QRadioButton;
 class QTabWidget;
@@ -87,6 +89,7 @@ private:
     void BuildTokenPage();
     void BuildButtons();
     void ConnectControls();
+    void ShowTransfer(const TransferProgress& p);
     void Form_Load();
     void Form_Unload();
     // Next, one function a step; each ends the press early by returning false.
@@ -158,6 +161,11 @@ private:
     QPushButton* cmdBack = nullptr;
     QPushButton* cmdNext = nullptr;
     QPushButton* cmdCancel = nullptr;
+    // In the band's free left part while a record moves slowly: what moves and the
+    // time left, over a thin bar. Neither takes clicks or focus.
+    QLabel* lblTransfer = nullptr;
+    QProgressBar* prgTransfer = nullptr;
+    QElapsedTimer m_transferClock;  // since the current record's move started
 
     std::unique_ptr<CommLink> m_link;  // engine object and workspace, connection, records
     int m_step = 0;

@@ -2,6 +2,8 @@
 // SPDX-FileCopyrightText: 2026 Tolvane developers
 #include "app/wizardmodel.h"
 
+#include "locale/modLocale.h"
+
 #include <algorithm>
 #include <array>
 
@@ -195,6 +197,15 @@ Opened ConnectAndRead(CommLink& link)
 bool WriteBack(CommLink& link)
 {
     return link.ReadCommSettings(false) && link.WriteCommSettings();
+}
+
+QString ProgressText(const TransferProgress& p, qint64 elapsedMs)
+{
+    const auto kb = [](quint32 bytes) { return QString::number(bytes / 1024.0, 'f', 1); };
+    if (p.done == 0 || elapsedMs < 1000 || p.done >= p.total)
+        return LFormat(p.writing ? 9019 : 9018, kb(p.done), kb(p.total));
+    const qint64 leftMs = elapsedMs * qint64(p.total - p.done) / qint64(p.done);
+    return LFormat(p.writing ? 9017 : 9016, kb(p.done), kb(p.total), (leftMs + 999) / 1000);
 }
 
 }  // namespace wizard

@@ -8,6 +8,7 @@
 // hands them in; tolvanectl fills the same structures from its command line.
 
 #include "controller/commlink.h"
+#include "controller/engine.h"
 
 #include <QList>
 #include <QStringList>
@@ -102,5 +103,11 @@ Opened ConnectAndRead(CommLink& link);
 // that what another client changed meanwhile is kept. When that read fails nothing is
 // written: the controller keeps its settings rather than a stale merge.
 bool WriteBack(CommLink& link);
+
+// The progress line of a record's move: shown once the move has lasted
+// kProgressDelayMs (quicker moves, as on Ethernet, never flash it); kilobytes with one
+// decimal, and the seconds left, rounded up, once a second of the move has shown its rate.
+inline constexpr int kProgressDelayMs = 300;
+QString ProgressText(const TransferProgress& p, qint64 elapsedMs);
 
 }  // namespace wizard

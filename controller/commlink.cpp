@@ -23,9 +23,8 @@ const QStringList kWholeRecords = {QStringLiteral("@CNF_HOST_PARM"), QStringLite
 constexpr int kRawComMinSize = 128;    // last field: subnet mask at 124..127
 constexpr int kBackPrmMinSize = 23980; // token IP address ends at 23979
 
-// Offsets inside "@CNF_RAW_COM".
-constexpr int kRs232cUsage = 44, kBaud = 48, kParity = 52, kDataLength = 56, kStopBits = 60,
-              kDelimiter = 64, kEthernetUsage = 116, kIpAddress = 120, kSubnetMask = 124;
+using rec::kRs232cUsage, rec::kBaud, rec::kParity, rec::kDataLength, rec::kStopBits, rec::kDelimiter,
+    rec::kEthernetUsage, rec::kIpAddress, rec::kSubnetMask;
 
 qint32 longAt(const QByteArray& v, int offset)
 {
@@ -124,6 +123,10 @@ struct CommLink::Private {
     }
     void execute(const QString& command, const QVariant& parameter);
     bool withRecord(const QString& name, const QString& options, const std::function<void(Record&)>& use);
+    // Opens the write transaction and takes the access bracket, runs the writes, then
+    // commits and releases; when a write or the commit fails, both end "after failure"
+    // and the controller keeps what it had. True only for a commit it confirmed.
+    bool writeTransaction(const std::function<bool()>& writes);
 };
 
 QString CommLink::Private::connectionText() const
@@ -231,6 +234,34 @@ void CommLink::Private::execute(const QString& command, const QVariant& paramete
 
 // Adds a controller record, hands it to use, and removes it again by its index, also
 // after an error. True when use finished; every error is caught.
+bool CommLink::Private::writeTransaction(const std::function<bool()>& writes)
+{
+    bool last = false;
+    try {
+        execute(QStringLiteral("doSignal"), signal(1, 0));
+        execute(QStringLiteral("doSignal"), signal(0, 0));
+        last = writes();
+        if (last) {
+            // Only a commit that the controller confirmed counts as written.
+            try {
+                execute(QStringLiteral("doSignal"), signal(1, 1));
+            } catch (const std::exception&) {
+                last = false;
+                execute(QStringLiteral("doSignal"), signal(0, 2));
+                execute(QStringLiteral("doSignal"), signal(1, 2));
+                return last;
+            }
+            execute(QStringLiteral("doSignal"), signal(0, 1));
+        } else {
+            execute(QStringLiteral("doSignal"), signal(0, 2));
+            execute(QStringLiteral("doSignal"), signal(1, 2));
+        }
+    } catch (const std::exception&) {
+        // The sequence ends; the result is that of the last record.
+    }
+    return last;
+}
+
 bool CommLink::Private::withRecord(const QString& name, const QString& options,
                                    const std::function<void(Record&)>& use)
 {
@@ -368,32 +399,46 @@ bool CommLink::ReadCommSettings(bool decode)
 
 bool CommLink::WriteCommSettings()
 {
+    return d->writeTransaction([this] {
+        return WriteControllerRecord(kRawCom) && WriteControllerRecord(kBackPrm);
+    });
+}
+
+bool CommLink::ReadAllRecords()
+{
     bool last = false;
     try {
-        d->execute(QStringLiteral("doSignal"), signal(1, 0));
         d->execute(QStringLiteral("doSignal"), signal(0, 0));
-        last = WriteControllerRecord(kRawCom);
-        if (last)
-            last = WriteControllerRecord(kBackPrm);
-        if (last) {
-            // Only a commit that the controller confirmed counts as written.
-            try {
-                d->execute(QStringLiteral("doSignal"), signal(1, 1));
-            } catch (const std::exception&) {
-                last = false;
-                d->execute(QStringLiteral("doSignal"), signal(0, 2));
-                d->execute(QStringLiteral("doSignal"), signal(1, 2));
-                return last;
-            }
-            d->execute(QStringLiteral("doSignal"), signal(0, 1));
-        } else {
-            d->execute(QStringLiteral("doSignal"), signal(0, 2));
-            d->execute(QStringLiteral("doSignal"), signal(1, 2));
+        for (const char* name : rec::kAllRecords) {
+            last = ReadControllerRecord(QString::fromLatin1(name), false);
+            if (!last)
+                break;
         }
+        d->execute(QStringLiteral("doSignal"), signal(0, last ? 1 : 2));
     } catch (const std::exception&) {
         // The sequence ends; the result is that of the last record.
     }
     return last;
+}
+
+bool CommLink::WriteRecords(const QList<std::pair<QString, QByteArray>>& records)
+{
+    return d->writeTransaction([&] {
+        for (const auto& [name, bytes] : records) {
+            const bool ok = d->withRecord(name, QStringLiteral("@Create=1"), [&](Record& record) {
+                record.setValue(QVariant(bytes));
+            });
+            if (!ok)
+                return false;
+        }
+        return true;
+    });
+}
+
+void CommLink::setProgressHook(std::function<void(const TransferProgress&)> hook)
+{
+    if (d->engine)
+        d->engine->setProgressHook(std::move(hook));
 }
 
 bool CommLink::ReadControllerRecord(const QString& name, bool decode)

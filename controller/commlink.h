@@ -11,11 +11,15 @@
 
 #include <QByteArray>
 #include <QHash>
+#include <QList>
 #include <QString>
 #include <array>
+#include <functional>
 #include <memory>
+#include <utility>
 
 class ControllerView;
+struct TransferProgress;  // controller/engine.h
 
 struct CommSettings {
     qint32 rs232cUsage = 0;   // 2 when RS232C is the permission device
@@ -36,8 +40,16 @@ struct CommSettings {
 namespace rec {
 inline const char* const kRawCom = "@CNF_RAW_COM";
 inline const char* const kBackPrm = "@CNF_BACKPRM";
+// In @CNF_BACKPRM: the token code (four bytes, little-endian) and its address in order.
 inline constexpr int kTokenCode = 23972;
 inline constexpr int kTokenIp = 23976;
+// Fields of @CNF_RAW_COM, four bytes each, little-endian; the controller's own Ethernet
+// address and mask (its identity) are stored reversed, the last byte the first octet.
+inline constexpr int kRs232cUsage = 44, kBaud = 48, kParity = 52, kDataLength = 56, kStopBits = 60,
+                     kDelimiter = 64, kEthernetUsage = 116, kIpAddress = 120, kSubnetMask = 124;
+// Every record a controller keeps, in the order a backup holds them.
+inline const char* const kAllRecords[] = {"@CNF_RAW_COM",  "@CNF_BACKPRM",  "@CNF_HOST_PARM",
+                                          "@DAT_OPTION",   "@DAT_TSRPARAM", "@LST_PACOPTION"};
 }
 
 qint32 BytesToLong(qint32 b0, qint32 b1, qint32 b2, qint32 b3);  // throws on overflow
@@ -79,6 +91,15 @@ public:
     bool WriteCommSettings();
     bool ReadControllerRecord(const QString& name, bool decode);
     bool WriteControllerRecord(const QString& name);
+
+    // Backup and restore: every record of rec::kAllRecords read inside one access
+    // bracket (kept as read), and records written as given, inside one write
+    // transaction and access bracket: all of them or, on any failure, none.
+    bool ReadAllRecords();
+    bool WriteRecords(const QList<std::pair<QString, QByteArray>>& records);
+
+    // Progress of each record's move, for a progress bar (see Engine::setProgressHook).
+    void setProgressHook(std::function<void(const TransferProgress&)> hook);
 
     CommSettings& settings();
     const CommSettings& settings() const;

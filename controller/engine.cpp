@@ -244,6 +244,53 @@ QVariant Value::value()
 
 // --- Record ------------------------------------------------------------------------
 
+namespace {
+
+// Reports one record's move to the engine's progress hook and watches the link's bytes
+// while each chunk moves; the last report (finished) comes also when the move fails.
+class MoveProgress {
+public:
+    MoveProgress(Engine* engine, Link& link, const QString& record, bool writing, quint32 total)
+        : m_engine(engine), m_link(link)
+    {
+        m_p.record = record;
+        m_p.writing = writing;
+        m_p.total = total;
+        m_engine->progress(m_p);
+    }
+    ~MoveProgress()
+    {
+        m_link.setMeter(nullptr);
+        m_p.finished = true;
+        m_engine->progress(m_p);
+    }
+    MoveProgress(const MoveProgress&) = delete;
+    MoveProgress& operator=(const MoveProgress&) = delete;
+
+    // A chunk of `length` record bytes at `offset` is about to move inside a frame that
+    // has `overhead` bytes besides them before the data (header, fields).
+    void chunk(quint32 offset, quint32 length, qint64 overhead)
+    {
+        m_link.setMeter([this, offset, length, overhead](qint64 sent, qint64 received) {
+            const qint64 moved = (m_p.writing ? sent : received) - overhead;
+            at(offset + quint32(std::clamp<qint64>(moved, 0, length)));
+        });
+    }
+    void at(quint32 done)
+    {
+        if (done <= m_p.done)
+            return;
+        m_p.done = done;
+        m_engine->progress(m_p);
+    }
+private:
+    Engine* m_engine;
+    Link& m_link;
+    TransferProgress m_p;
+};
+
+}  // namespace
+
 QVariant Record::value()
 {
     CallGuard guard;
@@ -255,17 +302,21 @@ QVariant Record::value()
         throw EngineError(EngineError::kProtocol, QStringLiteral("malformed RECORD_SIZE response"));
     if (size > kLargestRecord)
         throw EngineError(EngineError::kProtocol, QStringLiteral("record of %1 bytes is too large").arg(size));
+    MoveProgress progress(m_engine, *link, m_name, false, size);
     QByteArray data;
     data.reserve(qsizetype(size));
     while (quint32(data.size()) < size) {
         const quint32 offset = quint32(data.size());
         const quint32 length = std::min(link->chunkSize(), size - offset);
+        // The response's data follow its 12-byte header and the 4-byte count.
+        progress.chunk(offset, length, 16);
         proto::Reader r(link->call(proto::READ_RECORD,
                                    proto::Writer().str(m_name).u32(offset).u32(length).data()));
         const QByteArray part = r.bytes();
         if (!r.atEndOk() || quint32(part.size()) != length)
             throw EngineError(EngineError::kProtocol, QStringLiteral("malformed READ_RECORD response"));
         data.append(part);
+        progress.at(quint32(data.size()));
     }
     return QVariant(data);
 }
@@ -281,16 +332,20 @@ void Record::setValue(const QVariant& v)
         throw EngineError(EngineError::kOutOfRange, QStringLiteral("record value too large"));
     std::shared_ptr<Link> link = lockLink(m_link);
     const quint32 total = quint32(data.size());
+    MoveProgress progress(m_engine, *link, m_name, true, total);
     quint32 offset = 0;
     // At least one chunk, so that an empty record is written as well.
     do {
         const quint32 length = std::min(link->chunkSize(), total - offset);
-        proto::Reader r(link->call(proto::WRITE_RECORD,
-                                   proto::Writer().str(m_name).u32(total).u32(offset)
-                                       .bytes(data.mid(offset, length)).data()));
+        const QByteArray payload = proto::Writer().str(m_name).u32(total).u32(offset)
+                                       .bytes(data.mid(offset, length)).data();
+        // The request's data follow its header and every field before them.
+        progress.chunk(offset, length, 12 + payload.size() - length);
+        proto::Reader r(link->call(proto::WRITE_RECORD, payload));
         if (!r.atEndOk())
             throw EngineError(EngineError::kProtocol, QStringLiteral("malformed WRITE_RECORD response"));
         offset += length;
+        progress.at(offset);
     } while (offset < total);
 }
 

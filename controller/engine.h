@@ -71,6 +71,17 @@ ConnectionTarget ParseConnectionText(const QString& conn);
 class Engine;
 class Link;
 
+// How far a record's move has come: reported when it starts (done 0), as its bytes go
+// and come (estimated from the line's rate while a request leaves a serial line), and
+// once more with finished set when it ends, also after a failure. done never goes back.
+struct TransferProgress {
+    QString record;
+    bool writing = false;
+    quint32 done = 0;
+    quint32 total = 0;
+    bool finished = false;
+};
+
 // Guards every public engine call: a call made while another one waits (from an event
 // handled by the waiting loop) throws kBusy instead of re-entering the link.
 class CallGuard {
@@ -188,9 +199,16 @@ public:
     void setTraceHook(TraceHook hook) { m_trace = std::move(hook); }
     void trace(const QString& line) const { if (m_trace) m_trace(line); }
 
+    // Progress of record reads and writes, for a progress bar; called from inside the
+    // waiting loop, so it must not make engine calls.
+    using ProgressHook = std::function<void(const TransferProgress&)>;
+    void setProgressHook(ProgressHook hook) { m_progress = std::move(hook); }
+    void progress(const TransferProgress& p) const { if (m_progress) m_progress(p); }
+
     static constexpr const char* kProvider = "CaoProv.Marov.Quillet";
 private:
     TraceHook m_trace;
+    ProgressHook m_progress;
     std::vector<std::shared_ptr<Workspace>> m_workspaces;
 };
 

@@ -197,15 +197,22 @@ Link::Wait Link::awaitResponse(quint16 seq, const QDeadlineTimer& deadline, prot
                 break;
             m_lastByte.start();
             idle.start();
+            m_attemptReceived += bytes.size();
             m_scanner.feed(bytes);
             take();
         }
+        reportMeter();
         if (got || deadline.hasExpired())
             loop.quit();
     };
     QObject::connect(m_dev, &QIODevice::readyRead, &loop, pump);
     QObject::connect(&idle, &QTimer::timeout, &loop, [this] { m_scanner.idle(); });
     QObject::connect(&bound, &QTimer::timeout, &loop, &QEventLoop::quit);
+    QTimer meterTick;
+    if (m_meter) {
+        QObject::connect(&meterTick, &QTimer::timeout, &loop, [this] { reportMeter(); });
+        meterTick.start(100);
+    }
     if (m_tcp) {
         QObject::connect(m_tcp, &QTcpSocket::disconnected, &loop, [&] { m_lost = true; loop.quit(); });
         QObject::connect(m_tcp, &QTcpSocket::errorOccurred, &loop, [&] { m_lost = true; loop.quit(); });
@@ -264,6 +271,9 @@ QByteArray Link::callOnce(quint8 opcode, const QByteArray& payload, int attempts
         // Counted from the moment the request starts to leave; nothing that arrives
         // moves it.
         const QDeadlineTimer deadline(attemptBound, Qt::PreciseTimer);
+        m_attemptClock.start();
+        m_attemptSent = bytes.size();
+        m_attemptReceived = 0;
         // A retry is the same frame with the same sequence number.
         if (m_dev->write(bytes) != bytes.size()) {
             m_lost = true;
@@ -293,6 +303,18 @@ QByteArray Link::callOnce(quint8 opcode, const QByteArray& payload, int attempts
     // again, and dropping the link ends the session as well.
     m_unanswered = true;
     throw EngineError(EngineError::kTimeout, QStringLiteral("controller did not answer"));
+}
+
+void Link::reportMeter() const
+{
+    if (!m_meter)
+        return;
+    qint64 sent = m_attemptSent;
+    if (m_serial && m_target.baud > 0) {
+        const qint64 bytesSoFar = m_attemptClock.elapsed() * m_target.baud / (1000 * bitsPerByte(m_target));
+        sent = std::min(sent, bytesSoFar);
+    }
+    m_meter(sent, m_attemptReceived);
 }
 
 QByteArray Link::call(quint8 opcode, const QByteArray& payload)

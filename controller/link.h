@@ -38,6 +38,13 @@ public:
     QString model() const { return m_model; }
     const LinkOptions& options() const { return m_options; }
 
+    // Watches the bytes of the call under way, at least every 100 ms while it waits:
+    // how many of the request's bytes have left (on a serial line estimated from the
+    // line's rate, as the driver hides it; on TCP all at once) and how many bytes have
+    // arrived since the request was sent. A retry starts both again.
+    using Meter = std::function<void(qint64 sent, qint64 received)>;
+    void setMeter(Meter meter) { m_meter = std::move(meter); }
+
 private:
     enum class Wait { Response, Silent, Lost };
     Wait awaitResponse(quint16 seq, const QDeadlineTimer& deadline, proto::Frame& out);
@@ -48,6 +55,7 @@ private:
     void openTcp();
     void openSerial();
     int transmitMs(qsizetype bytes) const;
+    void reportMeter() const;
     void adaptChunk(bool clean);
 
     LinkOptions m_options;
@@ -64,4 +72,8 @@ private:
     bool m_unanswered = false;  // a call went unanswered through every attempt
     quint32 m_largestChunk = 0;
     QString m_controllerId, m_model;
+    Meter m_meter;
+    QElapsedTimer m_attemptClock;  // since the request of this attempt started to leave
+    qint64 m_attemptSent = 0;      // the request's size
+    qint64 m_attemptReceived = 0;  // bytes arrived since then
 };

@@ -4,11 +4,16 @@
 
 #include "controller/commlink.h"
 #include "controller/controllerview.h"
+#include "controller/engine.h"
+#include "tools/backupfile.h"
 #include "locale/modLocale.h"
 #include "app/wizardmodel.h"
 
+#include <QDateTime>
+#include <QElapsedTimer>
 #include <QHash>
 #include <QJsonDocument>
+#include <QSet>
 #include <QJsonObject>
 
 #include <optional>
@@ -97,26 +102,53 @@ QByteArray toJson(const CommSettings& s, bool withToken)
 struct Args {
     QString command;
     QHash<QString, QString> values;
+    QSet<QString> flags;  // options without a value
+    QString file;         // backup and restore: the backup file
 };
+
+const QHash<QString, QStringList>& commandOptions()
+{
+    static const QStringList link{QStringLiteral("conn"), QStringLiteral("timeout"), QStringLiteral("retries")};
+    static const QHash<QString, QStringList> options{
+        {QStringLiteral("read"), link},
+        {QStringLiteral("write"), link + QStringList{QStringLiteral("device"), QStringLiteral("ip"),
+                                                     QStringLiteral("mask"), QStringLiteral("baud"),
+                                                     QStringLiteral("token"), QStringLiteral("token-ip")}},
+        {QStringLiteral("backup"), link},
+        {QStringLiteral("restore"), link}};
+    return options;
+}
+
+bool takesFile(const QString& command)
+{
+    return command == QLatin1String("backup") || command == QLatin1String("restore");
+}
 
 Args parseArgs(const QStringList& args)
 {
-    static const QStringList readOptions{QStringLiteral("conn"), QStringLiteral("timeout"), QStringLiteral("retries")};
-    static const QStringList writeOptions = readOptions + QStringList{
-        QStringLiteral("device"), QStringLiteral("ip"), QStringLiteral("mask"), QStringLiteral("baud"),
-        QStringLiteral("token"), QStringLiteral("token-ip")};
+    static const QStringList restoreFlags{QStringLiteral("dry-run"), QStringLiteral("with-identity"),
+                                          QStringLiteral("force")};
     Args out;
     if (args.isEmpty())
         throw UsageError{QStringLiteral("no command")};
     out.command = args[0];
-    if (out.command != QLatin1String("read") && out.command != QLatin1String("write"))
+    if (!commandOptions().contains(out.command))
         throw UsageError{QStringLiteral("unknown command '%1'").arg(out.command)};
-    const QStringList& allowed = out.command == QLatin1String("read") ? readOptions : writeOptions;
+    const QStringList& allowed = commandOptions()[out.command];
+    const QStringList& flags = out.command == QLatin1String("restore") ? restoreFlags : QStringList();
     for (int i = 1; i < args.size(); ++i) {
         QString a = args[i];
-        if (!a.startsWith(QLatin1String("--")))
-            throw UsageError{QStringLiteral("unexpected argument '%1'").arg(a)};
+        if (!a.startsWith(QLatin1String("--"))) {
+            if (!takesFile(out.command) || !out.file.isEmpty())
+                throw UsageError{QStringLiteral("unexpected argument '%1'").arg(a)};
+            out.file = a;
+            continue;
+        }
         a = a.mid(2);
+        if (flags.contains(a)) {
+            out.flags.insert(a);
+            continue;
+        }
         QString value;
         const qsizetype eq = a.indexOf('=');
         if (eq >= 0) {
@@ -133,6 +165,8 @@ Args parseArgs(const QStringList& args)
     }
     if (!out.values.contains(QStringLiteral("conn")))
         throw UsageError{QStringLiteral("--conn is required")};
+    if (takesFile(out.command) && out.file.isEmpty())
+        throw UsageError{QStringLiteral("%1 needs a FILE").arg(out.command)};
     return out;
 }
 
@@ -312,6 +346,223 @@ int write(CommLink& link, ControllerSelections& view, const WriteOptions& w, QTe
     return verify(link, expected, w, out, err);
 }
 
+// --- backup and restore --------------------------------------------------------------
+
+// The decoded fields of the two settings records, four bytes each, as restore names them.
+struct Field {
+    const char* record;
+    const char* name;
+    int offset;
+    enum Kind { kNumber, kAddress, kReversedAddress } kind;
+};
+const Field kFields[] = {
+    {rec::kRawCom, "rs232c.usage", rec::kRs232cUsage, Field::kNumber},
+    {rec::kRawCom, "rs232c.baud", rec::kBaud, Field::kNumber},
+    {rec::kRawCom, "rs232c.parity", rec::kParity, Field::kNumber},
+    {rec::kRawCom, "rs232c.data_length", rec::kDataLength, Field::kNumber},
+    {rec::kRawCom, "rs232c.stop_bits", rec::kStopBits, Field::kNumber},
+    {rec::kRawCom, "rs232c.delimiter", rec::kDelimiter, Field::kNumber},
+    {rec::kRawCom, "ethernet.usage", rec::kEthernetUsage, Field::kNumber},
+    {rec::kRawCom, "ethernet.ip", rec::kIpAddress, Field::kReversedAddress},
+    {rec::kRawCom, "ethernet.mask", rec::kSubnetMask, Field::kReversedAddress},
+    {rec::kBackPrm, "token.code", rec::kTokenCode, Field::kNumber},
+    {rec::kBackPrm, "token.ip", rec::kTokenIp, Field::kAddress},
+};
+
+QString fieldText(const QByteArray& v, const Field& f)
+{
+    const auto at = [&](int k) { return quint8(v[f.offset + k]); };
+    switch (f.kind) {
+    case Field::kNumber:
+        return QString::number(quint32(at(0)) | quint32(at(1)) << 8 | quint32(at(2)) << 16 | quint32(at(3)) << 24);
+    case Field::kAddress:
+        return FormatIPv4({at(0), at(1), at(2), at(3)});
+    case Field::kReversedAddress:
+        return FormatIPv4({at(3), at(2), at(1), at(0)});
+    }
+    return {};
+}
+
+QString rangesText(const QList<std::pair<int, int>>& ranges)
+{
+    QStringList parts;
+    int count = 0;
+    for (const auto& [first, last] : ranges) {
+        parts << (first == last ? QString::number(first) : QStringLiteral("%1-%2").arg(first).arg(last));
+        count += last - first + 1;
+    }
+    return QStringLiteral("bytes %1 (%2 bytes)").arg(parts.join(QStringLiteral(", "))).arg(count);
+}
+
+// One line per decoded field that changes, then the other bytes that change as ranges.
+void printChanges(const QString& name, const QByteArray& current, const QByteArray& wanted, QTextStream& out)
+{
+    if (current == wanted) {
+        out << name << ": unchanged\n";
+        return;
+    }
+    QByteArray rest = wanted;
+    for (const Field& f : kFields) {
+        if (name != QLatin1String(f.record) || current.size() < f.offset + 4)
+            continue;
+        if (current.mid(f.offset, 4) != wanted.mid(f.offset, 4))
+            out << name << ": " << f.name << " " << fieldText(current, f) << " -> " << fieldText(wanted, f) << "\n";
+        rest.replace(f.offset, 4, current.mid(f.offset, 4));
+    }
+    const QList<std::pair<int, int>> ranges = backup::DifferingRanges(current, rest);
+    if (!ranges.isEmpty())
+        out << name << ": " << rangesText(ranges) << "\n";
+}
+
+int backupTo(CommLink& link, const QString& path, QTextStream& out, QTextStream& err)
+{
+    if (!link.ReadAllRecords()) {
+        err << LStr(503) << "\n";
+        return kReadFailed;
+    }
+    backup::Backup b;
+    b.controllerId = link.controller()->controllerId();
+    b.model = link.controller()->model();
+    b.taken = QDateTime::fromSecsSinceEpoch(QDateTime::currentSecsSinceEpoch(), Qt::UTC);
+    qint64 bytes = 0;
+    for (const char* name : rec::kAllRecords) {
+        b.records.append({QString::fromLatin1(name), link.keptValue(QString::fromLatin1(name))});
+        bytes += b.records.last().second.size();
+    }
+    QString error;
+    if (!backup::Save(path, b, &error)) {
+        err << "tolvanectl: cannot write " << path << ": " << error << "\n";
+        return kFileNotWritten;
+    }
+    out << "saved " << b.records.size() << " records (" << bytes << " bytes) of controller " << b.controllerId
+        << " (model " << b.model << ") to " << path << "\n";
+    return kDone;
+}
+
+// The controller's records as the backup would leave them; nullopt after a message when
+// the backup does not fit this controller.
+std::optional<QList<std::pair<QString, QByteArray>>> restoredRecords(const CommLink& link, const backup::Backup& b,
+                                                                    bool withIdentity, QTextStream& out,
+                                                                    QTextStream& err)
+{
+    QList<std::pair<QString, QByteArray>> wanted;
+    for (const auto& [name, bytes] : b.records) {
+        const QByteArray current = link.keptValue(name);
+        if (current.size() != bytes.size()) {
+            err << "tolvanectl: " << name << " has " << current.size() << " bytes on the controller and "
+                << bytes.size() << " in the backup\n";
+            return std::nullopt;
+        }
+        QByteArray w = bytes;
+        // The target keeps its own address and mask unless they are asked for.
+        if (name == QLatin1String(rec::kRawCom) && !withIdentity && w.size() >= rec::kSubnetMask + 4) {
+            const QByteArray identity = current.mid(rec::kIpAddress, 8);
+            if (w.mid(rec::kIpAddress, 8) != identity)
+                out << name << ": keeps its own ethernet.ip and ethernet.mask (--with-identity restores "
+                    << fieldText(w, kFields[7]) << " / " << fieldText(w, kFields[8]) << ")\n";
+            w.replace(rec::kIpAddress, 8, identity);
+        }
+        wanted.append({name, w});
+    }
+    return wanted;
+}
+
+int restoreFrom(CommLink& link, const backup::Backup& b, const Args& args, QTextStream& out, QTextStream& err)
+{
+    const QString model = link.controller()->model();
+    out << "backup of controller " << b.controllerId << " (model " << b.model << "), taken "
+        << b.taken.toString(Qt::ISODate) << "\n";
+    if (b.model != model && !args.flags.contains(QStringLiteral("force"))) {
+        err << "tolvanectl: the backup is of model " << b.model << ", this controller is model " << model
+            << "; --force restores it anyway\n";
+        return kDoesNotFit;
+    }
+    if (!link.ReadAllRecords()) {
+        err << LStr(503) << "\n";
+        return kReadFailed;
+    }
+    const auto wanted = restoredRecords(link, b, args.flags.contains(QStringLiteral("with-identity")), out, err);
+    if (!wanted)
+        return kDoesNotFit;
+    QList<std::pair<QString, QByteArray>> changed;
+    for (const auto& [name, bytes] : *wanted) {
+        printChanges(name, link.keptValue(name), bytes, out);
+        if (link.keptValue(name) != bytes)
+            changed.append({name, bytes});
+    }
+    if (args.flags.contains(QStringLiteral("dry-run")) || changed.isEmpty()) {
+        out << (changed.isEmpty() ? "nothing to restore\n" : "dry run: nothing written\n");
+        return kDone;
+    }
+    if (!link.WriteRecords(changed)) {
+        err << LStr(504) << "\n";
+        return kWriteFailed;
+    }
+    if (!link.ReadAllRecords()) {
+        err << LStr(503) << "\n";
+        return kReadFailed;
+    }
+    for (const auto& [name, bytes] : *wanted) {
+        if (link.keptValue(name) != bytes) {
+            err << "tolvanectl: " << name << " read back differs from what was written\n";
+            return kReadBackDiffers;
+        }
+    }
+    out << "restored " << changed.size() << " of " << wanted->size()
+        << " records (the others already held the backup's bytes); reboot the controller to use them\n";
+    return kDone;
+}
+
+// Progress on a terminal: one line, redrawn at most five times a second, cleared when
+// the record has moved.
+class TerminalProgress {
+public:
+    explicit TerminalProgress(QTextStream& err) : m_err(err) {}
+    void operator()(const TransferProgress& p)
+    {
+        if (p.finished) {
+            if (m_drawn)
+                m_err << "\r\x1b[K";
+            m_err.flush();
+            m_drawn = false;
+            m_clock.invalidate();
+            return;
+        }
+        if (!m_clock.isValid())
+            m_clock.start();
+        const qint64 elapsed = m_clock.elapsed();
+        if (elapsed < wizard::kProgressDelayMs || (m_drawn && m_lastDraw.elapsed() < 200))
+            return;
+        m_err << "\r" << p.record << ": " << wizard::ProgressText(p, elapsed) << "\x1b[K";
+        m_err.flush();
+        m_drawn = true;
+        m_lastDraw.start();
+    }
+private:
+    QTextStream& m_err;
+    QElapsedTimer m_clock, m_lastDraw;
+    bool m_drawn = false;
+};
+
+// read and write: the settings as the wizard reads them.
+int runSettings(CommLink& link, Options& o, QTextStream& out, QTextStream& err)
+{
+    const wizard::Opened opened = wizard::ConnectAndRead(link);
+    if (opened == wizard::Opened::kConnectFailed) {
+        err << LStr(505) << "\n";
+        return kConnectFailed;
+    }
+    if (opened == wizard::Opened::kReadFailed) {
+        err << LStr(503) << "\n";
+        return kReadFailed;
+    }
+    if (o.args.command == QLatin1String("read")) {
+        out << toJson(link.settings(), holdsToken(link)) << "\n";
+        return kDone;
+    }
+    return write(link, o.view, o.write, out, err);
+}
+
 }  // namespace
 
 QString UsageText()
@@ -322,12 +573,16 @@ QString UsageText()
         "  tolvanectl write --conn CONN [--device ethernet|rs232c] [--ip A.B.C.D] [--mask A.B.C.D]\n"
         "                   [--baud N] [--token open|io|ethernet|com2|com3|com4] [--token-ip A.B.C.D]\n"
         "                   [--timeout MS] [--retries N]\n"
+        "  tolvanectl backup --conn CONN [--timeout MS] [--retries N] FILE\n"
+        "  tolvanectl restore --conn CONN [--dry-run] [--with-identity] [--force]\n"
+        "                     [--timeout MS] [--retries N] FILE\n"
         "CONN is eth:A.B.C.D or com:N:BAUD:P:DATA:STOP.\n"
         "Exit codes: 0 done, 2 bad usage, 3 connect failed, 4 read failed, 5 write failed,\n"
-        "6 read-back differs.\n");
+        "6 read-back differs, 7 backup file not written, 8 backup file unreadable or damaged,\n"
+        "9 backup does not fit this controller.\n");
 }
 
-int Run(const QStringList& rawArgs, QTextStream& out, QTextStream& err)
+int Run(const QStringList& rawArgs, QTextStream& out, QTextStream& err, bool showProgress)
 {
     InitLocale(0);
     Options o;
@@ -338,21 +593,30 @@ int Run(const QStringList& rawArgs, QTextStream& out, QTextStream& err)
         err.flush();
         return kUsage;
     }
+    // A damaged backup is refused before the controller is even asked.
+    std::optional<backup::Backup> file;
+    if (o.args.command == QLatin1String("restore")) {
+        QString error;
+        file = backup::Load(o.args.file, &error);
+        if (!file) {
+            err << "tolvanectl: " << o.args.file << ": " << error << "\n";
+            return kBadFile;
+        }
+    }
+    TerminalProgress progress(err);
     CommLink link(o.view);
     link.setLinkOptions(o.timeout, o.retries);
-    const wizard::Opened opened = wizard::ConnectAndRead(link);
-    if (opened == wizard::Opened::kConnectFailed) {
+    if (showProgress)
+        link.setProgressHook([&progress](const TransferProgress& p) { progress(p); });
+    int result = kConnectFailed;
+    if (!takesFile(o.args.command)) {
+        result = runSettings(link, o, out, err);
+    } else if (!link.ok() || !link.ConnectController()) {
         err << LStr(505) << "\n";
-        return kConnectFailed;
-    }
-    int result = kReadFailed;
-    if (opened == wizard::Opened::kReadFailed) {
-        err << LStr(503) << "\n";
-    } else if (o.args.command == QLatin1String("read")) {
-        out << toJson(link.settings(), holdsToken(link)) << "\n";
-        result = kDone;
+    } else if (file) {
+        result = restoreFrom(link, *file, o.args, out, err);
     } else {
-        result = write(link, o.view, o.write, out, err);
+        result = backupTo(link, o.args.file, out, err);
     }
     disconnectQuietly(link);
     return result;

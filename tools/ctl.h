@@ -10,11 +10,17 @@
 namespace ctl {
 
 // Exit codes.
-enum Exit { kDone = 0, kUsage = 2, kConnectFailed = 3, kReadFailed = 4, kWriteFailed = 5, kReadBackDiffers = 6 };
+enum Exit {
+    kDone = 0, kUsage = 2, kConnectFailed = 3, kReadFailed = 4, kWriteFailed = 5, kReadBackDiffers = 6,
+    kFileNotWritten = 7,  // backup: the file could not be written
+    kBadFile = 8,         // restore: the file cannot be read, or is damaged
+    kDoesNotFit = 9,      // restore: record sizes differ, or another model without --force
+};
 
 // args: the arguments after the program name. Settings go to out as one JSON object,
-// messages to err.
-int Run(const QStringList& args, QTextStream& out, QTextStream& err);
+// messages to err; with showProgress (err is a terminal) a record's move that takes a
+// while is shown on err as one line that is redrawn and cleared.
+int Run(const QStringList& args, QTextStream& out, QTextStream& err, bool showProgress = false);
 
 QString UsageText();
 

@@ -6,13 +6,14 @@
 
 #include <QCoreApplication>
 #include <cstdio>
+#include <unistd.h>
 
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     QTextStream out(stdout);
     QTextStream err(stderr);
-    const int code = ctl::Run(app.arguments().mid(1), out, err);
+    const int code = ctl::Run(app.arguments().mid(1), out, err, isatty(STDERR_FILENO) == 1);
     out.flush();
     err.flush();
     return code;

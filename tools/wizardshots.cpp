@@ -1,13 +1,19 @@
 // SPDX-License-Identifier: MIT
 // SPDX-FileCopyrightText: 2026 Tolvane developers
-// Pictures of the wizard's five pages for the documentation. Connects to a controller
-// simulator on a loopback address, walks the pages with the buttons, and grabs the
-// window into DIR/wizard-<page>-<suffix>.png.
-//   tolvane-wizardshots --address 127.0.3.250 --suffix en --out docs/screenshots
+// Pictures of the wizard for the documentation and the user guide. Connects to a
+// controller simulator on a loopback address (one with a controller error code, so that
+// the error question shows), walks the pages with the buttons, and grabs the window into
+// DIR/wizard-<page>-<suffix>.png and each message the wizard shows, as the real box,
+// into DIR/message-<name>-<suffix>.png. With --refused, a loopback address where nothing
+// listens, the failed connection comes first; with --port, the COM number of a slow
+// simulated line, the progress bar of a read over it.
+//   tolvane-wizardshots --address 127.0.3.250 --refused 127.0.3.251 --port 4 --suffix en --out docs/screenshots
 
 #include "app/frmMain.h"
 #include "controls/uctIPAddressCtrl.h"
 #include "locale/modLocale.h"
+#include "locale/systemmsgbox.h"
+#include "settings/modFile.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -15,16 +21,18 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QHostAddress>
+#include <QProgressBar>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QWindow>
 #include <cstdio>
 
 namespace {
 
-bool Save(frmMain& w, const QString& dir, const QString& page, const QString& suffix)
+bool SaveWidget(QWidget& w, const QString& dir, const QString& name)
 {
     QApplication::processEvents();
-    const QString path = QDir(dir).filePath(QStringLiteral("wizard-%1-%2.png").arg(page, suffix));
+    const QString path = QDir(dir).filePath(name + QStringLiteral(".png"));
     if (!w.grab().save(path)) {
         std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
         return false;
@@ -33,13 +41,18 @@ bool Save(frmMain& w, const QString& dir, const QString& page, const QString& su
     return true;
 }
 
+bool Save(frmMain& w, const QString& dir, const QString& page, const QString& suffix)
+{
+    return SaveWidget(w, dir, QStringLiteral("wizard-%1-%2").arg(page, suffix));
+}
+
 void Press(frmMain& w, const char* name)
 {
     w.findChild<QPushButton*>(QLatin1String(name))->click();
 }
 
-// The window manager shows the window in its own time; a picture before that is blank.
-bool WaitExposed(frmMain& w)
+// The window manager shows a window in its own time; a picture before that is blank.
+bool WaitExposed(QWidget& w)
 {
     QElapsedTimer clock;
     clock.start();
@@ -51,7 +64,42 @@ bool WaitExposed(frmMain& w)
     return true;
 }
 
-}  // namespace
+IPv4 Octets(const QHostAddress& a)
+{
+    const quint32 v = a.toIPv4Address();
+    return {quint8(v >> 24), quint8(v >> 16), quint8(v >> 8), quint8(v)};
+}
+
+void TypeAddress(frmMain& w, const IPv4& ip)
+{
+    w.findChild<uctIPAddressCtrl*>(QStringLiteral("uctIPAddress1"))->SetIPAddress(ip[0], ip[1], ip[2], ip[3]);
+}
+
+// A read over a slow line, pictured once the bar has come a third of its way.
+bool ProgressShot(int port, const QString& out, const QString& suffix)
+{
+    frmMain w;
+    w.show();
+    if (!WaitExposed(w))
+        return false;
+    w.findChild<QRadioButton*>(QStringLiteral("optDevice_1"))->click();
+    auto* ports = w.findChild<QComboBox*>(QStringLiteral("cmbPort1"));
+    ports->setCurrentIndex(ports->findText(QStringLiteral("COM%1").arg(port)));
+    auto* baud = w.findChild<QComboBox*>(QStringLiteral("cmbBaudRate1"));
+    baud->setCurrentIndex(baud->findData(9600));
+    auto* bar = w.findChild<QProgressBar*>(QStringLiteral("prgTransfer"));
+    bool saved = false;
+    QObject::connect(bar, &QProgressBar::valueChanged, &w, [&](int value) {
+        if (!saved && bar->maximum() > 4096 && value * 3 >= bar->maximum())
+            saved = Save(w, out, QStringLiteral("progress"), suffix);
+    });
+    Press(w, "cmdNext");
+    const bool read = w.currentStep() == 1;
+    Press(w, "cmdCancel");
+    return saved && read;
+}
+
+}  // namespace}  // namespace
 
 int main(int argc, char* argv[])
 {
@@ -64,23 +112,42 @@ int main(int argc, char* argv[])
                       QStringLiteral("text"), QStringLiteral("en")});
     parser.addOption({QStringLiteral("out"), QStringLiteral("Folder for the pictures."),
                       QStringLiteral("dir"), QStringLiteral(".")});
+    parser.addOption({QStringLiteral("refused"), QStringLiteral("Loopback address where nothing listens."),
+                      QStringLiteral("a.b.c.d")});
+    parser.addOption({QStringLiteral("port"), QStringLiteral("COM number of a slow simulated line."),
+                      QStringLiteral("n")});
     parser.process(app);
 
     const QHostAddress address(parser.value(QStringLiteral("address")));
-    if (!address.isLoopback() || address.protocol() != QAbstractSocket::IPv4Protocol) {
-        std::fprintf(stderr, "--address must be an IPv4 loopback address (127.x.x.x)\n");
+    const QHostAddress refused(parser.value(QStringLiteral("refused")));
+    const auto loopback = [](const QHostAddress& a) {
+        return a.isLoopback() && a.protocol() == QAbstractSocket::IPv4Protocol;
+    };
+    if (!loopback(address) || (parser.isSet(QStringLiteral("refused")) && !loopback(refused))) {
+        std::fprintf(stderr, "--address and --refused must be IPv4 loopback addresses (127.x.x.x)\n");
         return 2;
     }
-    const quint32 v = address.toIPv4Address();
     const QString out = parser.value(QStringLiteral("out"));
     const QString suffix = parser.value(QStringLiteral("suffix"));
     QDir().mkpath(out);
 
-    int failures = 0;
-    SetMsgBoxHandler([&failures](const MsgBoxCall& call) {
-        std::fprintf(stderr, "unexpected message: %s\n", qPrintable(call.text));
-        ++failures;
-        return int(MsgBox::IdOK);
+    // Each message is shown as the real box, pictured, and answered with its first
+    // button (OK: the error is cleared, the failure acknowledged).
+    QString nextMessage;
+    int messages = 0;
+    SetMsgBoxHandler([&](MsgBoxCall call) {
+        // The title the wizard's boxes carry is its executable's name, not this tool's.
+        if (call.title == AppExeName())
+            call.title = QStringLiteral("tolvane");
+        SystemMsgBox box(call);
+        box.show();
+        const bool ok = WaitExposed(box) && !nextMessage.isEmpty()
+                        && SaveWidget(box, out, QStringLiteral("message-%1-%2").arg(nextMessage, suffix));
+        if (!ok)
+            std::fprintf(stderr, "unexpected message: %s\n", qPrintable(call.text));
+        messages += ok ? 1 : 1000;
+        nextMessage.clear();
+        return box.orderedButtons().value(0).second;
     });
 
     frmMain w;
@@ -90,10 +157,17 @@ int main(int argc, char* argv[])
     // The connection page as the user first sees it; then the simulator's loopback
     // address goes into the field before Next is pressed.
     bool ok = Save(w, out, QStringLiteral("connection"), suffix);
-    w.findChild<uctIPAddressCtrl*>(QStringLiteral("uctIPAddress1"))
-        ->SetIPAddress(quint8(v >> 24), quint8(v >> 16), quint8(v >> 8), quint8(v));
+    if (parser.isSet(QStringLiteral("refused"))) {
+        TypeAddress(w, Octets(refused));
+        nextMessage = QStringLiteral("connect-failed");
+        Press(w, "cmdNext");
+        ok = ok && w.currentStep() == 0 && messages == 1;
+    }
+    TypeAddress(w, Octets(address));
     Press(w, "cmdNext");
     ok = ok && w.currentStep() == 1 && Save(w, out, QStringLiteral("permission"), suffix);
+    // The simulator holds an error code: Next asks whether to clear it.
+    nextMessage = QStringLiteral("controller-error");
     Press(w, "cmdNext");
     ok = ok && w.currentStep() == 2 && Save(w, out, QStringLiteral("ethernet"), suffix);
     Press(w, "cmdBack");
@@ -102,6 +176,11 @@ int main(int argc, char* argv[])
     ok = ok && w.currentStep() == 3 && Save(w, out, QStringLiteral("rs232c"), suffix);
     Press(w, "cmdNext");
     ok = ok && w.currentStep() == 4 && Save(w, out, QStringLiteral("token"), suffix);
-    Press(w, "cmdCancel");
-    return ok && failures == 0 ? 0 : 1;
+    // Complete writes the change of device and reports it.
+    nextMessage = QStringLiteral("complete");
+    Press(w, "cmdNext");
+    ok = ok && !w.isVisible();
+    if (parser.isSet(QStringLiteral("port")))
+        ok = ProgressShot(parser.value(QStringLiteral("port")).toInt(), out, suffix) && ok;
+    return ok && messages < 1000 ? 0 : 1;
 }

@@ -10,7 +10,10 @@
 #include "appsim.h"
 #include "tests/support/loggedsim.h"
 
+#include <QElapsedTimer>
 #include <QLabel>
+#include <QProgressBar>
+#include <QRegularExpression>
 #include <QTabWidget>
 #include <QTest>
 
@@ -144,6 +147,76 @@ private slots:
         for (const QString& name : before.records.keys())
             if (name != kRawCom && name != kBackPrm)
                 QCOMPARE(after.records[name], before.records[name]);
+    }
+
+    // At 9600 baud the token record takes some 26 seconds: the band's free left part
+    // shows how far it has come and the time left, and nothing of it stays afterwards.
+    void progressOnSlowLine()
+    {
+        const QString ports = SettingsDir() + QStringLiteral("/ports");
+        QVERIFY(QDir().mkpath(ports));
+        const QString link = ports + QStringLiteral("/com6");
+        LoggedSim c({QStringLiteral("--pty"), link, QStringLiteral("--pace"), QStringLiteral("9600")});
+        QVERIFY(c.start());
+        MsgBoxRecorder boxes;
+        auto w = OpenWindow({127, 0, 3, 6});  // a loopback address, though the line is used
+        auto* bar = Find<QProgressBar>(*w, "prgTransfer");
+        auto* text = Find<QLabel>(*w, "lblTransfer");
+        QVERIFY(!bar->isVisible() && !text->isVisible());
+        QVERIFY(bar->testAttribute(Qt::WA_TransparentForMouseEvents) && bar->focusPolicy() == Qt::NoFocus);
+        QVERIFY(text->testAttribute(Qt::WA_TransparentForMouseEvents) && text->focusPolicy() == Qt::NoFocus);
+        ClickOption(Find<QRadioButton>(*w, "optDevice_1"));
+        auto* ports1 = Find<QComboBox>(*w, "cmbPort1");
+        ports1->setCurrentIndex(ports1->findText(QStringLiteral("COM6")));
+        auto* baud1 = Find<QComboBox>(*w, "cmbBaudRate1");
+        baud1->setCurrentIndex(baud1->findData(9600));
+
+        struct Seen {
+            bool shown;
+            int value, maximum;
+            QString text;
+            qint64 ms;
+        };
+        QList<Seen> seen;
+        QElapsedTimer clock;
+        clock.start();
+        connect(bar, &QProgressBar::valueChanged, this, [&](int value) {
+            seen.append({bar->isVisible() && text->isVisible(), value, bar->maximum(), text->accessibleName(),
+                         clock.elapsed()});
+        });
+        Click(*w, "cmdNext");
+        QCOMPARE(w->currentStep(), 1);
+        QVERIFY(boxes.calls.isEmpty());
+        QVERIFY(!bar->isVisible() && !text->isVisible());
+
+        // The token record: shown throughout, growing in many small steps to its end.
+        QList<Seen> token;
+        for (const Seen& s : seen)
+            if (s.maximum == 24576 && s.value > 0)
+                token << s;
+        QVERIFY2(token.size() >= 20, qPrintable(QString::number(token.size())));
+        static const QRegularExpression line(QStringLiteral("^Reading (\\d+\\.\\d) of 24\\.0 KB(, (\\d+) s left)?$"));
+        int estimates = 0;
+        for (qsizetype i = 0; i < token.size(); ++i) {
+            const Seen& s = token[i];
+            QVERIFY(s.shown);
+            QVERIFY2(i == 0 || s.value >= token[i - 1].value, "the bar never goes back");
+            const QRegularExpressionMatch m = line.match(s.text);
+            QVERIFY2(m.hasMatch(), qPrintable(s.text));
+            QCOMPARE(m.captured(1), QString::number(s.value / 1024.0, 'f', 1));
+            if (m.capturedLength(3) > 0 && s.value < 20000) {
+                // The line moves 960 bytes a second; the estimate is of that order.
+                const double left = (24576 - s.value) / 960.0;
+                const int said = m.captured(3).toInt();
+                QVERIFY2(said >= left / 3 - 2 && said <= left * 3 + 2, qPrintable(s.text));
+                ++estimates;
+            }
+        }
+        QCOMPARE(token.last().value, 24576);
+        QVERIFY(estimates > 0);
+        QVERIFY(token.last().ms - token.first().ms > 15000);
+        w.reset();
+        QFile::remove(link);
     }
 
     void rs232cOverPseudoTerminal()

@@ -8,6 +8,7 @@
 
 #include "app/wizardmodel.h"
 #include "controller/controllerview.h"
+#include "locale/modLocale.h"
 #include "tests/support/loggedsim.h"
 #include "tests/support/simclient.h"
 
@@ -263,6 +264,36 @@ private slots:
         QCOMPARE(wizard::TokenElement(65534), -1);
         QCOMPARE(wizard::TokenElement(-1), -1);
         QCOMPARE(wizard::TokenElement(70000), 0);  // every code from 65535 up is Open
+    }
+
+    void progressText_data()
+    {
+        QTest::addColumn<int>("lang");
+        QTest::addColumn<bool>("writing");
+        QTest::addColumn<int>("done");
+        QTest::addColumn<int>("elapsedMs");
+        QTest::addColumn<QString>("text");
+        // The token record, 24576 bytes.
+        QTest::newRow("start") << 1033 << false << 0 << 300 << "Reading 0.0 of 24.0 KB";
+        QTest::newRow("under a second: no estimate yet") << 1033 << false << 1024 << 999 << "Reading 1.0 of 24.0 KB";
+        QTest::newRow("half in 12.8 s: 12.8 s left, rounded up")
+            << 1033 << false << 12288 << 12800 << "Reading 12.0 of 24.0 KB, 13 s left";
+        QTest::newRow("a quarter written in 2 s") << 1033 << true << 6144 << 2000 << "Writing 6.0 of 24.0 KB, 6 s left";
+        QTest::newRow("all moved") << 1033 << false << 24576 << 26000 << "Reading 24.0 of 24.0 KB";
+        QTest::newRow("ja") << 1041 << false << 12288 << 12800 << "読み込み中 12.0 / 24.0 KB、残り 13 秒";
+        QTest::newRow("ja writing") << 1041 << true << 512 << 100 << "書き込み中 0.5 / 24.0 KB";
+    }
+    void progressText()
+    {
+        QFETCH(int, lang);
+        QFETCH(bool, writing);
+        QFETCH(int, done);
+        QFETCH(int, elapsedMs);
+        QFETCH(QString, text);
+        InitLocale(quint16(lang));
+        const TransferProgress p{QStringLiteral("@CNF_BACKPRM"), writing, quint32(done), 24576, false};
+        QCOMPARE(wizard::ProgressText(p, elapsedMs), text);
+        InitLocale(1033);
     }
 };
 

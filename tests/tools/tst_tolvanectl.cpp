@@ -12,17 +12,23 @@
 #include "tests/support/noisyline.h"
 #include "tests/support/procmem.h"
 #include "tests/support/simprocess.h"
+#include "tools/backupfile.h"
 
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QCryptographicHash>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QHostAddress>
 #include <QTcpServer>
 #include <QtTest>
+
+#include <fcntl.h>
+#include <pty.h>
+#include <unistd.h>
 
 namespace {
 
@@ -65,6 +71,10 @@ private slots:
     void writeFails();
     void deviceRequiredWithoutPermission();
     void deviceChangeAloneIsWritten();
+    void backupAndRestore();
+    void progressOnlyOnATerminal();
+    void restoreRefuses_data();
+    void restoreRefuses();
 
 private:
     Run run(const QStringList& args);
@@ -464,4 +474,204 @@ void tst_TolvaneCtl::deviceChangeAloneIsWritten()
 }
 
 QTEST_GUILESS_MAIN(tst_TolvaneCtl)
+namespace {
+
+// A controller that is not factory-new: every record has bytes of its own, so that a
+// restore that skips or mixes up a record, or a byte of one, shows.
+sim::ControllerState usedController(quint8 mark, const IPv4& ip)
+{
+    sim::ControllerState st = sim::defaultState();
+    int i = 0;
+    for (auto it = st.records.begin(); it != st.records.end(); ++it, ++i) {
+        QByteArray& r = it.value();
+        r[r.size() - 1] = char(mark + i);   // the last byte of each record
+        r[10] = char(mark ^ i);
+    }
+    QByteArray& raw = st.records[QString::fromLatin1(rec::kRawCom)];
+    for (int k = 0; k < 4; ++k) {
+        raw[rec::kIpAddress + 3 - k] = char(ip[size_t(k)]);
+        raw[rec::kSubnetMask + 3 - k] = char(k < 2 ? 255 : 0);
+    }
+    raw[rec::kBaud] = char(0x00);
+    raw[rec::kBaud + 1] = char(0x4B);  // 19200
+    QByteArray& token = st.records[QString::fromLatin1(rec::kBackPrm)];
+    token[rec::kTokenCode] = char(mark % 5);  // COM2 .. COM4, I/O or Ethernet
+    token[rec::kTokenCode + 1] = 0;
+    return st;
+}
+
+QByteArray ipBytes(const sim::ControllerState& st)
+{
+    return st.records.value(QString::fromLatin1(rec::kRawCom)).mid(rec::kIpAddress, 8);
+}
+
+}  // namespace
+
+// A backup of one used controller restored onto another: the dry run changes nothing,
+// the restore writes every other byte in one transaction but keeps the target's own
+// address and mask, and --with-identity makes the target the source's exact copy.
+void tst_TolvaneCtl::backupAndRestore()
+{
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("cell4.tvbak"));
+    const QString a = nextAddress();
+    LoggedSim source({QStringLiteral("--listen"), a});
+    const sim::ControllerState sourceState = usedController(0x31, {10, 9, 8, 7});
+    QVERIFY(source.seed(sourceState));
+    QVERIFY(source.start());
+    Run r = run({"backup", "--conn", "eth:" + a, file});
+    QCOMPARE(r.exitCode, 0);
+    QVERIFY2(r.out.contains("saved 6 records (26496 bytes)"), r.out.constData());
+    QCOMPARE(source.count(QStringLiteral("WRITE_RECORD")), 0);
+    source.process().stop();
+
+    const QString b = nextAddress();
+    LoggedSim target({QStringLiteral("--listen"), b});
+    const sim::ControllerState targetState = usedController(0x52, {172, 16, 254, 1});
+    QVERIFY(target.seed(targetState));
+    QVERIFY(target.start());
+    r = run({"restore", "--conn", "eth:" + b, "--dry-run", file});
+    QCOMPARE(r.exitCode, 0);
+    for (const char* line : {"@CNF_RAW_COM: bytes 10, 255 (2 bytes)", "@CNF_RAW_COM: keeps its own ethernet.ip and ethernet.mask"
+                             " (--with-identity restores 10.9.8.7 / 255.255.0.0)", "@CNF_BACKPRM: token.code 2 -> 4",
+                             "@DAT_OPTION: bytes 10, 383 (2 bytes)", "dry run: nothing written"})
+        QVERIFY2(r.out.contains(line), qPrintable(QString::fromUtf8(r.out) + QStringLiteral("\nlacks: ") + line));
+    QVERIFY2(!r.out.contains("rs232c.baud"), r.out.constData());  // both hold 19200
+    QCOMPARE(target.count(QStringLiteral("WRITE_RECORD")), 0);
+    QCOMPARE(target.state(), std::optional(targetState));
+
+    r = run({"restore", "--conn", "eth:" + b, file});
+    QCOMPARE(r.exitCode, 0);
+    QVERIFY2(r.err.isEmpty(), r.err.constData());
+    sim::ControllerState restored = *target.state();
+    QCOMPARE(ipBytes(restored), ipBytes(targetState));
+    restored.records[QString::fromLatin1(rec::kRawCom)].replace(rec::kIpAddress, 8, ipBytes(sourceState));
+    QCOMPARE(restored, sourceState);
+    // The records went in one transaction inside the access bracket, committed once.
+    QStringList pairs = target.signalPairs();
+    QCOMPARE(pairs.mid(pairs.indexOf(QStringLiteral("1,0"))).mid(0, 4),
+             (QStringList{"1,0", "0,0", "1,1", "0,1"}));
+
+    r = run({"restore", "--conn", "eth:" + b, "--with-identity", file});
+    QCOMPARE(r.exitCode, 0);
+    QCOMPARE(target.stopAndRead(), sourceState);
+}
+
+// On a slow line a record's move is shown on standard error when that is a terminal,
+// as one line redrawn in place and cleared at the end; never in a pipe or a file.
+void tst_TolvaneCtl::progressOnlyOnATerminal()
+{
+    LoggedSim sim({QStringLiteral("--pty"), m_config.filePath(QStringLiteral("Tolvane/ports/com9")),
+                   QStringLiteral("--pace"), QStringLiteral("38400")});
+    QVERIFY(sim.start());
+    QTemporaryDir dir;
+    const QStringList args{"backup", "--conn", "com:9:38400:N:8:1", dir.filePath("cell.tvbak")};
+
+    int master = -1, slave = -1;
+    QVERIFY(openpty(&master, &slave, nullptr, nullptr, nullptr) == 0);
+    ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
+    QByteArray terminal;
+    const auto drain = [&] {
+        char buf[4096];
+        for (ssize_t n; (n = ::read(master, buf, sizeof buf)) > 0;)
+            terminal.append(buf, n);
+    };
+    QProcess p;
+    p.setProgram(QDir(qEnvironmentVariable("TOLVANE_BIN_DIR")).filePath(QStringLiteral("tolvanectl")));
+    p.setArguments(args);
+    p.setChildProcessModifier([slave] { ::dup2(slave, STDERR_FILENO); });
+    p.start();
+    QElapsedTimer clock;
+    clock.start();
+    while (!p.waitForFinished(50) && clock.elapsed() < 60000)
+        drain();  // a terminal's buffer is small: read as it comes
+    drain();
+    ::close(slave);
+    ::close(master);
+    QCOMPARE(p.exitCode(), 0);
+    QVERIFY2(terminal.contains("\r@CNF_BACKPRM: Reading "), terminal.constData());
+    QVERIFY2(terminal.contains(" s left\x1b[K"), terminal.constData());
+    QVERIFY2(terminal.endsWith("\r\x1b[K"), terminal.constData());  // nothing of it stays
+
+    const Run piped = run(args);
+    QCOMPARE(piped.exitCode, 0);
+    QVERIFY2(piped.err.isEmpty(), piped.err.constData());
+    QVERIFY(piped.out.startsWith("saved 6 records"));
+}
+
+void tst_TolvaneCtl::restoreRefuses_data()
+{
+    QTest::addColumn<QString>("damage");      // what is done to a good backup file
+    QTest::addColumn<QStringList>("options");  // further restore options
+    QTest::addColumn<QStringList>("fault");    // of the target controller
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("message");
+    const QStringList none;
+    QTest::newRow("a byte flipped") << "flip" << none << none << 8 << "checksum does not match";
+    QTest::newRow("cut short") << "cut" << none << none << 8 << "not a tolvanectl backup file";
+    QTest::newRow("a later version") << "version" << none << none << 8 << "format version 2";
+    QTest::newRow("a record missing") << "drop" << none << none << 8 << "record @LST_PACOPTION is missing";
+    QTest::newRow("no such file") << "remove" << none << none << 8 << "cell.tvbak";
+    QTest::newRow("another model") << "model" << none << none << 9 << "--force restores it anyway";
+    QTest::newRow("another model, forced") << "model" << QStringList{"--force"} << none << 0 << "";
+    QTest::newRow("a record of another size") << "" << none << QStringList{"--fault", "short=@DAT_OPTION:100"} << 9
+                                              << "@DAT_OPTION has 100 bytes on the controller and 384 in the backup";
+    QTest::newRow("the commit fails") << "" << none << QStringList{"--fault", "fail-write=@DAT_OPTION"} << 5
+                                      << LStr(504);
+}
+
+// A file that is damaged or does not fit is refused with its own exit code, and a write
+// that fails leaves nothing half written: the target holds what it held.
+void tst_TolvaneCtl::restoreRefuses()
+{
+    QFETCH(QString, damage);
+    QFETCH(QStringList, options);
+    QFETCH(QStringList, fault);
+    QFETCH(int, exitCode);
+    QFETCH(QString, message);
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("cell.tvbak"));
+    backup::Backup good;
+    good.controllerId = QStringLiteral("TLVSIM-0001");
+    good.model = damage == QLatin1String("model") ? QStringLiteral("Tolvane RC-4") : QStringLiteral("Tolvane RC-8 simulator");
+    good.taken = QDateTime::fromSecsSinceEpoch(1'796'000'000, Qt::UTC);
+    const sim::ControllerState wanted = usedController(0x31, {10, 9, 8, 7});
+    for (const QString& name : sim::recordNames())
+        if (!(damage == QLatin1String("drop") && name == QLatin1String("@LST_PACOPTION")))
+            good.records.append({name, wanted.records.value(name)});
+    QByteArray bytes = backup::Encode(good);
+    if (damage == QLatin1String("flip"))
+        bytes[200] = char(bytes[200] ^ 0x01);
+    else if (damage == QLatin1String("cut"))
+        bytes.truncate(20);
+    else if (damage == QLatin1String("version")) {
+        bytes[8] = 2;
+        bytes = bytes.left(bytes.size() - 32);
+        bytes += QCryptographicHash::hash(bytes, QCryptographicHash::Sha256);
+    }
+    if (damage != QLatin1String("remove")) {
+        QFile f(file);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(bytes);
+    }
+
+    const QString address = nextAddress();
+    LoggedSim target({QStringLiteral("--listen"), address}, fault);
+    const sim::ControllerState before = usedController(0x52, {172, 16, 254, 1});
+    QVERIFY(target.seed(before));
+    QVERIFY(target.start());
+    const Run r = run(QStringList{"restore", "--conn", "eth:" + address, "--with-identity"} + options + QStringList{file});
+    QCOMPARE(r.exitCode, exitCode);
+    QVERIFY2(QString::fromUtf8(r.err).contains(message), r.err.constData());
+    const sim::ControllerState after = target.stopAndRead();
+    if (exitCode == 0) {
+        QCOMPARE(after, wanted);
+        return;
+    }
+    // A bad file is refused before the controller is asked anything.
+    if (exitCode == 8)
+        QVERIFY2(target.lines().isEmpty(), qPrintable(target.lines().join('\n')));
+    QCOMPARE(after, before);
+}
+
 #include "tst_tolvanectl.moc"

@@ -1,0 +1,125 @@
+// SPDX-License-Identifier: MIT
+// SPDX-FileCopyrightText: 2026 Tolvane developers
+#include "tools/backupfile.h"
+
+#include "controller/commlink.h"
+#include "controller/protocol.h"
+
+#include <QCryptographicHash>
+#include <QFile>
+#include <QSaveFile>
+#include <QSet>
+
+namespace backup {
+
+namespace {
+
+const QByteArray kMagic("TVBACKUP");
+constexpr int kDigestSize = 32;
+
+QByteArray digest(QByteArrayView bytes)
+{
+    return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256);
+}
+
+bool fail(QString* error, const QString& why)
+{
+    if (error)
+        *error = why;
+    return false;
+}
+
+std::nullopt_t refuse(QString* error, const QString& why)
+{
+    fail(error, why);
+    return std::nullopt;
+}
+
+}  // namespace
+
+QByteArray Encode(const Backup& b)
+{
+    proto::Writer w;
+    w.u16(kVersion).str(b.controllerId).str(b.model)
+        .str(b.taken.toUTC().toString(Qt::ISODate)).u16(quint16(b.records.size()));
+    for (const auto& [name, bytes] : b.records)
+        w.str(name).bytes(bytes);
+    QByteArray file = kMagic + w.data();
+    return file + digest(file);
+}
+
+std::optional<Backup> Decode(const QByteArray& file, QString* error)
+{
+    if (file.size() > kLargestFile)
+        return refuse(error, QStringLiteral("larger than any backup (%1 bytes)").arg(file.size()));
+    if (!file.startsWith(kMagic) || file.size() < kMagic.size() + 2 + kDigestSize)
+        return refuse(error, QStringLiteral("not a tolvanectl backup file"));
+    const QByteArrayView body = QByteArrayView(file).first(file.size() - kDigestSize);
+    if (digest(body) != file.right(kDigestSize))
+        return refuse(error, QStringLiteral("damaged: its checksum does not match its content"));
+    proto::Reader r(body.sliced(kMagic.size()).toByteArray());
+    const quint16 version = r.u16();
+    if (r.ok() && version != kVersion)
+        return refuse(error, QStringLiteral("format version %1, this tolvanectl reads version %2")
+                               .arg(version).arg(kVersion));
+    Backup b;
+    b.controllerId = r.str();
+    b.model = r.str();
+    b.taken = QDateTime::fromString(r.str(), Qt::ISODate);
+    const quint16 count = r.u16();
+    QSet<QString> expected;
+    for (const char* name : rec::kAllRecords)
+        expected.insert(QString::fromLatin1(name));
+    for (quint16 i = 0; r.ok() && i < count; ++i) {
+        const QString name = r.str();
+        const QByteArray bytes = r.bytes();
+        if (r.ok() && !expected.remove(name))
+            return refuse(error, QStringLiteral("unknown or repeated record '%1'").arg(name));
+        b.records.append({name, bytes});
+    }
+    if (!r.atEndOk() || !b.taken.isValid())
+        return refuse(error, QStringLiteral("malformed content"));
+    if (!expected.isEmpty())
+        return refuse(error, QStringLiteral("record %1 is missing").arg(*expected.cbegin()));
+    return b;
+}
+
+bool Save(const QString& path, const Backup& b, QString* error)
+{
+    QSaveFile out(path);
+    if (!out.open(QIODevice::WriteOnly))
+        return fail(error, out.errorString());
+    const QByteArray bytes = Encode(b);
+    if (out.write(bytes) != bytes.size() || !out.commit())
+        return fail(error, out.errorString());
+    return true;
+}
+
+std::optional<Backup> Load(const QString& path, QString* error)
+{
+    QFile in(path);
+    if (!in.open(QIODevice::ReadOnly))
+        return refuse(error, in.errorString());
+    // Never more than the largest backup plus one byte, whatever the file holds.
+    const QByteArray bytes = in.read(kLargestFile + 1);
+    if (in.error() != QFileDevice::NoError)
+        return refuse(error, in.errorString());
+    return Decode(bytes, error);
+}
+
+QList<std::pair<int, int>> DifferingRanges(const QByteArray& a, const QByteArray& b)
+{
+    QList<std::pair<int, int>> ranges;
+    const qsizetype n = std::min(a.size(), b.size());
+    for (qsizetype i = 0; i < n; ++i) {
+        if (a[i] == b[i])
+            continue;
+        if (!ranges.isEmpty() && ranges.last().second == int(i) - 1)
+            ranges.last().second = int(i);
+        else
+            ranges.append({int(i), int(i)});
+    }
+    return ranges;
+}
+
+}  // namespace backup
