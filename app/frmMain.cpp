@@ -343,6 +343,12 @@ void frmMain::BuildButtons()
     prgTransfer->setGeometry(tw(150, 255, 3200, 90));
     prgTransfer->setTextVisible(false);
     for (QWidget* w : {static_cast<QWidget*>(lblTransfer), static_cast<QWidget*>(prgTransfer)}) {
+        // The band is disabled while a press is under way, which is when these show: they
+        // keep the enabled colours so that they stay readable.
+        QPalette palette = w->palette();
+        for (QPalette::ColorRole role : {QPalette::WindowText, QPalette::Text, QPalette::Highlight, QPalette::Base})
+            palette.setColor(QPalette::Disabled, role, palette.color(QPalette::Active, role));
+        w->setPalette(palette);
         w->setAttribute(Qt::WA_TransparentForMouseEvents);
         w->setFocusPolicy(Qt::NoFocus);
         w->hide();
