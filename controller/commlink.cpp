@@ -424,9 +424,9 @@ bool CommLink::ReadAllRecords()
 bool CommLink::WriteRecords(const QList<std::pair<QString, QByteArray>>& records)
 {
     return d->writeTransaction([&] {
-        for (const auto& [name, bytes] : records) {
-            const bool ok = d->withRecord(name, QStringLiteral("@Create=1"), [&](Record& record) {
-                record.setValue(QVariant(bytes));
+        for (const auto& named : records) {
+            const bool ok = d->withRecord(named.first, QStringLiteral("@Create=1"), [&](Record& record) {
+                record.setValue(QVariant(named.second));
             });
             if (!ok)
                 return false;

@@ -65,7 +65,10 @@ std::optional<Backup> Decode(const QByteArray& file, QString* error)
     Backup b;
     b.controllerId = r.str();
     b.model = r.str();
-    b.taken = QDateTime::fromString(r.str(), Qt::ISODate);
+    // Whole seconds in UTC, as written; a reader takes any ISO 8601 time.
+    const QDateTime taken = QDateTime::fromString(r.str(), Qt::ISODate);
+    if (taken.isValid())
+        b.taken = QDateTime::fromSecsSinceEpoch(taken.toSecsSinceEpoch(), Qt::UTC);
     const quint16 count = r.u16();
     QSet<QString> expected;
     for (const char* name : rec::kAllRecords)

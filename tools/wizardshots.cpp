@@ -99,12 +99,8 @@ bool ProgressShot(int port, const QString& out, const QString& suffix)
     return saved && read;
 }
 
-}  // namespace}  // namespace
-
-int main(int argc, char* argv[])
+void AddOptions(QCommandLineParser& parser)
 {
-    QApplication app(argc, argv);
-    QCommandLineParser parser;
     parser.addHelpOption();
     parser.addOption({QStringLiteral("address"), QStringLiteral("Loopback address of the simulator."),
                       QStringLiteral("a.b.c.d")});
@@ -116,6 +112,15 @@ int main(int argc, char* argv[])
                       QStringLiteral("a.b.c.d")});
     parser.addOption({QStringLiteral("port"), QStringLiteral("COM number of a slow simulated line."),
                       QStringLiteral("n")});
+}
+
+}  // namespace
+
+int main(int argc, char* argv[])
+{
+    QApplication app(argc, argv);
+    QCommandLineParser parser;
+    AddOptions(parser);
     parser.process(app);
 
     const QHostAddress address(parser.value(QStringLiteral("address")));
