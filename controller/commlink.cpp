@@ -232,8 +232,6 @@ void CommLink::Private::execute(const QString& command, const QVariant& paramete
     controller->execute(command, parameter);
 }
 
-// Adds a controller record, hands it to use, and removes it again by its index, also
-// after an error. True when use finished; every error is caught.
 bool CommLink::Private::writeTransaction(const std::function<bool()>& writes)
 {
     bool last = false;
@@ -262,6 +260,8 @@ bool CommLink::Private::writeTransaction(const std::function<bool()>& writes)
     return last;
 }
 
+// Adds a controller record, hands it to use, and removes it again by its index, also
+// after an error. True when use finished; every error is caught.
 bool CommLink::Private::withRecord(const QString& name, const QString& options,
                                    const std::function<void(Record&)>& use)
 {

@@ -134,8 +134,8 @@ Args parseArgs(const QStringList& args)
     out.command = args[0];
     if (!commandOptions().contains(out.command))
         throw UsageError{QStringLiteral("unknown command '%1'").arg(out.command)};
-    const QStringList& allowed = commandOptions()[out.command];
-    const QStringList& flags = out.command == QLatin1String("restore") ? restoreFlags : QStringList();
+    const QStringList allowed = commandOptions().value(out.command);
+    const bool restore = out.command == QLatin1String("restore");
     for (int i = 1; i < args.size(); ++i) {
         QString a = args[i];
         if (!a.startsWith(QLatin1String("--"))) {
@@ -145,7 +145,9 @@ Args parseArgs(const QStringList& args)
             continue;
         }
         a = a.mid(2);
-        if (flags.contains(a)) {
+        if (restoreFlags.contains(a)) {
+            if (!restore)
+                throw UsageError{QStringLiteral("unknown option --%1 for %2").arg(a, out.command)};
             out.flags.insert(a);
             continue;
         }

@@ -131,6 +131,10 @@ void tst_TolvaneCtl::badUsage_data()
     QTest::newRow("token") << QStringList{"write", "--conn", "eth:127.0.4.1", "--token", "usb"};
     QTest::newRow("device") << QStringList{"write", "--conn", "eth:127.0.4.1", "--device", "wifi"};
     QTest::newRow("value missing") << QStringList{"write", "--conn", "eth:127.0.4.1", "--mask"};
+    QTest::newRow("backup without a file") << QStringList{"backup", "--conn", "eth:127.0.4.1"};
+    QTest::newRow("backup into two files") << QStringList{"backup", "--conn", "eth:127.0.4.1", "a.tvbak", "b.tvbak"};
+    QTest::newRow("a file for read") << QStringList{"read", "--conn", "eth:127.0.4.1", "a.tvbak"};
+    QTest::newRow("restore's flag on backup") << QStringList{"backup", "--conn", "eth:127.0.4.1", "--force", "a.tvbak"};
 }
 
 // Bad usage is found before any connection: no simulator is needed, none is reached.
@@ -519,7 +523,10 @@ void tst_TolvaneCtl::backupAndRestore()
     const sim::ControllerState sourceState = usedController(0x31, {10, 9, 8, 7});
     QVERIFY(source.seed(sourceState));
     QVERIFY(source.start());
-    Run r = run({"backup", "--conn", "eth:" + a, file});
+    Run r = run({"backup", "--conn", "eth:" + a, dir.filePath(QStringLiteral("no folder/cell4.tvbak"))});
+    QCOMPARE(r.exitCode, 7);
+    QVERIFY2(r.err.contains("cannot write"), r.err.constData());
+    r = run({"backup", "--conn", "eth:" + a, file});
     QCOMPARE(r.exitCode, 0);
     QVERIFY2(r.out.contains("saved 6 records (26496 bytes)"), r.out.constData());
     QCOMPARE(source.count(QStringLiteral("WRITE_RECORD")), 0);
