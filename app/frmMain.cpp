@@ -367,22 +367,17 @@ void frmMain::BuildButtons()
 
 void frmMain::ShowTransfer(const TransferProgress& p)
 {
+    const std::optional<QString> text = m_transfer.take(p);
     if (p.finished) {
-        m_transferClock.invalidate();
         lblTransfer->hide();
         prgTransfer->hide();
-        return;
     }
-    if (!m_transferClock.isValid())  // the move's first report
-        m_transferClock.start();
-    const qint64 elapsed = m_transferClock.elapsed();
-    if (elapsed < wizard::kProgressDelayMs)
+    if (!text)
         return;
     lblTransfer->show();
     prgTransfer->show();
-    const QString text = wizard::ProgressText(p, elapsed);
-    lblTransfer->setText(lblTransfer->fontMetrics().elidedText(text, Qt::ElideRight, lblTransfer->width()));
-    lblTransfer->setAccessibleName(text);
+    lblTransfer->setText(lblTransfer->fontMetrics().elidedText(*text, Qt::ElideRight, lblTransfer->width()));
+    lblTransfer->setAccessibleName(*text);
     // The bar counts in bytes up to 64 MiB, the largest record.
     prgTransfer->setRange(0, int(p.total));
     prgTransfer->setValue(int(p.done));

@@ -8,7 +8,6 @@
 #include "app/wizardmodel.h"
 #include "controller/controllerview.h"
 
-#include <QElapsedTimer>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -165,7 +164,7 @@ private:
     // time left, over a thin bar. Neither takes clicks or focus.
     QLabel* lblTransfer = nullptr;
     QProgressBar* prgTransfer = nullptr;
-    QElapsedTimer m_transferClock;  // since the current record's move started
+    wizard::ProgressLine m_transfer;
 
     std::unique_ptr<CommLink> m_link;  // engine object and workspace, connection, records
     int m_step = 0;

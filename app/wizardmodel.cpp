@@ -208,4 +208,18 @@ QString ProgressText(const TransferProgress& p, qint64 elapsedMs)
     return LFormat(p.writing ? 9017 : 9016, kb(p.done), kb(p.total), (leftMs + 999) / 1000);
 }
 
+std::optional<QString> ProgressLine::take(const TransferProgress& p)
+{
+    if (p.finished) {
+        m_clock.invalidate();
+        return std::nullopt;
+    }
+    if (!m_clock.isValid())
+        m_clock.start();
+    const qint64 elapsed = m_clock.elapsed();
+    if (elapsed < kProgressDelayMs)
+        return std::nullopt;
+    return ProgressText(p, elapsed);
+}
+
 }  // namespace wizard

@@ -10,6 +10,7 @@
 #include "controller/commlink.h"
 #include "controller/engine.h"
 
+#include <QElapsedTimer>
 #include <QList>
 #include <QStringList>
 
@@ -104,10 +105,20 @@ Opened ConnectAndRead(CommLink& link);
 // written: the controller keeps its settings rather than a stale merge.
 bool WriteBack(CommLink& link);
 
-// The progress line of a record's move: shown once the move has lasted
-// kProgressDelayMs (quicker moves, as on Ethernet, never flash it); kilobytes with one
-// decimal, and the seconds left, rounded up, once a second of the move has shown its rate.
-inline constexpr int kProgressDelayMs = 300;
+// The progress line of a record's move: kilobytes with one decimal, and the seconds
+// left, rounded up, once a second of the move has shown its rate.
 QString ProgressText(const TransferProgress& p, qint64 elapsedMs);
+
+// What one display of record moves (the window's button band, tolvanectl's terminal
+// line) shows for each report: the line once the move has lasted kProgressDelayMs, so
+// that quick moves, as on Ethernet, never flash it; nothing before, and nothing for the
+// report that ends the move (the display then takes its line away).
+inline constexpr int kProgressDelayMs = 300;
+class ProgressLine {
+public:
+    std::optional<QString> take(const TransferProgress& p);
+private:
+    QElapsedTimer m_clock;  // since the current move's first report
+};
 
 }  // namespace wizard

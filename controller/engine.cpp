@@ -271,6 +271,9 @@ public:
     // has `overhead` bytes besides them before the data (header, fields).
     void chunk(quint32 offset, quint32 length, qint64 overhead)
     {
+        // Without a hook the link waits as it did, without a meter's timer.
+        if (!m_engine->watched())
+            return;
         m_link.setMeter([this, offset, length, overhead](qint64 sent, qint64 received) {
             const qint64 moved = (m_p.writing ? sent : received) - overhead;
             at(offset + quint32(std::clamp<qint64>(moved, 0, length)));

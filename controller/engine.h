@@ -204,6 +204,7 @@ public:
     using ProgressHook = std::function<void(const TransferProgress&)>;
     void setProgressHook(ProgressHook hook) { m_progress = std::move(hook); }
     void progress(const TransferProgress& p) const { if (m_progress) m_progress(p); }
+    bool watched() const { return bool(m_progress); }
 
     static constexpr const char* kProvider = "CaoProv.Marov.Quillet";
 private:

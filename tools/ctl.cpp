@@ -16,6 +16,8 @@
 #include <QSet>
 #include <QJsonObject>
 
+#include <algorithm>
+#include <iterator>
 #include <optional>
 
 namespace ctl {
@@ -371,6 +373,14 @@ const Field kFields[] = {
     {rec::kBackPrm, "token.ip", rec::kTokenIp, Field::kAddress},
 };
 
+// The field of @CNF_RAW_COM at offset.
+const Field& fieldAt(int offset)
+{
+    return *std::find_if(std::begin(kFields), std::end(kFields), [offset](const Field& f) {
+        return qstrcmp(f.record, rec::kRawCom) == 0 && f.offset == offset;
+    });
+}
+
 QString fieldText(const QByteArray& v, const Field& f)
 {
     const auto at = [&](int k) { return quint8(v[f.offset + k]); };
@@ -461,7 +471,8 @@ std::optional<QList<std::pair<QString, QByteArray>>> restoredRecords(const CommL
             const QByteArray identity = current.mid(rec::kIpAddress, 8);
             if (w.mid(rec::kIpAddress, 8) != identity)
                 out << name << ": keeps its own ethernet.ip and ethernet.mask (--with-identity restores "
-                    << fieldText(w, kFields[7]) << " / " << fieldText(w, kFields[8]) << ")\n";
+                    << fieldText(w, fieldAt(rec::kIpAddress)) << " / " << fieldText(w, fieldAt(rec::kSubnetMask))
+                    << ")\n";
             w.replace(rec::kIpAddress, 8, identity);
         }
         wanted.append({name, w});
@@ -522,27 +533,24 @@ public:
     explicit TerminalProgress(QTextStream& err) : m_err(err) {}
     void operator()(const TransferProgress& p)
     {
+        const std::optional<QString> text = m_line.take(p);
         if (p.finished) {
             if (m_drawn)
                 m_err << "\r\x1b[K";
             m_err.flush();
             m_drawn = false;
-            m_clock.invalidate();
-            return;
         }
-        if (!m_clock.isValid())
-            m_clock.start();
-        const qint64 elapsed = m_clock.elapsed();
-        if (elapsed < wizard::kProgressDelayMs || (m_drawn && m_lastDraw.elapsed() < 200))
+        if (!text || (m_drawn && m_lastDraw.elapsed() < 200))
             return;
-        m_err << "\r" << p.record << ": " << wizard::ProgressText(p, elapsed) << "\x1b[K";
+        m_err << "\r" << p.record << ": " << *text << "\x1b[K";
         m_err.flush();
         m_drawn = true;
         m_lastDraw.start();
     }
 private:
     QTextStream& m_err;
-    QElapsedTimer m_clock, m_lastDraw;
+    wizard::ProgressLine m_line;
+    QElapsedTimer m_lastDraw;
     bool m_drawn = false;
 };
 

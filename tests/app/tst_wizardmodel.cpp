@@ -295,6 +295,20 @@ private slots:
         QCOMPARE(wizard::ProgressText(p, elapsedMs), text);
         InitLocale(1033);
     }
+
+    // A move as quick as one over Ethernet shows nothing, from its start to its end.
+    void quickMoveShowsNothing()
+    {
+        wizard::ProgressLine line;
+        TransferProgress p{QStringLiteral("@CNF_BACKPRM"), false, 0, 24576, false};
+        QVERIFY(!line.take(p));
+        p.done = 12288;
+        QVERIFY(!line.take(p));
+        p.done = 24576;
+        QVERIFY(!line.take(p));
+        p.finished = true;
+        QVERIFY(!line.take(p));
+    }
 };
 
 QTEST_GUILESS_MAIN(tst_WizardModel)
