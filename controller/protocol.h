@@ -26,7 +26,11 @@ enum class Kind : quint8 { Request = 1, Response = 2 };
 enum Opcode : quint8 {
     OPEN = 0x01, CLOSE = 0x02, READ_VALUE = 0x10, RECORD_SIZE = 0x20,
     READ_RECORD = 0x21, WRITE_RECORD = 0x22, EXECUTE = 0x30,
+    // Optional: a controller without them answers UNSUPPORTED.
+    RECORD_DIGEST = 0x23, PATCH_RECORD = 0x24,
 };
+
+inline constexpr int kDigestSize = 32;  // SHA-256 of a record's content
 
 enum Status : quint8 {
     OK = 0, UNKNOWN_NAME = 1, MALFORMED = 2, OUT_OF_RANGE = 3, DENIED = 4,

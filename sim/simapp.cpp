@@ -84,6 +84,8 @@ Options:
   --log FILE             Append one line per request, flushed at once (format below).
   --verbose              Also log every request, every dropped frame and every partial
                          frame dropped on an idle line to standard error.
+  --no-optional-requests Answer RECORD_DIGEST and PATCH_RECORD with UNSUPPORTED, as a
+                         controller without them does.
   --fault FAULT          Inject a fault; repeatable. FAULT is one of:
       drop-at=N          On request N: TCP closes the connection, a line ends the
                          session silently; no answer.
@@ -98,9 +100,10 @@ Options:
                          before the response is sent.
       short=NAME:SIZE    Record NAME has SIZE bytes (cut, or padded with the filler
                          pattern; with --state it is stored with the next change).
-      fail-read=NAME     READ_RECORD of NAME answers FAILED.
-      fail-write=NAME    A completing WRITE_RECORD (outside a transaction) or a commit
-                         holding NAME answers FAILED; the state is unchanged.
+      fail-read=NAME     READ_RECORD and RECORD_DIGEST of NAME answer FAILED.
+      fail-write=NAME    A completing WRITE_RECORD or a PATCH_RECORD (outside a
+                         transaction) or a commit holding NAME answers FAILED; the
+                         state is unchanged.
       deny-clear         ClearError answers DENIED.
       flood-at=N         From request N on nothing is answered or executed; the
                          connection streams random bytes without end (as fast as
@@ -120,9 +123,11 @@ Request log (--log, --verbose), one line per request:
   <conn> <seq> <OPNAME> <details> -> <STATUS>[ (resent)][ (corrupted)]
   <conn> counts connections from 1 (a line is connection 1); <seq> is the request's
   sequence number; OPNAME is OPEN, CLOSE, READ_VALUE, RECORD_SIZE, READ_RECORD,
-  WRITE_RECORD, EXECUTE or OP_0xNN. Details: OPEN the client name; READ_VALUE and
-  RECORD_SIZE the name; READ_RECORD "NAME OFFSET+LENGTH"; WRITE_RECORD
-  "NAME OFFSET+LENGTH/TOTAL"; EXECUTE "doSignal CH,PHASE" or "ClearError CODE";
+  WRITE_RECORD, RECORD_DIGEST, PATCH_RECORD, EXECUTE or OP_0xNN. Details: OPEN the
+  client name; READ_VALUE, RECORD_SIZE and RECORD_DIGEST the name; READ_RECORD
+  "NAME OFFSET+LENGTH"; WRITE_RECORD "NAME OFFSET+LENGTH/TOTAL"; PATCH_RECORD
+  "NAME OFFSET+LENGTH,OFFSET+LENGTH/SIZE"; EXECUTE "doSignal CH,PHASE" or
+  "ClearError CODE";
   "(malformed)" for a payload that does not parse. STATUS is OK, UNKNOWN_NAME,
   MALFORMED, OUT_OF_RANGE, DENIED, NOT_OPEN, FAILED, UNSUPPORTED or BAD_SIZE;
   "(resent)" marks a retry answered from the kept response without executing
@@ -153,6 +158,7 @@ struct SimOptions {
     char parity = 'N';
     std::optional<qint32> errorCode;
     bool verbose = false;
+    bool optionalRequests = true;
     QList<Fault> faults;
 };
 
@@ -210,6 +216,10 @@ std::optional<int> parseOptions(const QStringList& args, SimOptions& o)
         }
         if (a == QLatin1String("--verbose")) {
             o.verbose = true;
+            continue;
+        }
+        if (a == QLatin1String("--no-optional-requests")) {
+            o.optionalRequests = false;
             continue;
         }
         if (i + 1 >= args.size())
@@ -349,6 +359,7 @@ int runSimulator(QCoreApplication& app)
         return *rc;
     SimConfig cfg;
     cfg.maxChunk = quint32(o.maxChunk);
+    cfg.optionalRequests = o.optionalRequests;
     cfg.statePath = o.statePath;
     cfg.faults = o.faults;
     SimController ctl(cfg);

@@ -2,6 +2,7 @@
 // SPDX-FileCopyrightText: 2026 Tolvane developers
 #include "sim/simcontroller.h"
 
+#include <QCryptographicHash>
 #include <QFile>
 #include <QFileInfo>
 
@@ -219,6 +220,8 @@ QString SimController::opName(quint8 op)
     case READ_RECORD: return QStringLiteral("READ_RECORD");
     case WRITE_RECORD: return QStringLiteral("WRITE_RECORD");
     case EXECUTE: return QStringLiteral("EXECUTE");
+    case RECORD_DIGEST: return QStringLiteral("RECORD_DIGEST");
+    case PATCH_RECORD: return QStringLiteral("PATCH_RECORD");
     default: return QStringLiteral("OP_0x%1").arg(op, 2, 16, QLatin1Char('0'));
     }
 }
@@ -234,8 +237,22 @@ QString describe(const Frame& f)
     case OPEN:
     case READ_VALUE:
     case RECORD_SIZE:
+    case RECORD_DIGEST:
         d = r.str();
         break;
+    case PATCH_RECORD: {
+        const QString name = r.str();
+        const quint32 size = r.u32();
+        r.bytes();
+        const quint16 count = r.u16();
+        QStringList ranges;
+        for (quint16 k = 0; k < count && r.ok(); ++k) {
+            const quint32 off = r.u32();
+            ranges << QStringLiteral("%1+%2").arg(off).arg(r.bytes().size());
+        }
+        d = QStringLiteral("%1 %2/%3").arg(name, ranges.join(QLatin1Char(','))).arg(size);
+        break;
+    }
     case CLOSE:
         break;
     case READ_RECORD: {
@@ -391,6 +408,10 @@ SimController::Outcome SimController::execute(Conn& c, const Frame& f)
     case OPEN: case CLOSE: case READ_VALUE: case RECORD_SIZE:
     case READ_RECORD: case WRITE_RECORD: case EXECUTE:
         break;
+    case RECORD_DIGEST: case PATCH_RECORD:
+        if (m_cfg.optionalRequests)
+            break;
+        [[fallthrough]];
     default:
         return fail(UNSUPPORTED, QStringLiteral("unknown opcode 0x%1").arg(f.code, 2, 16, QLatin1Char('0')));
     }
@@ -430,6 +451,10 @@ SimController::Outcome SimController::execute(Conn& c, const Frame& f)
         return doReadRecord(r);
     case WRITE_RECORD:
         return doWriteRecord(c, r);
+    case RECORD_DIGEST:
+        return doRecordDigest(r);
+    case PATCH_RECORD:
+        return doPatchRecord(c, r, f.payload.size());
     default:
         return doExecute(c, r);
     }
@@ -508,6 +533,71 @@ SimController::Outcome SimController::doWriteRecord(Conn& c, Reader& r)
 
     const QByteArray content = c.collection.data;
     c.collection = Collection{};
+    if (c.txOpen) {
+        c.staged.insert(name, content);
+        return {};
+    }
+    if (hasNamedFault(Fault::FailWrite, name))
+        return fail(FAILED, QStringLiteral("write of %1 failed (fault)").arg(name));
+    ControllerState next = m_state;
+    next.records[name] = content;
+    QString why;
+    if (!commitState(next, &why))
+        return fail(FAILED, QStringLiteral("cannot store %1: %2").arg(name, why));
+    return {};
+}
+
+SimController::Outcome SimController::doRecordDigest(Reader& r)
+{
+    const QString name = r.str();
+    if (!r.atEndOk())
+        return fail(MALFORMED, QStringLiteral("malformed RECORD_DIGEST"));
+    if (!m_state.records.contains(name))
+        return fail(UNKNOWN_NAME, QStringLiteral("unknown record %1").arg(name));
+    if (hasNamedFault(Fault::FailRead, name))
+        return fail(FAILED, QStringLiteral("read of %1 failed (fault)").arg(name));
+    const QByteArray& rec = m_state.records[name];
+    Outcome o;
+    o.payload = Writer().u32(quint32(rec.size()))
+                    .bytes(QCryptographicHash::hash(rec, QCryptographicHash::Sha256)).data();
+    return o;
+}
+
+SimController::Outcome SimController::doPatchRecord(Conn& c, Reader& r, qsizetype payloadSize)
+{
+    const QString name = r.str();
+    const quint32 size = r.u32();
+    const QByteArray baseDigest = r.bytes();
+    const quint16 count = r.u16();
+    // The payload bounds the ranges: each takes at least eight of its bytes.
+    QList<std::pair<quint32, QByteArray>> ranges;
+    for (quint16 k = 0; k < count && r.ok(); ++k) {
+        const quint32 offset = r.u32();
+        ranges.append({offset, r.bytes()});
+    }
+    if (!r.atEndOk())
+        return fail(MALFORMED, QStringLiteral("malformed PATCH_RECORD"));
+    if (!m_state.records.contains(name))
+        return fail(UNKNOWN_NAME, QStringLiteral("unknown record %1").arg(name));
+    if (m_bracket != 0 && m_bracket != c.session)
+        return fail(DENIED, QStringLiteral("another session holds the access bracket"));
+    const bool staged = c.txOpen && c.staged.contains(name);
+    QByteArray content = staged ? c.staged.value(name) : m_state.records.value(name);
+    if (qsizetype(size) != content.size())
+        return fail(BAD_SIZE, QStringLiteral("%1 has %2 bytes, not %3").arg(name).arg(content.size()).arg(size));
+    if (QCryptographicHash::hash(content, QCryptographicHash::Sha256) != baseDigest)
+        return fail(FAILED, QStringLiteral("%1 has changed since it was read").arg(name));
+    if (count == 0 || quint64(payloadSize) > m_cfg.maxChunk)
+        return fail(OUT_OF_RANGE, QStringLiteral("a patch needs 1 to a chunk's worth of ranges"));
+    quint64 end = 0;
+    for (const auto& [offset, data] : std::as_const(ranges)) {
+        if (offset < end || quint64(offset) + quint64(data.size()) > size)
+            return fail(OUT_OF_RANGE, QStringLiteral("range %1+%2 overlaps, is out of order or runs past the end")
+                                          .arg(offset).arg(data.size()));
+        end = quint64(offset) + quint64(data.size());
+    }
+    for (const auto& [offset, data] : std::as_const(ranges))
+        content.replace(qsizetype(offset), data.size(), data);
     if (c.txOpen) {
         c.staged.insert(name, content);
         return {};

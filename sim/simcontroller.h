@@ -40,6 +40,7 @@ struct SimConfig {
     QString controllerId = QStringLiteral("TLVSIM-0001");
     QString model = QStringLiteral("Tolvane RC-8 simulator");
     QString statePath;  // empty: the state lives in memory only
+    bool optionalRequests = true;  // RECORD_DIGEST and PATCH_RECORD; off: UNSUPPORTED
     QList<Fault> faults;
 };
 
@@ -113,6 +114,8 @@ private:
     Outcome doOpen(Conn& c, proto::Reader& r);
     Outcome doReadRecord(proto::Reader& r);
     Outcome doWriteRecord(Conn& c, proto::Reader& r);
+    Outcome doRecordDigest(proto::Reader& r);
+    Outcome doPatchRecord(Conn& c, proto::Reader& r, qsizetype payloadSize);
     Outcome doExecute(Conn& c, proto::Reader& r);
     Outcome doSignal(Conn& c, qint16 channel, qint16 phase);
     // Applies a change durably: the state file is written before memory changes.
