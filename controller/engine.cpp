@@ -7,12 +7,14 @@
 #include "controller/protocol.h"
 #include "settings/serialports.h"
 
+#include <QCryptographicHash>
 #include <QHostAddress>
 #include <QRegularExpression>
 #include <QStringList>
 
 #include <algorithm>
 #include <limits>
+#include <optional>
 
 namespace {
 
@@ -294,34 +296,175 @@ private:
 
 }  // namespace
 
-QVariant Record::value()
+namespace {
+
+QByteArray sha256(const QByteArray& data)
 {
-    CallGuard guard;
-    m_engine->trace(QStringLiteral("get-record ") + m_name);
-    std::shared_ptr<Link> link = lockLink(m_link);
-    proto::Reader sr(link->call(proto::RECORD_SIZE, proto::Writer().str(m_name).data()));
-    const quint32 size = sr.u32();
-    if (!sr.atEndOk())
-        throw EngineError(EngineError::kProtocol, QStringLiteral("malformed RECORD_SIZE response"));
+    return QCryptographicHash::hash(data, QCryptographicHash::Sha256);
+}
+
+quint32 checkedSize(quint32 size)
+{
     if (size > kLargestRecord)
         throw EngineError(EngineError::kProtocol, QStringLiteral("record of %1 bytes is too large").arg(size));
-    MoveProgress progress(m_engine, *link, m_name, false, size);
+    return size;
+}
+
+// A separate range costs its offset and byte count (8 bytes): a gap of up to as many
+// unchanged bytes is cheaper sent than split.
+constexpr qsizetype kMergeGap = 8;
+
+// The PATCH_RECORD payload that turns base into data (both of one size), or nothing when
+// its ranges do not fit a request of at most `limit` bytes. A write that changes
+// nothing rewrites the first byte, so that it is still a write to the controller.
+std::optional<QByteArray> patchPayload(const QString& name, const QByteArray& base, const QByteArray& data,
+                                       quint32 limit)
+{
+    QList<std::pair<qsizetype, qsizetype>> ranges;  // [begin, end)
+    for (qsizetype i = 0; i < data.size(); ++i) {
+        if (data[i] == base[i])
+            continue;
+        if (!ranges.isEmpty() && i - ranges.last().second <= kMergeGap)
+            ranges.last().second = i + 1;
+        else
+            ranges.append({i, i + 1});
+    }
+    if (ranges.isEmpty())
+        ranges.append({0, 1});
+    if (ranges.size() > std::numeric_limits<quint16>::max())
+        return std::nullopt;
+    proto::Writer w;
+    w.str(name).u32(quint32(data.size())).bytes(sha256(base)).u16(quint16(ranges.size()));
+    for (const auto& range : std::as_const(ranges)) {
+        w.u32(quint32(range.first)).bytes(data.mid(range.first, range.second - range.first));
+        if (quint64(w.data().size()) > limit)
+            return std::nullopt;
+    }
+    return w.data();
+}
+
+// The whole record in READ_RECORD chunks.
+QByteArray readWhole(Link& link, const QString& name, quint32 size, MoveProgress& progress)
+{
     QByteArray data;
     data.reserve(qsizetype(size));
     while (quint32(data.size()) < size) {
         const quint32 offset = quint32(data.size());
-        const quint32 length = std::min(link->chunkSize(), size - offset);
+        const quint32 length = std::min(link.chunkSize(), size - offset);
         // The response's data follow its 12-byte header and the 4-byte count.
         progress.chunk(offset, length, 16);
-        proto::Reader r(link->call(proto::READ_RECORD,
-                                   proto::Writer().str(m_name).u32(offset).u32(length).data()));
+        proto::Reader r(link.call(proto::READ_RECORD, proto::Writer().str(name).u32(offset).u32(length).data()));
         const QByteArray part = r.bytes();
         if (!r.atEndOk() || quint32(part.size()) != length)
             throw EngineError(EngineError::kProtocol, QStringLiteral("malformed READ_RECORD response"));
         data.append(part);
         progress.at(quint32(data.size()));
     }
-    return QVariant(data);
+    return data;
+}
+
+// The whole record in WRITE_RECORD chunks, at least one, so that an empty record is
+// written as well.
+void writeWhole(Link& link, const QString& name, const QByteArray& data, MoveProgress& progress)
+{
+    const quint32 total = quint32(data.size());
+    quint32 offset = 0;
+    do {
+        const quint32 length = std::min(link.chunkSize(), total - offset);
+        const QByteArray payload = proto::Writer().str(name).u32(total).u32(offset)
+                                       .bytes(data.mid(offset, length)).data();
+        // The request's data follow its header and every field before them.
+        progress.chunk(offset, length, 12 + payload.size() - length);
+        proto::Reader r(link.call(proto::WRITE_RECORD, payload));
+        if (!r.atEndOk())
+            throw EngineError(EngineError::kProtocol, QStringLiteral("malformed WRITE_RECORD response"));
+        offset += length;
+        progress.at(offset);
+    } while (offset < total);
+}
+
+// RECORD_DIGEST: the record's size and digest, or nothing from a controller without it.
+std::optional<std::pair<quint32, QByteArray>> askDigest(Link& link, const QString& name)
+{
+    try {
+        proto::Reader r(link.call(proto::RECORD_DIGEST, proto::Writer().str(name).data()));
+        const quint32 size = r.u32();
+        const QByteArray digest = r.bytes();
+        if (!r.atEndOk() || digest.size() != proto::kDigestSize)
+            throw EngineError(EngineError::kProtocol, QStringLiteral("malformed RECORD_DIGEST response"));
+        return std::make_pair(checkedSize(size), digest);
+    } catch (const EngineError& e) {
+        if (e.code() != EngineError::kUnsupported)
+            throw;
+        link.dropOptionalRequests();
+        return std::nullopt;
+    }
+}
+
+// PATCH_RECORD from the held content, when the rules allow it; false when the record
+// must be written whole instead (nothing held and confirmed, ranges too large, the
+// controller's content changed since, or a controller without the request).
+bool tryPatch(Link& link, const QString& name, const QByteArray& data)
+{
+    const auto it = link.held().constFind(name);
+    if (!link.optionalRequests() || it == link.held().cend() || !it->confirmed || it->content.size() != data.size()
+        || data.isEmpty())
+        return false;
+    const std::optional<QByteArray> payload = patchPayload(name, it->content, data, link.chunkSize());
+    if (!payload)
+        return false;
+    try {
+        if (!proto::Reader(link.call(proto::PATCH_RECORD, *payload)).atEndOk())
+            throw EngineError(EngineError::kProtocol, QStringLiteral("malformed PATCH_RECORD response"));
+        return true;
+    } catch (const EngineError& e) {
+        if (e.code() == EngineError::kUnsupported)
+            link.dropOptionalRequests();
+        // FAILED: the content is no longer the one held; the whole write gives the
+        // controller what a write without patches gives it.
+        else if (e.code() != EngineError::kFailed && e.code() != EngineError::kOutOfRange)
+            throw;
+        return false;
+    }
+}
+
+}  // namespace
+
+QVariant Record::value()
+{
+    CallGuard guard;
+    m_engine->trace(QStringLiteral("get-record ") + m_name);
+    std::shared_ptr<Link> link = lockLink(m_link);
+    auto& held = link->held();
+    try {
+        std::optional<quint32> size;
+        const auto it = held.find(m_name);
+        if (it != held.end() && link->optionalRequests()) {
+            if (const auto digest = askDigest(*link, m_name)) {
+                if (digest->first == quint32(it->content.size()) && digest->second == it->digest) {
+                    it->confirmed = true;
+                    MoveProgress progress(m_engine, *link, m_name, false, digest->first);
+                    progress.at(digest->first);
+                    return QVariant(it->content);
+                }
+                size = digest->first;
+            }
+        }
+        if (!size) {
+            proto::Reader sr(link->call(proto::RECORD_SIZE, proto::Writer().str(m_name).data()));
+            size = sr.u32();
+            if (!sr.atEndOk())
+                throw EngineError(EngineError::kProtocol, QStringLiteral("malformed RECORD_SIZE response"));
+            checkedSize(*size);
+        }
+        MoveProgress progress(m_engine, *link, m_name, false, *size);
+        const QByteArray data = readWhole(*link, m_name, *size, progress);
+        held.insert(m_name, Link::HeldRecord{data, sha256(data), true});
+        return QVariant(data);
+    } catch (...) {
+        held.remove(m_name);
+        throw;
+    }
 }
 
 void Record::setValue(const QVariant& v)
@@ -334,22 +477,20 @@ void Record::setValue(const QVariant& v)
     if (quint64(data.size()) > kLargestRecord)
         throw EngineError(EngineError::kOutOfRange, QStringLiteral("record value too large"));
     std::shared_ptr<Link> link = lockLink(m_link);
-    const quint32 total = quint32(data.size());
-    MoveProgress progress(m_engine, *link, m_name, true, total);
-    quint32 offset = 0;
-    // At least one chunk, so that an empty record is written as well.
-    do {
-        const quint32 length = std::min(link->chunkSize(), total - offset);
-        const QByteArray payload = proto::Writer().str(m_name).u32(total).u32(offset)
-                                       .bytes(data.mid(offset, length)).data();
-        // The request's data follow its header and every field before them.
-        progress.chunk(offset, length, 12 + payload.size() - length);
-        proto::Reader r(link->call(proto::WRITE_RECORD, payload));
-        if (!r.atEndOk())
-            throw EngineError(EngineError::kProtocol, QStringLiteral("malformed WRITE_RECORD response"));
-        offset += length;
-        progress.at(offset);
-    } while (offset < total);
+    auto& held = link->held();
+    try {
+        MoveProgress progress(m_engine, *link, m_name, true, quint32(data.size()));
+        if (tryPatch(*link, m_name, data))
+            progress.at(quint32(data.size()));
+        else
+            writeWhole(*link, m_name, data, progress);
+        // Held for the next read, which must confirm it first: inside a transaction the
+        // write is only staged.
+        held.insert(m_name, Link::HeldRecord{data, sha256(data), false});
+    } catch (...) {
+        held.remove(m_name);
+        throw;
+    }
 }
 
 // --- Controller --------------------------------------------------------------------
@@ -400,6 +541,7 @@ QVariant Controller::execute(const QString& command, const QVariant& parameter)
     return fromWire(result);
 }
 
+LinkTraffic Controller::traffic() const { return m_link ? m_link->traffic() : LinkTraffic{}; }
 QString Controller::controllerId() const { return m_link ? m_link->controllerId() : QString(); }
 QString Controller::model() const { return m_link ? m_link->model() : QString(); }
 quint32 Controller::largestChunk() const { return m_link ? m_link->largestChunk() : 0; }

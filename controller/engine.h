@@ -71,6 +71,15 @@ ConnectionTarget ParseConnectionText(const QString& conn);
 class Engine;
 class Link;
 
+// What has moved on one controller's link: calls made, frames sent (retries included)
+// and bytes each way, frames whole.
+struct LinkTraffic {
+    quint64 calls = 0;
+    quint64 attempts = 0;
+    quint64 bytesSent = 0;
+    quint64 bytesReceived = 0;
+};
+
 // How far a record's move has come: reported when it starts (done 0), as its bytes go
 // and come (estimated from the line's rate while a request leaves a serial line), and
 // once more with finished set when it ends, also after a failure. done never goes back.
@@ -135,11 +144,19 @@ public:
     QVariant value();  // READ_VALUE: empty, int, QVector<qint16>, QByteArray or QString
 };
 
+// A controller record. Its link keeps, for the session, the content last read or
+// written, so that only what changed need move: a read of a record held asks for its
+// digest (RECORD_DIGEST) and answers from what is held when the digest matches; a
+// write of a record whose held content was just confirmed sends the changed ranges in
+// one PATCH_RECORD when they fit. A controller without these requests (UNSUPPORTED)
+// gets whole reads and writes for the rest of the session; the controller ends with
+// the same content either way.
 class Record : public ControllerItem {
 public:
-    // RECORD_SIZE, then READ_RECORD chunks; a QVariant holding a QByteArray.
+    // RECORD_SIZE (or RECORD_DIGEST), then READ_RECORD chunks; a QVariant holding a
+    // QByteArray.
     QVariant value();
-    // WRITE_RECORD chunks; the variant must hold a QByteArray.
+    // PATCH_RECORD, or WRITE_RECORD chunks; the variant must hold a QByteArray.
     void setValue(const QVariant& v);
 private:
     friend class Controller;
@@ -162,6 +179,7 @@ public:
     QString controllerId() const;
     QString model() const;
     quint32 largestChunk() const;
+    LinkTraffic traffic() const;
 private:
     friend class Workspace;
     friend class Engine;

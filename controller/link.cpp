@@ -267,6 +267,7 @@ QByteArray Link::callOnce(quint8 opcode, const QByteArray& payload, int attempts
     const qint64 attemptBound = attemptMs(boundMs, bytes.size(), opcode, payload);
     const bool chunked = opcode == proto::READ_RECORD || opcode == proto::WRITE_RECORD;
 
+    ++m_traffic.calls;
     for (int attempt = 0; attempt < attempts; ++attempt) {
         // Counted from the moment the request starts to leave; nothing that arrives
         // moves it.
@@ -274,13 +275,16 @@ QByteArray Link::callOnce(quint8 opcode, const QByteArray& payload, int attempts
         m_attemptClock.start();
         m_attemptSent = bytes.size();
         m_attemptReceived = 0;
+        ++m_traffic.attempts;
         // A retry is the same frame with the same sequence number.
         if (m_dev->write(bytes) != bytes.size()) {
             m_lost = true;
             break;
         }
+        m_traffic.bytesSent += quint64(bytes.size());
         proto::Frame response;
         const Wait w = awaitResponse(request.seq, deadline, response);
+        m_traffic.bytesReceived += quint64(m_attemptReceived);
         if (w == Wait::Response) {
             if (chunked)
                 adaptChunk(attempt == 0);

@@ -10,6 +10,7 @@
 
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
+#include <QHash>
 #include <QIODevice>
 #include <QPointer>
 
@@ -45,6 +46,22 @@ public:
     using Meter = std::function<void(qint64 sent, qint64 received)>;
     void setMeter(Meter meter) { m_meter = std::move(meter); }
 
+    // What has moved on this link so far.
+    const LinkTraffic& traffic() const { return m_traffic; }
+
+    // A record's content as this session last read or wrote it, with its SHA-256. It is
+    // only ever used after the controller has confirmed that digest: a RECORD_DIGEST
+    // that matches it (then confirmed is set), or a PATCH_RECORD's base digest.
+    struct HeldRecord {
+        QByteArray content;
+        QByteArray digest;
+        bool confirmed = false;  // read, or digest confirmed, and not written since
+    };
+    QHash<QString, HeldRecord>& held() { return m_held; }
+    // RECORD_DIGEST and PATCH_RECORD, until the controller answers one UNSUPPORTED.
+    bool optionalRequests() const { return m_optionalRequests; }
+    void dropOptionalRequests() { m_optionalRequests = false; }
+
 private:
     enum class Wait { Response, Silent, Lost };
     Wait awaitResponse(quint16 seq, const QDeadlineTimer& deadline, proto::Frame& out);
@@ -76,4 +93,7 @@ private:
     QElapsedTimer m_attemptClock;  // since the request of this attempt started to leave
     qint64 m_attemptSent = 0;      // the request's size
     qint64 m_attemptReceived = 0;  // bytes arrived since then
+    LinkTraffic m_traffic;
+    QHash<QString, HeldRecord> m_held;
+    bool m_optionalRequests = true;
 };

@@ -617,7 +617,8 @@ private slots:
             const QStringList lines = probe.lines();
             int n = 0;
             for (int i = 0; i < lines.size() && !n; ++i)
-                if (lines[i].contains(QStringLiteral("WRITE_RECORD")) && lines[i].contains(kBackPrm))
+                if ((lines[i].contains(QStringLiteral("WRITE_RECORD")) || lines[i].contains(QStringLiteral("PATCH_RECORD")))
+                    && lines[i].contains(kBackPrm))
                     n = i + 1;
             QVERIFY(n > 0);
             fault = QStringLiteral("drop-at=%1").arg(n);

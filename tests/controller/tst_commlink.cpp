@@ -137,6 +137,7 @@ private slots:
     void stalledRequestFailsAfterRetries();
     void stalledOpenFailsConnect();
     void corruptResponseIsRetried();
+    void dropDuringWriteKeepsOldSettings_data();
     void dropDuringWriteKeepsOldSettings();
     void secondCallWhileWaitingIsRefused();
 
@@ -821,14 +822,15 @@ void tst_CommLink::wholeRecordsPassThrough()
     QVERIFY(link.ReadControllerRecord(QStringLiteral("@NOT_A_RECORD"), true));
     QVERIFY(link.keptValue(QStringLiteral("@NOT_A_RECORD")).isEmpty());
     QVERIFY(link.WriteControllerRecord(QStringLiteral("@NOT_A_RECORD")));
-    QCOMPARE(sim.count(QStringLiteral("WRITE_RECORD")), 4);
+    QCOMPARE(sim.writes(), 4);
     QCOMPARE(sim.count(QStringLiteral("RECORD_SIZE @NOT_A_RECORD")), 0);
     QCOMPARE(HeldItems(link), 0);
 }
 
 void tst_CommLink::chunksFollowTheControllersLimit()
 {
-    SimCase c({"--max-chunk", "1000"});
+    // Whole reads and writes: a controller without the optional requests.
+    SimCase c({"--max-chunk", "1000", "--no-optional-requests"});
     auto& [address, sim, view, link] = c;
     QVERIFY(c.up());
     QVERIFY(link.ReadCommSettings(true));
@@ -911,29 +913,45 @@ void tst_CommLink::corruptResponseIsRetried()
     QCOMPARE(sim.signalPairs(), (QStringList{"0,0", "0,1"}));
 }
 
+void tst_CommLink::dropDuringWriteKeepsOldSettings_data()
+{
+    QTest::addColumn<QStringList>("extra");
+    QTest::addColumn<QString>("dropWhere");   // the request dropped: "@CNF_BACKPRM"'s second piece
+    QTest::addColumn<QString>("firstWrite");  // what wrote "@CNF_RAW_COM" before
+    QTest::newRow("whole records") << QStringList{"--no-optional-requests"}
+                                   << "WRITE_RECORD @CNF_BACKPRM 4096+"
+                                   << "WRITE_RECORD @CNF_RAW_COM 0+256/256 -> OK";
+    QTest::newRow("changed ranges") << QStringList{} << "PATCH_RECORD @CNF_BACKPRM "
+                                    << "PATCH_RECORD @CNF_RAW_COM 120+4/256 -> OK";
+}
+
 void tst_CommLink::dropDuringWriteKeepsOldSettings()
 {
+    QFETCH(QStringList, extra);
+    QFETCH(QString, dropWhere);
+    QFETCH(QString, firstWrite);
     int dropAt = 0;
     {
-        // A dry run finds the frame number of the write of "@CNF_BACKPRM"'s second chunk.
-        SimCase dryRun;
+        // A dry run finds the frame number of the request to drop.
+        SimCase dryRun(extra);
         auto& [dryAddress, dry, view, link] = dryRun;
         QVERIFY(dry.start());
         QVERIFY(link.ConnectController());
         QVERIFY(link.ReadCommSettings(true));
         link.settings().ipAddress = {10, 0, 0, 4};
+        link.settings().tokenCode = 4;
         QVERIFY(link.ReadCommSettings(false));
         QVERIFY(link.WriteCommSettings());
         const QStringList lines = dry.lines();
         for (int i = 0; i < lines.size(); ++i)
-            if (lines[i].contains(QLatin1String("WRITE_RECORD @CNF_BACKPRM 4096+"))) {
+            if (lines[i].contains(dropWhere)) {
                 dropAt = i + 1;
                 break;
             }
     }
     QVERIFY(dropAt > 0);
 
-    SimCase c({"--fault", QStringLiteral("drop-at=%1").arg(dropAt)});
+    SimCase c(extra + QStringList{"--fault", QStringLiteral("drop-at=%1").arg(dropAt)});
     auto& [address, sim, view, link] = c;
     QVERIFY(c.up());
     QVERIFY(link.ReadCommSettings(true));
@@ -944,7 +962,7 @@ void tst_CommLink::dropDuringWriteKeepsOldSettings()
     const QByteArray backBefore = link.keptValue(kBack);
     QVERIFY(!link.WriteCommSettings());
     QCOMPARE(HeldItems(link), 0);
-    QVERIFY(sim.requests().contains(QStringLiteral("WRITE_RECORD @CNF_RAW_COM 0+256/256 -> OK")));
+    QVERIFY2(sim.requests().contains(firstWrite), qPrintable(sim.requests().join('\n')));
     // The staged "@CNF_RAW_COM" died with the session: both records as before, in full.
     QCOMPARE(fetchRecord(address, kRaw), rawBefore);
     QCOMPARE(fetchRecord(address, kBack), backBefore);

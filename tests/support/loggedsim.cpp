@@ -89,6 +89,12 @@ int LoggedSim::count(const QString& prefix) const
     return n;
 }
 
+int LoggedSim::writes(const QString& record) const
+{
+    const QString tail = record.isEmpty() ? QString() : QLatin1Char(' ') + record + QLatin1Char(' ');
+    return count(QStringLiteral("WRITE_RECORD") + tail) + count(QStringLiteral("PATCH_RECORD") + tail);
+}
+
 QList<int> DifferingBytes(const QByteArray& a, const QByteArray& b)
 {
     QList<int> out;

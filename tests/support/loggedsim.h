@@ -46,6 +46,9 @@ public:
     QStringList signalPairs() const;
     // How many requests start with prefix.
     int count(const QString& prefix) const;
+    // How many requests wrote to a record (WRITE_RECORD or PATCH_RECORD), of any
+    // outcome; with a name, to that record only.
+    int writes(const QString& record = QString()) const;
 
 private:
     QTemporaryDir m_dir;

@@ -456,7 +456,7 @@ void tst_TolvaneCtl::deviceRequiredWithoutPermission()
     QCOMPARE(none.json().value("permission").toString(), QStringLiteral("none"));
     const Run refused = run({"write", "--conn", "eth:" + address, "--ip", "10.0.0.7"});
     QCOMPARE(refused.exitCode, 2);
-    QCOMPARE(sim.count(QStringLiteral("WRITE_RECORD")), 1);  // only the preparation above
+    QCOMPARE(sim.writes(), 1);  // only the preparation above
     const Run done = run({"write", "--conn", "eth:" + address, "--device", "ethernet", "--ip", "10.0.0.7"});
     QCOMPARE(done.exitCode, 0);
     QCOMPARE(done.json().value("permission").toString(), QStringLiteral("ethernet"));
@@ -474,7 +474,7 @@ void tst_TolvaneCtl::deviceChangeAloneIsWritten()
     QCOMPARE(j.value("permission").toString(), QStringLiteral("rs232c"));
     QCOMPARE(j.value("rs232c").toObject().value("usage").toInt(), 2);
     QCOMPARE(j.value("ethernet").toObject().value("usage").toInt(), 0);
-    QVERIFY(sim.count(QStringLiteral("WRITE_RECORD")) > 0);
+    QVERIFY(sim.writes() > 0);
 }
 
 QTEST_GUILESS_MAIN(tst_TolvaneCtl)
