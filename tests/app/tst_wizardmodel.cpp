@@ -12,6 +12,7 @@
 #include "tests/support/loggedsim.h"
 #include "tests/support/simclient.h"
 
+#include <QRegularExpression>
 #include <QTest>
 #include <QtEndian>
 
@@ -124,6 +125,10 @@ class tst_WizardModel : public QObject {
 private slots:
     void controllerHolds_data()
     {
+        // Each row twice: with a controller that offers the optional requests (only what
+        // changed moves), and with one that does not (whole records); the bytes the
+        // controller ends with are the same.
+        QTest::addColumn<bool>("whole");
         QTest::addColumn<Patches>("controller");  // on top of a factory-new one
         QTest::addColumn<qint32>("error");
         QTest::addColumn<Edits>("edits");
@@ -131,45 +136,52 @@ private slots:
         QTest::addColumn<Patches>("meanwhile");  // another client's write before Complete
         QTest::addColumn<Patches>("changes");    // what the controller holds afterwards
         QTest::addColumn<qint32>("errorAfter");
+        for (const bool whole : {false, true}) {
+            const auto row = [whole](const char* name) -> QTestData& {
+                const QByteArray tag = whole ? QByteArray(name) + " [whole records]" : QByteArray(name);
+                return QTest::newRow(tag.constData()) << whole;
+            };
 
-        QTest::newRow("nothing edited: no field falls back to a start value")
-            << kUnusual << 0 << Edits{} << Answers{} << Patches{} << Patches{} << 0;
-        QTest::newRow("nothing edited on an Ethernet controller: preselected, nothing written")
-            << (kUnusual + Patches{Long(kRaw, 44, 0), Long(kRaw, 116, 2)}) << 0 << Edits{} << Answers{} << Patches{}
-            << Patches{} << 0;
-        QTest::newRow("baud rate raised: only its four bytes change")
-            << kUnusual << 0 << Edits{{}, {}, {}, {}, 115200} << Answers{} << Patches{}
-            << Patches{Long(kRaw, 48, 115200)} << 0;
-        QTest::newRow("Ethernet chosen: usage words, address and mask; the line settings stay")
-            << kUnusual << 0 << Edits{wizard::kEthernetDevice, IPv4{172, 16, 9, 5}, IPv4{255, 255, 255, 0}, {}, {}}
-            << Answers{} << Patches{}
-            << Patches{Long(kRaw, 44, 0), Long(kRaw, 116, 2), Reversed(120, {172, 16, 9, 5}),
-                       Reversed(124, {255, 255, 255, 0})}
-            << 0;
-        QTest::newRow("token code without an option keeps its code when the address changes")
-            << (kUnusual + Patches{Long(kBack, 23972, 7)}) << 0 << Edits{{}, {}, {}, IPv4{192, 168, 7, 8}, {}}
-            << Answers{} << Patches{} << Patches{Octets(kBack, 23976, {192, 168, 7, 8})} << 0;
-        QTest::newRow("both devices in use: the list's Ethernet is written as the only one")
-            << (kUnusual + Patches{Long(kRaw, 116, 2)}) << 0 << Edits{} << Answers{} << Patches{}
-            << Patches{Long(kRaw, 44, 0)} << 0;
-        QTest::newRow("controller in error, answered OK: cleared, then written")
-            << kUnusual << 0x2A << Edits{{}, {}, {}, {}, 19200} << Answers{true} << Patches{}
-            << Patches{Long(kRaw, 48, 19200)} << 0;
-        QTest::newRow("controller in error, Cancel, then OK on the next press")
-            << kUnusual << 0x2A << Edits{{}, {}, {}, {}, 19200} << Answers{false, true} << Patches{}
-            << Patches{Long(kRaw, 48, 19200)} << 0;
-        QTest::newRow("controller in error, Cancel and given up: nothing written, error kept")
-            << kUnusual << 0x2A << Edits{{}, {}, {}, {}, 19200} << Answers{false} << Patches{} << Patches{}
-            << 0x2A;
-        const Patches other{{kRaw, 200, QByteArray(1, '\x5A')}, {kBack, 100, QByteArray(1, '\x5A')},
-                            Long(kBack, 23000, 0xC0FFEE)};
-        QTest::newRow("another client wrote meanwhile: its bytes survive Complete")
-            << kUnusual << 0 << Edits{{}, {}, {}, {}, 57600} << Answers{} << other << (other + Patches{Long(kRaw, 48, 57600)})
-            << 0;
+            row("nothing edited: no field falls back to a start value")
+                << kUnusual << 0 << Edits{} << Answers{} << Patches{} << Patches{} << 0;
+            row("nothing edited on an Ethernet controller: preselected, nothing written")
+                << (kUnusual + Patches{Long(kRaw, 44, 0), Long(kRaw, 116, 2)}) << 0 << Edits{} << Answers{} << Patches{}
+                << Patches{} << 0;
+            row("baud rate raised: only its four bytes change")
+                << kUnusual << 0 << Edits{{}, {}, {}, {}, 115200} << Answers{} << Patches{}
+                << Patches{Long(kRaw, 48, 115200)} << 0;
+            row("Ethernet chosen: usage words, address and mask; the line settings stay")
+                << kUnusual << 0 << Edits{wizard::kEthernetDevice, IPv4{172, 16, 9, 5}, IPv4{255, 255, 255, 0}, {}, {}}
+                << Answers{} << Patches{}
+                << Patches{Long(kRaw, 44, 0), Long(kRaw, 116, 2), Reversed(120, {172, 16, 9, 5}),
+                           Reversed(124, {255, 255, 255, 0})}
+                << 0;
+            row("token code without an option keeps its code when the address changes")
+                << (kUnusual + Patches{Long(kBack, 23972, 7)}) << 0 << Edits{{}, {}, {}, IPv4{192, 168, 7, 8}, {}}
+                << Answers{} << Patches{} << Patches{Octets(kBack, 23976, {192, 168, 7, 8})} << 0;
+            row("both devices in use: the list's Ethernet is written as the only one")
+                << (kUnusual + Patches{Long(kRaw, 116, 2)}) << 0 << Edits{} << Answers{} << Patches{}
+                << Patches{Long(kRaw, 44, 0)} << 0;
+            row("controller in error, answered OK: cleared, then written")
+                << kUnusual << 0x2A << Edits{{}, {}, {}, {}, 19200} << Answers{true} << Patches{}
+                << Patches{Long(kRaw, 48, 19200)} << 0;
+            row("controller in error, Cancel, then OK on the next press")
+                << kUnusual << 0x2A << Edits{{}, {}, {}, {}, 19200} << Answers{false, true} << Patches{}
+                << Patches{Long(kRaw, 48, 19200)} << 0;
+            row("controller in error, Cancel and given up: nothing written, error kept")
+                << kUnusual << 0x2A << Edits{{}, {}, {}, {}, 19200} << Answers{false} << Patches{} << Patches{}
+                << 0x2A;
+            const Patches other{{kRaw, 200, QByteArray(1, '\x5A')}, {kBack, 100, QByteArray(1, '\x5A')},
+                                Long(kBack, 23000, 0xC0FFEE)};
+            row("another client wrote meanwhile: its bytes survive Complete")
+                << kUnusual << 0 << Edits{{}, {}, {}, {}, 57600} << Answers{} << other << (other + Patches{Long(kRaw, 48, 57600)})
+                << 0;
+        }
     }
 
     void controllerHolds()
     {
+        QFETCH(bool, whole);
         QFETCH(Patches, controller);
         QFETCH(qint32, error);
         QFETCH(Edits, edits);
@@ -179,7 +191,8 @@ private slots:
         QFETCH(qint32, errorAfter);
 
         const QString address = FreeLoopbackAddress(QStringLiteral("127.0.1"));
-        LoggedSim sim({QStringLiteral("--listen"), address});
+        LoggedSim sim({QStringLiteral("--listen"), address},
+                      whole ? QStringList{QStringLiteral("--no-optional-requests")} : QStringList{});
         sim::ControllerState before = Patched(sim::defaultState(), controller);
         before.errorCode = error;
         QVERIFY(sim.seed(before));
@@ -219,6 +232,20 @@ private slots:
         QCOMPARE(after.errorCode, errorAfter);
         // A controller whose settings nobody changed is not written at all.
         QCOMPARE(sim.writes() > 0, !changes.isEmpty());
+        if (whole) {
+            // One try, then whole reads and writes for the rest of the session.
+            QVERIFY(sim.count(QStringLiteral("RECORD_DIGEST")) <= 1);
+            QCOMPARE(sim.count(QStringLiteral("PATCH_RECORD")), 0);
+        } else {
+            // Complete moves no whole record: its re-read is answered by digests (unless
+            // another client changed a record), its write by changed ranges.
+            const QStringList req = sim.requests(QStringLiteral("Tolvane"));
+            QCOMPARE(req.filter(QRegularExpression(QStringLiteral("^WRITE_RECORD"))).size(), 0);
+            const qsizetype reRead = req.indexOf(QRegularExpression(QStringLiteral("RECORD_DIGEST .*")));
+            const bool moved = req.indexOf(QRegularExpression(QStringLiteral("READ_RECORD .*")), reRead) >= 0;
+            QCOMPARE(reRead >= 0, sim.writes() > 0);
+            QCOMPARE(moved, reRead >= 0 && !meanwhile.isEmpty());
+        }
     }
 
     // The step order: the device pages follow the device chosen; without one the page stays.

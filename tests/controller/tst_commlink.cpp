@@ -6,6 +6,7 @@
 #include "linktestutil.h"
 
 #include "controller/protocol.h"
+#include "tests/support/simclient.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -132,6 +133,8 @@ private slots:
     void tokenEncoding();
     void shortBackPrmGoesBackUnchanged();
     void wholeRecordsPassThrough();
+    void heldRecordWrites_data();
+    void heldRecordWrites();
     void chunksFollowTheControllersLimit();
 
     void stalledRequestFailsAfterRetries();
@@ -825,6 +828,65 @@ void tst_CommLink::wholeRecordsPassThrough()
     QCOMPARE(sim.writes(), 4);
     QCOMPARE(sim.count(QStringLiteral("RECORD_SIZE @NOT_A_RECORD")), 0);
     QCOMPARE(HeldItems(link), 0);
+}
+
+// A record written after this session read it: what moves, and what the controller holds
+// afterwards, which is always exactly what was written.
+void tst_CommLink::heldRecordWrites_data()
+{
+    QTest::addColumn<QList<int>>("changedAt");  // bytes of the read content flipped
+    QTest::addColumn<int>("span");              // from each of them on
+    QTest::addColumn<QString>("before");        // "other": another client writes after the read;
+                                                // "write": this session writes once before
+    QTest::addColumn<QString>("expected");      // a request the controller must have received
+    QTest::addColumn<int>("wholeChunks");       // WRITE_RECORD chunks sent for the write
+    QTest::newRow("first byte") << QList<int>{0} << 1 << "" << "PATCH_RECORD @CNF_BACKPRM 0+1/24576 -> OK" << 0;
+    QTest::newRow("last byte") << QList<int>{24575} << 1 << "" << "PATCH_RECORD @CNF_BACKPRM 24575+1/24576 -> OK" << 0;
+    QTest::newRow("token and a far byte: two ranges in one request")
+        << QList<int>{10, 23972} << 8 << "" << "PATCH_RECORD @CNF_BACKPRM 10+8,23972+8/24576 -> OK" << 0;
+    QTest::newRow("nothing changed: still a write") << QList<int>{} << 0 << ""
+                                                    << "PATCH_RECORD @CNF_BACKPRM 0+1/24576 -> OK" << 0;
+    QTest::newRow("more than one request holds: the whole record") << QList<int>{100} << 5000 << ""
+                                                                   << "WRITE_RECORD @CNF_BACKPRM 0+4096/24576 -> OK" << 6;
+    QTest::newRow("another client wrote since the read: refused, then the whole record")
+        << QList<int>{10} << 1 << "other" << "PATCH_RECORD @CNF_BACKPRM 10+1/24576 -> FAILED" << 6;
+    QTest::newRow("written before without a read since: the whole record")
+        << QList<int>{10} << 1 << "write" << "WRITE_RECORD @CNF_BACKPRM 0+4096/24576 -> OK" << 6;
+}
+
+void tst_CommLink::heldRecordWrites()
+{
+    QFETCH(QList<int>, changedAt);
+    QFETCH(int, span);
+    QFETCH(QString, before);
+    QFETCH(QString, expected);
+    QFETCH(int, wholeChunks);
+    SimCase c;
+    auto& [address, sim, view, link] = c;
+    QVERIFY(c.up());
+    auto record = link.controller()->addRecord(kBack, QStringLiteral("@Create=1"));
+    const QByteArray read = record->value().toByteArray();
+    QCOMPARE(read.size(), 24576);
+    QByteArray data = read;
+    for (int at : changedAt)
+        for (int k = at; k < at + span; ++k)
+            data[k] = char(~data[k]);
+    if (before == QLatin1String("other")) {
+        QByteArray theirs = read;
+        theirs[300] = char(~theirs[300]);
+        SimClient other;
+        QVERIFY(other.connectTcp(address));
+        QCOMPARE(other.open(), 0);
+        QCOMPARE(other.writeRecord(kBack, theirs), 0);
+    } else if (before == QLatin1String("write")) {
+        record->setValue(QVariant(read));
+    }
+    record->setValue(QVariant(data));
+    QCOMPARE(fetchRecord(address, kBack), data);
+    const QStringList mine = sim.requests(QStringLiteral("Tolvane"));
+    QVERIFY2(mine.contains(expected), qPrintable(mine.join('\n')));
+    // The whole writes of this session.
+    QCOMPARE(mine.filter(QRegularExpression(QStringLiteral("^WRITE_RECORD @CNF_BACKPRM"))).size(), wholeChunks);
 }
 
 void tst_CommLink::chunksFollowTheControllersLimit()

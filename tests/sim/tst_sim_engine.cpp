@@ -7,6 +7,7 @@
 #include "sim/simstate.h"
 #include "tests/sim/simharness.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
@@ -47,6 +48,22 @@ sim::SimConfig withFaults(const QStringList& faultTexts, quint32 maxChunk = 4096
     for (const QString& s : faultTexts)
         cfg.faults << fault(s);
     return cfg;
+}
+
+QByteArray sha256(const QByteArray& b)
+{
+    return QCryptographicHash::hash(b, QCryptographicHash::Sha256);
+}
+
+// A PATCH_RECORD payload: name, size, base digest and ranges as given.
+QByteArray patchPayload(const QString& name, quint32 size, const QByteArray& digest,
+                        const QList<std::pair<quint32, QByteArray>>& ranges)
+{
+    Writer w;
+    w.str(name).u32(size).bytes(digest).u16(quint16(ranges.size()));
+    for (const auto& range : ranges)
+        w.u32(range.first).bytes(range.second);
+    return w.data();
 }
 
 QByteArray payloadOf(const QString& hex)
@@ -100,6 +117,9 @@ private slots:
     void stateFileDamaged();
     void durableWrites();
     void changeThatCannotBeDurableFails();
+    void patchChecks_data();
+    void patchChecks();
+    void patchInTransaction();
 };
 
 void tst_SimEngine::factoryRecords()
@@ -975,4 +995,89 @@ void tst_SimEngine::changeThatCannotBeDurableFails()
 }
 
 QTEST_GUILESS_MAIN(tst_SimEngine)
+// PATCH_RECORD's checks in their order, each row failing the later checks too, and
+// what a patch changes: the given ranges and nothing else, or nothing at all.
+void tst_SimEngine::patchChecks_data()
+{
+    QTest::addColumn<QString>("setup");  // "bracket": another session holds it; "off": no optional requests
+    QTest::addColumn<QByteArray>("payload");
+    QTest::addColumn<int>("status");
+    const QByteArray com = sim::defaultState().records.value(kRawCom);
+    const QByteArray base = sha256(com), other = sha256("x");
+    const QList<std::pair<quint32, QByteArray>> one{{10, "AB"}};
+    QTest::newRow("two ranges applied") << "" << patchPayload(kRawCom, 256, base, {{10, "AB"}, {254, "YZ"}}) << int(OK);
+    QTest::newRow("unknown name first") << "bracket" << patchPayload("@NOPE", 7, other, {}) << int(UNKNOWN_NAME);
+    QTest::newRow("another session's bracket before the size") << "bracket" << patchPayload(kRawCom, 7, other, {}) << int(DENIED);
+    QTest::newRow("size before the digest") << "" << patchPayload(kRawCom, 257, other, {}) << int(BAD_SIZE);
+    QTest::newRow("digest of other content before the ranges") << "" << patchPayload(kRawCom, 256, other, {}) << int(FAILED);
+    QTest::newRow("digest cut short") << "" << patchPayload(kRawCom, 256, base.left(31), one) << int(FAILED);
+    QTest::newRow("no ranges") << "" << patchPayload(kRawCom, 256, base, {}) << int(OUT_OF_RANGE);
+    QTest::newRow("range past the end") << "" << patchPayload(kRawCom, 256, base, {{255, "AB"}}) << int(OUT_OF_RANGE);
+    QTest::newRow("ranges overlap") << "" << patchPayload(kRawCom, 256, base, {{10, "AB"}, {11, "C"}}) << int(OUT_OF_RANGE);
+    QTest::newRow("ranges out of order") << "" << patchPayload(kRawCom, 256, base, {{20, "A"}, {10, "B"}}) << int(OUT_OF_RANGE);
+    QTest::newRow("request over the largest chunk")
+        << "" << patchPayload(kRawCom, 256, base, {{0, QByteArray(200, 'a')}, {200, QByteArray(56, 'b')}}) << int(OUT_OF_RANGE);
+    QTest::newRow("byte left over") << "" << patchPayload(kRawCom, 256, base, one) + "x" << int(MALFORMED);
+    QTest::newRow("switched off") << "off" << patchPayload(kRawCom, 256, base, one) << int(UNSUPPORTED);
+}
+
+void tst_SimEngine::patchChecks()
+{
+    QFETCH(QString, setup);
+    QFETCH(QByteArray, payload);
+    QFETCH(int, status);
+    sim::SimConfig cfg = withFaults({}, 256);
+    cfg.optionalRequests = setup != QLatin1String("off");
+    SimHarness h(cfg);
+    QVERIFY(h.start());
+    const int a = h.session(), b = h.session();
+    if (setup == QLatin1String("bracket"))
+        QCOMPARE(h.doSignal(b, 0, 0), int(OK));
+    const QByteArray before = h.record(kRawCom);
+    QCOMPARE(h.status(a, PATCH_RECORD, payload), status);
+    QByteArray expected = before;
+    if (status == OK)
+        expected.replace(10, 2, "AB").replace(254, 2, "YZ");
+    QCOMPARE(h.record(kRawCom), expected);
+
+    // RECORD_DIGEST: the size and SHA-256 of what the controller holds now.
+    const auto digest = h.request(a, RECORD_DIGEST, SimClient::strPayload(kRawCom));
+    QVERIFY(digest);
+    if (setup == QLatin1String("off")) {
+        QCOMPARE(int(digest->code), int(UNSUPPORTED));
+        return;
+    }
+    QCOMPARE(int(digest->code), int(OK));
+    Reader r(digest->payload);
+    QCOMPARE(r.u32(), 256u);
+    QCOMPARE(r.bytes(), sha256(expected));
+    QVERIFY(r.atEndOk());
+}
+
+// Inside a transaction a patch stages like a completed write, and the next patch's base
+// is the staged content; reads still see the applied one until the commit.
+void tst_SimEngine::patchInTransaction()
+{
+    SimHarness h;
+    QVERIFY(h.start());
+    const int a = h.session();
+    const QByteArray applied = h.record(kBackPrm);
+    QCOMPARE(h.doSignal(a, 1, 0), int(OK));
+    QCOMPARE(h.status(a, PATCH_RECORD, patchPayload(kBackPrm, 24576, sha256(applied), {{23972, QByteArray("\x02\x00", 2)}})), int(OK));
+    QByteArray staged = applied;
+    staged.replace(23972, 2, "\x02\x00", 2);
+    // The applied content is no longer the base.
+    QCOMPARE(h.status(a, PATCH_RECORD, patchPayload(kBackPrm, 24576, sha256(applied), {{0, "Q"}})), int(FAILED));
+    QCOMPARE(h.status(a, PATCH_RECORD, patchPayload(kBackPrm, 24576, sha256(staged), {{0, "Q"}})), int(OK));
+    staged[0] = 'Q';
+    QCOMPARE(h.record(kBackPrm), applied);
+    const auto digest = h.request(a, RECORD_DIGEST, SimClient::strPayload(kBackPrm));
+    QVERIFY(digest);
+    Reader r(digest->payload);
+    r.u32();
+    QCOMPARE(r.bytes(), sha256(applied));
+    QCOMPARE(h.doSignal(a, 1, 1), int(OK));
+    QCOMPARE(h.record(kBackPrm), staged);
+}
+
 #include "tst_sim_engine.moc"

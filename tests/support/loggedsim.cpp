@@ -6,6 +6,7 @@
 
 #include <QCoreApplication>
 #include <QHostAddress>
+#include <QSet>
 #include <QTcpServer>
 
 #include <algorithm>
@@ -64,11 +65,18 @@ QStringList LoggedSim::lines() const
     return out;
 }
 
-QStringList LoggedSim::requests() const
+QStringList LoggedSim::requests(const QString& client) const
 {
     QStringList out;
-    for (const QString& l : lines())
-        out << l.section(QLatin1Char(' '), 2);
+    QSet<QString> theirs;
+    for (const QString& l : lines()) {
+        const QString conn = l.section(QLatin1Char(' '), 0, 0);
+        const QString request = l.section(QLatin1Char(' '), 2);
+        if (request == QStringLiteral("OPEN %1 -> OK").arg(client))
+            theirs.insert(conn);
+        if (client.isEmpty() || theirs.contains(conn))
+            out << request;
+    }
     return out;
 }
 

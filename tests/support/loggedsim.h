@@ -40,8 +40,9 @@ public:
 
     // The log's lines, whole.
     QStringList lines() const;
-    // The lines without their connection and sequence numbers: "EXECUTE doSignal 0,0 -> OK".
-    QStringList requests() const;
+    // The lines without their connection and sequence numbers: "EXECUTE doSignal 0,0 -> OK";
+    // with a client name, only those of the connections that client opened.
+    QStringList requests(const QString& client = QString()) const;
     // The (channel,phase) of every doSignal the controller received, in order; resends left out.
     QStringList signalPairs() const;
     // How many requests start with prefix.
