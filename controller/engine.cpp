@@ -7,7 +7,6 @@
 #include "controller/protocol.h"
 #include "settings/serialports.h"
 
-#include <QCryptographicHash>
 #include <QHostAddress>
 #include <QRegularExpression>
 #include <QStringList>
@@ -298,11 +297,6 @@ private:
 
 namespace {
 
-QByteArray sha256(const QByteArray& data)
-{
-    return QCryptographicHash::hash(data, QCryptographicHash::Sha256);
-}
-
 quint32 checkedSize(quint32 size)
 {
     if (size > kLargestRecord)
@@ -317,12 +311,13 @@ constexpr qsizetype kMergeGap = 8;
 // The PATCH_RECORD payload that turns base into data (both of one size), or nothing when
 // its ranges do not fit a request of at most `limit` bytes. A write that changes
 // nothing rewrites the first byte, so that it is still a write to the controller.
-std::optional<QByteArray> patchPayload(const QString& name, const QByteArray& base, const QByteArray& data,
+std::optional<QByteArray> patchPayload(const QString& name, const Link::HeldRecord& base, const QByteArray& data,
                                        quint32 limit)
 {
     QList<std::pair<qsizetype, qsizetype>> ranges;  // [begin, end)
+    const char* was = base.content.constData();
     for (qsizetype i = 0; i < data.size(); ++i) {
-        if (data[i] == base[i])
+        if (data[i] == was[i])
             continue;
         if (!ranges.isEmpty() && i - ranges.last().second <= kMergeGap)
             ranges.last().second = i + 1;
@@ -334,7 +329,7 @@ std::optional<QByteArray> patchPayload(const QString& name, const QByteArray& ba
     if (ranges.size() > std::numeric_limits<quint16>::max())
         return std::nullopt;
     proto::Writer w;
-    w.str(name).u32(quint32(data.size())).bytes(sha256(base)).u16(quint16(ranges.size()));
+    w.str(name).u32(quint32(data.size())).bytes(base.digest()).u16(quint16(ranges.size()));
     for (const auto& range : std::as_const(ranges)) {
         w.u32(quint32(range.first)).bytes(data.mid(range.first, range.second - range.first));
         if (quint64(w.data().size()) > limit)
@@ -410,7 +405,7 @@ bool tryPatch(Link& link, const QString& name, const QByteArray& data)
     if (!link.optionalRequests() || it == link.held().cend() || !it->confirmed || it->content.size() != data.size()
         || data.isEmpty())
         return false;
-    const std::optional<QByteArray> payload = patchPayload(name, it->content, data, link.chunkSize());
+    const std::optional<QByteArray> payload = patchPayload(name, *it, data, link.chunkSize());
     if (!payload)
         return false;
     try {
@@ -441,7 +436,7 @@ QVariant Record::value()
         const auto it = held.find(m_name);
         if (it != held.end() && link->optionalRequests()) {
             if (const auto digest = askDigest(*link, m_name)) {
-                if (digest->first == quint32(it->content.size()) && digest->second == it->digest) {
+                if (digest->first == quint32(it->content.size()) && digest->second == it->digest()) {
                     it->confirmed = true;
                     MoveProgress progress(m_engine, *link, m_name, false, digest->first);
                     progress.at(digest->first);
@@ -459,7 +454,7 @@ QVariant Record::value()
         }
         MoveProgress progress(m_engine, *link, m_name, false, *size);
         const QByteArray data = readWhole(*link, m_name, *size, progress);
-        held.insert(m_name, Link::HeldRecord{data, sha256(data), true});
+        held.insert(m_name, Link::HeldRecord{data, true});
         return QVariant(data);
     } catch (...) {
         held.remove(m_name);
@@ -486,7 +481,7 @@ void Record::setValue(const QVariant& v)
             writeWhole(*link, m_name, data, progress);
         // Held for the next read, which must confirm it first: inside a transaction the
         // write is only staged.
-        held.insert(m_name, Link::HeldRecord{data, sha256(data), false});
+        held.insert(m_name, Link::HeldRecord{data, false});
     } catch (...) {
         held.remove(m_name);
         throw;

@@ -53,9 +53,19 @@ public:
     // only ever used after the controller has confirmed that digest: a RECORD_DIGEST
     // that matches it (then confirmed is set), or a PATCH_RECORD's base digest.
     struct HeldRecord {
+        HeldRecord() = default;
+        HeldRecord(QByteArray c, bool isConfirmed) : content(std::move(c)), confirmed(isConfirmed) {}
         QByteArray content;
-        QByteArray digest;
         bool confirmed = false;  // read, or digest confirmed, and not written since
+        // Worked out when first needed: most records held are never asked about again.
+        const QByteArray& digest() const
+        {
+            if (m_digest.isEmpty())
+                m_digest = proto::digest(content);
+            return m_digest;
+        }
+    private:
+        mutable QByteArray m_digest;
     };
     QHash<QString, HeldRecord>& held() { return m_held; }
     // RECORD_DIGEST and PATCH_RECORD, until the controller answers one UNSUPPORTED.

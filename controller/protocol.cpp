@@ -2,10 +2,12 @@
 // SPDX-FileCopyrightText: 2026 Tolvane developers
 #include "controller/protocol.h"
 
+#include <QCryptographicHash>
 #include <QStringDecoder>
 
 #include <algorithm>
 #include <iterator>
+#include <openssl/evp.h>
 #include <zlib.h>
 
 namespace proto {
@@ -361,6 +363,16 @@ void FrameScanner::idle()
     const quint64 dropped = m_dropped;
     reset();
     m_dropped = dropped;
+}
+
+QByteArray digest(const QByteArray& content)
+{
+    QByteArray out(kDigestSize, '\0');
+    unsigned int size = 0;
+    if (::EVP_Digest(content.constData(), size_t(content.size()), reinterpret_cast<unsigned char*>(out.data()), &size,
+                     ::EVP_sha256(), nullptr) != 1 || size != unsigned(kDigestSize))
+        return QCryptographicHash::hash(content, QCryptographicHash::Sha256);  // a libcrypto without it
+    return out;
 }
 
 QString statusName(quint8 status)

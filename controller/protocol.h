@@ -145,4 +145,8 @@ private:
 
 QString statusName(quint8 status);
 
+// The digest of a record's content that RECORD_DIGEST and PATCH_RECORD carry: SHA-256,
+// kDigestSize bytes.
+QByteArray digest(const QByteArray& content);
+
 }  // namespace proto

@@ -2,7 +2,6 @@
 // SPDX-FileCopyrightText: 2026 Tolvane developers
 #include "sim/simcontroller.h"
 
-#include <QCryptographicHash>
 #include <QFile>
 #include <QFileInfo>
 
@@ -558,8 +557,7 @@ SimController::Outcome SimController::doRecordDigest(Reader& r)
         return fail(FAILED, QStringLiteral("read of %1 failed (fault)").arg(name));
     const QByteArray& rec = m_state.records[name];
     Outcome o;
-    o.payload = Writer().u32(quint32(rec.size()))
-                    .bytes(QCryptographicHash::hash(rec, QCryptographicHash::Sha256)).data();
+    o.payload = Writer().u32(quint32(rec.size())).bytes(appliedDigest(name)).data();
     return o;
 }
 
@@ -585,7 +583,7 @@ SimController::Outcome SimController::doPatchRecord(Conn& c, Reader& r, qsizetyp
     QByteArray content = staged ? c.staged.value(name) : m_state.records.value(name);
     if (qsizetype(size) != content.size())
         return fail(BAD_SIZE, QStringLiteral("%1 has %2 bytes, not %3").arg(name).arg(content.size()).arg(size));
-    if (QCryptographicHash::hash(content, QCryptographicHash::Sha256) != baseDigest)
+    if ((staged ? proto::digest(content) : appliedDigest(name)) != baseDigest)
         return fail(FAILED, QStringLiteral("%1 has changed since it was read").arg(name));
     if (count == 0 || quint64(payloadSize) > m_cfg.maxChunk)
         return fail(OUT_OF_RANGE, QStringLiteral("a patch needs 1 to a chunk's worth of ranges"));
@@ -698,7 +696,16 @@ bool SimController::commitState(const ControllerState& next, QString* error)
     if (!m_cfg.statePath.isEmpty() && !saveStateFile(m_cfg.statePath, next, error))
         return false;
     m_state = next;
+    m_digests.clear();
     return true;
+}
+
+QByteArray SimController::appliedDigest(const QString& name)
+{
+    auto it = m_digests.find(name);
+    if (it == m_digests.end())
+        it = m_digests.insert(name, proto::digest(m_state.records.value(name)));
+    return *it;
 }
 
 }  // namespace sim

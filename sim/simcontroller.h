@@ -132,6 +132,10 @@ private:
     int m_nextConn = 1;
     quint64 m_nextSession = 1;
     quint64 m_bracket = 0;  // session holding the access bracket, 0 when none
+    // Digests of the applied records, worked out when first asked for, dropped when the
+    // state changes.
+    QByteArray appliedDigest(const QString& name);
+    QHash<QString, QByteArray> m_digests;
     std::function<void(const QString&)> m_log;
 };
 

@@ -1,0 +1,302 @@
+// SPDX-License-Identifier: MIT
+// SPDX-FileCopyrightText: 2026 Tolvane developers
+// The wizard's controller calls against their floors, through CommLink and the real
+// simulator, as markdown tables:
+// - RS232C at each baud rate, over a line this program paces itself (PacedRelay): the
+//   first read (connect and read both records) against the line time of both records
+//   once; Complete (re-read, then write) with and without the optional requests against
+//   the frames it cannot do without, sent plainly through a second line of the same rate.
+// - Ethernet on loopback: connect with the first read, Complete and the error code, each
+//   against a plain socket exchange of the frames it needs in as many round trips.
+// Each figure is the median of its runs; each run of the program is followed by a run of
+// its floor, so that both see the machine as it is.
+//
+//   bench_wizard_link [--rounds N] [--slow-rounds N] [--bauds B,B,...] [--no-ethernet]
+//   (TOLVANE_BIN_DIR: folder of tolvane-sim)
+
+#include "app/wizardmodel.h"
+#include "bench/benchsupport.h"
+#include "controller/commlink.h"
+#include "controller/controllerview.h"
+#include "controller/engine.h"
+#include "tests/support/simprocess.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <cstdio>
+
+namespace {
+
+const QString kRaw = QStringLiteral("@CNF_RAW_COM");
+const QString kBack = QStringLiteral("@CNF_BACKPRM");
+constexpr int kRawSize = 256, kBackSize = 24576, kChunk = 4096;
+const QString kSimAddress = QStringLiteral("127.0.6.20");
+const QString kFloorAddress = QStringLiteral("127.0.6.21");
+
+struct Options {
+    int rounds = 25;     // quick sequences
+    int slowRounds = 3;  // sequences that move whole records over a line
+    QList<int> bauds{115200, 38400, 9600};
+    bool ethernet = true;
+};
+
+// The frames of the first read: OPEN, the bracket, each record's size and chunks.
+QList<Trip> firstReadFrames(const CommLink& link)
+{
+    QList<Trip> t{floorframes::open(QStringLiteral("Tolvane"), link.controller() ? link.controller()->controllerId() : QString(),
+                                    link.controller() ? link.controller()->model() : QString()),
+                  floorframes::signal(), floorframes::recordSize(kRaw)};
+    t += floorframes::readRecord(kRaw, kRawSize, kChunk);
+    t += floorframes::recordSize(kBack);
+    t += floorframes::readRecord(kBack, kBackSize, kChunk);
+    t += floorframes::signal();
+    return t;
+}
+
+// The engineer's edit of round k: the controller's address and the token, on the
+// Ethernet page (every value a loopback one). Returns the frames Complete cannot do
+// without: the re-read's bracket and digests, the write's transaction, bracket and patches.
+QList<Trip> editAndFloor(CommLink& link, ControllerSelections& view, int k)
+{
+    view.device = 0;
+    CommSettings& s = link.settings();
+    s.ipAddress = {127, 0, 7, quint8(10 + k % 2)};
+    s.subnetMask = {255, 255, 0, 0};
+    s.tokenCode = k % 2 ? 1 : 2;
+    s.tokenIp = {127, 0, 7, quint8(20 + k % 2)};
+    const QByteArray raw = link.keptValue(kRaw), back = link.keptValue(kBack);
+    const Trip sig = floorframes::signal();
+    return {sig, floorframes::digest(kRaw), floorframes::digest(kBack), sig, sig, sig,
+            floorframes::patch(kRaw, raw, EncodeRawCom(raw, s, 0)),
+            floorframes::patch(kBack, back, EncodeToken(back, s)), sig, sig};
+}
+
+double secondsOf(const QElapsedTimer& t)
+{
+    return double(t.nsecsElapsed()) / 1e9;
+}
+
+struct Figure {
+    QList<double> program, floor;
+    qint64 wire = 0, floorBytes = 0, payload = 0;
+    quint64 trips = 0, neededTrips = 0;
+};
+
+void printLineRow(int baud, const char* what, const Figure& f, const PacedRelay& line)
+{
+    const double p = Median(f.program), fl = Median(f.floor);
+    std::printf("| %d | %s | %.3f | %.3f | %.3f | %.3f | %lld | %lld | %.3f | %lld | %d |\n", baud, what, p, fl, p / fl,
+                line.lineSeconds(quint64(f.floorBytes)), qlonglong(f.wire), qlonglong(f.floorBytes),
+                double(f.wire) / double(f.floorBytes), qlonglong(f.payload), int(f.program.size()));
+    std::fflush(stdout);
+}
+
+// One baud rate: a session on a controller without the optional requests (first read,
+// then Complete with whole records), then sessions on one with them.
+void serialCase(int baud, const Options& o, const QString& portsDir)
+{
+    PacedRelay line, floorLine;
+    QString error;
+    if (!line.start(baud, 10, &error) || !floorLine.start(baud, 10, &error)) {
+        std::printf("| %d | relay failed: %s |\n", baud, qPrintable(error));
+        return;
+    }
+    const QString com = portsDir + QStringLiteral("/com9");
+    QFile::remove(com);
+    QFile::link(line.clientEnd(), com);
+    ControllerSelections view;
+    view.ethernet = false;
+    view.port = 9;
+    view.baud = baud;
+    view.parity = 1;
+    view.dataLength = 8;
+    view.stopBit = QStringLiteral("1");
+
+    Figure read, whole, patched;
+    read.payload = kRawSize + kBackSize;
+    for (const bool optional : {false, true}) {
+        QStringList args{QStringLiteral("--serial"), line.controllerEnd(), QStringLiteral("--baud"), QString::number(baud)};
+        if (!optional)
+            args << QStringLiteral("--no-optional-requests");
+        SimProcess sim(args);
+        if (!sim.start()) {
+            std::printf("| %d | simulator did not start |\n", baud);
+            return;
+        }
+        const int sessions = optional ? std::max(1, o.slowRounds - 1) : 1;
+        for (int session = 0; session < sessions; ++session) {
+            CommLink link(view);
+            const quint64 before = line.toController() + line.toClient();
+            QElapsedTimer t;
+            t.start();
+            if (wizard::ConnectAndRead(link) != wizard::Opened::kDone) {
+                std::printf("| %d | first read failed |\n", baud);
+                return;
+            }
+            read.program << secondsOf(t);
+            read.wire = qint64(line.toController() + line.toClient() - before);
+            read.floorBytes = read.payload;
+            read.floor << PlainLineExchange(floorLine, {{1, int(read.payload)}});
+            if (session > 0)
+                continue;
+            Figure& complete = optional ? patched : whole;
+            const int rounds = optional ? o.rounds : o.slowRounds;
+            for (int k = 0; k < rounds; ++k) {
+                const QList<Trip> frames = editAndFloor(link, view, k);
+                const quint64 wireBefore = line.toController() + line.toClient();
+                t.start();
+                if (!wizard::WriteBack(link)) {
+                    std::printf("| %d | Complete failed |\n", baud);
+                    return;
+                }
+                complete.program << secondsOf(t);
+                complete.wire = qint64(line.toController() + line.toClient() - wireBefore);
+                complete.floorBytes = floorframes::bytes(frames);
+                complete.floor << PlainLineExchange(floorLine, frames);
+                // The digests and the changed bytes alone.
+                complete.payload = 2 * 32;
+                for (int r : {6, 7})
+                    complete.payload += frames[r].first - (16 + 2 + kRaw.size() + 4 + 4 + 32 + 2);
+            }
+        }
+    }
+    printLineRow(baud, "first read: connect, both records", read, line);
+    printLineRow(baud, "Complete with the optional requests", patched, line);
+    printLineRow(baud, "Complete without them (whole records)", whole, line);
+}
+
+void printSocketRow(const char* what, const Figure& f)
+{
+    const double p = Median(f.program) * 1000, fl = Median(f.floor) * 1000;
+    std::printf("| %s | %.3f | %.3f | %.2f | %llu | %llu | %lld | %lld | %d |\n", what, p, fl, p / fl,
+                qulonglong(f.trips), qulonglong(f.neededTrips), qlonglong(f.wire), qlonglong(f.floorBytes),
+                int(f.program.size()));
+    std::fflush(stdout);
+}
+
+// Ethernet: all three sequences on one simulator; a second one without the optional
+// requests for Complete with whole records.
+void ethernetCase(const Options& o)
+{
+    ControllerSelections view;
+    view.address = {127, 0, 6, 20};
+    Figure connect, complete, whole, code;
+    for (const bool optional : {true, false}) {
+        QStringList args{QStringLiteral("--listen"), kSimAddress};
+        if (!optional)
+            args << QStringLiteral("--no-optional-requests");
+        SimProcess sim(args);
+        if (!sim.start()) {
+            std::printf("| simulator did not start | |\n");
+            return;
+        }
+        const int rounds = o.rounds * 4;
+        for (int k = 0; k < rounds; ++k) {
+            CommLink link(view);
+            QElapsedTimer t;
+            t.start();
+            if (wizard::ConnectAndRead(link) != wizard::Opened::kDone) {
+                std::printf("| first read failed | |\n");
+                return;
+            }
+            const double readSeconds = secondsOf(t);
+            const LinkTraffic afterRead = link.controller()->traffic();
+            const QList<Trip> readFrames = firstReadFrames(link);
+            if (optional) {
+                connect.program << readSeconds;
+                connect.trips = afterRead.attempts;
+                connect.wire = qint64(afterRead.bytesSent + afterRead.bytesReceived);
+                connect.neededTrips = quint64(readFrames.size());
+                connect.floorBytes = floorframes::bytes(readFrames);
+                connect.floor << PlainSocketExchange(kFloorAddress, readFrames, true);
+            }
+
+            Figure& c = optional ? complete : whole;
+            const QList<Trip> frames = editAndFloor(link, view, k);
+            t.start();
+            if (!wizard::WriteBack(link)) {
+                std::printf("| Complete failed | |\n");
+                return;
+            }
+            c.program << secondsOf(t);
+            const LinkTraffic afterComplete = link.controller()->traffic();
+            c.trips = afterComplete.attempts - afterRead.attempts;
+            c.wire = qint64(afterComplete.bytesSent + afterComplete.bytesReceived - afterRead.bytesSent
+                            - afterRead.bytesReceived);
+            c.neededTrips = quint64(frames.size());
+            c.floorBytes = floorframes::bytes(frames);
+            c.floor << PlainSocketExchange(kFloorAddress, frames, false);
+
+            if (optional) {
+                t.start();
+                if (link.GetControllerErrorCode() != 0) {
+                    std::printf("| error code failed | |\n");
+                    return;
+                }
+                code.program << secondsOf(t);
+                const LinkTraffic afterCode = link.controller()->traffic();
+                code.trips = afterCode.attempts - afterComplete.attempts;
+                code.wire = qint64(afterCode.bytesSent + afterCode.bytesReceived - afterComplete.bytesSent
+                                   - afterComplete.bytesReceived);
+                code.neededTrips = 1;
+                code.floorBytes = floorframes::bytes({floorframes::errorCode()});
+                code.floor << PlainSocketExchange(kFloorAddress, {floorframes::errorCode()}, false);
+            }
+            link.DisconnectController();
+        }
+    }
+    printSocketRow("connect with the first read", connect);
+    printSocketRow("Complete with the optional requests", complete);
+    printSocketRow("Complete without them (whole records)", whole);
+    printSocketRow("GetControllerErrorCode", code);
+}
+
+Options parse(const QStringList& args)
+{
+    Options o;
+    for (qsizetype i = 1; i < args.size(); ++i) {
+        const QString& a = args[i];
+        const QString v = args.value(i + 1);
+        if (a == QLatin1String("--rounds"))
+            o.rounds = std::max(1, v.toInt()), ++i;
+        else if (a == QLatin1String("--slow-rounds"))
+            o.slowRounds = std::max(1, v.toInt()), ++i;
+        else if (a == QLatin1String("--no-ethernet"))
+            o.ethernet = false;
+        else if (a == QLatin1String("--bauds")) {
+            o.bauds.clear();
+            for (const QString& b : v.split(QLatin1Char(','), Qt::SkipEmptyParts))
+                o.bauds << b.toInt();
+            ++i;
+        }
+    }
+    return o;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    const Options o = parse(app.arguments());
+    QTemporaryDir config;
+    qputenv("XDG_CONFIG_HOME", config.path().toUtf8());
+    const QString ports = config.filePath(QStringLiteral("Tolvane/ports"));
+    QDir().mkpath(ports);
+
+    std::printf("| baud | sequence | median (s) | floor, measured (s) | ratio | floor's line time (s) "
+                "| bytes on the wire | floor's bytes | wire / floor | payload | runs |\n"
+                "|---|---|---|---|---|---|---|---|---|---|---|\n");
+    for (int baud : o.bauds)
+        serialCase(baud, o, ports);
+    if (o.ethernet) {
+        std::printf("\n| sequence | median (ms) | socket floor (ms) | ratio | round trips | needed | bytes "
+                    "| floor's bytes | runs |\n|---|---|---|---|---|---|---|---|---|\n");
+        ethernetCase(o);
+    }
+    return 0;
+}
