@@ -9,7 +9,8 @@
 // e.g. "3 7 EXECUTE doSignal 1,0 -> OK", "3 8 WRITE_RECORD @CNF_RAW_COM 0+256/256 -> OK",
 // "1 2 READ_RECORD @CNF_BACKPRM 4096+4096 -> OK", "1 5 EXECUTE ClearError 12 -> FAILED",
 // "1 0 OPEN tolvane -> OK", "1 9 CLOSE -> OK", "1 1 READ_VALUE @ERROR_CODE -> OK",
-// "1 3 RECORD_SIZE @CNF_RAW_COM -> OK".
+// "1 3 RECORD_SIZE @CNF_RAW_COM -> OK", "1 14 RECORD_DIGEST @CNF_BACKPRM -> OK",
+// "1 19 PATCH_RECORD @CNF_BACKPRM 23972+8/24576 -> OK" (NAME OFFSET+LENGTH,…/SIZE).
 // <conn> counts the simulator's connections from 1 (a pty or serial line is connection 1);
 // READ_RECORD details are NAME OFFSET+LENGTH, WRITE_RECORD NAME OFFSET+LENGTH/TOTAL;
 // a payload that does not parse shows "(malformed)". A retry answered from the kept
