@@ -2,12 +2,11 @@
 // SPDX-FileCopyrightText: 2026 Tolvane developers
 #include "controller/protocol.h"
 
-#include <QCryptographicHash>
 #include <QStringDecoder>
 
 #include <algorithm>
 #include <iterator>
-#include <openssl/evp.h>
+#include <nettle/sha2.h>
 #include <zlib.h>
 
 namespace proto {
@@ -367,11 +366,12 @@ void FrameScanner::idle()
 
 QByteArray digest(const QByteArray& content)
 {
+    static_assert(SHA256_DIGEST_SIZE == kDigestSize);
     QByteArray out(kDigestSize, '\0');
-    unsigned int size = 0;
-    if (::EVP_Digest(content.constData(), size_t(content.size()), reinterpret_cast<unsigned char*>(out.data()), &size,
-                     ::EVP_sha256(), nullptr) != 1 || size != unsigned(kDigestSize))
-        return QCryptographicHash::hash(content, QCryptographicHash::Sha256);  // a libcrypto without it
+    sha256_ctx ctx;
+    ::nettle_sha256_init(&ctx);
+    ::nettle_sha256_update(&ctx, size_t(content.size()), reinterpret_cast<const uint8_t*>(content.constData()));
+    ::nettle_sha256_digest(&ctx, kDigestSize, reinterpret_cast<uint8_t*>(out.data()));
     return out;
 }
 

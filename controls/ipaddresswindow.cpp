@@ -18,7 +18,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPainter>
-#include <QRegularExpressionValidator>
+#include <QValidator>
 #include <QScreen>
 #include <QStyle>
 #include <QStyleOptionFrame>
@@ -33,12 +33,21 @@ bool isAsciiDigit(QChar c)
     return c >= QLatin1Char('0') && c <= QLatin1Char('9');
 }
 
-// Fields hold at most three ASCII digits; the validator also guards drops and undo.
-const QRegularExpression& digitsPattern()
-{
-    static const QRegularExpression re(QStringLiteral("[0-9]{0,3}"));
-    return re;
-}
+// Fields hold at most three ASCII digits; the validator also guards drops and undo. A
+// plain check: a regular expression here would load and compile a regex engine at start.
+class DigitsValidator : public QValidator {
+public:
+    using QValidator::QValidator;
+    State validate(QString& input, int&) const override
+    {
+        if (input.size() > 3)
+            return Invalid;
+        for (QChar c : std::as_const(input))
+            if (!isAsciiDigit(c))
+                return Invalid;
+        return Acceptable;
+    }
+};
 
 // Finds an entry of QLineEdit's standard menu: by its object name where Qt sets one, else
 // by its (translated) text before the shortcut.
@@ -60,7 +69,7 @@ IPAddressWindow::IPAddressWindow(QWidget* parent)
 
     auto* layout = new QHBoxLayout(this);
     layout->setSpacing(0);
-    auto* validator = new QRegularExpressionValidator(digitsPattern(), this);
+    auto* validator = new DigitsValidator(this);
 
     for (int i = 0; i < kFieldCount; ++i) {
         auto* field = new QLineEdit(this);

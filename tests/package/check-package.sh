@@ -23,7 +23,7 @@ echo "package: $(basename "$deb")"
 # Dependencies come from the linked libraries, not from a hand-written list.
 depends=$(dpkg-deb -f "$deb" Depends)
 echo "Depends: $depends"
-for lib in libqt6core6 libqt6widgets6 libqt6network6 libqt6serialport6 libqt6svg6 zlib1g libssl3 libc6; do
+for lib in libqt6core6 libqt6widgets6 libqt6network6 libqt6serialport6 libqt6svg6 zlib1g libnettle8 libc6; do
   grep -q "$lib" <<<"$depends" || fail "Depends lacks $lib"
 done
 
