@@ -7,6 +7,7 @@
 // the process's peak resident memory, and the window's title and first button, which
 // show whether the program's own English texts served.
 #include "app/frmMain.h"
+#include "bench/startupreport.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -27,36 +28,15 @@
 
 namespace {
 
-qint64 processAgeMs()
-{
-    // Monotonic clock now minus the process's start time, both as the kernel counts.
-    QFile stat(QStringLiteral("/proc/self/stat"));
-    if (!stat.open(QIODevice::ReadOnly))
-        return -1;
-    const QList<QByteArray> fields = stat.readAll().split(')').last().trimmed().split(' ');
-    const double startTicks = fields.value(19).toDouble();  // field 22 of the whole line
-    timespec now{};
-    ::clock_gettime(CLOCK_BOOTTIME, &now);
-    const double nowMs = double(now.tv_sec) * 1000.0 + double(now.tv_nsec) / 1e6;
-    return qint64(nowMs - startTicks * 1000.0 / double(::sysconf(_SC_CLK_TCK)));
-}
-
 int child(int argc, char** argv)
 {
     QApplication app(argc, argv);
     frmMain w;
     w.show();
     QApplication::processEvents();
-    // VmHWM, not getrusage: ru_maxrss survives exec and would show the parent's peak.
-    qint64 peakKb = -1;
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (status.open(QIODevice::ReadOnly))
-        for (const QByteArray& l : status.readAll().split('\n'))
-            if (l.startsWith("VmHWM:"))
-                peakKb = l.mid(6).trimmed().split(' ').value(0).toLongLong();
     const auto* title = w.findChild<QLabel*>(QStringLiteral("lblTitle"));
     const auto* next = w.findChild<QAbstractButton*>(QStringLiteral("cmdNext"));
-    std::printf("%lld %lld \"%s\" \"%s\"\n", qlonglong(processAgeMs()), qlonglong(peakKb / 1024),
+    std::printf("%lld %lld \"%s\" \"%s\"\n", qlonglong(startup::processAgeMs()), qlonglong(startup::peakKb() / 1024),
                 title ? qPrintable(title->text()) : "", next ? qPrintable(next->text()) : "");
     return 0;
 }

@@ -28,6 +28,7 @@
 #include <QTemporaryDir>
 
 #include <cstdio>
+#include <tuple>
 
 namespace {
 
@@ -73,6 +74,13 @@ QList<Trip> editAndFloor(CommLink& link, ControllerSelections& view, int k)
     return {sig, floorframes::digest(kRaw), floorframes::digest(kBack), sig, sig, sig,
             floorframes::patch(kRaw, raw, EncodeRawCom(raw, s, 0)),
             floorframes::patch(kBack, back, EncodeToken(back, s)), sig, sig};
+}
+
+// What moved on the link between two readings of its traffic: round trips and bytes.
+std::pair<quint64, qint64> moved(const LinkTraffic& before, const LinkTraffic& after)
+{
+    return {after.attempts - before.attempts,
+            qint64(after.bytesSent + after.bytesReceived - before.bytesSent - before.bytesReceived)};
 }
 
 double secondsOf(const QElapsedTimer& t)
@@ -220,8 +228,7 @@ void ethernetCase(const Options& o)
             const QList<Trip> readFrames = firstReadFrames(link);
             if (optional) {
                 connect.program << readSeconds;
-                connect.trips = afterRead.attempts;
-                connect.wire = qint64(afterRead.bytesSent + afterRead.bytesReceived);
+                std::tie(connect.trips, connect.wire) = moved(LinkTraffic{}, afterRead);
                 connect.neededTrips = quint64(readFrames.size());
                 connect.floorBytes = floorframes::bytes(readFrames);
                 connect.floor << PlainSocketExchange(kFloorAddress, readFrames, true);
@@ -236,9 +243,7 @@ void ethernetCase(const Options& o)
             }
             c.program << secondsOf(t);
             const LinkTraffic afterComplete = link.controller()->traffic();
-            c.trips = afterComplete.attempts - afterRead.attempts;
-            c.wire = qint64(afterComplete.bytesSent + afterComplete.bytesReceived - afterRead.bytesSent
-                            - afterRead.bytesReceived);
+            std::tie(c.trips, c.wire) = moved(afterRead, afterComplete);
             c.neededTrips = quint64(frames.size());
             c.floorBytes = floorframes::bytes(frames);
             c.floor << PlainSocketExchange(kFloorAddress, frames, false);
@@ -250,10 +255,7 @@ void ethernetCase(const Options& o)
                     return;
                 }
                 code.program << secondsOf(t);
-                const LinkTraffic afterCode = link.controller()->traffic();
-                code.trips = afterCode.attempts - afterComplete.attempts;
-                code.wire = qint64(afterCode.bytesSent + afterCode.bytesReceived - afterComplete.bytesSent
-                                   - afterComplete.bytesReceived);
+                std::tie(code.trips, code.wire) = moved(afterComplete, link.controller()->traffic());
                 code.neededTrips = 1;
                 code.floorBytes = floorframes::bytes({floorframes::errorCode()});
                 code.floor << PlainSocketExchange(kFloorAddress, {floorframes::errorCode()}, false);

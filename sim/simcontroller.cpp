@@ -532,6 +532,11 @@ SimController::Outcome SimController::doWriteRecord(Conn& c, Reader& r)
 
     const QByteArray content = c.collection.data;
     c.collection = Collection{};
+    return storeRecord(c, name, content);
+}
+
+SimController::Outcome SimController::storeRecord(Conn& c, const QString& name, const QByteArray& content)
+{
     if (c.txOpen) {
         c.staged.insert(name, content);
         return {};
@@ -596,18 +601,7 @@ SimController::Outcome SimController::doPatchRecord(Conn& c, Reader& r, qsizetyp
     }
     for (const auto& [offset, data] : std::as_const(ranges))
         content.replace(qsizetype(offset), data.size(), data);
-    if (c.txOpen) {
-        c.staged.insert(name, content);
-        return {};
-    }
-    if (hasNamedFault(Fault::FailWrite, name))
-        return fail(FAILED, QStringLiteral("write of %1 failed (fault)").arg(name));
-    ControllerState next = m_state;
-    next.records[name] = content;
-    QString why;
-    if (!commitState(next, &why))
-        return fail(FAILED, QStringLiteral("cannot store %1: %2").arg(name, why));
-    return {};
+    return storeRecord(c, name, content);
 }
 
 SimController::Outcome SimController::doExecute(Conn& c, Reader& r)

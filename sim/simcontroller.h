@@ -114,6 +114,9 @@ private:
     Outcome doOpen(Conn& c, proto::Reader& r);
     Outcome doReadRecord(proto::Reader& r);
     Outcome doWriteRecord(Conn& c, proto::Reader& r);
+    // A record's new content from a completed write or a patch: staged inside an open
+    // transaction, else applied and made durable at once.
+    Outcome storeRecord(Conn& c, const QString& name, const QByteArray& content);
     Outcome doRecordDigest(proto::Reader& r);
     Outcome doPatchRecord(Conn& c, proto::Reader& r, qsizetype payloadSize);
     Outcome doExecute(Conn& c, proto::Reader& r);
