@@ -396,18 +396,25 @@ std::optional<std::pair<quint32, QByteArray>> askDigest(Link& link, const QStrin
     }
 }
 
-// PATCH_RECORD from the held content, when the rules allow it; false when the record
-// must be written whole instead (nothing held and confirmed, ranges too large, the
-// controller's content changed since, or a controller without the request).
+// PATCH_RECORD from the held content, when the rules allow it: only content whose digest
+// the controller has just confirmed (asked for here when no read since the last write
+// has done it). False when the record must be written whole instead: nothing held,
+// ranges too large, the controller's content changed since, or a controller without
+// the optional requests.
 bool tryPatch(Link& link, const QString& name, const QByteArray& data)
 {
-    const auto it = link.held().constFind(name);
-    if (!link.optionalRequests() || it == link.held().cend() || !it->confirmed || it->content.size() != data.size()
-        || data.isEmpty())
+    const auto it = link.held().find(name);
+    if (!link.optionalRequests() || it == link.held().end() || it->content.size() != data.size() || data.isEmpty())
         return false;
     const std::optional<QByteArray> payload = patchPayload(name, *it, data, link.chunkSize());
     if (!payload)
         return false;
+    if (!it->confirmed) {
+        const auto digest = askDigest(link, name);
+        if (!digest || digest->first != quint32(it->content.size()) || digest->second != it->digest())
+            return false;
+        it->confirmed = true;
+    }
     try {
         if (!proto::Reader(link.call(proto::PATCH_RECORD, *payload)).atEndOk())
             throw EngineError(EngineError::kProtocol, QStringLiteral("malformed PATCH_RECORD response"));
@@ -454,7 +461,8 @@ QVariant Record::value()
         }
         MoveProgress progress(m_engine, *link, m_name, false, *size);
         const QByteArray data = readWhole(*link, m_name, *size, progress);
-        held.insert(m_name, Link::HeldRecord{data, true});
+        // Fresh, but no digest confirmed yet: a patch asks for one first.
+        held.insert(m_name, Link::HeldRecord{data, false});
         return QVariant(data);
     } catch (...) {
         held.remove(m_name);

@@ -147,8 +147,9 @@ public:
 // A controller record. Its link keeps, for the session, the content last read or
 // written, so that only what changed need move: a read of a record held asks for its
 // digest (RECORD_DIGEST) and answers from what is held when the digest matches; a
-// write of a record whose held content was just confirmed sends the changed ranges in
-// one PATCH_RECORD when they fit. A controller without these requests (UNSUPPORTED)
+// write of a held record sends the changed ranges in one PATCH_RECORD when they fit,
+// once the controller has confirmed the held content's digest (asking for it first when
+// no re-read has just done so). A controller without these requests (UNSUPPORTED)
 // gets whole reads and writes for the rest of the session; the controller ends with
 // the same content either way.
 class Record : public ControllerItem {

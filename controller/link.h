@@ -56,7 +56,7 @@ public:
         HeldRecord() = default;
         HeldRecord(QByteArray c, bool isConfirmed) : content(std::move(c)), confirmed(isConfirmed) {}
         QByteArray content;
-        bool confirmed = false;  // read, or digest confirmed, and not written since
+        bool confirmed = false;  // a RECORD_DIGEST matched it, and it was not written since
         // Worked out when first needed: most records held are never asked about again.
         const QByteArray& digest() const
         {

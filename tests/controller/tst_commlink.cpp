@@ -836,22 +836,27 @@ void tst_CommLink::heldRecordWrites_data()
 {
     QTest::addColumn<QList<int>>("changedAt");  // bytes of the read content flipped
     QTest::addColumn<int>("span");              // from each of them on
-    QTest::addColumn<QString>("before");        // "other": another client writes after the read;
-                                                // "write": this session writes once before
+    QTest::addColumn<QString>("before");        // "other": another client writes after the read,
+                                                // "confirmed other": after the read and a re-read
+                                                // that confirmed the digest; "write": this
+                                                // session writes once before
     QTest::addColumn<QString>("expected");      // a request the controller must have received
     QTest::addColumn<int>("wholeChunks");       // WRITE_RECORD chunks sent for the write
-    QTest::newRow("first byte") << QList<int>{0} << 1 << "" << "PATCH_RECORD @CNF_BACKPRM 0+1/24576 -> OK" << 0;
-    QTest::newRow("last byte") << QList<int>{24575} << 1 << "" << "PATCH_RECORD @CNF_BACKPRM 24575+1/24576 -> OK" << 0;
+    QTest::addColumn<int>("patches");           // PATCH_RECORD requests of the session
+    QTest::newRow("first byte") << QList<int>{0} << 1 << "" << "PATCH_RECORD @CNF_BACKPRM 0+1/24576 -> OK" << 0 << 1;
+    QTest::newRow("last byte") << QList<int>{24575} << 1 << "" << "PATCH_RECORD @CNF_BACKPRM 24575+1/24576 -> OK" << 0 << 1;
     QTest::newRow("token and a far byte: two ranges in one request")
-        << QList<int>{10, 23972} << 8 << "" << "PATCH_RECORD @CNF_BACKPRM 10+8,23972+8/24576 -> OK" << 0;
+        << QList<int>{10, 23972} << 8 << "" << "PATCH_RECORD @CNF_BACKPRM 10+8,23972+8/24576 -> OK" << 0 << 1;
     QTest::newRow("nothing changed: still a write") << QList<int>{} << 0 << ""
-                                                    << "PATCH_RECORD @CNF_BACKPRM 0+1/24576 -> OK" << 0;
+                                                    << "PATCH_RECORD @CNF_BACKPRM 0+1/24576 -> OK" << 0 << 1;
     QTest::newRow("more than one request holds: the whole record") << QList<int>{100} << 5000 << ""
-                                                                   << "WRITE_RECORD @CNF_BACKPRM 0+4096/24576 -> OK" << 6;
-    QTest::newRow("another client wrote since the read: refused, then the whole record")
-        << QList<int>{10} << 1 << "other" << "PATCH_RECORD @CNF_BACKPRM 10+1/24576 -> FAILED" << 6;
-    QTest::newRow("written before without a read since: the whole record")
-        << QList<int>{10} << 1 << "write" << "WRITE_RECORD @CNF_BACKPRM 0+4096/24576 -> OK" << 6;
+                                                                   << "WRITE_RECORD @CNF_BACKPRM 0+4096/24576 -> OK" << 6 << 0;
+    QTest::newRow("another client wrote since the read: the digest differs, the whole record")
+        << QList<int>{10} << 1 << "other" << "RECORD_DIGEST @CNF_BACKPRM -> OK" << 6 << 0;
+    QTest::newRow("another client wrote since the re-read: the patch refused, the whole record")
+        << QList<int>{10} << 1 << "confirmed other" << "PATCH_RECORD @CNF_BACKPRM 10+1/24576 -> FAILED" << 6 << 1;
+    QTest::newRow("written before: its digest confirmed, then a patch")
+        << QList<int>{10} << 1 << "write" << "PATCH_RECORD @CNF_BACKPRM 10+1/24576 -> OK" << 0 << 2;
 }
 
 void tst_CommLink::heldRecordWrites()
@@ -861,6 +866,7 @@ void tst_CommLink::heldRecordWrites()
     QFETCH(QString, before);
     QFETCH(QString, expected);
     QFETCH(int, wholeChunks);
+    QFETCH(int, patches);
     SimCase c;
     auto& [address, sim, view, link] = c;
     QVERIFY(c.up());
@@ -871,7 +877,9 @@ void tst_CommLink::heldRecordWrites()
     for (int at : changedAt)
         for (int k = at; k < at + span; ++k)
             data[k] = char(~data[k]);
-    if (before == QLatin1String("other")) {
+    if (before == QLatin1String("confirmed other"))
+        QCOMPARE(record->value().toByteArray(), read);
+    if (before.endsWith(QLatin1String("other"))) {
         QByteArray theirs = read;
         theirs[300] = char(~theirs[300]);
         SimClient other;
@@ -887,6 +895,7 @@ void tst_CommLink::heldRecordWrites()
     QVERIFY2(mine.contains(expected), qPrintable(mine.join('\n')));
     // The whole writes of this session.
     QCOMPARE(mine.filter(QRegularExpression(QStringLiteral("^WRITE_RECORD @CNF_BACKPRM"))).size(), wholeChunks);
+    QCOMPARE(mine.filter(QRegularExpression(QStringLiteral("^PATCH_RECORD"))).size(), patches);
 }
 
 void tst_CommLink::chunksFollowTheControllersLimit()
