@@ -58,10 +58,17 @@ QList<Trip> firstReadFrames(const CommLink& link)
     return t;
 }
 
+// The frames Complete cannot do without (the re-read's bracket and digests, the write's
+// transaction, bracket and patches), and the bytes among them that carry the digests
+// and the changed ranges.
+struct CompleteFloor {
+    QList<Trip> frames;
+    qint64 payload = 0;
+};
+
 // The engineer's edit of round k: the controller's address and the token, on the
-// Ethernet page (every value a loopback one). Returns the frames Complete cannot do
-// without: the re-read's bracket and digests, the write's transaction, bracket and patches.
-QList<Trip> editAndFloor(CommLink& link, ControllerSelections& view, int k)
+// Ethernet page (every value a loopback one), and the floor of the Complete that follows.
+CompleteFloor editAndFloor(CommLink& link, ControllerSelections& view, int k)
 {
     view.device = 0;
     CommSettings& s = link.settings();
@@ -71,9 +78,12 @@ QList<Trip> editAndFloor(CommLink& link, ControllerSelections& view, int k)
     s.tokenIp = {127, 0, 7, quint8(20 + k % 2)};
     const QByteArray raw = link.keptValue(kRaw), back = link.keptValue(kBack);
     const Trip sig = floorframes::signal();
-    return {sig, floorframes::digest(kRaw), floorframes::digest(kBack), sig, sig, sig,
-            floorframes::patch(kRaw, raw, EncodeRawCom(raw, s, 0)),
-            floorframes::patch(kBack, back, EncodeToken(back, s)), sig, sig};
+    const Trip patchRaw = floorframes::patch(kRaw, raw, EncodeRawCom(raw, s, 0));
+    const Trip patchBack = floorframes::patch(kBack, back, EncodeToken(back, s));
+    // A patch request's ranges follow its 16 bytes of frame, the name, size, digest and count.
+    const auto ranges = [](const Trip& patch) { return patch.first - (16 + 2 + int(kRaw.size()) + 4 + 4 + 32 + 2); };
+    return {{sig, floorframes::digest(kRaw), floorframes::digest(kBack), sig, sig, sig, patchRaw, patchBack, sig, sig},
+            2 * 32 + ranges(patchRaw) + ranges(patchBack)};
 }
 
 // What moved on the link between two readings of its traffic: round trips and bytes.
@@ -165,7 +175,8 @@ void serialCase(int baud, const Options& o, const QString& portsDir)
             Figure& complete = optional ? patched : whole;
             const int rounds = optional ? o.rounds : o.slowRounds;
             for (int k = 0; k < rounds; ++k) {
-                const QList<Trip> frames = editAndFloor(link, view, k);
+                const CompleteFloor floor = editAndFloor(link, view, k);
+                const QList<Trip>& frames = floor.frames;
                 const quint64 wireBefore = line.toController() + line.toClient();
                 t.start();
                 if (!wizard::WriteBack(link)) {
@@ -176,10 +187,7 @@ void serialCase(int baud, const Options& o, const QString& portsDir)
                 complete.wire = qint64(line.toController() + line.toClient() - wireBefore);
                 complete.floorBytes = floorframes::bytes(frames);
                 complete.floor << PlainLineExchange(floorLine, frames);
-                // The digests and the changed bytes alone.
-                complete.payload = 2 * 32;
-                for (int r : {6, 7})
-                    complete.payload += frames[r].first - (16 + 2 + kRaw.size() + 4 + 4 + 32 + 2);
+                complete.payload = floor.payload;
             }
         }
     }
@@ -235,7 +243,7 @@ void ethernetCase(const Options& o)
             }
 
             Figure& c = optional ? complete : whole;
-            const QList<Trip> frames = editAndFloor(link, view, k);
+            const QList<Trip> frames = editAndFloor(link, view, k).frames;
             t.start();
             if (!wizard::WriteBack(link)) {
                 std::printf("| Complete failed | |\n");

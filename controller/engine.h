@@ -71,10 +71,9 @@ ConnectionTarget ParseConnectionText(const QString& conn);
 class Engine;
 class Link;
 
-// What has moved on one controller's link: calls made, frames sent (retries included)
-// and bytes each way, frames whole.
+// What has moved on one controller's link: request frames sent (retries included) and
+// bytes each way, frames whole.
 struct LinkTraffic {
-    quint64 calls = 0;
     quint64 attempts = 0;
     quint64 bytesSent = 0;
     quint64 bytesReceived = 0;

@@ -267,7 +267,6 @@ QByteArray Link::callOnce(quint8 opcode, const QByteArray& payload, int attempts
     const qint64 attemptBound = attemptMs(boundMs, bytes.size(), opcode, payload);
     const bool chunked = opcode == proto::READ_RECORD || opcode == proto::WRITE_RECORD;
 
-    ++m_traffic.calls;
     for (int attempt = 0; attempt < attempts; ++attempt) {
         // Counted from the moment the request starts to leave; nothing that arrives
         // moves it.
