@@ -396,35 +396,56 @@ std::optional<std::pair<quint32, QByteArray>> askDigest(Link& link, const QStrin
     }
 }
 
+// The controller's content is no longer what this session read: a write merged from the
+// old content would undo another client's change, so nothing is written.
+[[noreturn]] void changedSinceRead(const QString& name)
+{
+    throw EngineError(EngineError::kFailed, QStringLiteral("%1 changed on the controller since it was read").arg(name));
+}
+
 // PATCH_RECORD from the held content, when the rules allow it: only content whose digest
 // the controller has just confirmed (asked for here when no read since the last write
 // has done it). False when the record must be written whole instead: nothing held,
-// ranges too large, the controller's content changed since, or a controller without
-// the optional requests.
+// ranges too large or a controller without the optional requests. Content that the
+// controller held is checked before a whole write too (inside the write's bracket, so
+// nobody else can change it after the check); when it has changed, or the controller
+// refuses the patch because it has, the write fails (kFailed) and nothing is written.
 bool tryPatch(Link& link, const QString& name, const QByteArray& data)
 {
     const auto it = link.held().find(name);
-    if (!link.optionalRequests() || it == link.held().end() || it->content.size() != data.size() || data.isEmpty())
+    if (!link.optionalRequests() || it == link.held().end())
         return false;
-    const std::optional<QByteArray> payload = patchPayload(name, *it, data, link.chunkSize());
+    const bool sameSize = it->content.size() == data.size() && !data.isEmpty();
+    const std::optional<QByteArray> payload =
+        sameSize ? patchPayload(name, *it, data, link.chunkSize()) : std::nullopt;
+    if ((payload && !it->confirmed) || (!payload && it->controllers)) {
+        const auto digest = askDigest(link, name);
+        if (!digest)
+            return false;
+        if (digest->first != quint32(it->content.size()) || digest->second != it->digest()) {
+            if (it->controllers)
+                changedSinceRead(name);
+            return false;  // only staged, or changed: the whole record gives what was asked
+        }
+        it->confirmed = true;
+        it->controllers = true;
+    }
     if (!payload)
         return false;
-    if (!it->confirmed) {
-        const auto digest = askDigest(link, name);
-        if (!digest || digest->first != quint32(it->content.size()) || digest->second != it->digest())
-            return false;
-        it->confirmed = true;
-    }
     try {
         if (!proto::Reader(link.call(proto::PATCH_RECORD, *payload)).atEndOk())
             throw EngineError(EngineError::kProtocol, QStringLiteral("malformed PATCH_RECORD response"));
         return true;
     } catch (const EngineError& e) {
-        if (e.code() == EngineError::kUnsupported)
+        if (e.code() == EngineError::kUnsupported) {
             link.dropOptionalRequests();
-        // FAILED: the content is no longer the one held; the whole write gives the
-        // controller what a write without patches gives it.
-        else if (e.code() != EngineError::kFailed && e.code() != EngineError::kOutOfRange)
+            return false;
+        }
+        // FAILED: the base digest no longer matches, the content changed since it was
+        // confirmed. OUT_OF_RANGE: the controller's chunk limit; the whole record goes.
+        if (e.code() == EngineError::kFailed && it->controllers)
+            changedSinceRead(name);
+        if (e.code() != EngineError::kFailed && e.code() != EngineError::kOutOfRange)
             throw;
         return false;
     }
@@ -445,6 +466,7 @@ QVariant Record::value()
             if (const auto digest = askDigest(*link, m_name)) {
                 if (digest->first == quint32(it->content.size()) && digest->second == it->digest()) {
                     it->confirmed = true;
+                    it->controllers = true;
                     MoveProgress progress(m_engine, *link, m_name, false, digest->first);
                     progress.at(digest->first);
                     return QVariant(it->content);
@@ -462,7 +484,7 @@ QVariant Record::value()
         MoveProgress progress(m_engine, *link, m_name, false, *size);
         const QByteArray data = readWhole(*link, m_name, *size, progress);
         // Fresh, but no digest confirmed yet: a patch asks for one first.
-        held.insert(m_name, Link::HeldRecord{data, false});
+        held.insert(m_name, Link::HeldRecord{data, false, true});
         return QVariant(data);
     } catch (...) {
         held.remove(m_name);
@@ -489,7 +511,7 @@ void Record::setValue(const QVariant& v)
             writeWhole(*link, m_name, data, progress);
         // Held for the next read, which must confirm it first: inside a transaction the
         // write is only staged.
-        held.insert(m_name, Link::HeldRecord{data, false});
+        held.insert(m_name, Link::HeldRecord{data, false, false});
     } catch (...) {
         held.remove(m_name);
         throw;

@@ -54,9 +54,16 @@ public:
     // that matches it (then confirmed is set), or a PATCH_RECORD's base digest.
     struct HeldRecord {
         HeldRecord() = default;
-        HeldRecord(QByteArray c, bool isConfirmed) : content(std::move(c)), confirmed(isConfirmed) {}
+        HeldRecord(QByteArray c, bool isConfirmed, bool isTheControllers)
+            : content(std::move(c)), confirmed(isConfirmed), controllers(isTheControllers)
+        {
+        }
         QByteArray content;
         bool confirmed = false;  // a RECORD_DIGEST matched it, and it was not written since
+        // The controller held this content when it was read or its digest matched; what
+        // this session wrote may only be staged. A write over content that the controller
+        // held and has changed since is refused: it was merged from stale bytes.
+        bool controllers = false;
         // Worked out when first needed: most records held are never asked about again.
         const QByteArray& digest() const
         {
