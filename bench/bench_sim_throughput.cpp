@@ -44,7 +44,7 @@ void inProcess(int rounds)
         f.seq = seq++;
         f.code = op;
         f.payload = payload;
-        return ctl.handle(conn, f);
+        return ctl.handle(conn, f, 0);
     };
     call(OPEN, SimClient::strPayload(QStringLiteral("bench")));
     qint64 bytes = 0;

@@ -79,6 +79,16 @@ Options:
   --error-code N         Set the controller's error code at start (durably with
                          --state).
   --max-chunk N          Largest chunk the controller accepts (default 4096).
+  --max-connections N    With --listen: at most N connections at once (default 64); a
+                         new one beyond them closes the connection idle longest. When
+                         the process runs out of descriptors, the longest idle one is
+                         closed and accepting pauses for 100 ms.
+  --lease MS             The access bracket's lease (default 30000): a session that
+                         holds the bracket and sends no request for MS milliseconds is
+                         ended as if its connection had ended (bracket released, open
+                         transaction and staged writes discarded); its next request
+                         gets NOT_OPEN. The log shows "<conn> <seq> LEASE silent N ms
+                         -> ENDED", seq being the session's last request.
   --pace BAUD            With --pty or --serial: bytes leave no faster than a line at
                          BAUD (10 bits per byte, 11 with parity). Timer-driven.
   --log FILE             Append one line per request, flushed at once (format below).
@@ -113,6 +123,8 @@ Options:
       wrong-seq-at=N     From request N on, requests are executed and answered with
                          the sequence number plus one; the last such answer is sent
                          again every 100 ms. No right answer ever comes.
+      error-at=N:CODE    Just before request N is handled, the controller's error
+                         code becomes CODE (durably with --state).
       chatter            Every connection (or the line) streams NMEA text lines from
                          its start and answers nothing, as a wrong port with a GPS
                          receiver on it would.
@@ -154,7 +166,7 @@ namespace {
 // The command line, parsed.
 struct SimOptions {
     QString listen, pty, serial, statePath, logPath;
-    qint64 baud = 38400, pace = 0, maxChunk = 4096;
+    qint64 baud = 38400, pace = 0, maxChunk = 4096, maxConnections = 64, leaseMs = 30000;
     char parity = 'N';
     std::optional<qint32> errorCode;
     bool verbose = false;
@@ -184,6 +196,12 @@ std::optional<int> takeOption(const QString& a, const QString& v, SimOptions& o)
     } else if (a == QLatin1String("--max-chunk")) {
         if (!toInt(v, 1, proto::kMaxPayload, &o.maxChunk))
             return usageError(QStringLiteral("bad --max-chunk %1").arg(v));
+    } else if (a == QLatin1String("--max-connections")) {
+        if (!toInt(v, 1, 100000, &o.maxConnections))
+            return usageError(QStringLiteral("bad --max-connections %1").arg(v));
+    } else if (a == QLatin1String("--lease")) {
+        if (!toInt(v, 1, 86400000, &o.leaseMs))
+            return usageError(QStringLiteral("bad --lease %1").arg(v));
     } else if (a == QLatin1String("--state")) {
         o.statePath = v;
     } else if (a == QLatin1String("--log")) {
@@ -290,7 +308,7 @@ std::unique_ptr<QSocketNotifier> handleSignals(QCoreApplication& app)
 
 // --listen ADDR[:PORT]: a dotted quad or a bracketed IPv6 address. Short forms such as
 // "127.1" are refused, so that a typo never binds an address nobody meant.
-std::unique_ptr<QObject> listenTcp(SimController& ctl, const QString& listen, int* rc)
+std::unique_ptr<QObject> listenTcp(SimController& ctl, const QString& listen, int maxConnections, int* rc)
 {
     static const QRegularExpression form(QStringLiteral(R"(^([0-9.]+|\[[0-9A-Fa-f:.]+\])(?::(\d{1,5}))?$)"));
     const QRegularExpressionMatch m = form.match(listen);
@@ -312,7 +330,7 @@ std::unique_ptr<QObject> listenTcp(SimController& ctl, const QString& listen, in
         *rc = usageError(QStringLiteral("bad address in --listen %1").arg(listen));
         return nullptr;
     }
-    auto server = std::make_unique<TcpServer>(ctl);
+    auto server = std::make_unique<TcpServer>(ctl, maxConnections);
     QString error;
     if (!server->listen(addr, quint16(port), &error)) {
         std::fprintf(stderr, "tolvane-sim: cannot listen on %s:%u: %s\n", qPrintable(host), unsigned(port),
@@ -327,7 +345,7 @@ std::unique_ptr<QObject> listenTcp(SimController& ctl, const QString& listen, in
 std::unique_ptr<QObject> openTransport(SimController& ctl, const SimOptions& o, int* rc)
 {
     if (!o.listen.isEmpty())
-        return listenTcp(ctl, o.listen, rc);
+        return listenTcp(ctl, o.listen, int(o.maxConnections), rc);
     QString error;
     *rc = 1;
     if (!o.pty.isEmpty()) {
@@ -362,6 +380,7 @@ int runSimulator(QCoreApplication& app)
     cfg.optionalRequests = o.optionalRequests;
     cfg.statePath = o.statePath;
     cfg.faults = o.faults;
+    cfg.leaseMs = o.leaseMs;
     SimController ctl(cfg);
     std::unique_ptr<QFile> logFile;
     if (!setUpLog(ctl, o, logFile))

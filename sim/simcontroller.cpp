@@ -52,6 +52,18 @@ std::optional<Fault> parseFault(const QString& faultText, QString* error)
         f.n = n;
         return f;
     }
+    if (kind == QLatin1String("error-at")) {
+        const QStringList parts = value.split(QLatin1Char(':'));
+        bool okN = false, okCode = false;
+        const qulonglong n = parts.value(0).toULongLong(&okN);
+        const qint32 code = parts.value(1).toInt(&okCode);
+        if (parts.size() != 2 || !okN || n == 0 || !okCode)
+            return bad(QStringLiteral("expected error-at=N:CODE, N counting from 1"));
+        f.type = Fault::ErrorAt;
+        f.n = n;
+        f.code = code;
+        return f;
+    }
     if (value.isEmpty())
         return bad(QStringLiteral("a record name is needed"));
     if (kind == QLatin1String("fail-read")) {
@@ -170,6 +182,23 @@ int SimController::bracketHolder() const
             return it.key();
     }
     return 0;
+}
+
+void SimController::expireLease(qint64 nowMs)
+{
+    if (m_bracket == 0)
+        return;
+    for (auto it = m_conns.begin(); it != m_conns.end(); ++it) {
+        if (it->session != m_bracket)
+            continue;
+        const qint64 silent = nowMs - it->lastRequestMs;
+        if (silent >= m_cfg.leaseMs) {
+            log(it.key(), it->lastSeq, QStringLiteral("LEASE"), QStringLiteral("silent %1 ms").arg(silent),
+                QStringLiteral("ENDED"));
+            endSession(*it);
+        }
+        return;
+    }
 }
 
 void SimController::endSession(Conn& c)
@@ -311,14 +340,17 @@ void SimController::log(int conn, quint16 seq, const QString& op, const QString&
     m_log(line);
 }
 
-Reply SimController::handle(int connId, const Frame& frame)
+Reply SimController::handle(int connId, const Frame& frame, qint64 nowMs)
 {
     if (frame.kind != Kind::Request)
         return {};  // a controller ignores response frames
-    auto it = m_conns.find(connId);
-    if (it == m_conns.end())
+    if (!m_conns.contains(connId))
         return {};
-    Conn& c = *it;
+    // A holder silent for the lease loses its session before anything else is decided:
+    // its own next request then finds no session, another's finds the bracket free.
+    expireLease(nowMs);
+    Conn& c = m_conns[connId];
+    c.lastRequestMs = nowMs;
     const quint64 n = ++c.received;
     const QString op = opName(frame.code);
 
@@ -343,6 +375,15 @@ Reply SimController::handle(int connId, const Frame& frame)
     if (faultAt(Fault::HeaderFloodAt, n)) {
         log(connId, frame.seq, op, describe(frame), QStringLiteral("(header flood)"));
         return {Reply::HeaderFlood, {}};
+    }
+
+    if (const Fault* f = faultAt(Fault::ErrorAt, n)) {
+        // The controller falls into error just before this request, durably.
+        ControllerState next = m_state;
+        next.errorCode = f->code;
+        QString why;
+        if (!commitState(next, &why) && m_log)
+            m_log(QStringLiteral("error-at: cannot store the error code: %1").arg(why));
     }
 
     QByteArray response;

@@ -24,15 +24,17 @@ namespace sim {
 struct Fault {
     enum Type {
         DropAt, StallAt, CorruptAt, ExitAt, ExitAfterApply, Short, FailRead, FailWrite, DenyClear,
-        FloodAt, HeaderFloodAt, WrongSeqAt, Chatter,
+        FloodAt, HeaderFloodAt, WrongSeqAt, Chatter, ErrorAt,
     };
     Type type = DropAt;
     quint64 n = 0;       // request number for the *-at faults (1 = first request of a connection)
     QString name;        // record for short, fail-read, fail-write
     qsizetype size = 0;  // record size for short
+    qint32 code = 0;     // error code for error-at
 };
 
-// Parses "drop-at=3", "short=@CNF_RAW_COM:100", "deny-clear", ...; nullopt with a reason.
+// Parses "drop-at=3", "short=@CNF_RAW_COM:100", "error-at=14:42", "deny-clear", ...;
+// nullopt with a reason.
 std::optional<Fault> parseFault(const QString& faultText, QString* error);
 
 struct SimConfig {
@@ -41,6 +43,9 @@ struct SimConfig {
     QString model = QStringLiteral("Tolvane RC-8 simulator");
     QString statePath;  // empty: the state lives in memory only
     bool optionalRequests = true;  // RECORD_DIGEST and PATCH_RECORD; off: UNSUPPORTED
+    // A session that holds the access bracket and sends no request for this long is
+    // ended, as if its connection had ended.
+    qint64 leaseMs = 30000;
     QList<Fault> faults;
 };
 
@@ -72,8 +77,9 @@ public:
     int attach();
     void detach(int conn);  // the connection dropped: its session ends
 
-    // Handles one frame received on a connection.
-    Reply handle(int conn, const proto::Frame& frame);
+    // Handles one frame received on a connection, at nowMs of a monotonic clock (the
+    // lease is measured on it).
+    Reply handle(int conn, const proto::Frame& frame, qint64 nowMs);
 
     // One line per request, "<conn> <seq> <OPNAME> <details> -> <STATUS>".
     void setLogSink(std::function<void(const QString&)> sink) { m_log = std::move(sink); }
@@ -94,6 +100,7 @@ private:
     struct Conn {
         quint64 session = 0;  // 0: no session open
         quint64 received = 0; // requests received on this connection
+        qint64 lastRequestMs = 0;  // when the last one came, on handle()'s clock
         bool hasLast = false;
         quint16 lastSeq = 0;
         quint8 lastOp = 0;
@@ -109,6 +116,8 @@ private:
     };
 
     void endSession(Conn& c);
+    // Ends the session of the bracket's holder when it has sent nothing for the lease.
+    void expireLease(qint64 nowMs);
     Outcome execute(Conn& c, const proto::Frame& f);
     static Outcome fail(quint8 status, const QString& message);
     Outcome doOpen(Conn& c, proto::Reader& r);

@@ -9,11 +9,13 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/socket.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -27,11 +29,23 @@ constexpr int kExitStatus = 70;  // a power cut: documented in --help
 constexpr qint64 kOutBound = 256 * 1024;
 constexpr int kRepeatMs = 100;
 bool s_verbose = false;
+
+// The controller's clock for the access bracket's lease.
+qint64 monotonicMs()
+{
+    static const QElapsedTimer clock = [] {
+        QElapsedTimer t;
+        t.start();
+        return t;
+    }();
+    return clock.elapsed();
+}
 }  // namespace
 
 Link::Link(SimController& ctl, QObject* parent) : QObject(parent), m_ctl(ctl)
 {
     m_conn = m_ctl.attach();
+    m_lastByte.start();
     m_idle.setSingleShot(true);
     m_idle.setInterval(proto::kIdleDropMs);
     connect(&m_idle, &QTimer::timeout, this, &Link::onIdle);
@@ -82,6 +96,7 @@ void Link::received(const QByteArray& bytes)
     if (m_dead || bytes.isEmpty())
         return;
     m_idle.start();
+    m_lastByte.start();
     m_scanner.feed(bytes);
     handleFrames();
 }
@@ -102,7 +117,7 @@ void Link::handleFrames()
             break;
         if (m_stream != Stream::None)
             continue;  // a flooding line answers nothing more
-        const Reply reply = m_ctl.handle(m_conn, *frame);
+        const Reply reply = m_ctl.handle(m_conn, *frame, monotonicMs());
         switch (reply.action) {
         case Reply::Send:
             m_out.append(reply.bytes);
@@ -291,25 +306,82 @@ void TcpLink::dropConnection()
     emit closed();
 }
 
-TcpServer::TcpServer(SimController& ctl, QObject* parent)
-    : QObject(parent), m_ctl(ctl), m_server(new QTcpServer(this))
+TcpServer::TcpServer(SimController& ctl, int maxConnections, QObject* parent)
+    : QObject(parent), m_ctl(ctl), m_server(new QTcpServer(this)), m_max(std::max(1, maxConnections))
 {
-    connect(m_server, &QTcpServer::newConnection, this, [this] {
-        while (QTcpSocket* s = m_server->nextPendingConnection()) {
-            auto* link = new TcpLink(m_ctl, s, this);
-            // Queued: the link may announce its end from inside its own handler.
-            connect(link, &Link::closed, link, &QObject::deleteLater, Qt::QueuedConnection);
-        }
+    m_resume.setSingleShot(true);
+    m_resume.setInterval(100);
+    connect(&m_resume, &QTimer::timeout, this, [this] {
+        if (m_accept)
+            m_accept->setEnabled(true);
     });
 }
 
 bool TcpServer::listen(const QHostAddress& addr, quint16 port, QString* error)
 {
-    if (m_server->listen(addr, port))
-        return true;
-    if (error)
-        *error = m_server->errorString();
-    return false;
+    if (!m_server->listen(addr, port)) {
+        if (error)
+            *error = m_server->errorString();
+        return false;
+    }
+    m_server->pauseAccepting();
+    m_accept = new QSocketNotifier(m_server->socketDescriptor(), QSocketNotifier::Read, this);
+    connect(m_accept, &QSocketNotifier::activated, this, &TcpServer::accept);
+    return true;
+}
+
+int TcpServer::liveLinks() const
+{
+    return int(std::count_if(m_links.cbegin(), m_links.cend(), [](const TcpLink* l) { return !l->dead(); }));
+}
+
+bool TcpServer::closeLongestIdle(const char* why)
+{
+    TcpLink* oldest = nullptr;
+    for (TcpLink* l : std::as_const(m_links)) {
+        if (!l->dead() && (!oldest || l->idleMs() > oldest->idleMs()))
+            oldest = l;
+    }
+    if (!oldest)
+        return false;
+    if (s_verbose)
+        std::fprintf(stderr, "tolvane-sim: closed connection %d, idle %lld ms: %s\n", oldest->connectionId(),
+                     qlonglong(oldest->idleMs()), why);
+    oldest->drop();  // its descriptor is closed at once
+    return true;
+}
+
+void TcpServer::accept()
+{
+    const int listening = int(m_server->socketDescriptor());
+    // A few at a time: the notifier fires again for the rest, between other events.
+    for (int i = 0; i < 16; ++i) {
+        const int fd = ::accept4(listening, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        if (fd < 0) {
+            if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR || errno == ECONNABORTED)
+                return;
+            // Out of descriptors or memory: the waiting connection stays in the kernel's
+            // queue until a descriptor is free.
+            if (!closeLongestIdle("out of descriptors")) {
+                m_accept->setEnabled(false);
+                m_resume.start();
+            }
+            return;
+        }
+        while (liveLinks() >= m_max && closeLongestIdle("connection limit"))
+            ;
+        auto* socket = new QTcpSocket;
+        if (!socket->setSocketDescriptor(fd)) {
+            ::close(fd);
+            delete socket;
+            continue;
+        }
+        auto* link = new TcpLink(m_ctl, socket, this);
+        m_links.append(link);
+        connect(link, &QObject::destroyed, this, [this, link] { m_links.removeOne(link); });
+        // Queued: the link may announce its end from inside its own handler.
+        connect(link, &Link::closed, link, &QObject::deleteLater, Qt::QueuedConnection);
+    }
 }
 
 // --- pseudo-terminal ----------------------------------------------------------------

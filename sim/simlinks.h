@@ -33,6 +33,10 @@ public:
     void setPace(int baud, int bitsPerByte);
     // With verbose on, dropped frames and idle drops are reported on standard error.
     static void setVerbose(bool on);
+    // Milliseconds since the last byte arrived (since the link began when none has).
+    qint64 idleMs() const { return m_lastByte.elapsed(); }
+    bool dead() const { return m_dead; }
+    int connectionId() const { return m_conn; }
 
 signals:
     void closed();  // the connection is gone; the owner deletes the link
@@ -73,6 +77,7 @@ private:
     qint64 m_paceSent = 0;
     Stream m_stream = Stream::None;
     bool m_refilling = false;
+    QElapsedTimer m_lastByte;
     QRandomGenerator m_random{20261209};
     QByteArray m_repeat;
     QTimer m_repeatTimer;
@@ -97,20 +102,33 @@ class TcpLink : public DeviceLink {
     Q_OBJECT
 public:
     TcpLink(SimController& ctl, QTcpSocket* socket, QObject* parent = nullptr);
+    void drop() { dropConnection(); }
 protected:
     void dropConnection() override;
 private:
     QTcpSocket* m_socket;
 };
 
+// Holds at most maxConnections connections: a new one beyond them closes the one that
+// has been idle longest. QTcpServer binds and listens; accepting is ours, since Qt
+// tries a failed accept again at once (a full descriptor table spins a core). Out of
+// descriptors, the longest idle connection is closed and accepting goes on; with none
+// to close, it pauses for 100 ms.
 class TcpServer : public QObject {
     Q_OBJECT
 public:
-    TcpServer(SimController& ctl, QObject* parent = nullptr);
+    TcpServer(SimController& ctl, int maxConnections, QObject* parent = nullptr);
     bool listen(const QHostAddress& addr, quint16 port, QString* error);
 private:
+    void accept();
+    bool closeLongestIdle(const char* why);
+    int liveLinks() const;
     SimController& m_ctl;
     QTcpServer* m_server;
+    int m_max;
+    QList<TcpLink*> m_links;
+    QSocketNotifier* m_accept = nullptr;
+    QTimer m_resume;
 };
 
 // A pseudo-terminal: the simulator keeps the master and publishes the slave device

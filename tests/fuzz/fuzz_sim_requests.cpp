@@ -30,7 +30,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         const size_t n = std::min<size_t>(size - at - 4, size_t(data[at + 2]) | size_t(data[at + 3]) << 8);
         f.payload = QByteArray(reinterpret_cast<const char*>(data + at + 4), qsizetype(n));
         at += 4 + n;
-        const sim::Reply reply = ctl.handle(conn, f);
+        const sim::Reply reply = ctl.handle(conn, f, qint64(at));
         if (reply.action == sim::Reply::Send) {
             FrameScanner s;
             s.feed(reply.bytes);

@@ -31,7 +31,7 @@ public:
         f.seq = s;
         f.code = op;
         f.payload = payload;
-        last = ctl.handle(conn, f);
+        last = ctl.handle(conn, f, nowMs);
         if (last.action != sim::Reply::Send)
             return std::nullopt;
         proto::FrameScanner scanner;
@@ -75,6 +75,7 @@ public:
 
     sim::SimController ctl;
     sim::Reply last;
+    qint64 nowMs = 0;  // the controller's clock: a test moves it on to run out the lease
 
 private:
     QHash<int, quint16> m_seq;

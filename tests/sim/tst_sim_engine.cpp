@@ -418,6 +418,22 @@ void tst_SimEngine::bracketReleasedOnDetachAndClose()
     QCOMPARE(h.ctl.bracketHolder(), 0);
     QCOMPARE(h.open(a), int(OK));
     QCOMPARE(h.doSignal(a, 0, 0), int(OK));
+
+    // The lease: a holder silent for 30 s loses its session, bracket and staged writes;
+    // one request in time keeps it for another 30 s.
+    const int c = h.session();
+    QCOMPARE(h.doSignal(a, 1, 0), int(OK));
+    QCOMPARE(h.writeWhole(a, kRawCom, filled(256, 'l')), int(OK));
+    h.nowMs += 29999;
+    QCOMPARE(h.doSignal(c, 0, 0), int(DENIED));
+    QCOMPARE(h.status(a, READ_VALUE, SimClient::strPayload(QStringLiteral("@ERROR_CODE"))), int(OK));
+    h.nowMs += 29999;
+    QCOMPARE(h.doSignal(c, 0, 0), int(DENIED));
+    h.nowMs += 1;
+    QCOMPARE(h.doSignal(c, 0, 0), int(OK));
+    QCOMPARE(h.ctl.bracketHolder(), c);
+    QCOMPARE(h.doSignal(a, 1, 1), int(NOT_OPEN));
+    QCOMPARE(h.record(kRawCom), sim::defaultState().records.value(kRawCom));
 }
 
 void tst_SimEngine::transactionStagesUntilCommit()
@@ -831,6 +847,9 @@ void tst_SimEngine::parseFaults_data()
     QTest::newRow("short") << QStringLiteral("short=@CNF_RAW_COM:64") << true;
     QTest::newRow("deny-clear") << QStringLiteral("deny-clear") << true;
     QTest::newRow("fail-write") << QStringLiteral("fail-write=@CNF_BACKPRM") << true;
+    QTest::newRow("error-at") << QStringLiteral("error-at=14:42") << true;
+    QTest::newRow("error-at without code") << QStringLiteral("error-at=14") << false;
+    QTest::newRow("error-at zero request") << QStringLiteral("error-at=0:42") << false;
     QTest::newRow("zero request") << QStringLiteral("stall-at=0") << false;
     QTest::newRow("not a number") << QStringLiteral("corrupt-at=x") << false;
     QTest::newRow("short without size") << QStringLiteral("short=@CNF_RAW_COM") << false;

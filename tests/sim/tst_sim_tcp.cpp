@@ -16,6 +16,7 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QDeadlineTimer>
+#include <QElapsedTimer>
 #include <QTest>
 
 #include <csignal>
@@ -25,6 +26,7 @@
 #include <atomic>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <thread>
@@ -112,6 +114,8 @@ private slots:
     void damagedStateFileIsAnError();
     void stateThroughLinkKeepsLink();
     void hostileClientsCostNoMemory();
+    void idleConnectionsPastTheLimits_data();
+    void idleConnectionsPastTheLimits();
     void requestLog();
     void signalsEndCleanly_data();
     void signalsEndCleanly();
@@ -629,6 +633,67 @@ void tst_SimTcp::hostileClientsCostNoMemory()
     QVERIFY(peak > 0);
     qInfo("simulator peak %lld KiB after %d reads served during the floods", peak, rounds);
     QVERIFY2(peak < 64 * 1024 * kMemoryScale, qPrintable(QStringLiteral("%1 KiB").arg(peak)));
+}
+
+// Sixty idle connections against a simulator that may open 32 descriptors, or may hold
+// 8 connections: it closes the longest idle ones instead of spinning on failed accepts,
+// and a real client is served. Before, it burnt a core and refused everyone while the
+// idle ones stayed.
+void tst_SimTcp::idleConnectionsPastTheLimits_data()
+{
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<int>("descriptors");  // RLIMIT_NOFILE of the simulator, 0: as it is
+    QTest::newRow("out of descriptors") << QStringList{} << 32;
+    QTest::newRow("connection bound") << QStringList{QStringLiteral("--max-connections"), QStringLiteral("8")} << 0;
+}
+
+void tst_SimTcp::idleConnectionsPastTheLimits()
+{
+    QFETCH(QStringList, options);
+    QFETCH(int, descriptors);
+    const QString address = nextAddress();
+    SimProcess sim(QStringList{QStringLiteral("--listen"), address} + options);
+    if (descriptors > 0)
+        sim.process().setChildProcessModifier([descriptors] {
+            const rlimit limit{rlim_t(descriptors), rlim_t(descriptors)};
+            ::setrlimit(RLIMIT_NOFILE, &limit);
+        });
+    QVERIFY(sim.start());
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(kTcpPort);
+    QCOMPARE(::inet_pton(AF_INET, address.toLatin1().constData(), &to.sin_addr), 1);
+    std::vector<int> idle;
+    for (int i = 0; i < 60; ++i) {
+        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        QVERIFY(fd >= 0);
+        ::connect(fd, reinterpret_cast<const sockaddr*>(&to), sizeof to);  // in progress
+        idle.push_back(fd);
+    }
+    // Every one connected (a full accept queue makes the kernel retry some a second
+    // later), so that the real client comes after them all.
+    for (int fd : idle) {
+        pollfd p{fd, POLLOUT, 0};
+        QCOMPARE(::poll(&p, 1, 10000), 1);
+    }
+    const qint64 pid = sim.process().processId();
+    QElapsedTimer wall;
+    wall.start();
+    const qint64 cpuBefore = ProcCpuMs(pid);
+    SimClient good;
+    QVERIFY(good.connectTcp(address));
+    QCOMPARE(good.open(), int(OK));
+    QVERIFY(good.readRecord(kRawCom));
+    QTest::qWait(1000);  // an observation window while the idle connections stay
+    const qint64 cpu = ProcCpuMs(pid) - cpuBefore;
+    qInfo("simulator used %lld ms of processor time in %lld ms", cpu, qlonglong(wall.elapsed()));
+    QVERIFY2(cpu * 4 < wall.elapsed(), qPrintable(QStringLiteral("%1 ms").arg(cpu)));
+    QVERIFY(good.readRecord(kRawCom));
+    // Eight connections and the simulator's own dozen descriptors at the most.
+    if (descriptors == 0)
+        QVERIFY(QDir(QStringLiteral("/proc/%1/fd").arg(pid)).count() <= 8 + 2 + 12);
+    for (int fd : idle)
+        ::close(fd);
 }
 
 // A state file reached through a link is written where the link points; the link stays.
