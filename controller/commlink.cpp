@@ -106,6 +106,13 @@ struct CommLink::Private {
     QString lastOptions;
     int timeoutMs = 4000;
     int retries = 3;
+    int lastFailure = 0;
+    // Keeps the code of the first engine error of a sequence.
+    void noteFailure(const std::exception& e)
+    {
+        if (const auto* engineError = dynamic_cast<const EngineError*>(&e); engineError && lastFailure == 0)
+            lastFailure = engineError->code();
+    }
 
     QString connectionText() const;
     void removeController();
@@ -229,11 +236,17 @@ void CommLink::Private::execute(const QString& command, const QVariant& paramete
 {
     if (!controller)
         throw EngineError(EngineError::kClosed, QStringLiteral("not connected"));
-    controller->execute(command, parameter);
+    try {
+        controller->execute(command, parameter);
+    } catch (const std::exception& e) {
+        noteFailure(e);
+        throw;
+    }
 }
 
 bool CommLink::Private::writeTransaction(const std::function<bool()>& writes)
 {
+    lastFailure = 0;
     bool last = false;
     try {
         execute(QStringLiteral("doSignal"), signal(1, 0));
@@ -273,7 +286,8 @@ bool CommLink::Private::withRecord(const QString& name, const QString& options,
         record = controller->addRecord(name, options);
         use(*record);
         result = true;
-    } catch (const std::exception&) {
+    } catch (const std::exception& e) {
+        noteFailure(e);
         result = false;
     }
     if (record) {
@@ -384,6 +398,7 @@ void CommLink::ClearControllerError(qint32 code)
 
 bool CommLink::ReadCommSettings(bool decode)
 {
+    d->lastFailure = 0;
     bool last = false;
     try {
         d->execute(QStringLiteral("doSignal"), signal(0, 0));
@@ -406,6 +421,7 @@ bool CommLink::WriteCommSettings()
 
 bool CommLink::ReadAllRecords()
 {
+    d->lastFailure = 0;
     bool last = false;
     try {
         d->execute(QStringLiteral("doSignal"), signal(0, 0));
@@ -471,6 +487,7 @@ bool CommLink::WriteControllerRecord(const QString& name)
     });
 }
 
+int CommLink::lastFailure() const { return d->lastFailure; }
 CommSettings& CommLink::settings() { return d->settings; }
 const CommSettings& CommLink::settings() const { return d->settings; }
 

@@ -400,7 +400,7 @@ std::optional<std::pair<quint32, QByteArray>> askDigest(Link& link, const QStrin
 // old content would undo another client's change, so nothing is written.
 [[noreturn]] void changedSinceRead(const QString& name)
 {
-    throw EngineError(EngineError::kFailed, QStringLiteral("%1 changed on the controller since it was read").arg(name));
+    throw EngineError(EngineError::kChanged, QStringLiteral("%1 changed on the controller since it was read").arg(name));
 }
 
 // PATCH_RECORD from the held content, when the rules allow it: only content whose digest
@@ -409,7 +409,7 @@ std::optional<std::pair<quint32, QByteArray>> askDigest(Link& link, const QStrin
 // ranges too large or a controller without the optional requests. Content that the
 // controller held is checked before a whole write too (inside the write's bracket, so
 // nobody else can change it after the check); when it has changed, or the controller
-// refuses the patch because it has, the write fails (kFailed) and nothing is written.
+// refuses the patch because it has, the write fails (kChanged) and nothing is written.
 bool tryPatch(Link& link, const QString& name, const QByteArray& data)
 {
     const auto it = link.held().find(name);

@@ -36,6 +36,7 @@ public:
         kTypeMismatch = 108,   // argument of the wrong type
         kProtocol = 109,       // a response the client cannot understand
         kClosed = 110,         // the controller has been removed
+        kChanged = 111,        // a write refused: the record changed since it was read
     };
     EngineError(int code, const QString& message);
     int code() const { return m_code; }
@@ -148,9 +149,10 @@ public:
 // digest (RECORD_DIGEST) and answers from what is held when the digest matches; a
 // write of a held record sends the changed ranges in one PATCH_RECORD when they fit,
 // once the controller has confirmed the held content's digest (asking for it first when
-// no re-read has just done so). A controller without these requests (UNSUPPORTED)
-// gets whole reads and writes for the rest of the session; the controller ends with
-// the same content either way.
+// no re-read has just done so). A write over read content that the controller has
+// changed since throws kChanged and writes nothing: it was merged from stale bytes. A
+// controller without these requests (UNSUPPORTED) gets whole reads and writes for the
+// rest of the session, and cannot tell such a change.
 class Record : public ControllerItem {
 public:
     // RECORD_SIZE (or RECORD_DIGEST), then READ_RECORD chunks; a QVariant holding a

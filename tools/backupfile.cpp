@@ -10,6 +10,10 @@
 #include <QSaveFile>
 #include <QSet>
 
+#include <cerrno>
+#include <cstring>
+#include <sys/stat.h>
+
 namespace backup {
 
 namespace {
@@ -90,16 +94,30 @@ std::optional<Backup> Decode(const QByteArray& file, QString* error)
 bool Save(const QString& path, const Backup& b, QString* error)
 {
     QSaveFile out(path);
-    if (!out.open(QIODevice::WriteOnly))
+    // Unbuffered: a full disk fails the write itself, with the system's reason; Qt's
+    // buffer would fail only at the commit, as "Unknown error".
+    if (!out.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
         return fail(error, out.errorString());
     const QByteArray bytes = Encode(b);
-    if (out.write(bytes) != bytes.size() || !out.commit())
-        return fail(error, out.errorString());
+    errno = 0;
+    if (out.write(bytes) != bytes.size() || !out.commit()) {
+        const int cause = errno;
+        const QString why = out.errorString();
+        return fail(error, cause != 0 && (why.isEmpty() || why == QLatin1String("Unknown error"))
+                               ? QString::fromLocal8Bit(std::strerror(cause))
+                               : why);
+    }
     return true;
 }
 
 std::optional<Backup> Load(const QString& path, QString* error)
 {
+    // A pipe would hold open() until a writer comes, a device may never end: only a
+    // regular file (a link to one included) is read.
+    struct stat info {};
+    if (::stat(QFile::encodeName(path).constData(), &info) == 0 && !S_ISREG(info.st_mode))
+        return refuse(error, S_ISDIR(info.st_mode) ? QStringLiteral("is a folder, not a backup file")
+                                                   : QStringLiteral("is not a regular file (a pipe or a device)"));
     QFile in(path);
     if (!in.open(QIODevice::ReadOnly))
         return refuse(error, in.errorString());

@@ -17,6 +17,8 @@
 #include <QJsonObject>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <iterator>
 #include <optional>
 
@@ -196,6 +198,7 @@ struct Options {
     ControllerSelections view;
     int timeout = 4000, retries = 3;
     WriteOptions write;
+    Outcome outcome;
 };
 
 std::optional<IPv4> ipOption(const Args& args, const QString& key)
@@ -298,16 +301,28 @@ std::optional<int> chooseDevice(const CommSettings& s, const WriteOptions& w, QT
     return device;
 }
 
+// The wizard's text of a failed read (503) or write (504), then what the controller
+// told, where that says more; returns exitCode.
+int failed(const CommLink& link, int textId, int exitCode, QTextStream& err)
+{
+    err << LStr(textId) << "\n";
+    if (link.lastFailure() == EngineError::kDenied)
+        err << "tolvanectl: the controller is in use by another client, which holds its access bracket; try "
+               "again when it is done (a client that stops answering loses the bracket after 30 s)\n";
+    else if (link.lastFailure() == EngineError::kChanged)
+        err << "tolvanectl: the controller's settings changed since they were read (another client wrote them); "
+               "nothing was written, run the command again\n";
+    return exitCode;
+}
+
 // Reads the settings back after a write and compares them with those written.
 int verify(CommLink& link, const CommSettings& expected, const WriteOptions& w, QTextStream& out,
            QTextStream& err)
 {
     CommSettings& s = link.settings();
     s = CommSettings{};
-    if (!link.ReadCommSettings(true)) {
-        err << LStr(503) << "\n";
-        return kReadFailed;
-    }
+    if (!link.ReadCommSettings(true))
+        return failed(link, 503, kReadFailed, err);
     // A token record too short to hold the token goes back unchanged: a token that was
     // asked for is then not on the controller, and that is no success.
     const bool held = holdsToken(link);
@@ -330,7 +345,8 @@ int verify(CommLink& link, const CommSettings& expected, const WriteOptions& w, 
     return kDone;
 }
 
-int write(CommLink& link, ControllerSelections& view, const WriteOptions& w, QTextStream& out, QTextStream& err)
+int write(CommLink& link, ControllerSelections& view, const WriteOptions& w, Outcome& outcome, QTextStream& out,
+          QTextStream& err)
 {
     CommSettings& s = link.settings();
     const std::optional<int> device = chooseDevice(s, w, err);
@@ -340,10 +356,9 @@ int write(CommLink& link, ControllerSelections& view, const WriteOptions& w, QTe
     const bool changed = mergePages(s, w, *device);
     CommSettings expected = s;
     if (changed) {
-        if (!wizard::WriteBack(link)) {
-            err << LStr(504) << "\n";
-            return kWriteFailed;
-        }
+        if (!wizard::WriteBack(link))
+            return failed(link, 504, kWriteFailed, err);
+        outcome.done = QStringLiteral("the settings were written to the controller; reboot the controller to use them");
         expected.ethernetUsage = *device == wizard::kEthernetDevice ? 2 : 0;
         expected.rs232cUsage = *device == wizard::kSerialDevice ? 2 : 0;
     }
@@ -426,12 +441,10 @@ void printChanges(const QString& name, const QByteArray& current, const QByteArr
         out << name << ": " << rangesText(ranges) << "\n";
 }
 
-int backupTo(CommLink& link, const QString& path, QTextStream& out, QTextStream& err)
+int backupTo(CommLink& link, const QString& path, Outcome& outcome, QTextStream& out, QTextStream& err)
 {
-    if (!link.ReadAllRecords()) {
-        err << LStr(503) << "\n";
-        return kReadFailed;
-    }
+    if (!link.ReadAllRecords())
+        return failed(link, 503, kReadFailed, err);
     backup::Backup b;
     b.controllerId = link.controller()->controllerId();
     b.model = link.controller()->model();
@@ -446,6 +459,7 @@ int backupTo(CommLink& link, const QString& path, QTextStream& out, QTextStream&
         err << "tolvanectl: cannot write " << path << ": " << error << "\n";
         return kFileNotWritten;
     }
+    outcome.done = QStringLiteral("the backup was saved to %1").arg(path);
     out << "saved " << b.records.size() << " records (" << bytes << " bytes) of controller " << b.controllerId
         << " (model " << b.model << ") to " << path << "\n";
     return kDone;
@@ -480,7 +494,8 @@ std::optional<QList<std::pair<QString, QByteArray>>> restoredRecords(const CommL
     return wanted;
 }
 
-int restoreFrom(CommLink& link, const backup::Backup& b, const Args& args, QTextStream& out, QTextStream& err)
+int restoreFrom(CommLink& link, const backup::Backup& b, const Args& args, Outcome& outcome, QTextStream& out,
+                QTextStream& err)
 {
     const QString model = link.controller()->model();
     out << "backup of controller " << b.controllerId << " (model " << b.model << "), taken "
@@ -490,10 +505,8 @@ int restoreFrom(CommLink& link, const backup::Backup& b, const Args& args, QText
             << "; --force restores it anyway\n";
         return kDoesNotFit;
     }
-    if (!link.ReadAllRecords()) {
-        err << LStr(503) << "\n";
-        return kReadFailed;
-    }
+    if (!link.ReadAllRecords())
+        return failed(link, 503, kReadFailed, err);
     const auto wanted = restoredRecords(link, b, args.flags.contains(QStringLiteral("with-identity")), out, err);
     if (!wanted)
         return kDoesNotFit;
@@ -507,14 +520,12 @@ int restoreFrom(CommLink& link, const backup::Backup& b, const Args& args, QText
         out << (changed.isEmpty() ? "nothing to restore\n" : "dry run: nothing written\n");
         return kDone;
     }
-    if (!link.WriteRecords(changed)) {
-        err << LStr(504) << "\n";
-        return kWriteFailed;
-    }
-    if (!link.ReadAllRecords()) {
-        err << LStr(503) << "\n";
-        return kReadFailed;
-    }
+    if (!link.WriteRecords(changed))
+        return failed(link, 504, kWriteFailed, err);
+    outcome.done = QStringLiteral("%1 records were restored to the controller; reboot the controller to use them")
+                       .arg(changed.size());
+    if (!link.ReadAllRecords())
+        return failed(link, 503, kReadFailed, err);
     for (const auto& [name, bytes] : *wanted) {
         if (link.keptValue(name) != bytes) {
             err << "tolvanectl: " << name << " read back differs from what was written\n";
@@ -562,15 +573,13 @@ int runSettings(CommLink& link, Options& o, QTextStream& out, QTextStream& err)
         err << LStr(505) << "\n";
         return kConnectFailed;
     }
-    if (opened == wizard::Opened::kReadFailed) {
-        err << LStr(503) << "\n";
-        return kReadFailed;
-    }
+    if (opened == wizard::Opened::kReadFailed)
+        return failed(link, 503, kReadFailed, err);
     if (o.args.command == QLatin1String("read")) {
         out << toJson(link.settings(), holdsToken(link)) << "\n";
         return kDone;
     }
-    return write(link, o.view, o.write, out, err);
+    return write(link, o.view, o.write, o.outcome, out, err);
 }
 
 }  // namespace
@@ -589,10 +598,10 @@ QString UsageText()
         "CONN is eth:A.B.C.D or com:N:BAUD:P:DATA:STOP.\n"
         "Exit codes: 0 done, 2 bad usage, 3 connect failed, 4 read failed, 5 write failed,\n"
         "6 read-back differs, 7 backup file not written, 8 backup file unreadable or damaged,\n"
-        "9 backup does not fit this controller.\n");
+        "9 backup does not fit this controller, 10 standard output could not be written.\n");
 }
 
-int Run(const QStringList& rawArgs, QTextStream& out, QTextStream& err, bool showProgress)
+int Run(const QStringList& rawArgs, QTextStream& out, QTextStream& err, bool showProgress, Outcome* outcome)
 {
     InitLocale(0);
     Options o;
@@ -624,12 +633,26 @@ int Run(const QStringList& rawArgs, QTextStream& out, QTextStream& err, bool sho
     } else if (!link.ok() || !link.ConnectController()) {
         err << LStr(505) << "\n";
     } else if (file) {
-        result = restoreFrom(link, *file, o.args, out, err);
+        result = restoreFrom(link, *file, o.args, o.outcome, out, err);
     } else {
-        result = backupTo(link, o.args.file, out, err);
+        result = backupTo(link, o.args.file, o.outcome, out, err);
     }
     disconnectQuietly(link);
+    if (outcome)
+        *outcome = o.outcome;
     return result;
+}
+
+int CheckOutput(int code, int lostErrno, const Outcome& outcome, QTextStream& err)
+{
+    if (lostErrno == 0)
+        return code;
+    err << "tolvanectl: standard output could not be written: "
+        << (lostErrno == EBADF ? QStringLiteral("it is closed") : QString::fromLocal8Bit(std::strerror(lostErrno)))
+        << "\n";
+    if (!outcome.done.isEmpty())
+        err << "tolvanectl: " << outcome.done << "\n";
+    return code == kDone ? kOutputLost : code;
 }
 
 }  // namespace ctl

@@ -15,12 +15,25 @@ enum Exit {
     kFileNotWritten = 7,  // backup: the file could not be written
     kBadFile = 8,         // restore: the file cannot be read, or is damaged
     kDoesNotFit = 9,      // restore: record sizes differ, or another model without --force
+    kOutputLost = 10,     // standard output could not be written (closed, full, no reader)
+};
+
+// What a command changed, for a report on standard error when standard output is lost.
+struct Outcome {
+    QString done;  // "the settings were written ...", empty when nothing was changed or saved
 };
 
 // args: the arguments after the program name. Settings go to out as one JSON object,
 // messages to err; with showProgress (err is a terminal) a record's move that takes a
 // while is shown on err as one line that is redrawn and cleared.
-int Run(const QStringList& args, QTextStream& out, QTextStream& err, bool showProgress = false);
+int Run(const QStringList& args, QTextStream& out, QTextStream& err, bool showProgress = false,
+        Outcome* outcome = nullptr);
+
+// The exit code once standard output has been flushed: lostErrno is 0 when all of it
+// was written, else the system's reason (EBADF for a closed standard output). Lost
+// output is never success: it is said on err, with what the command did, and gives
+// kOutputLost in place of kDone.
+int CheckOutput(int code, int lostErrno, const Outcome& outcome, QTextStream& err);
 
 QString UsageText();
 

@@ -904,7 +904,7 @@ void tst_CommLink::heldRecordWrites()
             record->setValue(QVariant(data));
             QFAIL("a write over a changed record went through");
         } catch (const EngineError& e) {
-            QCOMPARE(e.code(), int(EngineError::kFailed));
+            QCOMPARE(e.code(), int(EngineError::kChanged));
         }
     } else {
         record->setValue(QVariant(data));

@@ -11,6 +11,7 @@
 #include "tests/support/loggedsim.h"
 #include "tests/support/noisyline.h"
 #include "tests/support/procmem.h"
+#include "tests/support/simclient.h"
 #include "tests/support/simprocess.h"
 #include "tools/backupfile.h"
 
@@ -21,12 +22,14 @@
 #include <QJsonObject>
 #include <QCryptographicHash>
 #include <QProcess>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QHostAddress>
 #include <QTcpServer>
 #include <QtTest>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <pty.h>
 #include <unistd.h>
 
@@ -57,7 +60,11 @@ private slots:
     void readOverSerialLine();
     void connectFails_data();
     void connectFails();
+    void readFails_data();
     void readFails();
+    void outputLost_data();
+    void outputLost();
+    void backupOntoAFullDisk();
     void tokenRecordTooShort_data();
     void tokenRecordTooShort();
     void chunksHalveAfterAFailedAttempt();
@@ -77,7 +84,8 @@ private slots:
     void restoreRefuses();
 
 private:
-    Run run(const QStringList& args);
+    // childSetup runs in the child before tolvanectl starts (async-signal-safe calls only).
+    Run run(const QStringList& args, const std::function<void()>& childSetup = {});
     QTemporaryDir m_config;
 };
 
@@ -91,11 +99,13 @@ void tst_TolvaneCtl::initTestCase()
     QVERIFY(!LStr(505).isEmpty());
 }
 
-Run tst_TolvaneCtl::run(const QStringList& args)
+Run tst_TolvaneCtl::run(const QStringList& args, const std::function<void()>& childSetup)
 {
     QProcess p;
     p.setProgram(QDir(qEnvironmentVariable("TOLVANE_BIN_DIR")).filePath(QStringLiteral("tolvanectl")));
     p.setArguments(args);
+    if (childSetup)
+        p.setChildProcessModifier(childSetup);
     QElapsedTimer clock;
     clock.start();
     p.start();
@@ -206,15 +216,111 @@ void tst_TolvaneCtl::connectFails()
     QVERIFY(sim.requests().isEmpty());
 }
 
+void tst_TolvaneCtl::readFails_data()
+{
+    QTest::addColumn<QStringList>("fault");
+    QTest::addColumn<bool>("bracketHeld");  // another client holds the access bracket
+    QTest::addColumn<QString>("reason");    // the line after the wizard's text
+    QTest::newRow("a record cannot be read") << QStringList{"--fault", "fail-read=@CNF_BACKPRM"} << false << "";
+    QTest::newRow("another client holds the access bracket")
+        << QStringList{} << true << "tolvanectl: the controller is in use by another client";
+}
+
 void tst_TolvaneCtl::readFails()
 {
+    QFETCH(QStringList, fault);
+    QFETCH(bool, bracketHeld);
+    QFETCH(QString, reason);
     const QString address = nextAddress();
-    LoggedSim sim({QStringLiteral("--listen"), address}, {"--fault", "fail-read=@CNF_BACKPRM"});
+    LoggedSim sim({QStringLiteral("--listen"), address}, fault);
     QVERIFY(sim.start());
+    SimClient other;
+    if (bracketHeld) {
+        QVERIFY(other.connectTcp(address));
+        QCOMPARE(other.open(), 0);
+        QCOMPARE(other.doSignal(0, 0), 0);
+    }
     const Run r = run({"read", "--conn", "eth:" + address});
     QCOMPARE(r.exitCode, 4);
     QVERIFY(r.out.isEmpty());
-    QCOMPARE(QString::fromUtf8(r.err).trimmed(), LStr(503));
+    const QStringList lines = QString::fromUtf8(r.err).trimmed().split('\n');
+    QCOMPARE(lines.value(0), LStr(503));
+    QVERIFY2(reason.isEmpty() ? lines.size() == 1 : lines.value(1).startsWith(reason), r.err.constData());
+}
+
+// Output that cannot be written is never success, and a write that happened still says
+// so where it can be read.
+void tst_TolvaneCtl::outputLost_data()
+{
+    QTest::addColumn<QString>("target");  // "full": /dev/full, "closed", "gone": a pipe without reader
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QString>("reason");
+    QTest::addColumn<QString>("ip");  // what the controller holds afterwards
+    const QStringList read{"read"}, write{"write", "--ip", "10.0.0.6"};
+    QTest::newRow("into a full device") << "full" << read << "No space left on device" << "192.168.0.1";
+    QTest::newRow("standard output closed") << "closed" << read << "it is closed" << "192.168.0.1";
+    QTest::newRow("a reader that has gone") << "gone" << read << "Broken pipe" << "192.168.0.1";
+    QTest::newRow("a write, into a full device") << "full" << write << "No space left on device" << "10.0.0.6";
+}
+
+void tst_TolvaneCtl::outputLost()
+{
+    QFETCH(QString, target);
+    QFETCH(QStringList, args);
+    QFETCH(QString, reason);
+    QFETCH(QString, ip);
+    const QString address = nextAddress();
+    LoggedSim sim({QStringLiteral("--listen"), address});
+    QVERIFY(sim.start());
+    int noReader[2] = {-1, -1};
+    QCOMPARE(::pipe(noReader), 0);
+    ::close(noReader[0]);
+    const int pipeEnd = noReader[1];
+    const Run r = run(args + QStringList{"--conn", "eth:" + address}, [target, pipeEnd] {
+        if (target == QLatin1String("full")) {
+            const int fd = ::open("/dev/full", O_WRONLY);
+            ::dup2(fd, STDOUT_FILENO);
+        } else if (target == QLatin1String("closed")) {
+            ::close(STDOUT_FILENO);
+        } else {
+            ::dup2(pipeEnd, STDOUT_FILENO);
+        }
+    });
+    ::close(pipeEnd);
+    QCOMPARE(r.exitCode, 10);
+    const QString err = QString::fromUtf8(r.err);
+    QVERIFY2(err.contains(QStringLiteral("standard output could not be written: ") + reason), r.err.constData());
+    QCOMPARE(err.contains(QStringLiteral("the settings were written to the controller")), args[0] == "write");
+    const Run after = run({"read", "--conn", "eth:" + address});
+    QCOMPARE(after.json().value("ethernet").toObject().value("ip").toString(), ip);
+}
+
+// A backup onto a full file system names the cause and leaves the old file whole. The
+// full file system is a small tmpfs in a mount namespace of the test's own.
+void tst_TolvaneCtl::backupOntoAFullDisk()
+{
+    if (QStandardPaths::findExecutable(QStringLiteral("unshare")).isEmpty())
+        QSKIP("unshare (util-linux) is not installed");
+    const QString address = nextAddress();
+    LoggedSim sim({QStringLiteral("--listen"), address});
+    QVERIFY(sim.start());
+    QTemporaryDir dir;
+    const QString script = QStringLiteral(
+        "mount -t tmpfs -o size=64k tolvane-test \"$1\" || exit 90\n"
+        "head -c 49152 /dev/zero > \"$1/fill\"; printf old > \"$1/cell.tvbak\"\n"
+        "\"$2\" backup --conn \"$3\" \"$1/cell.tvbak\"; rc=$?\n"
+        "[ \"$(cat \"$1/cell.tvbak\")\" = old ] || rc=91\n"
+        "exit $rc\n");
+    QProcess p;
+    p.start(QStringLiteral("unshare"),
+            {QStringLiteral("-rm"), QStringLiteral("sh"), QStringLiteral("-c"), script, QStringLiteral("sh"), dir.path(),
+             QDir(qEnvironmentVariable("TOLVANE_BIN_DIR")).filePath(QStringLiteral("tolvanectl")), "eth:" + address});
+    QVERIFY(p.waitForFinished(60000));
+    const QByteArray err = p.readAllStandardError();
+    if (p.exitCode() == 90 || err.contains("unshare failed"))
+        QSKIP(qPrintable(QStringLiteral("no mount namespace here: ") + QString::fromUtf8(err)));
+    QCOMPARE(p.exitCode(), 7);
+    QVERIFY2(err.contains(": No space left on device"), err.constData());
 }
 
 void tst_TolvaneCtl::tokenRecordTooShort_data()
@@ -619,6 +725,8 @@ void tst_TolvaneCtl::restoreRefuses_data()
     QTest::newRow("a later version") << "version" << none << none << 8 << "format version 2";
     QTest::newRow("a record missing") << "drop" << none << none << 8 << "record @LST_PACOPTION is missing";
     QTest::newRow("no such file") << "remove" << none << none << 8 << "cell.tvbak";
+    QTest::newRow("a named pipe: refused at once, not waited on") << "fifo" << none << none << 8 << "not a regular file";
+    QTest::newRow("a folder") << "folder" << none << none << 8 << "is a folder";
     QTest::newRow("another model") << "model" << none << none << 9 << "--force restores it anyway";
     QTest::newRow("another model, forced") << "model" << QStringList{"--force"} << none << 0 << "";
     QTest::newRow("a record of another size") << "" << none << QStringList{"--fault", "short=@DAT_OPTION:100"} << 9
@@ -656,7 +764,11 @@ void tst_TolvaneCtl::restoreRefuses()
         bytes = bytes.left(bytes.size() - 32);
         bytes += QCryptographicHash::hash(bytes, QCryptographicHash::Sha256);
     }
-    if (damage != QLatin1String("remove")) {
+    if (damage == QLatin1String("fifo")) {
+        QCOMPARE(::mkfifo(QFile::encodeName(file).constData(), 0600), 0);
+    } else if (damage == QLatin1String("folder")) {
+        QVERIFY(QDir().mkdir(file));
+    } else if (damage != QLatin1String("remove")) {
         QFile f(file);
         QVERIFY(f.open(QIODevice::WriteOnly));
         f.write(bytes);
