@@ -488,6 +488,80 @@ private slots:
         QCOMPARE(c.stopAndRead().errorCode, codeAfter);
     }
 
+    // The controller falls into error in the middle of the session: every Next while
+    // connected asks, on the page it is pressed on, and only OK goes on. Each row raises
+    // the error just before that page's READ_VALUE @ERROR_CODE (found by a first run), on
+    // a controller that is not factory-new, and compares its bytes afterwards.
+    void errorQuestionOnEveryPage_data()
+    {
+        QTest::addColumn<int>("press");  // the n-th check of the session: 1 permission, 2 Ethernet, 3 token
+        QTest::addColumn<bool>("ok");
+        for (const auto& [press, page] : {std::pair{1, "permission page"}, {2, "Ethernet page"}, {3, "token page"}}) {
+            QTest::newRow(qPrintable(QStringLiteral("%1, OK: cleared, then written").arg(page))) << press << true;
+            QTest::newRow(qPrintable(QStringLiteral("%1, Cancel: the page stays, nothing written").arg(page)))
+                << press << false;
+        }
+    }
+    void errorQuestionOnEveryPage()
+    {
+        QFETCH(int, press);
+        QFETCH(bool, ok);
+        SimState st = SimBench::factory();
+        PutRecordAddress(st.records[kRawCom], 120, QStringLiteral("172.16.254.1"));
+        PutU16(st.records[kBackPrm], 23972, 1);
+        int n = 0;  // the request of that check
+        {
+            SimBench probe;
+            QVERIFY(probe.seed(st));
+            QVERIFY(probe.start());
+            MsgBoxRecorder boxes;
+            auto w = OpenWindow(probe.octets());
+            ChangeAndComplete(*w);
+            QTRY_VERIFY(!w->isVisible());
+            probe.stopAndRead();
+            const QStringList lines = probe.lines();
+            for (int i = 0, checks = 0; i < lines.size() && !n; ++i)
+                if (lines[i].contains(QStringLiteral("READ_VALUE @ERROR_CODE")) && ++checks == press)
+                    n = i + 1;
+            QVERIFY2(n > 0, "Next on this page never asked the controller for its error code");
+        }
+        SimBench c;
+        QVERIFY(c.seed(st));
+        QVERIFY(c.start({QStringLiteral("--fault"), QStringLiteral("error-at=%1:42").arg(n)}));
+        MsgBoxRecorder boxes;
+        boxes.answers.push_back(ok ? MsgBox::IdOK : MsgBox::IdCancel);
+        auto w = OpenWindow(c.octets());
+        const int pages[] = {1, 2, 4};  // where each press is made
+        Click(*w, "cmdNext");
+        for (int k = 1; k <= 3 && w->isVisible(); ++k) {
+            QCOMPARE(w->currentStep(), pages[k - 1]);
+            if (k == 2)
+                SetIP(*w, "uctIPAddress3", {10, 0, 0, 9});
+            if (k == 3)
+                ClickOption(Find<QRadioButton>(*w, "optToken_3"));
+            Click(*w, "cmdNext");
+            QCOMPARE(boxes.calls.size() > 0, k >= press);  // asked on this press, not before
+            if (k == press) {
+                QCOMPARE(boxes.calls[0].text, LStr(500) + QStringLiteral("\rError Code [0x2A]\r\r") + LStr(502));
+                if (!ok) {
+                    QCOMPARE(w->currentStep(), pages[k - 1]);  // the page stays
+                    Click(*w, "cmdCancel");  // and the engineer gives up
+                }
+            }
+        }
+        QTRY_VERIFY(!w->isVisible());
+        const SimState after = c.stopAndRead();
+        QCOMPARE(after.errorCode, ok ? 0 : 42);
+        if (!ok) {
+            QCOMPARE(after.records, st.records);
+            return;
+        }
+        QCOMPARE(RecordAddress(after.records[kRawCom], 120), (Bytes{10, 0, 0, 9}));
+        QCOMPARE(int(U16(after.records[kBackPrm], 23972)), 2);
+        QVERIFY(AllWithin(DifferingBytes(st.records[kRawCom], after.records[kRawCom]), {{120, 123}}));
+        QVERIFY(AllWithin(DifferingBytes(st.records[kBackPrm], after.records[kBackPrm]), {{23972, 23979}}));
+    }
+
     // An error code that cannot be read counts as no error: no question, the press goes
     // on and the wizard stays open.
     void errorReadFails()

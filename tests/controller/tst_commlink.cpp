@@ -6,6 +6,7 @@
 #include "linktestutil.h"
 
 #include "controller/protocol.h"
+#include "tests/support/procmem.h"
 #include "tests/support/simclient.h"
 
 #include <QDir>
@@ -139,6 +140,7 @@ private slots:
 
     void stalledRequestFailsAfterRetries();
     void stalledOpenFailsConnect();
+    void floodWhileIdleCostsNoMemory();
     void corruptResponseIsRetried();
     void dropDuringWriteKeepsOldSettings_data();
     void dropDuringWriteKeepsOldSettings();
@@ -965,6 +967,25 @@ void tst_CommLink::stalledRequestFailsAfterRetries()
                                                  "1 1 EXECUTE doSignal 0,0 -> (stalled)",
                                                  "1 1 EXECUTE doSignal 0,0 -> (stalled)"}));
     QCOMPARE(HeldItems(link), 0);
+}
+
+// The slow consumer: the wizard sits on a page, connected, while the controller floods
+// it (its error check failed in time and counts as no error). Nothing reads the link
+// then, so only the socket's read bound keeps the flood in the kernel and out of memory.
+void tst_CommLink::floodWhileIdleCostsNoMemory()
+{
+    SimCase c({"--fault", "header-flood-at=2"});
+    auto& [address, sim, view, link] = c;
+    QVERIFY(sim.start());
+    link.setLinkOptions(300, 0);
+    QVERIFY(link.ConnectController());
+    QCOMPARE(link.GetControllerErrorCode(), -1);  // request 2: the flood begins
+    QVERIFY(link.connected());
+    const qint64 before = ProcStatusKb(QCoreApplication::applicationPid(), "VmRSS");
+    QTest::qWait(1000);  // the engineer reads the page
+    const qint64 grown = ProcStatusKb(QCoreApplication::applicationPid(), "VmRSS") - before;
+    qInfo("grew by %lld KiB while idle under the flood", grown);
+    QVERIFY2(grown < 16 * 1024 * kMemoryScale, qPrintable(QStringLiteral("%1 KiB").arg(grown)));
 }
 
 void tst_CommLink::stalledOpenFailsConnect()
