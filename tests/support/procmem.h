@@ -35,19 +35,12 @@ inline qint64 ProcStatusKb(qint64 pid, const char* field)
     return -1;
 }
 
-// Processor time a process has used so far (user and system), in milliseconds; -1 when
-// the process is gone.
+// Processor time a process has used so far (user and system, the 14th and 15th fields
+// of /proc/PID/stat, after the command's parentheses), in milliseconds.
 inline qint64 ProcCpuMs(qint64 pid)
 {
     QFile f(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!f.open(QIODevice::ReadOnly))
-        return -1;
-    // The fields after the command's closing parenthesis; utime and stime are the 12th
-    // and 13th of them, in clock ticks.
-    const QByteArray stat = f.readAll();
+    const QByteArray stat = f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
     const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
-    const long tick = ::sysconf(_SC_CLK_TCK);
-    if (fields.size() < 13 || tick <= 0)
-        return -1;
-    return (fields[11].toLongLong() + fields[12].toLongLong()) * 1000 / tick;
+    return (fields.value(11).toLongLong() + fields.value(12).toLongLong()) * 1000 / ::sysconf(_SC_CLK_TCK);
 }
