@@ -650,6 +650,9 @@ void tst_SimTcp::idleConnectionsPastTheLimits()
 {
     QFETCH(QStringList, options);
     QFETCH(int, descriptors);
+    // The sanitizers' runtime opens a pipe to check a call, and finds no descriptor left.
+    if (descriptors > 0 && kMemoryScale > 1)
+        QSKIP("the sanitizer build cannot run out of descriptors");
     const QString address = nextAddress();
     SimProcess sim(QStringList{QStringLiteral("--listen"), address} + options);
     sim.process().setChildProcessModifier([descriptors] {
