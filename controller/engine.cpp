@@ -418,17 +418,17 @@ bool tryPatch(Link& link, const QString& name, const QByteArray& data)
     const bool sameSize = it->content.size() == data.size() && !data.isEmpty();
     const std::optional<QByteArray> payload =
         sameSize ? patchPayload(name, *it, data, link.chunkSize()) : std::nullopt;
-    if ((payload && !it->confirmed) || (!payload && it->controllers)) {
+    if ((payload && !it->confirmed) || (!payload && it->fromController)) {
         const auto digest = askDigest(link, name);
         if (!digest)
             return false;
         if (digest->first != quint32(it->content.size()) || digest->second != it->digest()) {
-            if (it->controllers)
+            if (it->fromController)
                 changedSinceRead(name);
             return false;  // only staged, or changed: the whole record gives what was asked
         }
         it->confirmed = true;
-        it->controllers = true;
+        it->fromController = true;
     }
     if (!payload)
         return false;
@@ -443,7 +443,7 @@ bool tryPatch(Link& link, const QString& name, const QByteArray& data)
         }
         // FAILED: the base digest no longer matches, the content changed since it was
         // confirmed. OUT_OF_RANGE: the controller's chunk limit; the whole record goes.
-        if (e.code() == EngineError::kFailed && it->controllers)
+        if (e.code() == EngineError::kFailed && it->fromController)
             changedSinceRead(name);
         if (e.code() != EngineError::kFailed && e.code() != EngineError::kOutOfRange)
             throw;
@@ -466,7 +466,7 @@ QVariant Record::value()
             if (const auto digest = askDigest(*link, m_name)) {
                 if (digest->first == quint32(it->content.size()) && digest->second == it->digest()) {
                     it->confirmed = true;
-                    it->controllers = true;
+                    it->fromController = true;
                     MoveProgress progress(m_engine, *link, m_name, false, digest->first);
                     progress.at(digest->first);
                     return QVariant(it->content);

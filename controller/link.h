@@ -54,8 +54,8 @@ public:
     // that matches it (then confirmed is set), or a PATCH_RECORD's base digest.
     struct HeldRecord {
         HeldRecord() = default;
-        HeldRecord(QByteArray c, bool isConfirmed, bool isTheControllers)
-            : content(std::move(c)), confirmed(isConfirmed), controllers(isTheControllers)
+        HeldRecord(QByteArray c, bool isConfirmed, bool isFromController)
+            : content(std::move(c)), confirmed(isConfirmed), fromController(isFromController)
         {
         }
         QByteArray content;
@@ -63,7 +63,7 @@ public:
         // The controller held this content when it was read or its digest matched; what
         // this session wrote may only be staged. A write over content that the controller
         // held and has changed since is refused: it was merged from stale bytes.
-        bool controllers = false;
+        bool fromController = false;
         // Worked out when first needed: most records held are never asked about again.
         const QByteArray& digest() const
         {

@@ -344,12 +344,13 @@ Reply SimController::handle(int connId, const Frame& frame, qint64 nowMs)
 {
     if (frame.kind != Kind::Request)
         return {};  // a controller ignores response frames
-    if (!m_conns.contains(connId))
+    auto it = m_conns.find(connId);
+    if (it == m_conns.end())
         return {};
     // A holder silent for the lease loses its session before anything else is decided:
     // its own next request then finds no session, another's finds the bracket free.
     expireLease(nowMs);
-    Conn& c = m_conns[connId];
+    Conn& c = *it;
     c.lastRequestMs = nowMs;
     const quint64 n = ++c.received;
     const QString op = opName(frame.code);

@@ -10,6 +10,7 @@
 #include <QTcpSocket>
 
 #include <algorithm>
+#include <chrono>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -33,12 +34,8 @@ bool s_verbose = false;
 // The controller's clock for the access bracket's lease.
 qint64 monotonicMs()
 {
-    static const QElapsedTimer clock = [] {
-        QElapsedTimer t;
-        t.start();
-        return t;
-    }();
-    return clock.elapsed();
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
 }  // namespace
 
@@ -311,10 +308,7 @@ TcpServer::TcpServer(SimController& ctl, int maxConnections, QObject* parent)
 {
     m_resume.setSingleShot(true);
     m_resume.setInterval(100);
-    connect(&m_resume, &QTimer::timeout, this, [this] {
-        if (m_accept)
-            m_accept->setEnabled(true);
-    });
+    connect(&m_resume, &QTimer::timeout, this, [this] { m_accept->setEnabled(true); });
 }
 
 bool TcpServer::listen(const QHostAddress& addr, quint16 port, QString* error)

@@ -94,13 +94,13 @@ std::optional<Backup> Decode(const QByteArray& file, QString* error)
 bool Save(const QString& path, const Backup& b, QString* error)
 {
     QSaveFile out(path);
-    // Unbuffered: a full disk fails the write itself, with the system's reason; Qt's
-    // buffer would fail only at the commit, as "Unknown error".
-    if (!out.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
+    if (!out.open(QIODevice::WriteOnly))
         return fail(error, out.errorString());
     const QByteArray bytes = Encode(b);
     errno = 0;
     if (out.write(bytes) != bytes.size() || !out.commit()) {
+        // A full disk fails the commit's flush, which Qt reports as "Unknown error":
+        // the system's reason is still in errno.
         const int cause = errno;
         const QString why = out.errorString();
         return fail(error, cause != 0 && (why.isEmpty() || why == QLatin1String("Unknown error"))
@@ -116,8 +116,7 @@ std::optional<Backup> Load(const QString& path, QString* error)
     // regular file (a link to one included) is read.
     struct stat info {};
     if (::stat(QFile::encodeName(path).constData(), &info) == 0 && !S_ISREG(info.st_mode))
-        return refuse(error, S_ISDIR(info.st_mode) ? QStringLiteral("is a folder, not a backup file")
-                                                   : QStringLiteral("is not a regular file (a pipe or a device)"));
+        return refuse(error, QStringLiteral("is not a regular file (a pipe, a device or a folder)"));
     QFile in(path);
     if (!in.open(QIODevice::ReadOnly))
         return refuse(error, in.errorString());

@@ -45,14 +45,12 @@ int main(int argc, char** argv)
     QTextStream err(stderr);
     ctl::Outcome outcome;
     int code = ctl::Run(app.arguments().mid(1), out, err, isatty(STDERR_FILENO) == 1, &outcome);
+    // A failed write leaves its reason in errno, whether it failed in the stream's flush
+    // or in the final one.
     errno = 0;
     out.flush();
-    int lost = errno;
-    const bool flushed = std::fflush(stdout) == 0;
-    if (!flushed && lost == 0)
-        lost = errno;
-    if (!flushed || std::ferror(stdout) || outClosed)
-        code = ctl::CheckOutput(code, outClosed ? EBADF : (lost != 0 ? lost : EIO), outcome, err);
+    const bool written = std::fflush(stdout) == 0 && !std::ferror(stdout) && !outClosed;
+    code = ctl::CheckOutput(code, written ? 0 : outClosed ? EBADF : errno != 0 ? errno : EIO, outcome, err);
     err.flush();
     return code;
 }

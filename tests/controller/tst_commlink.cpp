@@ -963,12 +963,10 @@ void tst_CommLink::stalledRequestFailsAfterRetries()
 void tst_CommLink::floodWhileIdleCostsNoMemory()
 {
     SimCase c({"--fault", "header-flood-at=2"});
-    auto& [address, sim, view, link] = c;
-    QVERIFY(sim.start());
-    link.setLinkOptions(300, 0);
-    QVERIFY(link.ConnectController());
-    QCOMPARE(link.GetControllerErrorCode(), -1);  // request 2: the flood begins
-    QVERIFY(link.connected());
+    c.link.setLinkOptions(300, 0);
+    QVERIFY(c.up());
+    QCOMPARE(c.link.GetControllerErrorCode(), -1);  // request 2: the flood begins
+    QVERIFY(c.link.connected());
     const qint64 before = ProcStatusKb(QCoreApplication::applicationPid(), "VmRSS");
     QTest::qWait(1000);  // the engineer reads the page
     const qint64 grown = ProcStatusKb(QCoreApplication::applicationPid(), "VmRSS") - before;

@@ -708,7 +708,6 @@ void tst_TolvaneCtl::restoreRefuses_data()
     QTest::newRow("a record missing") << "drop" << none << none << 8 << "record @LST_PACOPTION is missing";
     QTest::newRow("no such file") << "remove" << none << none << 8 << "cell.tvbak";
     QTest::newRow("a named pipe: refused at once, not waited on") << "fifo" << none << none << 8 << "not a regular file";
-    QTest::newRow("a folder") << "folder" << none << none << 8 << "is a folder";
     QTest::newRow("another model") << "model" << none << none << 9 << "--force restores it anyway";
     QTest::newRow("another model, forced") << "model" << QStringList{"--force"} << none << 0 << "";
     QTest::newRow("a record of another size") << "" << none << QStringList{"--fault", "short=@DAT_OPTION:100"} << 9
@@ -748,8 +747,6 @@ void tst_TolvaneCtl::restoreRefuses()
     }
     if (damage == QLatin1String("fifo")) {
         QCOMPARE(::mkfifo(QFile::encodeName(file).constData(), 0600), 0);
-    } else if (damage == QLatin1String("folder")) {
-        QVERIFY(QDir().mkdir(file));
     } else if (damage != QLatin1String("remove")) {
         QFile f(file);
         QVERIFY(f.open(QIODevice::WriteOnly));
