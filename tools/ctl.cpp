@@ -60,8 +60,10 @@ void parseConn(const QString& conn, ControllerSelections& view)
         if (parity < 0)
             throw UsageError{QStringLiteral("--conn: parity is E, N or O")};
         view.parity = parity;
-        // Any data length is taken; the link itself refuses all but 8.
+        // The link is binary: a text with other data bits is bad usage, and nothing is sent.
         view.dataLength = parseNumber(QStringLiteral("--conn data length"), f[4], 1, 64);
+        if (*view.dataLength != 8)
+            throw UsageError{QStringLiteral("--conn: the link needs 8 data bits, not %1").arg(f[4])};
         if (f[5] != QLatin1String("1") && f[5] != QLatin1String("1.5") && f[5] != QLatin1String("2"))
             throw UsageError{QStringLiteral("--conn: stop bits are 1, 1.5 or 2")};
         view.stopBit = f[5];
@@ -584,18 +586,116 @@ int runSettings(CommLink& link, Options& o, QTextStream& out, QTextStream& err)
 
 }  // namespace
 
+namespace {
+
+// What each command's help says besides its usage lines.
+const char* const kLinkOptions =
+    "  --conn CONN      eth:A.B.C.D (TCP port 47311) or com:N:BAUD:P:8:STOP (serial port\n"
+    "                   COM N; parity E, N or O; 8 data bits; stop bits 1, 1.5 or 2)\n"
+    "  --timeout MS     inactivity bound of one attempt (default 4000)\n"
+    "  --retries N      further attempts after the first (default 3)\n";
+
+struct CommandHelp {
+    const char* usage;
+    const char* what;
+    const char* options;  // besides the link's
+};
+
+const QHash<QString, CommandHelp>& commandHelp()
+{
+    static const QHash<QString, CommandHelp> help{
+        {QStringLiteral("read"),
+         {"tolvanectl read --conn CONN [--timeout MS] [--retries N]\n",
+          "Prints the controller's communication settings as one JSON object.\n", ""}},
+        {QStringLiteral("write"),
+         {"tolvanectl write --conn CONN [--device ethernet|rs232c] [--ip A.B.C.D] [--mask A.B.C.D]\n"
+          "                 [--baud N] [--token open|io|ethernet|com2|com3|com4] [--token-ip A.B.C.D]\n"
+          "                 [--timeout MS] [--retries N]\n",
+          "Changes the settings the way the wizard's pages do, writes them when anything\n"
+          "changed, reads them back and prints them as read does.\n",
+          "  --device D       the permission device: ethernet or rs232c (default: the\n"
+          "                   controller's, required when it has both or none)\n"
+          "  --ip, --mask     the controller's Ethernet address and mask (ethernet)\n"
+          "  --baud N         9600, 19200, 38400, 57600 or 115200 (rs232c)\n"
+          "  --token T        the executable token: open, io, ethernet, com2, com3, com4\n"
+          "  --token-ip A     the token's address\n"}},
+        {QStringLiteral("backup"),
+         {"tolvanectl backup --conn CONN [--timeout MS] [--retries N] FILE\n",
+          "Saves all six records of the controller in FILE; writes nothing to the controller.\n", ""}},
+        {QStringLiteral("restore"),
+         {"tolvanectl restore --conn CONN [--dry-run] [--with-identity] [--force]\n"
+          "                   [--timeout MS] [--retries N] FILE\n",
+          "Checks FILE, prints what would change, writes the records that differ in one write\n"
+          "transaction (all of them or none) and reads them back.\n",
+          "  --dry-run        print what would change and write nothing\n"
+          "  --with-identity  restore the Ethernet address and mask too (by default the\n"
+          "                   controller keeps its own)\n"
+          "  --force          accept a file saved from another controller model\n"}},
+    };
+    return help;
+}
+
+// A command's usage lines, indented as a usage text lists them.
+QString usageLines(const QString& command)
+{
+    QString text;
+    for (const QString& line : QString::fromUtf8(commandHelp().value(command).usage).split('\n'))
+        if (!line.isEmpty())
+            text += QStringLiteral("  ") + line + QLatin1Char('\n');
+    return text;
+}
+
+bool isHelp(const QString& arg)
+{
+    return arg == QLatin1String("--help") || arg == QLatin1String("-h");
+}
+
+// The help an argument list asks for: "--help", "-h" or "help" alone for all commands,
+// "help COMMAND" or an option --help (-h) after a command for that one; nullopt when
+// no help is asked for. Throws UsageError for help on a command that does not exist.
+std::optional<QString> helpRequest(const QStringList& args)
+{
+    if (args.isEmpty())
+        return std::nullopt;
+    QString command;
+    if (isHelp(args[0]) || args[0] == QLatin1String("help")) {
+        if (args.size() == 1)
+            return HelpText(QString());
+        command = args[1];
+        if (args[0] != QLatin1String("help") || args.size() > 2 || !commandHelp().contains(command))
+            throw UsageError{QStringLiteral("no help for '%1'").arg(args.mid(1).join(' '))};
+    } else if (commandHelp().contains(args[0]) && std::any_of(args.begin() + 1, args.end(), isHelp)) {
+        command = args[0];
+    } else {
+        return std::nullopt;
+    }
+    return HelpText(command);
+}
+
+}  // namespace
+
+QString HelpText(const QString& command)
+{
+    if (command.isEmpty())
+        return QStringLiteral("tolvanectl reads, writes, backs up and restores a robot controller's "
+                              "communication settings\nwith the wizard's controller routines, without a "
+                              "window.\n\n")
+               + UsageText()
+               + QStringLiteral("\"tolvanectl help COMMAND\" or \"tolvanectl COMMAND --help\" tells more "
+                                "of one command.\n");
+    const CommandHelp& h = commandHelp().value(command);
+    return QStringLiteral("Usage:\n") + usageLines(command) + QLatin1Char('\n') + QString::fromUtf8(h.what)
+           + QStringLiteral("\nOptions:\n") + QString::fromUtf8(kLinkOptions) + QString::fromUtf8(h.options);
+}
+
 QString UsageText()
 {
-    return QStringLiteral(
-        "Usage:\n"
-        "  tolvanectl read --conn CONN [--timeout MS] [--retries N]\n"
-        "  tolvanectl write --conn CONN [--device ethernet|rs232c] [--ip A.B.C.D] [--mask A.B.C.D]\n"
-        "                   [--baud N] [--token open|io|ethernet|com2|com3|com4] [--token-ip A.B.C.D]\n"
-        "                   [--timeout MS] [--retries N]\n"
-        "  tolvanectl backup --conn CONN [--timeout MS] [--retries N] FILE\n"
-        "  tolvanectl restore --conn CONN [--dry-run] [--with-identity] [--force]\n"
-        "                     [--timeout MS] [--retries N] FILE\n"
-        "CONN is eth:A.B.C.D or com:N:BAUD:P:DATA:STOP.\n"
+    QString text = QStringLiteral("Usage:\n");
+    for (const char* command : {"read", "write", "backup", "restore"})
+        text += usageLines(QLatin1String(command));
+    return text + QStringLiteral(
+        "  tolvanectl help [COMMAND]\n"
+        "CONN is eth:A.B.C.D or com:N:BAUD:P:8:STOP.\n"
         "Exit codes: 0 done, 2 bad usage, 3 connect failed, 4 read failed, 5 write failed,\n"
         "6 read-back differs, 7 backup file not written, 8 backup file unreadable or damaged,\n"
         "9 backup does not fit this controller, 10 standard output could not be written.\n");
@@ -606,6 +706,10 @@ int Run(const QStringList& rawArgs, QTextStream& out, QTextStream& err, bool sho
     InitLocale(0);
     Options o;
     try {
+        if (const std::optional<QString> help = helpRequest(rawArgs)) {
+            out << *help;
+            return kDone;
+        }
         o = parseOptions(rawArgs);
     } catch (const UsageError& e) {
         err << "tolvanectl: " << e.message << "\n" << UsageText();

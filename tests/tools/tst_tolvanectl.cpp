@@ -57,6 +57,8 @@ private slots:
     void initTestCase();
     void badUsage_data();
     void badUsage();
+    void help_data();
+    void help();
     void readOverTcp();
     void readOverSerialLine();
     void connectFails_data();
@@ -128,33 +130,79 @@ Run tst_TolvaneCtl::run(const QStringList& args, const std::function<void()>& ch
 void tst_TolvaneCtl::badUsage_data()
 {
     QTest::addColumn<QStringList>("args");
-    QTest::newRow("nothing") << QStringList{};
-    QTest::newRow("unknown command") << QStringList{"erase", "--conn", "eth:127.0.4.1"};
-    QTest::newRow("no connection") << QStringList{"read"};
-    QTest::newRow("connection text") << QStringList{"read", "--conn", "tcp:127.0.4.1"};
-    QTest::newRow("address") << QStringList{"read", "--conn", "eth:127.0.4.300"};
-    QTest::newRow("parity") << QStringList{"read", "--conn", "com:6:38400:X:8:1"};
-    QTest::newRow("timeout") << QStringList{"read", "--conn", "eth:127.0.4.1", "--timeout", "soon"};
-    QTest::newRow("write option on read") << QStringList{"read", "--conn", "eth:127.0.4.1", "--ip", "10.0.0.1"};
-    QTest::newRow("ip") << QStringList{"write", "--conn", "eth:127.0.4.1", "--ip", "10.0.0"};
-    QTest::newRow("baud not in the list") << QStringList{"write", "--conn", "eth:127.0.4.1", "--baud", "4800"};
-    QTest::newRow("token") << QStringList{"write", "--conn", "eth:127.0.4.1", "--token", "usb"};
-    QTest::newRow("device") << QStringList{"write", "--conn", "eth:127.0.4.1", "--device", "wifi"};
-    QTest::newRow("value missing") << QStringList{"write", "--conn", "eth:127.0.4.1", "--mask"};
-    QTest::newRow("backup without a file") << QStringList{"backup", "--conn", "eth:127.0.4.1"};
-    QTest::newRow("backup into two files") << QStringList{"backup", "--conn", "eth:127.0.4.1", "a.tvbak", "b.tvbak"};
-    QTest::newRow("a file for read") << QStringList{"read", "--conn", "eth:127.0.4.1", "a.tvbak"};
-    QTest::newRow("restore's flag on backup") << QStringList{"backup", "--conn", "eth:127.0.4.1", "--force", "a.tvbak"};
+    QTest::addColumn<QByteArray>("says");
+    QTest::newRow("nothing") << QStringList{} << QByteArray("no command");
+    QTest::newRow("unknown command") << QStringList{"erase", "--conn", "eth:127.0.4.1"} << QByteArray("'erase'");
+    QTest::newRow("help on no command") << QStringList{"help", "erase"} << QByteArray("no help for 'erase'");
+    QTest::newRow("no connection") << QStringList{"read"} << QByteArray("--conn is required");
+    QTest::newRow("connection text") << QStringList{"read", "--conn", "tcp:127.0.4.1"} << QByteArray("expected eth:");
+    QTest::newRow("address") << QStringList{"read", "--conn", "eth:127.0.4.300"} << QByteArray("bad address");
+    QTest::newRow("parity") << QStringList{"read", "--conn", "com:6:38400:X:8:1"} << QByteArray("parity is E, N or O");
+    QTest::newRow("7 data bits") << QStringList{"read", "--conn", "com:5:38400:N:7:1"}
+                                 << QByteArray("the link needs 8 data bits, not 7");
+    QTest::newRow("timeout") << QStringList{"read", "--conn", "eth:127.0.4.1", "--timeout", "soon"}
+                             << QByteArray("--timeout: bad number");
+    QTest::newRow("write option on read") << QStringList{"read", "--conn", "eth:127.0.4.1", "--ip", "10.0.0.1"}
+                                          << QByteArray("unknown option --ip for read");
+    QTest::newRow("ip") << QStringList{"write", "--conn", "eth:127.0.4.1", "--ip", "10.0.0"}
+                        << QByteArray("--ip: expected A.B.C.D");
+    QTest::newRow("baud not in the list") << QStringList{"write", "--conn", "eth:127.0.4.1", "--baud", "4800"}
+                                          << QByteArray("--baud is 9600");
+    QTest::newRow("token") << QStringList{"write", "--conn", "eth:127.0.4.1", "--token", "usb"}
+                           << QByteArray("--token is open");
+    QTest::newRow("device") << QStringList{"write", "--conn", "eth:127.0.4.1", "--device", "wifi"}
+                            << QByteArray("--device is ethernet or rs232c");
+    QTest::newRow("value missing") << QStringList{"write", "--conn", "eth:127.0.4.1", "--mask"}
+                                   << QByteArray("--mask needs a value");
+    QTest::newRow("backup without a file") << QStringList{"backup", "--conn", "eth:127.0.4.1"}
+                                           << QByteArray("backup needs a FILE");
+    QTest::newRow("backup into two files") << QStringList{"backup", "--conn", "eth:127.0.4.1", "a.tvbak", "b.tvbak"}
+                                           << QByteArray("unexpected argument 'b.tvbak'");
+    QTest::newRow("a file for read") << QStringList{"read", "--conn", "eth:127.0.4.1", "a.tvbak"}
+                                     << QByteArray("unexpected argument 'a.tvbak'");
+    QTest::newRow("restore's flag on backup") << QStringList{"backup", "--conn", "eth:127.0.4.1", "--force", "a.tvbak"}
+                                              << QByteArray("unknown option --force for backup");
 }
 
 // Bad usage is found before any connection: no simulator is needed, none is reached.
 void tst_TolvaneCtl::badUsage()
 {
     QFETCH(QStringList, args);
+    QFETCH(QByteArray, says);
     const Run r = run(args);
     QCOMPARE(r.exitCode, 2);
     QVERIFY(r.out.isEmpty());
+    QVERIFY2(r.err.startsWith("tolvanectl: ") && r.err.contains(says), r.err.constData());
     QVERIFY(r.err.contains("Usage:"));
+}
+
+// Help is asked for, not a mistake: standard output, nothing on standard error, exit 0,
+// and the usage of what was asked about (of every command for the program's help).
+void tst_TolvaneCtl::help_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QStringList>("commands");
+    const QStringList all{"read", "write", "backup", "restore"};
+    QTest::newRow("--help") << QStringList{"--help"} << all;
+    QTest::newRow("-h") << QStringList{"-h"} << all;
+    QTest::newRow("help") << QStringList{"help"} << all;
+    QTest::newRow("help write") << QStringList{"help", "write"} << QStringList{"write"};
+    QTest::newRow("read --help") << QStringList{"read", "--help"} << QStringList{"read"};
+    QTest::newRow("restore -h among options") << QStringList{"restore", "--conn", "eth:127.0.4.1", "-h"}
+                                              << QStringList{"restore"};
+}
+
+void tst_TolvaneCtl::help()
+{
+    QFETCH(QStringList, args);
+    QFETCH(QStringList, commands);
+    const Run r = run(args);
+    QCOMPARE(r.exitCode, 0);
+    QVERIFY2(r.err.isEmpty(), r.err.constData());
+    for (const char* command : {"read", "write", "backup", "restore"})
+        QCOMPARE(r.out.contains(QStringLiteral("tolvanectl %1 --conn CONN").arg(QLatin1String(command)).toUtf8()),
+                 commands.contains(command));
+    QVERIFY(r.out.contains("--timeout MS"));
 }
 
 void tst_TolvaneCtl::readOverTcp()
