@@ -100,6 +100,8 @@ Options:
       drop-at=N          On request N: TCP closes the connection, a line ends the
                          session silently; no answer.
       stall-at=N         Request N is never answered (and not executed).
+      freeze-at=N        From request N on nothing is answered or executed; the
+                         connection stays open and silent, as a hung controller's.
       corrupt-at=N       Request N is executed; one byte (the CRC) of its response
                          is damaged, so the client drops it; a retry gets the kept
                          response.
@@ -144,8 +146,8 @@ Request log (--log, --verbose), one line per request:
   MALFORMED, OUT_OF_RANGE, DENIED, NOT_OPEN, FAILED, UNSUPPORTED or BAD_SIZE;
   "(resent)" marks a retry answered from the kept response without executing
   (OPEN is never resent: it always executes and starts a new session).
-  Faults log "(dropped)", "(stalled)", "(exit)", "(flood)" or "(header flood)" instead
-  of a status ("OK (exit)" for exit-after-apply, "OK (wrong sequence)" for
+  Faults log "(dropped)", "(stalled)", "(frozen)", "(exit)", "(flood)" or "(header
+  flood)" instead of a status ("OK (exit)" for exit-after-apply, "OK (wrong sequence)" for
   wrong-seq-at).
   Example:  3 7 EXECUTE doSignal 1,0 -> OK
             3 8 WRITE_RECORD @CNF_RAW_COM 0+256/256 -> OK

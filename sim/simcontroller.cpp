@@ -36,6 +36,7 @@ std::optional<Fault> parseFault(const QString& faultText, QString* error)
     static const QHash<QString, Fault::Type> counted = {
         {QStringLiteral("drop-at"), Fault::DropAt},
         {QStringLiteral("stall-at"), Fault::StallAt},
+        {QStringLiteral("freeze-at"), Fault::FreezeAt},
         {QStringLiteral("corrupt-at"), Fault::CorruptAt},
         {QStringLiteral("exit-at"), Fault::ExitAt},
         {QStringLiteral("exit-after-apply"), Fault::ExitAfterApply},
@@ -363,6 +364,10 @@ Reply SimController::handle(int connId, const Frame& frame, qint64 nowMs)
     }
     if (faultAt(Fault::StallAt, n)) {
         log(connId, frame.seq, op, describe(frame), QStringLiteral("(stalled)"));
+        return {Reply::Stall, {}};
+    }
+    if (faultFrom(Fault::FreezeAt, n)) {
+        log(connId, frame.seq, op, describe(frame), QStringLiteral("(frozen)"));
         return {Reply::Stall, {}};
     }
     if (faultAt(Fault::ExitAt, n)) {

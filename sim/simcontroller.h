@@ -24,7 +24,7 @@ namespace sim {
 struct Fault {
     enum Type {
         DropAt, StallAt, CorruptAt, ExitAt, ExitAfterApply, Short, FailRead, FailWrite, DenyClear,
-        FloodAt, HeaderFloodAt, WrongSeqAt, Chatter, ErrorAt,
+        FloodAt, HeaderFloodAt, WrongSeqAt, Chatter, ErrorAt, FreezeAt,
     };
     Type type = DropAt;
     quint64 n = 0;       // request number for the *-at faults (1 = first request of a connection)

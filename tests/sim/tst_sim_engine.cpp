@@ -808,7 +808,7 @@ void tst_SimEngine::countedFaults()
     QTemporaryDir dir;
     sim::SimConfig cfg = withFaults({QStringLiteral("stall-at=2"), QStringLiteral("corrupt-at=3"),
                                      QStringLiteral("drop-at=5"), QStringLiteral("exit-at=7"),
-                                     QStringLiteral("exit-after-apply=8")});
+                                     QStringLiteral("exit-after-apply=8"), QStringLiteral("freeze-at=10")});
     cfg.statePath = dir.filePath(QStringLiteral("s.bin"));
     SimHarness h(cfg);
     QVERIFY(h.start());
@@ -835,7 +835,14 @@ void tst_SimEngine::countedFaults()
     QCOMPARE(h.last.action, sim::Reply::Exit);
     QCOMPARE(h.status(a, OPEN, SimClient::strPayload(QStringLiteral("x"))), -1);          // 8: executed, then exit
     QCOMPARE(h.last.action, sim::Reply::Exit);
-    QCOMPARE(h.status(a, WRITE_RECORD, SimClient::writePayload(kRawCom, 256, 0, filled(256, 'e'))), int(OK));
+    QCOMPARE(h.status(a, WRITE_RECORD, SimClient::writePayload(kRawCom, 256, 0, filled(256, 'e'))), int(OK));  // 9
+    // From 10 on nothing is answered or executed, retries neither.
+    const QByteArray write = SimClient::writePayload(kRawCom, 256, 0, filled(256, 'f'));
+    for (int i = 0; i < 2; ++i) {
+        QVERIFY(!h.request(a, WRITE_RECORD, write, quint16(20)));                      // 10, 11
+        QCOMPARE(h.last.action, sim::Reply::Stall);
+    }
+    QCOMPARE(h.record(kRawCom), filled(256, 'e'));
 }
 
 void tst_SimEngine::parseFaults_data()
