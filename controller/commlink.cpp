@@ -107,6 +107,8 @@ struct CommLink::Private {
     int timeoutMs = 4000;
     int retries = 3;
     int lastFailure = 0;
+    bool cancelled = false;   // the user's Cancel: every routine after it fails
+    bool committing = false;  // a commit is under way, which a cancel must not cut off
     // Keeps the code of the first engine error of a sequence.
     void noteFailure(const std::exception& e)
     {
@@ -134,6 +136,16 @@ struct CommLink::Private {
     // commits and releases; when a write or the commit fails, both end "after failure"
     // and the controller keeps what it had. True only for a commit it confirmed.
     bool writeTransaction(const std::function<bool()>& writes);
+    // A read sequence: the access bracket around reads, ended after success or failure.
+    bool readSequence(const std::function<bool()>& reads);
+    // A sequence the user cancelled ends what it may have begun on the controller, even
+    // when the cancel cut off the call that began it; each call is short by then.
+    void windUp(bool transaction);
+    void refuseWhenCancelled() const
+    {
+        if (cancelled)
+            throw EngineError(EngineError::kCancelled, QStringLiteral("cancelled"));
+    }
 };
 
 QString CommLink::Private::connectionText() const
@@ -244,16 +256,57 @@ void CommLink::Private::execute(const QString& command, const QVariant& paramete
     }
 }
 
+void CommLink::Private::windUp(bool transaction)
+{
+    const QList<QVariant> ends = transaction ? QList<QVariant>{signal(0, 2), signal(1, 2)} : QList{signal(0, 2)};
+    for (const QVariant& end : ends) {
+        try {
+            controller->execute(QStringLiteral("doSignal"), end);
+        } catch (const std::exception&) {
+            // Best effort: CLOSE and the end of the link end the session as well.
+        }
+    }
+}
+
+bool CommLink::Private::readSequence(const std::function<bool()>& reads)
+{
+    lastFailure = 0;
+    bool last = false;
+    try {
+        refuseWhenCancelled();
+        execute(QStringLiteral("doSignal"), signal(0, 0));
+        last = reads();
+        refuseWhenCancelled();
+        execute(QStringLiteral("doSignal"), signal(0, last ? 1 : 2));
+    } catch (const std::exception& e) {
+        // The sequence ends; the result is that of the last record.
+        noteFailure(e);
+        if (cancelled && controller) {
+            last = false;
+            windUp(false);
+        }
+    }
+    return last;
+}
+
 bool CommLink::Private::writeTransaction(const std::function<bool()>& writes)
 {
     lastFailure = 0;
     bool last = false;
     try {
+        refuseWhenCancelled();
         execute(QStringLiteral("doSignal"), signal(1, 0));
         execute(QStringLiteral("doSignal"), signal(0, 0));
-        last = writes();
+        last = writes() && !cancelled;
         if (last) {
-            // Only a commit that the controller confirmed counts as written.
+            // Only a commit that the controller confirmed counts as written. A cancel
+            // cuts off neither it nor the release after it: what it did must be known.
+            struct Committing {
+                bool& flag;
+                ~Committing() { flag = false; }
+            };
+            committing = true;
+            const Committing guard{committing};
             try {
                 execute(QStringLiteral("doSignal"), signal(1, 1));
             } catch (const std::exception&) {
@@ -263,12 +316,19 @@ bool CommLink::Private::writeTransaction(const std::function<bool()>& writes)
                 return last;
             }
             execute(QStringLiteral("doSignal"), signal(0, 1));
+        } else if (cancelled) {
+            windUp(true);
         } else {
             execute(QStringLiteral("doSignal"), signal(0, 2));
             execute(QStringLiteral("doSignal"), signal(1, 2));
         }
-    } catch (const std::exception&) {
-        // The sequence ends; the result is that of the last record.
+    } catch (const std::exception& e) {
+        // The sequence ends; the result is that of the last record. A cancel that cut off
+        // the opening of the bracket or the transaction still ends both: the controller
+        // may have taken the request.
+        noteFailure(e);
+        if (cancelled && controller && !last)
+            windUp(true);
     }
     return last;
 }
@@ -283,6 +343,7 @@ bool CommLink::Private::withRecord(const QString& name, const QString& options,
     try {
         if (!controller)
             throw EngineError(EngineError::kClosed, QStringLiteral("not connected"));
+        refuseWhenCancelled();
         record = controller->addRecord(name, options);
         use(*record);
         result = true;
@@ -334,6 +395,7 @@ bool CommLink::ConnectController()
 {
     d->connected = false;
     try {
+        d->refuseWhenCancelled();
         const QString conn = d->connectionText();
         d->removeController();
         d->lastOptions = QStringLiteral("Timeout=%1, TORetry=%2, Conn=").arg(d->timeoutMs).arg(d->retries) + conn;
@@ -363,7 +425,7 @@ bool CommLink::connected() const
 qint32 CommLink::GetControllerErrorCode()
 {
     qint32 result = -1;
-    if (!d->controller)
+    if (!d->controller || d->cancelled)
         return result;
     std::shared_ptr<Value> value;
     try {
@@ -393,23 +455,15 @@ qint32 CommLink::GetControllerErrorCode()
 
 void CommLink::ClearControllerError(qint32 code)
 {
+    d->refuseWhenCancelled();
     d->execute(QStringLiteral("ClearError"), QVariant(qint32(code)));
 }
 
 bool CommLink::ReadCommSettings(bool decode)
 {
-    d->lastFailure = 0;
-    bool last = false;
-    try {
-        d->execute(QStringLiteral("doSignal"), signal(0, 0));
-        last = ReadControllerRecord(kRawCom, decode);
-        if (last)
-            last = ReadControllerRecord(kBackPrm, decode);
-        d->execute(QStringLiteral("doSignal"), signal(0, last ? 1 : 2));
-    } catch (const std::exception&) {
-        // The sequence ends; the result is that of the last record.
-    }
-    return last;
+    return d->readSequence([&] {
+        return ReadControllerRecord(kRawCom, decode) && ReadControllerRecord(kBackPrm, decode);
+    });
 }
 
 bool CommLink::WriteCommSettings()
@@ -421,20 +475,13 @@ bool CommLink::WriteCommSettings()
 
 bool CommLink::ReadAllRecords()
 {
-    d->lastFailure = 0;
-    bool last = false;
-    try {
-        d->execute(QStringLiteral("doSignal"), signal(0, 0));
+    return d->readSequence([this] {
         for (const char* name : rec::kAllRecords) {
-            last = ReadControllerRecord(QString::fromLatin1(name), false);
-            if (!last)
-                break;
+            if (!ReadControllerRecord(QString::fromLatin1(name), false))
+                return false;
         }
-        d->execute(QStringLiteral("doSignal"), signal(0, last ? 1 : 2));
-    } catch (const std::exception&) {
-        // The sequence ends; the result is that of the last record.
-    }
-    return last;
+        return true;
+    });
 }
 
 bool CommLink::WriteRecords(const QList<std::pair<QString, QByteArray>>& records)
@@ -455,6 +502,27 @@ void CommLink::setProgressHook(std::function<void(const TransferProgress&)> hook
 {
     if (d->engine)
         d->engine->setProgressHook(std::move(hook));
+}
+
+void CommLink::setWaitHook(std::function<void(const WaitProgress&)> hook)
+{
+    if (d->engine)
+        d->engine->setWaitHook(std::move(hook));
+}
+
+void CommLink::Cancel()
+{
+    if (d->cancelled)
+        return;
+    d->cancelled = true;
+    // A commit runs on to its answer, and the release after it too.
+    if (d->engine && !d->committing)
+        d->engine->cancel();
+}
+
+bool CommLink::cancelled() const
+{
+    return d->cancelled;
 }
 
 bool CommLink::ReadControllerRecord(const QString& name, bool decode)

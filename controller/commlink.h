@@ -20,6 +20,7 @@
 
 class ControllerView;
 struct TransferProgress;  // controller/engine.h
+struct WaitProgress;
 
 struct CommSettings {
     qint32 rs232cUsage = 0;   // 2 when RS232C is the permission device
@@ -105,8 +106,18 @@ public:
     // wizard's texts.
     int lastFailure() const;
 
-    // Progress of each record's move, for a progress bar (see Engine::setProgressHook).
+    // Progress of each record's move, for a progress bar (see Engine::setProgressHook),
+    // and how long each call waits for the controller (Engine::setWaitHook).
     void setProgressHook(std::function<void(const TransferProgress&)> hook);
+    void setWaitHook(std::function<void(const WaitProgress&)> hook);
+
+    // The user's Cancel while a routine waits for the controller. The wait ends at once
+    // (the commit of a write excepted: it runs on to its answer, so that what it did is
+    // known and reported); the sequence under way ends its access bracket and write
+    // transaction without commit, so the controller keeps what it had, and every routine
+    // after it fails at once. Disconnecting still sends CLOSE.
+    void Cancel();
+    bool cancelled() const;
 
     CommSettings& settings();
     const CommSettings& settings() const;

@@ -14,10 +14,13 @@
 #include <algorithm>
 #include <limits>
 #include <optional>
+#include <utility>
 
 namespace {
 
 bool s_busy = false;
+bool s_cancel = false;
+std::function<void()> s_wake;
 
 // Records larger than this are not a settings record; refuse rather than allocate.
 constexpr quint32 kLargestRecord = 64u * 1024u * 1024u;
@@ -135,11 +138,36 @@ CallGuard::CallGuard()
 CallGuard::~CallGuard()
 {
     s_busy = false;
+    s_cancel = false;
 }
 
 bool CallGuard::busy()
 {
     return s_busy;
+}
+
+void CallGuard::cancelWait()
+{
+    if (!s_busy)
+        return;
+    s_cancel = true;
+    if (s_wake)
+        s_wake();
+}
+
+bool CallGuard::cancelPending()
+{
+    return s_cancel;
+}
+
+bool CallGuard::takeCancel()
+{
+    return std::exchange(s_cancel, false);
+}
+
+void CallGuard::setWake(std::function<void()> wake)
+{
+    s_wake = std::move(wake);
 }
 
 LinkOptions ParseLinkOptions(const QString& options)
@@ -589,7 +617,7 @@ std::shared_ptr<Controller> Workspace::addController(const QString& name, const 
     if (provider.compare(QLatin1String(Engine::kProvider), Qt::CaseInsensitive) != 0)
         throw EngineError(EngineError::kBadProvider, QStringLiteral("unknown provider ") + provider);
     const LinkOptions opts = ParseLinkOptions(options);
-    auto link = std::make_shared<Link>(opts);
+    auto link = std::make_shared<Link>(opts, m_engine->watch());
     link->open(QStringLiteral("Tolvane"));
     auto controller = std::make_shared<Controller>();
     controller->m_link = link;
@@ -603,7 +631,18 @@ std::shared_ptr<Controller> Workspace::addController(const QString& name, const 
     return controller;
 }
 
-Engine::Engine() = default;
+Engine::Engine() : m_watch(std::make_shared<LinkWatch>()) {}
+
+void Engine::setWaitHook(WaitHook hook)
+{
+    m_watch->report = std::move(hook);
+}
+
+void Engine::cancel()
+{
+    m_watch->cancelled = true;
+    CallGuard::cancelWait();
+}
 
 Engine::~Engine()
 {

@@ -7,8 +7,9 @@
 //
 // The one provider, "CaoProv.Marov.Quillet", speaks the controller link protocol over
 // TCP or a serial line. A call that waits for the controller runs a local event loop
-// that excludes user input, so the window keeps painting while the user cannot start
-// anything new; a second engine call made while one waits fails with kBusy.
+// that delivers every event, so the window keeps painting and its Cancel button can be
+// pressed; the caller disables what must not be used meanwhile, and a second engine call
+// made while one waits fails with kBusy. Engine::cancel ends such a wait.
 
 #include <QByteArray>
 #include <QString>
@@ -37,6 +38,7 @@ public:
         kProtocol = 109,       // a response the client cannot understand
         kClosed = 110,         // the controller has been removed
         kChanged = 111,        // a write refused: the record changed since it was read
+        kCancelled = 112,      // the caller ended the wait (Engine::cancel)
     };
     EngineError(int code, const QString& message);
     int code() const { return m_code; }
@@ -91,8 +93,21 @@ struct TransferProgress {
     bool finished = false;
 };
 
+// How long the call under way has waited for a controller: connecting, or a request
+// beyond the line time of the request and its answer (nothing on TCP); and the longest it
+// may still take, its retries included. Reported about every 100 ms while a call waits,
+// and once with finished set when it ends, also after a failure.
+struct WaitProgress {
+    qint64 waitedMs = 0;
+    qint64 leftMs = 0;
+    bool finished = false;
+};
+
+struct LinkWatch;  // controller/link.h
+
 // Guards every public engine call: a call made while another one waits (from an event
-// handled by the waiting loop) throws kBusy instead of re-entering the link.
+// handled by the waiting loop) throws kBusy instead of re-entering the link. There is
+// one call under way at a time, so what ends its wait lives here too.
 class CallGuard {
 public:
     CallGuard();
@@ -100,6 +115,13 @@ public:
     CallGuard(const CallGuard&) = delete;
     CallGuard& operator=(const CallGuard&) = delete;
     static bool busy();
+    // Ends the wait of the call under way, or its next one when it is between two
+    // requests; nothing when no call is under way. A cancel no wait took ends with its call.
+    static void cancelWait();
+    static bool cancelPending();
+    static bool takeCancel();  // true once for each cancel
+    // Set by a wait while it runs: what ends it.
+    static void setWake(std::function<void()> wake);
 };
 
 // A collection of engine items, each with an index that stays fixed while it is held:
@@ -226,10 +248,25 @@ public:
     void progress(const TransferProgress& p) const { if (m_progress) m_progress(p); }
     bool watched() const { return bool(m_progress); }
 
+    // How each call waits for its controller, for a line that says so; called from inside
+    // the waiting loop, so it must not make engine calls.
+    using WaitHook = std::function<void(const WaitProgress&)>;
+    void setWaitHook(WaitHook hook);
+
+    // Ends the wait of the call under way now (a record's move at its next chunk when
+    // the chunk under way has just come whole): that call throws kCancelled at once; a
+    // connect under way stops too. The controllers' sessions stay, so that the caller can
+    // end what it began there (an access bracket, a write transaction): from now on each
+    // request on the engine's links gets one attempt of at most a second plus its line
+    // time, and none once one has gone unanswered.
+    void cancel();
+    const std::shared_ptr<LinkWatch>& watch() const { return m_watch; }
+
     static constexpr const char* kProvider = "CaoProv.Marov.Quillet";
 private:
     TraceHook m_trace;
     ProgressHook m_progress;
+    std::shared_ptr<LinkWatch> m_watch;  // shared with every link the engine opens
     std::vector<std::shared_ptr<Workspace>> m_workspaces;
 };
 

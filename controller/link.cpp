@@ -20,6 +20,11 @@ constexpr int kCloseBoundMs = 1000;
 constexpr qint64 kReadPiece = 64 * 1024;
 constexpr quint32 kSmallestChunk = 256;
 constexpr int kCleanCallsToGrow = 4;
+// How often a waiting call reports how long it has waited.
+constexpr int kWaitReportMs = 100;
+// The answer the line time of a request's wait counts on: READ_RECORD's chunk, else a
+// small one (the bound of an attempt counts on the largest instead).
+constexpr qint64 kSmallAnswer = 64;
 
 // Bits on the line per byte: start, 8 data, parity, stop (1.5 counted as 2).
 int bitsPerByte(const ConnectionTarget& t)
@@ -29,7 +34,33 @@ int bitsPerByte(const ConnectionTarget& t)
 
 }  // namespace
 
-Link::Link(const LinkOptions& options) : m_options(options) {}
+Link::Link(const LinkOptions& options, std::shared_ptr<LinkWatch> watch)
+    : m_options(options), m_watch(std::move(watch))
+{
+}
+
+void Link::reportWait(qint64 waitedMs, qint64 leftMs, bool finished) const
+{
+    if (m_watch && m_watch->report)
+        m_watch->report(WaitProgress{std::max<qint64>(0, waitedMs), std::max<qint64>(0, leftMs), finished});
+}
+
+namespace {
+
+// Runs a waiting loop that a cancel can end.
+void runWakeable(QEventLoop& loop)
+{
+    CallGuard::setWake([&loop] { loop.quit(); });
+    loop.exec();
+    CallGuard::setWake(nullptr);
+}
+
+EngineError cancelledError()
+{
+    return EngineError(EngineError::kCancelled, QStringLiteral("cancelled while waiting for the controller"));
+}
+
+}  // namespace
 
 Link::~Link()
 {
@@ -99,25 +130,39 @@ void Link::openTcp()
     m_tcp = new QTcpSocket;
     m_tcp->setReadBufferSize(kReadPiece);
     m_dev = m_tcp;
+    if (CallGuard::takeCancel())
+        throw cancelledError();
+    QElapsedTimer clock;
+    clock.start();
+    const qint64 allMs = qint64(m_options.timeoutMs) * (1 + std::max(0, m_options.retries));
+    const WaitEnd waitEnd{this};
     for (int attempt = 0; attempt <= m_options.retries; ++attempt) {
         QEventLoop loop;
-        QTimer bound;
+        QTimer bound, tick;
         bound.setSingleShot(true);
         QObject::connect(&bound, &QTimer::timeout, &loop, &QEventLoop::quit);
         QObject::connect(m_tcp, &QTcpSocket::connected, &loop, &QEventLoop::quit);
         QObject::connect(m_tcp, &QTcpSocket::errorOccurred, &loop, &QEventLoop::quit);
+        if (m_watch && m_watch->report) {
+            QObject::connect(&tick, &QTimer::timeout, &loop,
+                             [&] { reportWait(clock.elapsed(), allMs - clock.elapsed(), false); });
+            tick.start(kWaitReportMs);
+        }
         bound.start(m_options.timeoutMs);
         m_tcp->connectToHost(address, proto::kTcpPort);
         // A connect that ended at once (either way) needs no waiting.
         const QAbstractSocket::SocketState state = m_tcp->state();
-        if (state != QAbstractSocket::ConnectedState && state != QAbstractSocket::UnconnectedState)
-            loop.exec(QEventLoop::ExcludeUserInputEvents);
+        if (state != QAbstractSocket::ConnectedState && state != QAbstractSocket::UnconnectedState
+            && !CallGuard::cancelPending())
+            runWakeable(loop);
         QObject::disconnect(m_tcp, nullptr, &loop, nullptr);
         if (m_tcp->state() == QAbstractSocket::ConnectedState) {
             QObject::connect(m_tcp, &QTcpSocket::disconnected, m_tcp, [this] { m_lost = true; });
             return;
         }
         m_tcp->abort();
+        if (CallGuard::takeCancel())
+            throw cancelledError();
     }
     throw EngineError(EngineError::kConnectFailed,
                       QStringLiteral("cannot connect to %1: %2").arg(m_target.host, m_tcp->errorString()));
@@ -161,7 +206,7 @@ void Link::openSerial()
     });
 }
 
-Link::Wait Link::awaitResponse(quint16 seq, const QDeadlineTimer& deadline, proto::Frame& out)
+Link::Wait Link::awaitResponse(quint16 seq, const QDeadlineTimer& deadline, qint64 later, proto::Frame& out)
 {
     // A partial frame left from before the line went idle is dropped first.
     if (m_scanner.hasPartial() && (!m_lastByte.isValid() || m_lastByte.elapsed() >= proto::kIdleDropMs))
@@ -208,10 +253,16 @@ Link::Wait Link::awaitResponse(quint16 seq, const QDeadlineTimer& deadline, prot
     QObject::connect(m_dev, &QIODevice::readyRead, &loop, pump);
     QObject::connect(&idle, &QTimer::timeout, &loop, [this] { m_scanner.idle(); });
     QObject::connect(&bound, &QTimer::timeout, &loop, &QEventLoop::quit);
-    QTimer meterTick;
+    QTimer meterTick, waitTick;
     if (m_meter) {
         QObject::connect(&meterTick, &QTimer::timeout, &loop, [this] { reportMeter(); });
         meterTick.start(100);
+    }
+    if (m_watch && m_watch->report) {
+        QObject::connect(&waitTick, &QTimer::timeout, &loop, [&] {
+            reportWait(m_callClock.elapsed() - m_callLineMs, deadline.remainingTime() + later, false);
+        });
+        waitTick.start(kWaitReportMs);
     }
     if (m_tcp) {
         QObject::connect(m_tcp, &QTcpSocket::disconnected, &loop, [&] { m_lost = true; loop.quit(); });
@@ -227,10 +278,13 @@ Link::Wait Link::awaitResponse(quint16 seq, const QDeadlineTimer& deadline, prot
 
     bound.start(int(std::max<qint64>(0, deadline.remainingTime())));
     pump();
-    if (!got && !m_lost && !deadline.hasExpired())
-        loop.exec(QEventLoop::ExcludeUserInputEvents);
+    if (!got && !m_lost && !deadline.hasExpired() && !CallGuard::cancelPending())
+        runWakeable(loop);
+    // An answer that came whole counts, cancelled or not; the cancel ends the next wait.
     if (got)
         return Wait::Response;
+    if (CallGuard::takeCancel())
+        return Wait::Cancelled;
     return m_lost ? Wait::Lost : Wait::Silent;
 }
 
@@ -258,6 +312,14 @@ QByteArray Link::callOnce(quint8 opcode, const QByteArray& payload, int attempts
         throw EngineError(EngineError::kLinkLost, QStringLiteral("link to the controller lost"));
     if (m_unanswered)
         throw EngineError(EngineError::kTimeout, QStringLiteral("controller stopped answering"));
+    if (CallGuard::takeCancel())
+        throw cancelledError();
+    // After a cancel the session is only wound up: one short attempt a request, so that
+    // ending a bracket cannot hold the caller for the whole time-out again.
+    if (m_watch && m_watch->cancelled) {
+        attempts = 1;
+        boundMs = std::min(boundMs, kCloseBoundMs);
+    }
     proto::Frame request;
     request.kind = proto::Kind::Request;
     request.seq = m_seq++;
@@ -266,6 +328,10 @@ QByteArray Link::callOnce(quint8 opcode, const QByteArray& payload, int attempts
     const QByteArray bytes = proto::encodeFrame(request);
     const qint64 attemptBound = attemptMs(boundMs, bytes.size(), opcode, payload);
     const bool chunked = opcode == proto::READ_RECORD || opcode == proto::WRITE_RECORD;
+    const qint64 answer = opcode == proto::READ_RECORD ? attemptMs(0, 0, opcode, payload) : transmitMs(kSmallAnswer);
+    m_callLineMs = transmitMs(bytes.size()) + answer;
+    m_callClock.start();
+    const WaitEnd waitEnd{this};
 
     for (int attempt = 0; attempt < attempts; ++attempt) {
         // Counted from the moment the request starts to leave; nothing that arrives
@@ -282,7 +348,9 @@ QByteArray Link::callOnce(quint8 opcode, const QByteArray& payload, int attempts
         }
         m_traffic.bytesSent += quint64(bytes.size());
         proto::Frame response;
-        const Wait w = awaitResponse(request.seq, deadline, response);
+        const Wait w = awaitResponse(request.seq, deadline, attemptBound * (attempts - 1 - attempt), response);
+        if (w == Wait::Cancelled)
+            throw cancelledError();
         m_traffic.bytesReceived += quint64(m_attemptReceived);
         if (w == Wait::Response) {
             if (chunked)

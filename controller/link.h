@@ -17,9 +17,16 @@
 class QTcpSocket;
 class QSerialPort;
 
+// What an engine shares with the links it opens: its wait hook, and whether it was
+// cancelled (its links then only wind their sessions up).
+struct LinkWatch {
+    Engine::WaitHook report;
+    bool cancelled = false;
+};
+
 class Link {
 public:
-    explicit Link(const LinkOptions& options);
+    explicit Link(const LinkOptions& options, std::shared_ptr<LinkWatch> watch = {});
     ~Link();
 
     // Opens the transport (TCP: 1 + R attempts, each bounded by T) and sends OPEN.
@@ -80,8 +87,15 @@ public:
     void dropOptionalRequests() { m_optionalRequests = false; }
 
 private:
-    enum class Wait { Response, Silent, Lost };
-    Wait awaitResponse(quint16 seq, const QDeadlineTimer& deadline, proto::Frame& out);
+    enum class Wait { Response, Silent, Lost, Cancelled };
+    // later: how long the call's further attempts may take, for the wait reports.
+    Wait awaitResponse(quint16 seq, const QDeadlineTimer& deadline, qint64 later, proto::Frame& out);
+    void reportWait(qint64 waitedMs, qint64 leftMs, bool finished) const;
+    // Reports the end of a call's wait when it goes out of scope, however the call ends.
+    struct WaitEnd {
+        const Link* link;
+        ~WaitEnd() { link->reportWait(0, 0, true); }
+    };
     // One attempt's bound: T plus the line time of the request and of the largest
     // response it can bring.
     qint64 attemptMs(int timeoutMs, qsizetype requestBytes, quint8 opcode, const QByteArray& payload) const;
@@ -113,4 +127,7 @@ private:
     LinkTraffic m_traffic;
     QHash<QString, HeldRecord> m_held;
     bool m_optionalRequests = true;
+    std::shared_ptr<LinkWatch> m_watch;
+    QElapsedTimer m_callClock;    // since the call under way sent its first attempt
+    qint64 m_callLineMs = 0;      // the line time of its request and expected answer
 };
