@@ -162,15 +162,46 @@ std::optional<int> SelectedData(const QComboBox* list)
     return list->currentData().toInt();
 }
 
-// The hourglass for as long as a controller call runs.
+// The arrow with an hourglass for as long as a controller call runs: the window is
+// busy, and its Cancel can still be pressed.
 struct BusyPointer {
-    BusyPointer() { ChangeMousePointer(11); }
+    BusyPointer() { ChangeMousePointer(13); }
     ~BusyPointer() { UnChangeMousePointer(); }
     BusyPointer(const BusyPointer&) = delete;
     BusyPointer& operator=(const BusyPointer&) = delete;
 };
 
+bool IsUserInput(QEvent::Type type)
+{
+    switch (type) {
+    case QEvent::MouseButtonPress: case QEvent::MouseButtonRelease: case QEvent::MouseButtonDblClick:
+    case QEvent::Wheel: case QEvent::KeyPress: case QEvent::KeyRelease: case QEvent::ShortcutOverride:
+    case QEvent::Shortcut: case QEvent::ContextMenu: case QEvent::TouchBegin: case QEvent::TouchUpdate:
+    case QEvent::TouchEnd: case QEvent::TabletPress: case QEvent::TabletRelease:
+        return true;
+    default:
+        return false;
+    }
+}
+
 }  // namespace
+
+// While a press is under way the controller calls let every event through, so that
+// Cancel can be pressed; this drops the user's input to the rest of the window. Other
+// windows (the press's message boxes) are not touched, and nothing changes colour.
+class frmMain::InputGate : public QObject {
+public:
+    InputGate(QWidget* window, QWidget* open) : m_window(window), m_open(open) {}
+    bool eventFilter(QObject* target, QEvent* event) override
+    {
+        auto* widget = qobject_cast<QWidget*>(target);
+        return widget && IsUserInput(event->type()) && widget->window() == m_window && widget != m_open
+               && !m_open->isAncestorOf(widget);
+    }
+private:
+    QWidget* m_window;
+    QWidget* m_open;
+};
 
 frmMain::frmMain(QWidget* parent)
     : QWidget(parent)
@@ -343,8 +374,7 @@ void frmMain::BuildButtons()
     prgTransfer->setGeometry(tw(150, 255, 3200, 90));
     prgTransfer->setTextVisible(false);
     for (QWidget* w : {static_cast<QWidget*>(lblTransfer), static_cast<QWidget*>(prgTransfer)}) {
-        // The band is disabled while a press is under way, which is when these show: they
-        // keep the enabled colours so that they stay readable.
+        // Disabled or not, they keep the enabled colours so that they stay readable.
         QPalette palette = w->palette();
         for (QPalette::ColorRole role : {QPalette::WindowText, QPalette::Text, QPalette::Highlight, QPalette::Base})
             palette.setColor(QPalette::Disabled, role, palette.color(QPalette::Active, role));
@@ -368,19 +398,22 @@ void frmMain::BuildButtons()
 void frmMain::ShowTransfer(const TransferProgress& p)
 {
     const std::optional<QString> text = m_transfer.take(p);
-    if (p.finished) {
-        lblTransfer->hide();
-        prgTransfer->hide();
+    ShowProgressLine(text);
+    if (text) {
+        // The bar counts in bytes up to 64 MiB, the largest record.
+        prgTransfer->setRange(0, int(p.total));
+        prgTransfer->setValue(int(p.done));
     }
+}
+
+void frmMain::ShowProgressLine(const std::optional<QString>& text)
+{
+    lblTransfer->setVisible(text.has_value());
+    prgTransfer->setVisible(text && m_transfer.moving());
     if (!text)
         return;
-    lblTransfer->show();
-    prgTransfer->show();
     lblTransfer->setText(lblTransfer->fontMetrics().elidedText(*text, Qt::ElideRight, lblTransfer->width()));
     lblTransfer->setAccessibleName(*text);
-    // The bar counts in bytes up to 64 MiB, the largest record.
-    prgTransfer->setRange(0, int(p.total));
-    prgTransfer->setValue(int(p.done));
 }
 
 void frmMain::ConnectControls()
@@ -422,6 +455,7 @@ void frmMain::Form_Load()
     try {
         m_link = std::make_unique<CommLink>(*this);
         m_link->setProgressHook([this](const TransferProgress& p) { ShowTransfer(p); });
+        m_link->setWaitHook([this](const WaitProgress& w) { ShowProgressLine(m_transfer.take(w)); });
     } catch (...) {
         m_link.reset();
     }
@@ -504,8 +538,8 @@ void frmMain::Form_Unload()
 void frmMain::closeEvent(QCloseEvent* event)
 {
     if (m_busy) {
-        // A controller call is under way inside this press: finish it first, then close.
-        m_closePending = true;
+        // A press is under way: it ends as Cancel ends it, then the window closes.
+        CancelPress();
         event->ignore();
         return;
     }
@@ -674,7 +708,24 @@ void frmMain::ShowStep()
 void frmMain::SetBusy(bool busy)
 {
     m_busy = busy;
-    frmNavi->setEnabled(!busy);
+    if (busy) {
+        // The keyboard focus waits on the window itself: left on Next, which is disabled
+        // now, it would move on to Cancel, and a second press of Space would cancel.
+        setFocus(Qt::OtherFocusReason);
+        m_gate = std::make_unique<InputGate>(this, cmdCancel);
+        qApp->installEventFilter(m_gate.get());
+    } else {
+        m_gate.reset();
+    }
+    cmdNext->setEnabled(!busy);
+    cmdBack->setEnabled(!busy);
+}
+
+void frmMain::CancelPress()
+{
+    m_closePending = true;
+    if (m_link)
+        m_link->Cancel();
 }
 
 void frmMain::cmdNext_Click()
@@ -715,6 +766,8 @@ void frmMain::NextPress()
     if (m_step < wizard::kConnection || m_step > wizard::kToken)
         return;
     if (m_link && !PassControllerError())
+        return;
+    if (m_link && m_link->cancelled())
         return;
     switch (m_step) {
     case wizard::kConnection:
@@ -759,6 +812,9 @@ bool frmMain::OpenController()
         BusyPointer busy;
         opened = wizard::ConnectAndRead(*m_link);
     }
+    // Cancelled: no message, the window closes (and disconnects) as Cancel closes it.
+    if (opened != wizard::Opened::kDone && m_link && m_link->cancelled())
+        return false;
     if (opened != wizard::Opened::kDone)
         return FailConnect(opened == wizard::Opened::kReadFailed ? 503 : 505);
     ShowSettings(m_link->settings());
@@ -800,8 +856,12 @@ void frmMain::Complete()
         BusyPointer busy;
         written = wizard::WriteBack(*m_link);
     }
+    // A commit that the controller confirmed is reported as written, also when Cancel
+    // came while it ran; a cancelled write ended its transaction without commit.
     if (written)
         LMsgBox(LStr(107) + QLatin1Char('\r') + LStr(108), MsgBox::OK | MsgBox::Information, ExeName());
+    else if (m_link->cancelled())
+        LMsgBox(9021, MsgBox::OK | MsgBox::Information, ExeName());
     else
         LMsgBox(504, MsgBox::OK | MsgBox::Critical, ExeName());
 }
@@ -855,8 +915,10 @@ void frmMain::FocusPage(QWidget* focus)
 
 void frmMain::cmdCancel_Click()
 {
-    if (m_busy)
+    if (m_busy) {
+        CancelPress();
         return;
+    }
     close();
 }
 

@@ -89,6 +89,7 @@ private:
     void BuildButtons();
     void ConnectControls();
     void ShowTransfer(const TransferProgress& p);
+    void ShowProgressLine(const std::optional<QString>& text);
     void Form_Load();
     void Form_Unload();
     // Next, one function a step; each ends the press early by returning false.
@@ -107,6 +108,9 @@ private:
     void FitCaptions();
     bool FailConnect(const QVariant& textId);
     void SetBusy(bool busy);
+    // Cancel or the close box during a press: the controller's wait ends, what the press
+    // began there is ended without changing anything, and the window closes after it.
+    void CancelPress();
     // After a page change: the control that had the focus keeps it while it is still
     // shown and enabled; otherwise the page's first control in the keyboard order takes
     // it, as Tab would give it.
@@ -170,6 +174,8 @@ private:
     int m_step = 0;
     bool m_changed = false;
     bool m_busy = false;          // a press is under way (controller calls, messages)
+    class InputGate;
+    std::unique_ptr<InputGate> m_gate;  // while busy: input reaches Cancel only
     bool m_closePending = false;  // the close box was used during a press
     bool m_unloaded = false;
     bool m_inResize = false;

@@ -210,16 +210,25 @@ QString ProgressText(const TransferProgress& p, qint64 elapsedMs)
 
 std::optional<QString> ProgressLine::take(const TransferProgress& p)
 {
+    m_move.reset();
     if (p.finished) {
         m_clock.invalidate();
-        return std::nullopt;
+        return line();
     }
     if (!m_clock.isValid())
         m_clock.start();
     const qint64 elapsed = m_clock.elapsed();
-    if (elapsed < kProgressDelayMs)
-        return std::nullopt;
-    return ProgressText(p, elapsed);
+    if (elapsed >= kProgressDelayMs)
+        m_move = ProgressText(p, elapsed);
+    return line();
+}
+
+std::optional<QString> ProgressLine::take(const WaitProgress& w)
+{
+    m_wait.reset();
+    if (!w.finished && w.waitedMs >= kWaitDelayMs)
+        m_wait = LFormat(9020, (w.leftMs + 999) / 1000);
+    return line();
 }
 
 }  // namespace wizard

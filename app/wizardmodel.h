@@ -109,16 +109,22 @@ bool WriteBack(CommLink& link);
 // left, rounded up, once a second of the move has shown its rate.
 QString ProgressText(const TransferProgress& p, qint64 elapsedMs);
 
-// What one display of record moves (the window's button band, tolvanectl's terminal
-// line) shows for each report: the line once the move has lasted kProgressDelayMs, so
-// that quick moves, as on Ethernet, never flash it; nothing before, and nothing for the
-// report that ends the move (the display then takes its line away).
+// What one display of the engine's reports (the window's button band, tolvanectl's
+// terminal line) shows: a record's move once it has lasted kProgressDelayMs, so that quick
+// moves, as on Ethernet, never flash it; in its place, while a call has waited
+// kWaitDelayMs for the controller, that it waits and when it gives up. Each report
+// answers the line to show now; nullopt: none (the display takes its line away).
 inline constexpr int kProgressDelayMs = 300;
+inline constexpr int kWaitDelayMs = 1000;
 class ProgressLine {
 public:
     std::optional<QString> take(const TransferProgress& p);
+    std::optional<QString> take(const WaitProgress& w);
+    bool moving() const { return m_clock.isValid(); }  // a record's move is under way
 private:
+    std::optional<QString> line() const { return m_wait ? m_wait : m_move; }
     QElapsedTimer m_clock;  // since the current move's first report
+    std::optional<QString> m_move, m_wait;
 };
 
 }  // namespace wizard

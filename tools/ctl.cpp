@@ -540,29 +540,36 @@ int restoreFrom(CommLink& link, const backup::Backup& b, const Args& args, Outco
 }
 
 // Progress on a terminal: one line, redrawn at most five times a second, cleared when
-// the record has moved.
+// the record has moved and the wait has ended.
 class TerminalProgress {
 public:
     explicit TerminalProgress(QTextStream& err) : m_err(err) {}
     void operator()(const TransferProgress& p)
     {
-        const std::optional<QString> text = m_line.take(p);
-        if (p.finished) {
+        m_record = p.record;
+        draw(m_line.take(p));
+    }
+    void operator()(const WaitProgress& w) { draw(m_line.take(w)); }
+private:
+    void draw(const std::optional<QString>& text)
+    {
+        if (!text) {
             if (m_drawn)
                 m_err << "\r\x1b[K";
             m_err.flush();
             m_drawn = false;
-        }
-        if (!text || (m_drawn && m_lastDraw.elapsed() < 200))
             return;
-        m_err << "\r" << p.record << ": " << *text << "\x1b[K";
+        }
+        if (m_drawn && m_lastDraw.elapsed() < 200)
+            return;
+        m_err << "\r" << (m_line.moving() ? m_record + QStringLiteral(": ") : QString()) << *text << "\x1b[K";
         m_err.flush();
         m_drawn = true;
         m_lastDraw.start();
     }
-private:
     QTextStream& m_err;
     wizard::ProgressLine m_line;
+    QString m_record;
     QElapsedTimer m_lastDraw;
     bool m_drawn = false;
 };
@@ -729,8 +736,10 @@ int Run(const QStringList& rawArgs, QTextStream& out, QTextStream& err, bool sho
     TerminalProgress progress(err);
     CommLink link(o.view);
     link.setLinkOptions(o.timeout, o.retries);
-    if (showProgress)
+    if (showProgress) {
         link.setProgressHook([&progress](const TransferProgress& p) { progress(p); });
+        link.setWaitHook([&progress](const WaitProgress& w) { progress(w); });
+    }
     int result = kConnectFailed;
     if (!takesFile(o.args.command)) {
         result = runSettings(link, o, out, err);

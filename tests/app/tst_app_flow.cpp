@@ -12,6 +12,8 @@
 
 #include <QElapsedTimer>
 #include <QLabel>
+#include <QTimer>
+#include <qpa/qwindowsysteminterface.h>
 #include <QProgressBar>
 #include <QRegularExpression>
 #include <QTabWidget>
@@ -20,6 +22,40 @@
 using namespace apptest;
 
 namespace {
+
+// A click as the window system delivers it: queued for whatever event loop runs next,
+// so that it reaches the button only where that loop takes the user's input.
+void PostClick(QWidget* button)
+{
+    QWindow* window = button->window()->windowHandle();
+    const QPoint centre = button->rect().center();
+    const QPointF local = button->mapTo(button->window(), centre);
+    const QPointF global = button->mapToGlobal(centre);
+    using Async = QWindowSystemInterface::AsynchronousDelivery;
+    QWindowSystemInterface::handleMouseEvent<Async>(window, local, global, Qt::LeftButton, Qt::LeftButton,
+                                                    QEvent::MouseButtonPress);
+    QWindowSystemInterface::handleMouseEvent<Async>(window, local, global, Qt::NoButton, Qt::LeftButton,
+                                                    QEvent::MouseButtonRelease);
+}
+
+// A controller whose values are not the wizard's start values: token COM3 at another
+// address, the controller itself at 10.1.2.3; rs232c: the line is the permission
+// device, at 9600 baud.
+SimState Commissioned(bool rs232c)
+{
+    SimState st = SimBench::factory();
+    QByteArray& raw = st.records[kRawCom];
+    PutRecordAddress(raw, 120, QStringLiteral("10.1.2.3"));
+    if (rs232c) {
+        PutU32(raw, 44, 2);
+        PutU32(raw, 48, 9600);
+        PutU32(raw, 116, 0);
+    }
+    QByteArray& token = st.records[kBackPrm];
+    PutU32(token, 23972, 3);
+    token.replace(23976, 4, QByteArray("\x0a\x00\x00\x07", 4));
+    return st;
+}
 
 }  // namespace
 
@@ -103,6 +139,16 @@ private:
         QVERIFY(w.currentStep() == 2 || w.currentStep() == 3);
         Click(w, "cmdNext");
         QCOMPARE(w.currentStep(), 4);
+    }
+
+    // Connects over the serial line COM6 at 9600 baud.
+    static void UseLine(frmMain& w)
+    {
+        ClickOption(Find<QRadioButton>(w, "optDevice_1"));
+        auto* ports1 = Find<QComboBox>(w, "cmbPort1");
+        ports1->setCurrentIndex(ports1->findText(QStringLiteral("COM6")));
+        auto* baud1 = Find<QComboBox>(w, "cmbBaudRate1");
+        baud1->setCurrentIndex(baud1->findData(9600));
     }
 
 private slots:
@@ -620,18 +666,18 @@ private slots:
     }
 
     // While a press is under way (here: its failure message is open) further presses of
-    // the buttons do nothing, the close box waits for the press to end, and the message
-    // comes with the normal pointer.
+    // Next do nothing, Cancel stays enabled, Cancel and the close box close the window
+    // once the press has ended, and the message comes with the normal pointer.
     void pressDuringPress()
     {
         MsgBoxRecorder boxes;
         auto w = OpenWindow({127, 0, 3, 5});  // nothing listens on hosts 2 to 9
         const qint16 pointerBefore = ScreenMousePointer();
-        bool buttonsOff = false;
+        bool nextOffCancelOn = false;
         qint16 pointerDuring = -1;
         boxes.during = [&](const MsgBoxCall&) {
-            buttonsOff = !Find<QPushButton>(*w, "cmdNext")->isEnabled()
-                         && !Find<QPushButton>(*w, "cmdCancel")->isEnabled();
+            nextOffCancelOn = !Find<QPushButton>(*w, "cmdNext")->isEnabled()
+                         && Find<QPushButton>(*w, "cmdCancel")->isEnabled();
             pointerDuring = ScreenMousePointer();
             Click(*w, "cmdNext");
             w->cmdNext_Click();
@@ -642,10 +688,115 @@ private slots:
         Click(*w, "cmdNext");
         QCOMPARE(boxes.calls.size(), 1);
         QCOMPARE(boxes.calls[0].text, LStr(505));
-        QVERIFY(buttonsOff);
+        QVERIFY(nextOffCancelOn);
         QCOMPARE(pointerDuring, pointerBefore);
         QCOMPARE(ScreenMousePointer(), pointerBefore);
         QTRY_VERIFY(!w->isVisible());  // the close box took effect after the press
+    }
+
+    // Cancel while the wizard waits for the controller, clicked as the user clicks it:
+    // the wait ends, what the press began on the controller is ended without change, and
+    // the window closes, with a word only where a write was cut off. Over TCP a request
+    // is held back (stall-at, freeze-at) with long time-outs that only the cancel can
+    // end; the waiting line says how long they have left, retries included.
+    void cancelWhileWaiting_data()
+    {
+        QTest::addColumn<bool>("line");        // the 9600-baud serial line, else TCP
+        QTest::addColumn<QString>("heldBack");  // the request held back, or "" (none)
+        QTest::addColumn<QString>("fault");     // what holds it back
+        QTest::addColumn<QString>("cancelAt");  // the band's line at which Cancel is clicked
+        QTest::addColumn<int>("message");       // 0: none
+        QTest::addColumn<QStringList>("pairs");
+        QTest::addColumn<bool>("written");
+        const QString waiting = QStringLiteral("Waiting for the controller, time-out in ");
+        const QStringList twoReads{"0,0", "0,1", "0,0", "0,1"};
+        QTest::newRow("reading the token record at 9600 baud")
+            << true << "" << "" << "Reading " << 0 << QStringList{"0,0", "0,2"} << false;
+        QTest::newRow("connecting to a hung controller")
+            << false << "OPEN" << "freeze-at" << waiting << 0 << QStringList{} << false;
+        QTest::newRow("a write the controller holds back")
+            << false << "PATCH_RECORD @CNF_BACKPRM" << "stall-at" << waiting << 9021
+            << twoReads + QStringList{"1,0", "0,0", "0,2", "1,2"} << false;
+        // The commit runs on to its answer (its first attempt is held back, the second
+        // is answered), and is reported as what it was.
+        QTest::newRow("the commit: it runs on")
+            << false << "doSignal 1,1" << "stall-at" << waiting << 107
+            << twoReads + QStringList{"1,0", "0,0", "1,1", "1,1", "0,1"} << true;
+    }
+    void cancelWhileWaiting()
+    {
+        QFETCH(bool, line);
+        QFETCH(QString, heldBack);
+        QFETCH(QString, fault);
+        QFETCH(QString, cancelAt);
+        QFETCH(int, message);
+        QFETCH(QStringList, pairs);
+        QFETCH(bool, written);
+        const QString link = SettingsDir() + QStringLiteral("/ports/com6");
+        QVERIFY(QDir().mkpath(SettingsDir() + QStringLiteral("/ports")));
+        const SimState st = Commissioned(line);
+        std::unique_ptr<LoggedSim> c;
+        Bytes address{127, 0, 3, 6};  // a loopback address, though the line is used
+        QStringList more;
+        if (line) {
+            c = std::make_unique<LoggedSim>(QStringList{"--pty", link, "--pace", "9600"});
+        } else {
+            auto bench = std::make_unique<SimBench>();
+            address = bench->octets();
+            c = std::move(bench);
+            const int n = heldBack == QLatin1String("OPEN") ? 1 : ProbeRequest(st, [&](const QString& l) {
+                return l.contains(heldBack);
+            });
+            QVERIFY(n > 0);
+            more = QStringList{"--fault", QStringLiteral("%1=%2").arg(fault).arg(n)};
+        }
+        QVERIFY(c->seed(st));
+        QVERIFY(c->start(more));
+        MsgBoxRecorder boxes;
+        auto w = OpenWindow(address);
+        // Without the cancel a held-back request would hold the window for a minute.
+        if (!line)
+            w->link()->setLinkOptions(heldBack == QLatin1String("doSignal 1,1") ? 2000 : 30000, 1);
+        auto* band = Find<QLabel>(*w, "lblTransfer");
+        QString seen;
+        QTimer watch;
+        connect(&watch, &QTimer::timeout, this, [&] {
+            if (seen.isEmpty() && band->isVisible() && band->accessibleName().startsWith(cancelAt)) {
+                seen = band->accessibleName();
+                PostClick(Find<QPushButton>(*w, "cmdCancel"));
+            }
+        });
+        watch.start(20);
+        if (line) {
+            UseLine(*w);
+            Click(*w, "cmdNext");
+        } else if (heldBack == QLatin1String("OPEN")) {
+            Click(*w, "cmdNext");
+        } else {
+            ChangeAndComplete(*w);
+        }
+        QVERIFY2(!seen.isEmpty(), "the line to cancel at never showed");
+        QTRY_VERIFY(!w->isVisible());
+        if (cancelAt == QLatin1String("Waiting for the controller, time-out in ")) {
+            // A second into a wait of two attempts: the time-outs' time left, rounded up.
+            const int left = seen.mid(cancelAt.size()).section(' ', 0, 0).toInt();
+            const int all = heldBack == QLatin1String("doSignal 1,1") ? 4 : 60;
+            QVERIFY2(left > all - 3 && left <= all, qPrintable(seen));
+        }
+        QCOMPARE(boxes.calls.size(), message ? 1 : 0);
+        if (message == 9021)
+            QCOMPARE(boxes.calls[0].text, LStr(9021));
+        if (message == 107)
+            QCOMPARE(boxes.calls[0].text, LStr(107) + QLatin1Char('\r') + LStr(108));
+        const SimState after = c->stopAndRead();
+        QCOMPARE(c->signalPairs(), pairs);
+        // A cut-off read moves no further chunk; the session is closed.
+        if (line)
+            QVERIFY(c->count(QStringLiteral("READ_RECORD @CNF_BACKPRM")) <= 2);
+        if (!pairs.isEmpty())
+            QVERIFY2(c->requests().last().startsWith(QStringLiteral("CLOSE")), qPrintable(c->requests().last()));
+        QCOMPARE(after.records == st.records, !written);
+        QFile::remove(link);
     }
 
     void writeFailure_data()

@@ -323,6 +323,39 @@ private slots:
         InitLocale(1033);
     }
 
+    // A call that has waited a second for the controller says so, with the time its
+    // time-outs have left, rounded up, in place of the move's line; its end takes it away.
+    void waitLine_data()
+    {
+        QTest::addColumn<int>("lang");
+        QTest::addColumn<int>("waitedMs");
+        QTest::addColumn<int>("leftMs");
+        QTest::addColumn<bool>("finished");
+        QTest::addColumn<QString>("text");  // empty: no line
+        QTest::newRow("under a second: nothing") << 1033 << 999 << 15001 << false << QString();
+        QTest::newRow("a second") << 1033 << 1000 << 15001 << false
+                                  << QStringLiteral("Waiting for the controller, time-out in 16 s");
+        QTest::newRow("ja") << 1041 << 4000 << 12000 << false << QStringLiteral("コントローラの応答待ち、タイムアウトまで 12 秒");
+        QTest::newRow("ended") << 1033 << 5000 << 0 << true << QString();
+    }
+    void waitLine()
+    {
+        QFETCH(int, lang);
+        QFETCH(int, waitedMs);
+        QFETCH(int, leftMs);
+        QFETCH(bool, finished);
+        QFETCH(QString, text);
+        InitLocale(quint16(lang));
+        wizard::ProgressLine line;
+        // Inside a move that has not lasted long enough for a line of its own.
+        QVERIFY(!line.take(TransferProgress{QStringLiteral("@CNF_BACKPRM"), false, 0, 24576, false}));
+        const std::optional<QString> shown = line.take(WaitProgress{waitedMs, leftMs, finished});
+        QCOMPARE(shown.value_or(QString()), text);
+        QVERIFY(line.moving());
+        QVERIFY(!line.take(WaitProgress{0, 0, true}));
+        InitLocale(1033);
+    }
+
     // A move as quick as one over Ethernet shows nothing, from its start to its end.
     void quickMoveShowsNothing()
     {
