@@ -480,29 +480,39 @@ void frmMain::Form_Load()
 
 // Captions are designed for one font; another language or another font may need more
 // room. A caption longer than its box may grow to the right up to the next control on
-// its row, and the title up to the icon, so that no text is cut off.
+// its row, less the design's gap of 45 twips between a caption and its control, and the
+// title up to the icon, so that no text is cut off. Where that is still too little, the
+// caption's column (the captions of its page with the same left edge) moves left
+// together, as far as the page's leftmost control, so that the captions stay in line.
 void frmMain::FitCaptions()
 {
     lblTitle->setGeometry(lblTitle->x(), lblTitle->y(), Image1->x() - lblTitle->x() - 6,
                           qMax(lblTitle->height(), lblTitle->sizeHint().height()));
+    const int gap = px(45);
+    const auto siblings = [](QWidget* w) { return w->parentWidget()->findChildren<QWidget*>(Qt::FindDirectChildrenOnly); };
+    const auto sameRow = [](QWidget* a, QWidget* b) { return a->y() < b->y() + b->height() && b->y() < a->y() + a->height(); };
     for (QLabel* label : findChildren<QLabel*>()) {
         if (label->wordWrap() || label == lblTitle || label->parentWidget() == picHeader || label == picHeader)
             continue;
         const int need = label->sizeHint().width();
         if (need <= label->width())
             continue;
-        QWidget* parent = label->parentWidget();
-        int room = parent->width() - label->x();
-        for (QObject* object : parent->children()) {
-            auto* sibling = qobject_cast<QWidget*>(object);
-            if (!sibling || sibling == label || sibling->x() <= label->x())
-                continue;
-            const bool sameRow = sibling->y() < label->y() + label->height()
-                                 && label->y() < sibling->y() + sibling->height();
-            if (sameRow)
-                room = qMin(room, sibling->x() - label->x());
+        // The room up to the next control on the row, and left of the caption's column.
+        int right = label->parentWidget()->width();
+        int left = label->x();
+        QList<QWidget*> column;
+        for (QWidget* sibling : siblings(label)) {
+            if (sibling != label && sameRow(sibling, label) && sibling->x() > label->x())
+                right = qMin(right, sibling->x() - gap);
+            if (sibling != label && sibling->x() < label->x())
+                left = qMin(left, sibling->x());
+            if (qobject_cast<QLabel*>(sibling) && sibling->x() == label->x())
+                column << sibling;
         }
-        label->resize(qMax(label->width(), qMin(need, room)), label->height());
+        const int shift = qBound(0, need - (right - label->x()), label->x() - left);
+        for (QWidget* caption : std::as_const(column))
+            caption->move(caption->x() - shift, caption->y());
+        label->resize(qMax(label->width(), qMin(need, right - label->x())), label->height());
     }
 }
 

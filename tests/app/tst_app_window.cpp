@@ -510,7 +510,19 @@ private slots:
             if (label->wordWrap() || label->text().isEmpty())
                 continue;
             QVERIFY2(label->sizeHint().width() <= label->width(), qPrintable(label->text()));
+            // The design keeps 45 twips between a caption's text and the control after it.
+            for (QWidget* sibling : label->parentWidget()->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+                const bool sameRow = sibling->y() < label->y() + label->height()
+                                     && label->y() < sibling->y() + sibling->height();
+                if (sibling != label && sameRow && sibling->x() > label->x())
+                    QVERIFY2(label->x() + label->sizeHint().width() + 3 <= sibling->x(), qPrintable(label->text()));
+            }
         }
+        // The captions of the line's lists stay in line, each page's column by itself.
+        for (const QStringList& column : {QStringList{"lblPort_0", "lblBaudRate", "lblParity", "lblDataLength", "lblStopbit"},
+                                          QStringList{"Label2", "Label3", "Label4", "Label5", "lblDelimiter"}})
+            for (const QString& name : column)
+                QCOMPARE(Find<QLabel>(*w, qPrintable(name))->x(), Find<QLabel>(*w, qPrintable(column[0]))->x());
         auto* title = Find<QLabel>(*w, "lblTitle");
         QCOMPARE(title->pos(), QPoint(qRound(180 / 15.0), qRound(150 / 15.0)));
         QVERIFY(title->font().bold());
