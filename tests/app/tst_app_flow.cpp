@@ -38,6 +38,22 @@ void PostClick(QWidget* button)
                                                     QEvent::MouseButtonRelease);
 }
 
+// Cancel as the user gives it: "click" on the button, "Alt+C", or "close box" (the
+// window frame's close request), each queued as the window system queues it.
+void PostCancel(QWidget& window, const QString& how)
+{
+    using Async = QWindowSystemInterface::AsynchronousDelivery;
+    if (how == QLatin1String("click")) {
+        PostClick(window.findChild<QPushButton*>(QStringLiteral("cmdCancel")));
+    } else if (how == QLatin1String("Alt+C")) {
+        for (QEvent::Type type : {QEvent::KeyPress, QEvent::KeyRelease})
+            QWindowSystemInterface::handleKeyEvent<Async>(window.windowHandle(), type, Qt::Key_C, Qt::AltModifier,
+                                                          QStringLiteral("c"));
+    } else {
+        QWindowSystemInterface::handleCloseEvent<Async>(window.windowHandle());
+    }
+}
+
 // A controller whose values are not the wizard's start values: token COM3 at another
 // address, the controller itself at 10.1.2.3; rs232c: the line is the permission
 // device, at 9600 baud.
@@ -694,9 +710,10 @@ private slots:
         QTRY_VERIFY(!w->isVisible());  // the close box took effect after the press
     }
 
-    // Cancel while the wizard waits for the controller, clicked as the user clicks it:
-    // the wait ends, what the press began on the controller is ended without change, and
-    // the window closes, with a word only where a write was cut off. Over TCP a request
+    // Cancel while the wizard waits for the controller, given as the user gives it (the
+    // button, its key, the close box): the wait ends, what the press began on the
+    // controller is ended without change, and the window closes, with a word only where
+    // a write was cut off. Over TCP a request
     // is held back (stall-at, freeze-at) with long time-outs that only the cancel can
     // end; the waiting line says how long they have left, retries included.
     void cancelWhileWaiting_data()
@@ -704,23 +721,24 @@ private slots:
         QTest::addColumn<bool>("line");        // the 9600-baud serial line, else TCP
         QTest::addColumn<QString>("heldBack");  // the request held back, or "" (none)
         QTest::addColumn<QString>("fault");     // what holds it back
-        QTest::addColumn<QString>("cancelAt");  // the band's line at which Cancel is clicked
+        QTest::addColumn<QString>("cancelAt");  // the band's line at which Cancel is given
+        QTest::addColumn<QString>("how");       // see PostCancel
         QTest::addColumn<int>("message");       // 0: none
         QTest::addColumn<QStringList>("pairs");
         QTest::addColumn<bool>("written");
         const QString waiting = QStringLiteral("Waiting for the controller, time-out in ");
         const QStringList twoReads{"0,0", "0,1", "0,0", "0,1"};
         QTest::newRow("reading the token record at 9600 baud")
-            << true << "" << "" << "Reading " << 0 << QStringList{"0,0", "0,2"} << false;
+            << true << "" << "" << "Reading " << "click" << 0 << QStringList{"0,0", "0,2"} << false;
         QTest::newRow("connecting to a hung controller")
-            << false << "OPEN" << "freeze-at" << waiting << 0 << QStringList{} << false;
+            << false << "OPEN" << "freeze-at" << waiting << "Alt+C" << 0 << QStringList{} << false;
         QTest::newRow("a write the controller holds back")
-            << false << "PATCH_RECORD @CNF_BACKPRM" << "stall-at" << waiting << 9021
+            << false << "PATCH_RECORD @CNF_BACKPRM" << "stall-at" << waiting << "close box" << 9021
             << twoReads + QStringList{"1,0", "0,0", "0,2", "1,2"} << false;
         // The commit runs on to its answer (its first attempt is held back, the second
         // is answered), and is reported as what it was.
         QTest::newRow("the commit: it runs on")
-            << false << "doSignal 1,1" << "stall-at" << waiting << 107
+            << false << "doSignal 1,1" << "stall-at" << waiting << "click" << 107
             << twoReads + QStringList{"1,0", "0,0", "1,1", "1,1", "0,1"} << true;
     }
     void cancelWhileWaiting()
@@ -729,6 +747,7 @@ private slots:
         QFETCH(QString, heldBack);
         QFETCH(QString, fault);
         QFETCH(QString, cancelAt);
+        QFETCH(QString, how);
         QFETCH(int, message);
         QFETCH(QStringList, pairs);
         QFETCH(bool, written);
@@ -763,7 +782,7 @@ private slots:
         connect(&watch, &QTimer::timeout, this, [&] {
             if (seen.isEmpty() && band->isVisible() && band->accessibleName().startsWith(cancelAt)) {
                 seen = band->accessibleName();
-                PostClick(Find<QPushButton>(*w, "cmdCancel"));
+                PostCancel(*w, how);
             }
         });
         watch.start(20);
