@@ -23,54 +23,25 @@ using namespace apptest;
 
 namespace {
 
-// A click as the window system delivers it: queued for whatever event loop runs next,
-// so that it reaches the button only where that loop takes the user's input.
-void PostClick(QWidget* button)
-{
-    QWindow* window = button->window()->windowHandle();
-    const QPoint centre = button->rect().center();
-    const QPointF local = button->mapTo(button->window(), centre);
-    const QPointF global = button->mapToGlobal(centre);
-    using Async = QWindowSystemInterface::AsynchronousDelivery;
-    QWindowSystemInterface::handleMouseEvent<Async>(window, local, global, Qt::LeftButton, Qt::LeftButton,
-                                                    QEvent::MouseButtonPress);
-    QWindowSystemInterface::handleMouseEvent<Async>(window, local, global, Qt::NoButton, Qt::LeftButton,
-                                                    QEvent::MouseButtonRelease);
-}
-
-// Cancel as the user gives it: "click" on the button, "Alt+C", or "close box" (the
-// window frame's close request), each queued as the window system queues it.
+// Cancel as the user gives it ("click", "Alt+C" or the "close box"), queued as the
+// window system queues it: it reaches the window only where an event loop takes input.
 void PostCancel(QWidget& window, const QString& how)
 {
     using Async = QWindowSystemInterface::AsynchronousDelivery;
+    QWindow* handle = window.windowHandle();
+    auto* button = window.findChild<QPushButton*>(QStringLiteral("cmdCancel"));
+    const QPointF at = button->mapTo(&window, button->rect().center());
     if (how == QLatin1String("click")) {
-        PostClick(window.findChild<QPushButton*>(QStringLiteral("cmdCancel")));
+        QWindowSystemInterface::handleMouseEvent<Async>(handle, at, window.mapToGlobal(at), Qt::LeftButton,
+                                                        Qt::LeftButton, QEvent::MouseButtonPress);
+        QWindowSystemInterface::handleMouseEvent<Async>(handle, at, window.mapToGlobal(at), Qt::NoButton,
+                                                        Qt::LeftButton, QEvent::MouseButtonRelease);
     } else if (how == QLatin1String("Alt+C")) {
         for (QEvent::Type type : {QEvent::KeyPress, QEvent::KeyRelease})
-            QWindowSystemInterface::handleKeyEvent<Async>(window.windowHandle(), type, Qt::Key_C, Qt::AltModifier,
-                                                          QStringLiteral("c"));
+            QWindowSystemInterface::handleKeyEvent<Async>(handle, type, Qt::Key_C, Qt::AltModifier, QStringLiteral("c"));
     } else {
-        QWindowSystemInterface::handleCloseEvent<Async>(window.windowHandle());
+        QWindowSystemInterface::handleCloseEvent<Async>(handle);
     }
-}
-
-// A controller whose values are not the wizard's start values: token COM3 at another
-// address, the controller itself at 10.1.2.3; rs232c: the line is the permission
-// device, at 9600 baud.
-SimState Commissioned(bool rs232c)
-{
-    SimState st = SimBench::factory();
-    QByteArray& raw = st.records[kRawCom];
-    PutRecordAddress(raw, 120, QStringLiteral("10.1.2.3"));
-    if (rs232c) {
-        PutU32(raw, 44, 2);
-        PutU32(raw, 48, 9600);
-        PutU32(raw, 116, 0);
-    }
-    QByteArray& token = st.records[kBackPrm];
-    PutU32(token, 23972, 3);
-    token.replace(23976, 4, QByteArray("\x0a\x00\x00\x07", 4));
-    return st;
 }
 
 }  // namespace
@@ -246,11 +217,7 @@ private slots:
         QVERIFY(!bar->isVisible() && !text->isVisible());
         QVERIFY(bar->testAttribute(Qt::WA_TransparentForMouseEvents) && bar->focusPolicy() == Qt::NoFocus);
         QVERIFY(text->testAttribute(Qt::WA_TransparentForMouseEvents) && text->focusPolicy() == Qt::NoFocus);
-        ClickOption(Find<QRadioButton>(*w, "optDevice_1"));
-        auto* ports1 = Find<QComboBox>(*w, "cmbPort1");
-        ports1->setCurrentIndex(ports1->findText(QStringLiteral("COM6")));
-        auto* baud1 = Find<QComboBox>(*w, "cmbBaudRate1");
-        baud1->setCurrentIndex(baud1->findData(9600));
+        UseLine(*w);
 
         struct Seen {
             bool shown;
@@ -718,103 +685,88 @@ private slots:
     // end; the waiting line says how long they have left, retries included.
     void cancelWhileWaiting_data()
     {
-        QTest::addColumn<bool>("line");        // the 9600-baud serial line, else TCP
-        QTest::addColumn<QString>("heldBack");  // the request held back, or "" (none)
+        QTest::addColumn<QString>("heldBack");  // the request held back; "": the 9600-baud line
         QTest::addColumn<QString>("fault");     // what holds it back
-        QTest::addColumn<QString>("cancelAt");  // the band's line at which Cancel is given
         QTest::addColumn<QString>("how");       // see PostCancel
         QTest::addColumn<int>("message");       // 0: none
-        QTest::addColumn<QStringList>("pairs");
-        QTest::addColumn<bool>("written");
-        const QString waiting = QStringLiteral("Waiting for the controller, time-out in ");
+        QTest::addColumn<QStringList>("pairs");  // every doSignal the controller received
         const QStringList twoReads{"0,0", "0,1", "0,0", "0,1"};
-        QTest::newRow("reading the token record at 9600 baud")
-            << true << "" << "" << "Reading " << "click" << 0 << QStringList{"0,0", "0,2"} << false;
-        QTest::newRow("connecting to a hung controller")
-            << false << "OPEN" << "freeze-at" << waiting << "Alt+C" << 0 << QStringList{} << false;
+        QTest::newRow("reading the token record at 9600 baud") << "" << "" << "click" << 0 << QStringList{"0,0", "0,2"};
+        QTest::newRow("connecting to a hung controller") << "OPEN" << "freeze-at" << "Alt+C" << 0 << QStringList{};
         QTest::newRow("a write the controller holds back")
-            << false << "PATCH_RECORD @CNF_BACKPRM" << "stall-at" << waiting << "close box" << 9021
-            << twoReads + QStringList{"1,0", "0,0", "0,2", "1,2"} << false;
-        // The commit runs on to its answer (its first attempt is held back, the second
-        // is answered), and is reported as what it was.
-        QTest::newRow("the commit: it runs on")
-            << false << "doSignal 1,1" << "stall-at" << waiting << "click" << 107
-            << twoReads + QStringList{"1,0", "0,0", "1,1", "1,1", "0,1"} << true;
+            << "PATCH_RECORD @CNF_BACKPRM" << "stall-at" << "close box" << 9021
+            << twoReads + QStringList{"1,0", "0,0", "0,2", "1,2"};
+        // Its first attempt held back, the second answered: reported as what it was.
+        QTest::newRow("the commit runs on") << "doSignal 1,1" << "stall-at" << "click" << 107
+                                            << twoReads + QStringList{"1,0", "0,0", "1,1", "1,1", "0,1"};
     }
     void cancelWhileWaiting()
     {
-        QFETCH(bool, line);
         QFETCH(QString, heldBack);
         QFETCH(QString, fault);
-        QFETCH(QString, cancelAt);
         QFETCH(QString, how);
         QFETCH(int, message);
         QFETCH(QStringList, pairs);
-        QFETCH(bool, written);
+        const bool line = heldBack.isEmpty();
+        const bool commit = heldBack == QLatin1String("doSignal 1,1");
+        // Not the start values: the controller at 10.1.2.3, token COM3; on the line it
+        // has the line's permission at 9600 baud.
+        SimState st = SimBench::factory();
+        PutRecordAddress(st.records[kRawCom], 120, QStringLiteral("10.1.2.3"));
+        PutU32(st.records[kBackPrm], 23972, 3);
+        if (line) {
+            PutU32(st.records[kRawCom], 44, 2);
+            PutU32(st.records[kRawCom], 116, 0);
+        }
         const QString link = SettingsDir() + QStringLiteral("/ports/com6");
         QVERIFY(QDir().mkpath(SettingsDir() + QStringLiteral("/ports")));
-        const SimState st = Commissioned(line);
-        std::unique_ptr<LoggedSim> c;
-        Bytes address{127, 0, 3, 6};  // a loopback address, though the line is used
-        QStringList more;
-        if (line) {
-            c = std::make_unique<LoggedSim>(QStringList{"--pty", link, "--pace", "9600"});
-        } else {
-            auto bench = std::make_unique<SimBench>();
-            address = bench->octets();
-            c = std::move(bench);
-            const int n = heldBack == QLatin1String("OPEN") ? 1 : ProbeRequest(st, [&](const QString& l) {
-                return l.contains(heldBack);
-            });
-            QVERIFY(n > 0);
-            more = QStringList{"--fault", QStringLiteral("%1=%2").arg(fault).arg(n)};
-        }
+        auto bench = std::make_unique<SimBench>();
+        const Bytes address = line ? Bytes{127, 0, 3, 6} : bench->octets();
+        std::unique_ptr<LoggedSim> c = line ? std::make_unique<LoggedSim>(QStringList{"--pty", link, "--pace", "9600"})
+                                            : std::move(bench);
+        const int n = line ? 0 : heldBack == QLatin1String("OPEN") ? 1 : ProbeRequest(st, [&](const QString& l) {
+            return l.contains(heldBack);
+        });
+        QVERIFY(line || n > 0);
         QVERIFY(c->seed(st));
-        QVERIFY(c->start(more));
+        QVERIFY(c->start(line ? QStringList{} : QStringList{"--fault", QStringLiteral("%1=%2").arg(fault).arg(n)}));
         MsgBoxRecorder boxes;
         auto w = OpenWindow(address);
-        // Without the cancel a held-back request would hold the window for a minute.
-        if (!line)
-            w->link()->setLinkOptions(heldBack == QLatin1String("doSignal 1,1") ? 2000 : 30000, 1);
+        // Without the cancel a request held back would hold the window for a minute.
+        w->link()->setLinkOptions(commit ? 2000 : 30000, 1);
         auto* band = Find<QLabel>(*w, "lblTransfer");
+        const QString waiting = QStringLiteral("Waiting for the controller, time-out in ");
         QString seen;
         QTimer watch;
         connect(&watch, &QTimer::timeout, this, [&] {
-            if (seen.isEmpty() && band->isVisible() && band->accessibleName().startsWith(cancelAt)) {
+            if (seen.isEmpty() && band->isVisible() && band->accessibleName().startsWith(line ? "Reading " : waiting)) {
                 seen = band->accessibleName();
                 PostCancel(*w, how);
             }
         });
         watch.start(20);
-        if (line) {
+        if (line)
             UseLine(*w);
+        if (line || n == 1)
             Click(*w, "cmdNext");
-        } else if (heldBack == QLatin1String("OPEN")) {
-            Click(*w, "cmdNext");
-        } else {
+        else
             ChangeAndComplete(*w);
-        }
         QVERIFY2(!seen.isEmpty(), "the line to cancel at never showed");
         QTRY_VERIFY(!w->isVisible());
-        if (cancelAt == QLatin1String("Waiting for the controller, time-out in ")) {
+        if (!line) {
             // A second into a wait of two attempts: the time-outs' time left, rounded up.
-            const int left = seen.mid(cancelAt.size()).section(' ', 0, 0).toInt();
-            const int all = heldBack == QLatin1String("doSignal 1,1") ? 4 : 60;
+            const int left = seen.mid(waiting.size()).section(' ', 0, 0).toInt(), all = commit ? 4 : 60;
             QVERIFY2(left > all - 3 && left <= all, qPrintable(seen));
         }
         QCOMPARE(boxes.calls.size(), message ? 1 : 0);
-        if (message == 9021)
-            QCOMPARE(boxes.calls[0].text, LStr(9021));
-        if (message == 107)
-            QCOMPARE(boxes.calls[0].text, LStr(107) + QLatin1Char('\r') + LStr(108));
+        if (message)
+            QCOMPARE(boxes.calls[0].text, message == 107 ? LStr(107) + QLatin1Char('\r') + LStr(108) : LStr(message));
         const SimState after = c->stopAndRead();
         QCOMPARE(c->signalPairs(), pairs);
         // A cut-off read moves no further chunk; the session is closed.
-        if (line)
-            QVERIFY(c->count(QStringLiteral("READ_RECORD @CNF_BACKPRM")) <= 2);
-        if (!pairs.isEmpty())
-            QVERIFY2(c->requests().last().startsWith(QStringLiteral("CLOSE")), qPrintable(c->requests().last()));
-        QCOMPARE(after.records == st.records, !written);
+        QVERIFY(!line || c->count(QStringLiteral("READ_RECORD @CNF_BACKPRM")) <= 2);
+        QVERIFY(pairs.isEmpty() || c->requests().last().startsWith(QStringLiteral("CLOSE")));
+        QCOMPARE(after.records == st.records, message != 107);
         QFile::remove(link);
     }
 
