@@ -489,8 +489,12 @@ void frmMain::FitCaptions()
     lblTitle->setGeometry(lblTitle->x(), lblTitle->y(), Image1->x() - lblTitle->x() - 6,
                           qMax(lblTitle->height(), lblTitle->sizeHint().height()));
     const int gap = px(45);
-    const auto siblings = [](QWidget* w) { return w->parentWidget()->findChildren<QWidget*>(Qt::FindDirectChildrenOnly); };
-    const auto sameRow = [](QWidget* a, QWidget* b) { return a->y() < b->y() + b->height() && b->y() < a->y() + a->height(); };
+    const auto siblings = [](QWidget* w) {
+        return w->parentWidget()->findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
+    };
+    const auto sameRow = [](QWidget* a, QWidget* b) {
+        return a->y() < b->y() + b->height() && b->y() < a->y() + a->height();
+    };
     for (QLabel* label : findChildren<QLabel*>()) {
         if (label->wordWrap() || label == lblTitle || label->parentWidget() == picHeader || label == picHeader)
             continue;

@@ -349,9 +349,9 @@ QByteArray Link::callOnce(quint8 opcode, const QByteArray& payload, int attempts
         m_traffic.bytesSent += quint64(bytes.size());
         proto::Frame response;
         const Wait w = awaitResponse(request.seq, deadline, attemptBound * (attempts - 1 - attempt), response);
+        m_traffic.bytesReceived += quint64(m_attemptReceived);
         if (w == Wait::Cancelled)
             throw cancelledError();
-        m_traffic.bytesReceived += quint64(m_attemptReceived);
         if (w == Wait::Response) {
             if (chunked)
                 adaptChunk(attempt == 0);

@@ -38,7 +38,8 @@ void PostCancel(QWidget& window, const QString& how)
                                                         Qt::LeftButton, QEvent::MouseButtonRelease);
     } else if (how == QLatin1String("Alt+C")) {
         for (QEvent::Type type : {QEvent::KeyPress, QEvent::KeyRelease})
-            QWindowSystemInterface::handleKeyEvent<Async>(handle, type, Qt::Key_C, Qt::AltModifier, QStringLiteral("c"));
+            QWindowSystemInterface::handleKeyEvent<Async>(handle, type, Qt::Key_C, Qt::AltModifier,
+                                                          QStringLiteral("c"));
     } else {
         QWindowSystemInterface::handleCloseEvent<Async>(handle);
     }

@@ -519,8 +519,9 @@ private slots:
             }
         }
         // The captions of the line's lists stay in line, each page's column by itself.
-        for (const QStringList& column : {QStringList{"lblPort_0", "lblBaudRate", "lblParity", "lblDataLength", "lblStopbit"},
-                                          QStringList{"Label2", "Label3", "Label4", "Label5", "lblDelimiter"}})
+        const QStringList columns[] = {{"lblPort_0", "lblBaudRate", "lblParity", "lblDataLength", "lblStopbit"},
+                                       {"Label2", "Label3", "Label4", "Label5", "lblDelimiter"}};
+        for (const QStringList& column : columns)
             for (const QString& name : column)
                 QCOMPARE(Find<QLabel>(*w, qPrintable(name))->x(), Find<QLabel>(*w, qPrintable(column[0]))->x());
         auto* title = Find<QLabel>(*w, "lblTitle");

@@ -795,9 +795,9 @@ void tst_SimTcp::helpDocumentsEverything()
     QCOMPARE(p.exitCode(), 0);
     const QByteArray help = p.readAllStandardOutput();
     for (const char* word : {"--listen", "--pty", "--serial", "--baud", "--state", "--error-code", "--pace",
-                             "--max-chunk", "--log", "--verbose", "--fault", "drop-at=", "stall-at=", "freeze-at=", "corrupt-at=",
-                             "exit-at=", "exit-after-apply=", "short=", "fail-read=", "fail-write=", "deny-clear",
-                             "(resent)", "normally OPEN, is 1"})
+                             "--max-chunk", "--log", "--verbose", "--fault", "drop-at=", "stall-at=", "corrupt-at=",
+                             "exit-at=", "exit-after-apply=", "freeze-at=", "short=", "fail-read=", "fail-write=",
+                             "deny-clear", "(resent)", "normally OPEN, is 1"})
         QVERIFY2(help.contains(word), word);
 }
 

@@ -172,7 +172,8 @@ void tst_TolvaneCtl::help_data()
     QTest::newRow("help") << QStringList{"help"} << all;
     QTest::newRow("help write") << QStringList{"help", "write"} << QStringList{"write"};
     QTest::newRow("read --help") << QStringList{"read", "--help"} << QStringList{"read"};
-    QTest::newRow("-h among options") << QStringList{"restore", "--conn", "eth:127.0.4.1", "-h"} << QStringList{"restore"};
+    QTest::newRow("-h among options") << QStringList{"restore", "--conn", "eth:127.0.4.1", "-h"}
+                                      << QStringList{"restore"};
 }
 
 void tst_TolvaneCtl::help()
