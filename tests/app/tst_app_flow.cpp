@@ -721,10 +721,12 @@ private slots:
         }
         const QString link = SettingsDir() + QStringLiteral("/ports/com6");
         QVERIFY(QDir().mkpath(SettingsDir() + QStringLiteral("/ports")));
-        auto bench = std::make_unique<SimBench>();
-        const Bytes address = line ? Bytes{127, 0, 3, 6} : bench->octets();
-        std::unique_ptr<LoggedSim> c = line ? std::make_unique<LoggedSim>(QStringList{"--pty", link, "--pace", "9600"})
-                                            : std::move(bench);
+        SimBench bench;
+        std::optional<LoggedSim> serial;
+        if (line)
+            serial.emplace(QStringList{"--pty", link, "--pace", "9600"});
+        LoggedSim* c = line ? &*serial : &bench;
+        const Bytes address = line ? Bytes{127, 0, 3, 6} : bench.octets();
         const int n = line ? 0 : heldBack == QLatin1String("OPEN") ? 1 : ProbeRequest(st, [&](const QString& l) {
             return l.contains(heldBack);
         });
