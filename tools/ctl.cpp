@@ -652,6 +652,38 @@ QString usageLines(const QString& command)
     return text;
 }
 
+}  // namespace
+
+QString UsageText()
+{
+    QString text = QStringLiteral("Usage:\n");
+    for (const char* command : {"read", "write", "backup", "restore"})
+        text += usageLines(QLatin1String(command));
+    return text + QStringLiteral(
+        "  tolvanectl help [COMMAND]\n"
+        "CONN is eth:A.B.C.D or com:N:BAUD:P:8:STOP.\n"
+        "Exit codes: 0 done, 2 bad usage, 3 connect failed, 4 read failed, 5 write failed,\n"
+        "6 read-back differs, 7 backup file not written, 8 backup file unreadable or damaged,\n"
+        "9 backup does not fit this controller, 10 standard output could not be written.\n");
+}
+
+namespace {
+
+// The help of one command (read, write, backup, restore), or of all for an empty name.
+QString helpText(const QString& command)
+{
+    if (command.isEmpty())
+        return QStringLiteral("tolvanectl reads, writes, backs up and restores a robot controller's "
+                              "communication settings\nwith the wizard's controller routines, without a "
+                              "window.\n\n")
+               + UsageText()
+               + QStringLiteral("\"tolvanectl help COMMAND\" or \"tolvanectl COMMAND --help\" tells more "
+                                "of one command.\n");
+    const CommandHelp& h = commandHelp().value(command);
+    return QStringLiteral("Usage:\n") + usageLines(command) + QLatin1Char('\n') + QString::fromUtf8(h.what)
+           + QStringLiteral("\nOptions:\n") + QString::fromUtf8(kLinkOptions) + QString::fromUtf8(h.options);
+}
+
 bool isHelp(const QString& arg)
 {
     return arg == QLatin1String("--help") || arg == QLatin1String("-h");
@@ -667,7 +699,7 @@ std::optional<QString> helpRequest(const QStringList& args)
     QString command;
     if (isHelp(args[0]) || args[0] == QLatin1String("help")) {
         if (args.size() == 1)
-            return HelpText(QString());
+            return helpText(QString());
         command = args[1];
         if (args[0] != QLatin1String("help") || args.size() > 2 || !commandHelp().contains(command))
             throw UsageError{QStringLiteral("no help for '%1'").arg(args.mid(1).join(' '))};
@@ -676,37 +708,10 @@ std::optional<QString> helpRequest(const QStringList& args)
     } else {
         return std::nullopt;
     }
-    return HelpText(command);
+    return helpText(command);
 }
 
 }  // namespace
-
-QString HelpText(const QString& command)
-{
-    if (command.isEmpty())
-        return QStringLiteral("tolvanectl reads, writes, backs up and restores a robot controller's "
-                              "communication settings\nwith the wizard's controller routines, without a "
-                              "window.\n\n")
-               + UsageText()
-               + QStringLiteral("\"tolvanectl help COMMAND\" or \"tolvanectl COMMAND --help\" tells more "
-                                "of one command.\n");
-    const CommandHelp& h = commandHelp().value(command);
-    return QStringLiteral("Usage:\n") + usageLines(command) + QLatin1Char('\n') + QString::fromUtf8(h.what)
-           + QStringLiteral("\nOptions:\n") + QString::fromUtf8(kLinkOptions) + QString::fromUtf8(h.options);
-}
-
-QString UsageText()
-{
-    QString text = QStringLiteral("Usage:\n");
-    for (const char* command : {"read", "write", "backup", "restore"})
-        text += usageLines(QLatin1String(command));
-    return text + QStringLiteral(
-        "  tolvanectl help [COMMAND]\n"
-        "CONN is eth:A.B.C.D or com:N:BAUD:P:8:STOP.\n"
-        "Exit codes: 0 done, 2 bad usage, 3 connect failed, 4 read failed, 5 write failed,\n"
-        "6 read-back differs, 7 backup file not written, 8 backup file unreadable or damaged,\n"
-        "9 backup does not fit this controller, 10 standard output could not be written.\n");
-}
 
 int Run(const QStringList& rawArgs, QTextStream& out, QTextStream& err, bool showProgress, Outcome* outcome)
 {

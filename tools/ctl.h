@@ -36,8 +36,5 @@ int Run(const QStringList& args, QTextStream& out, QTextStream& err, bool showPr
 int CheckOutput(int code, int lostErrno, const Outcome& outcome, QTextStream& err);
 
 QString UsageText();
-// The help of one command (read, write, backup, restore), or of all for an empty name:
-// what "tolvanectl help [COMMAND]" and "tolvanectl COMMAND --help" print.
-QString HelpText(const QString& command);
 
 }  // namespace ctl
