@@ -2,12 +2,13 @@
 // SPDX-FileCopyrightText: 2026 Tolvane developers
 #include "app/frmMain.h"
 
-#include "app/wizardmodel.h"
+#include "wizard/wizardmodel.h"
 #include "controller/commlink.h"
 #include "controls/announce.h"
 #include "controls/uctIPAddressCtrl.h"
-#include "locale/localizeform.h"
+#include "localeui/localizeform.h"
 #include "locale/modLocale.h"
+#include "localeui/lmsgbox.h"
 #include "settings/clsProfile.h"
 #include "settings/inifile.h"
 #include "settings/modFile.h"

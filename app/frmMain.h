@@ -5,7 +5,7 @@
 // user never sees, and the button band. Constructing it runs the start-up sequence;
 // closing it runs the unload sequence (disconnect, release the engine's objects).
 
-#include "app/wizardmodel.h"
+#include "wizard/wizardmodel.h"
 #include "controller/controllerview.h"
 
 #include <QList>

@@ -4,7 +4,7 @@
 // clean 4 KB frames, random bytes, "TL" without end, and headers that each claim the
 // largest payload (each such header once cost a CRC over 1 MiB). The figure to watch
 // is that the floods cost about what clean frames cost per byte.
-#include "controller/protocol.h"
+#include "protocol/protocol.h"
 
 #include <QElapsedTimer>
 #include <QRandomGenerator>

@@ -6,7 +6,7 @@
 //
 //   bench_sim_throughput [ROUNDS]      (TOLVANE_BIN_DIR: folder of tolvane-sim)
 
-#include "controller/protocol.h"
+#include "protocol/protocol.h"
 #include "sim/simcontroller.h"
 #include "tests/support/simclient.h"
 #include "tests/support/simprocess.h"

@@ -14,7 +14,7 @@
 //   bench_wizard_link [--rounds N] [--slow-rounds N] [--bauds B,B,...] [--no-ethernet]
 //   (TOLVANE_BIN_DIR: folder of tolvane-sim)
 
-#include "app/wizardmodel.h"
+#include "wizard/wizardmodel.h"
 #include "bench/benchsupport.h"
 #include "controller/commlink.h"
 #include "controller/controllerview.h"

@@ -7,7 +7,7 @@
 // CommSettings and the kept whole values of the controller records.
 // No routine lets an exception out: failures come back as false or -1.
 
-#include "controller/ipv4.h"
+#include "ipv4/ipv4.h"
 
 #include <QByteArray>
 #include <QHash>

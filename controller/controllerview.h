@@ -4,7 +4,7 @@
 // What the controller routines read from the wizard window. The main window implements
 // it; tolvanectl and tests implement it without any window.
 
-#include "controller/ipv4.h"
+#include "ipv4/ipv4.h"
 
 #include <QString>
 #include <array>

@@ -2,13 +2,9 @@
 // SPDX-FileCopyrightText: 2026 Tolvane developers
 #include "controller/engine.h"
 
-#include "controller/ipv4.h"
 #include "controller/link.h"
-#include "controller/protocol.h"
-#include "settings/serialports.h"
+#include "protocol/protocol.h"
 
-#include <QHostAddress>
-#include <QRegularExpression>
 #include <QStringList>
 
 #include <algorithm>
@@ -17,10 +13,6 @@
 #include <utility>
 
 namespace {
-
-bool s_busy = false;
-bool s_cancel = false;
-std::function<void()> s_wake;
 
 // Records larger than this are not a settings record; refuse rather than allocate.
 constexpr quint32 kLargestRecord = 64u * 1024u * 1024u;
@@ -111,138 +103,7 @@ std::shared_ptr<Link> lockLink(const std::weak_ptr<Link>& weak)
     return link;
 }
 
-int parseCount(const QString& text, bool allowZero)
-{
-    bool ok = false;
-    const int n = text.toInt(&ok, 10);
-    static const QRegularExpression digits(QStringLiteral("^[0-9]+$"));
-    if (!ok || !digits.match(text).hasMatch() || n < (allowZero ? 0 : 1))
-        throw EngineError(EngineError::kBadOptions, QStringLiteral("malformed number '%1'").arg(text));
-    return n;
-}
-
 }  // namespace
-
-EngineError::EngineError(int code, const QString& message)
-    : std::runtime_error(message.toStdString()), m_code(code)
-{
-}
-
-CallGuard::CallGuard()
-{
-    if (s_busy)
-        throw EngineError(EngineError::kBusy, QStringLiteral("another engine call is waiting"));
-    s_busy = true;
-}
-
-CallGuard::~CallGuard()
-{
-    s_busy = false;
-    s_cancel = false;
-}
-
-bool CallGuard::busy()
-{
-    return s_busy;
-}
-
-void CallGuard::cancelWait()
-{
-    if (!s_busy)
-        return;
-    s_cancel = true;
-    if (s_wake)
-        s_wake();
-}
-
-bool CallGuard::cancelPending()
-{
-    return s_cancel;
-}
-
-bool CallGuard::takeCancel()
-{
-    return std::exchange(s_cancel, false);
-}
-
-void CallGuard::setWake(std::function<void()> wake)
-{
-    s_wake = std::move(wake);
-}
-
-LinkOptions ParseLinkOptions(const QString& options)
-{
-    LinkOptions out;
-    bool haveConn = false;
-    for (const QString& pair : options.split(',')) {
-        const qsizetype eq = pair.indexOf('=');
-        if (eq < 0)
-            continue;  // a blank pair or a bare word: nothing to set
-        const QString key = pair.left(eq).trimmed();
-        const QString value = pair.mid(eq + 1).trimmed();
-        if (key.compare(QLatin1String("Timeout"), Qt::CaseInsensitive) == 0)
-            out.timeoutMs = parseCount(value, false);
-        else if (key.compare(QLatin1String("TORetry"), Qt::CaseInsensitive) == 0)
-            out.retries = parseCount(value, true);
-        else if (key.compare(QLatin1String("Conn"), Qt::CaseInsensitive) == 0) {
-            out.conn = value;
-            haveConn = true;
-        }
-    }
-    if (!haveConn || out.conn.isEmpty())
-        throw EngineError(EngineError::kBadOptions, QStringLiteral("no connection in options"));
-    return out;
-}
-
-ConnectionTarget ParseConnectionText(const QString& conn)
-{
-    auto bad = [&](const QString& why) {
-        return EngineError(EngineError::kBadConnection, QStringLiteral("%1: %2").arg(conn, why));
-    };
-    ConnectionTarget t;
-    const QStringList parts = conn.split(':');
-    const QString kind = parts.value(0).trimmed().toLower();
-    static const QRegularExpression number(QStringLiteral("^[0-9]{1,9}$"));
-    if (kind == QLatin1String("eth")) {
-        if (parts.size() != 2)
-            throw bad(QStringLiteral("expected eth:A.B.C.D"));
-        const std::optional<IPv4> ip = ParseIPv4(parts[1]);
-        if (!ip)
-            throw bad(QStringLiteral("bad address '%1'").arg(parts[1]));
-        t.host = FormatIPv4(*ip);
-        return t;
-    }
-    if (kind != QLatin1String("com"))
-        throw bad(QStringLiteral("unknown link kind"));
-    if (parts.size() != 6)
-        throw bad(QStringLiteral("expected com:N:BAUD:P:DATA:STOP"));
-    QStringList f;
-    for (const QString& p : parts)
-        f << p.trimmed();
-    t.serial = true;
-    if (!number.match(f[1]).hasMatch() || f[1].toInt() < 1 || f[1].toInt() > 256)
-        throw bad(QStringLiteral("bad port number"));
-    t.port = f[1].toInt();
-    if (!number.match(f[2]).hasMatch() || f[2].toInt() < 1)
-        throw bad(QStringLiteral("bad baud rate"));
-    t.baud = f[2].toInt();
-    const QString parity = f[3].toUpper();
-    if (parity != QLatin1String("E") && parity != QLatin1String("N") && parity != QLatin1String("O"))
-        throw bad(QStringLiteral("bad parity"));
-    t.parity = parity.at(0).toLatin1();
-    if (!number.match(f[4]).hasMatch())
-        throw bad(QStringLiteral("bad data length"));
-    t.dataBits = f[4].toInt();
-    if (t.dataBits != 8)
-        throw bad(QStringLiteral("the link is binary and needs 8 data bits, not %1").arg(t.dataBits));
-    if (f[5] != QLatin1String("1") && f[5] != QLatin1String("1.5") && f[5] != QLatin1String("2"))
-        throw bad(QStringLiteral("bad stop bits"));
-    t.stopBits = f[5];
-    t.device = ComPortDevice(t.port);
-    if (t.device.isEmpty())
-        throw bad(QStringLiteral("COM%1 has no device").arg(t.port));
-    return t;
-}
 
 int IndexFromVariant(const QVariant& index)
 {

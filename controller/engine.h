@@ -11,6 +11,8 @@
 // pressed; the caller disables what must not be used meanwhile, and a second engine call
 // made while one waits fails with kBusy. Engine::cancel ends such a wait.
 
+#include "controller/linktypes.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QVariant>
@@ -20,67 +22,8 @@
 #include <stdexcept>
 #include <vector>
 
-class EngineError : public std::runtime_error {
-public:
-    // Codes 1..8 are the controller's non-OK statuses; the others are the engine's own.
-    enum Code {
-        kUnknownName = 1, kMalformed = 2, kOutOfRange = 3, kDenied = 4, kNotOpen = 5,
-        kFailed = 6, kUnsupported = 7, kBadSize = 8,
-        kBadProvider = 100,    // unknown provider name
-        kBadOptions = 101,     // malformed option string
-        kBadConnection = 102,  // connection text that names no usable link
-        kConnectFailed = 103,  // link could not be opened
-        kTimeout = 104,        // controller silent for T ms on every attempt
-        kLinkLost = 105,       // TCP connection dropped or serial line error
-        kBusy = 106,           // an engine call was made while another one waits
-        kNoSuchIndex = 107,    // remove() with an index the collection does not hold
-        kTypeMismatch = 108,   // argument of the wrong type
-        kProtocol = 109,       // a response the client cannot understand
-        kClosed = 110,         // the controller has been removed
-        kChanged = 111,        // a write refused: the record changed since it was read
-        kCancelled = 112,      // the caller ended the wait (Engine::cancel)
-    };
-    EngineError(int code, const QString& message);
-    int code() const { return m_code; }
-private:
-    int m_code;
-};
-
-// Options of the provider's connection-option string.
-struct LinkOptions {
-    int timeoutMs = 4000;  // inactivity bound of one attempt
-    int retries = 3;       // further attempts after the first
-    QString conn;          // connection text: eth:A.B.C.D or com:N:BAUD:P:DATA:STOP
-};
-// Parses "Timeout=T, TORetry=R, Conn=..." (keys case-insensitive, blanks ignored,
-// unknown keys ignored). Throws kBadOptions on a malformed number or a missing Conn.
-LinkOptions ParseLinkOptions(const QString& options);
-
-// A parsed connection text.
-struct ConnectionTarget {
-    bool serial = false;
-    QString host;          // eth: dotted IPv4
-    int port = 0;          // com: port number N
-    QString device;        // com: device path of COM N
-    int baud = 0;
-    char parity = 'N';     // 'E', 'N' or 'O'
-    int dataBits = 8;
-    QString stopBits;      // "1", "1.5" or "2"
-};
-// Throws kBadConnection for a text that names no usable link (DATA other than 8
-// included: the link is binary).
-ConnectionTarget ParseConnectionText(const QString& conn);
-
 class Engine;
 class Link;
-
-// What has moved on one controller's link: request frames sent (retries included) and
-// bytes each way, frames whole.
-struct LinkTraffic {
-    quint64 attempts = 0;
-    quint64 bytesSent = 0;
-    quint64 bytesReceived = 0;
-};
 
 // How far a record's move has come: reported when it starts (done 0), as its bytes go
 // and come (estimated from the line's rate while a request leaves a serial line), and
@@ -91,37 +34,6 @@ struct TransferProgress {
     quint32 done = 0;
     quint32 total = 0;
     bool finished = false;
-};
-
-// How long the call under way has waited for a controller: connecting, or a request
-// beyond the line time of the request and its answer (nothing on TCP); and the longest it
-// may still take, its retries included. Reported about every 100 ms while a call waits,
-// and once with finished set when it ends, also after a failure.
-struct WaitProgress {
-    qint64 waitedMs = 0;
-    qint64 leftMs = 0;
-    bool finished = false;
-};
-
-struct LinkWatch;  // controller/link.h
-
-// Guards every public engine call: a call made while another one waits (from an event
-// handled by the waiting loop) throws kBusy instead of re-entering the link. There is
-// one call under way at a time, so what ends its wait lives here too.
-class CallGuard {
-public:
-    CallGuard();
-    ~CallGuard();
-    CallGuard(const CallGuard&) = delete;
-    CallGuard& operator=(const CallGuard&) = delete;
-    static bool busy();
-    // Ends the wait of the call under way, or its next one when it is between two
-    // requests; nothing when no call is under way. A cancel no wait took ends with its call.
-    static void cancelWait();
-    static bool cancelPending();
-    static bool takeCancel();  // true once for each cancel
-    // Set by a wait while it runs: what ends it.
-    static void setWake(std::function<void()> wake);
 };
 
 // A collection of engine items, each with an index that stays fixed while it is held:
@@ -250,7 +162,6 @@ public:
 
     // How each call waits for its controller, for a line that says so; called from inside
     // the waiting loop, so it must not make engine calls.
-    using WaitHook = std::function<void(const WaitProgress&)>;
     void setWaitHook(WaitHook hook);
 
     // Ends the wait of the call under way now (a record's move at its next chunk when

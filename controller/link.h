@@ -5,24 +5,18 @@
 // line: numbered requests, one in flight, a deadline per attempt with resends of the
 // same frame, and responses found by a FrameScanner. Used only inside the engine.
 
-#include "controller/engine.h"
-#include "controller/protocol.h"
+#include "controller/linktypes.h"
+#include "protocol/protocol.h"
 
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QHash>
 #include <QIODevice>
 #include <QPointer>
+#include <memory>
 
 class QTcpSocket;
 class QSerialPort;
-
-// What an engine shares with the links it opens: its wait hook, and whether it was
-// cancelled (its links then only wind their sessions up).
-struct LinkWatch {
-    Engine::WaitHook report;
-    bool cancelled = false;
-};
 
 class Link {
 public:

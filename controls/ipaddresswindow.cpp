@@ -3,7 +3,7 @@
 #include "controls/ipaddresswindow.h"
 
 #include "controls/announce.h"
-#include "controller/ipv4.h"
+#include "ipv4/ipv4.h"
 #include "locale/modLocale.h"
 
 #include <QAction>

@@ -8,7 +8,6 @@
 #include <QString>
 #include <QVariant>
 #include <QVariantList>
-#include <functional>
 #include <type_traits>
 
 // Windows language ids of the program's own table.
@@ -53,7 +52,7 @@ inline constexpr int DefButton1 = 0, DefButton2 = 256, DefButton3 = 512;
 inline constexpr int IdOK = 1, IdCancel = 2, IdAbort = 3, IdRetry = 4, IdIgnore = 5, IdYes = 6, IdNo = 7;
 }
 
-// What LMsgBox would show: tests install a handler that answers instead of a window.
+// What LMsgBox would show; a test's handler answers it instead of a window.
 struct MsgBoxCall {
     QString text;   // prompt with values put in; carriage returns kept as they are
     QString title;
@@ -62,17 +61,11 @@ struct MsgBoxCall {
     int icon() const { return style & 0xF0; }
     int defaultButton() const { return style & 0xF00; }
 };
-using MsgBoxHandler = std::function<int(const MsgBoxCall&)>;
-// Installs a handler (empty: real QMessageBox again); returns the previous one.
-MsgBoxHandler SetMsgBoxHandler(MsgBoxHandler handler);
-
 // What LMsgBox shows for these arguments: the prompt's text with the values put in,
 // the title (the executable's name when there is none) and the style.
 MsgBoxCall MakeMsgBoxCall(const QVariant& prompt, int style, const QVariant& title, const QVariant& values);
 // values: none (invalid QVariant), one value, or a QVariantList for placeholders 1, 2, …
-// Shows a window, so it lives in the widgets part of the locale (tolvane_locale).
-int LMsgBox(const QVariant& prompt, int style = 0, const QVariant& title = QVariant(),
-            const QVariant& values = QVariant());
+// LMsgBox, which shows it, is in localeui/lmsgbox.h.
 
 // The language module: handle 0 means none; lookups then use the program's own table.
 quintptr LoadLangRes(const QString& path);

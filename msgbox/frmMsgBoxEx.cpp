@@ -2,7 +2,7 @@
 // SPDX-FileCopyrightText: 2026 Tolvane developers
 #include "msgbox/frmMsgBoxEx.h"
 
-#include "locale/localizeform.h"
+#include "localeui/localizeform.h"
 #include "locale/modLocale.h"
 
 #include <QApplication>

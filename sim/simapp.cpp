@@ -2,7 +2,7 @@
 // SPDX-FileCopyrightText: 2026 Tolvane developers
 #include "sim/simapp.h"
 
-#include "controller/ipv4.h"
+#include "ipv4/ipv4.h"
 #include "sim/simcontroller.h"
 #include "sim/simlinks.h"
 

@@ -6,7 +6,7 @@
 // or lines: a transport attaches a connection, hands it each request frame and carries
 // out the returned reply. Tests drive it in-process the same way.
 
-#include "controller/protocol.h"
+#include "protocol/protocol.h"
 #include "sim/simstate.h"
 
 #include <QHash>

@@ -5,7 +5,7 @@
 // pseudo-terminal and a real serial line. They only move bytes: frames are found by the
 // protocol's scanner and handled by SimController.
 
-#include "controller/protocol.h"
+#include "protocol/protocol.h"
 #include "sim/simcontroller.h"
 
 #include <QElapsedTimer>

@@ -3,7 +3,7 @@
 #include "tools/backupfile.h"
 
 #include "controller/commlink.h"
-#include "controller/protocol.h"
+#include "protocol/protocol.h"
 
 #include <QCryptographicHash>
 #include <QFile>

@@ -7,7 +7,7 @@
 #include "controller/engine.h"
 #include "tools/backupfile.h"
 #include "locale/modLocale.h"
-#include "app/wizardmodel.h"
+#include "wizard/wizardmodel.h"
 
 #include <QDateTime>
 #include <QElapsedTimer>

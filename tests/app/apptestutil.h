@@ -7,6 +7,7 @@
 #include "app/frmMain.h"
 #include "controls/uctIPAddressCtrl.h"
 #include "locale/modLocale.h"
+#include "localeui/lmsgbox.h"
 #include "settings/modFile.h"
 
 #include <QComboBox>

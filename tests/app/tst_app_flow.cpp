@@ -6,7 +6,7 @@
 
 #include "apptestutil.h"
 #include "controller/commlink.h"
-#include "locale/localizeform.h"
+#include "localeui/localizeform.h"
 #include "appsim.h"
 #include "tests/support/loggedsim.h"
 

@@ -5,7 +5,7 @@
 
 #include "linktestutil.h"
 
-#include "controller/protocol.h"
+#include "protocol/protocol.h"
 #include "tests/support/procmem.h"
 #include "tests/support/simclient.h"
 

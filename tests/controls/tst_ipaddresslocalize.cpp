@@ -4,7 +4,7 @@
 // start-up: the language's font reaches the address fields through the font object.
 
 #include "controls/uctIPAddressCtrl.h"
-#include "locale/localizeform.h"
+#include "localeui/localizeform.h"
 #include "locale/modLocale.h"
 
 #include <QFontDatabase>

@@ -3,7 +3,7 @@
 // The frame scanner against a plain reading of the receiver rules, fed in pieces whose
 // sizes the input chooses, and every frame's payload decoded as each client-side
 // response is decoded.
-#include "controller/protocol.h"
+#include "protocol/protocol.h"
 #include "tests/support/plainscanner.h"
 
 #include <cstdint>

@@ -4,6 +4,7 @@
 // Texts by id from the program's own table, placeholders and the message-box seam.
 
 #include "locale/modLocale.h"
+#include "localeui/lmsgbox.h"
 #include "locale/stringblocks.h"
 
 #include <QCoreApplication>

@@ -3,7 +3,7 @@
 // The extended message box: its arrangement in twips with fixed window-system metrics
 // (frame 3 and caption 23 pixels on a 1920 x 1080 screen), and its behaviour while open.
 
-#include "locale/localizeform.h"
+#include "localeui/localizeform.h"
 #include "locale/modLocale.h"
 #include "msgbox/frmMsgBoxEx.h"
 

@@ -4,7 +4,7 @@
 // Drives SimController in-process: each connection is a number, each request returns
 // the response frame the controller would send (or nothing).
 
-#include "controller/protocol.h"
+#include "protocol/protocol.h"
 #include "sim/simcontroller.h"
 #include "tests/support/simclient.h"
 

@@ -2,7 +2,7 @@
 // SPDX-FileCopyrightText: 2026 Tolvane developers
 #include "tests/support/loggedsim.h"
 
-#include "controller/protocol.h"
+#include "protocol/protocol.h"
 
 #include <QCoreApplication>
 #include <QHostAddress>

@@ -6,7 +6,7 @@
 // after a dropped frame's first byte. Slow (a CRC over the claimed length per dropped
 // start), but obviously right: tests and the fuzzer compare the real scanner with it.
 
-#include "controller/protocol.h"
+#include "protocol/protocol.h"
 
 #include <functional>
 #include <zlib.h>

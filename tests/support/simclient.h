@@ -7,7 +7,7 @@
 // The request log format and readSimLog() are in tests/support/simprocess.h.
 
 #include "tests/support/simprocess.h"
-#include "controller/protocol.h"
+#include "protocol/protocol.h"
 
 #include <QByteArray>
 #include <QString>

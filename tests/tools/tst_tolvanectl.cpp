@@ -6,7 +6,7 @@
 #include "controller/commlink.h"
 #include "controller/controllerview.h"
 #include "controller/engine.h"
-#include "controller/protocol.h"
+#include "protocol/protocol.h"
 #include "locale/modLocale.h"
 #include "tests/support/loggedsim.h"
 #include "tests/support/noisyline.h"

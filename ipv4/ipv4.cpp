@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 // SPDX-FileCopyrightText: 2026 Tolvane developers
-#include "controller/ipv4.h"
+#include "ipv4/ipv4.h"
 
 std::optional<IPv4> ParseIPv4(QStringView text)
 {

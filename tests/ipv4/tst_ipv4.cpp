@@ -4,7 +4,7 @@
 // connection text, the engine and tolvanectl take as an IPv4 address, and how it is
 // written back.
 
-#include "controller/ipv4.h"
+#include "ipv4/ipv4.h"
 
 #include <QTest>
 

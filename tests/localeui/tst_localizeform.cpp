@@ -4,7 +4,7 @@
 // Localization of whole windows: number tags, type-specific texts, fonts with their
 // fallback, and the mouse-pointer stack.
 
-#include "locale/localizeform.h"
+#include "localeui/localizeform.h"
 #include "locale/modLocale.h"
 
 #include <QApplication>

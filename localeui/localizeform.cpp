@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 // SPDX-FileCopyrightText: 2026 Tolvane developers
-#include "locale/localizeform.h"
+#include "localeui/localizeform.h"
 
 #include "locale/modLocale.h"
 

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 // SPDX-FileCopyrightText: 2026 Tolvane developers
-#include "app/wizardmodel.h"
+#include "wizard/wizardmodel.h"
 
 #include "locale/modLocale.h"
 

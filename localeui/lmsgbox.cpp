@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
 // SPDX-FileCopyrightText: 2026 Tolvane developers
 // The message box of the string table: the one part of the texts that needs a window.
-#include "locale/modLocale.h"
-#include "locale/systemmsgbox.h"
+#include "localeui/lmsgbox.h"
+#include "localeui/systemmsgbox.h"
 
 #include <QApplication>
 

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 // SPDX-FileCopyrightText: 2026 Tolvane developers
-#include "controller/protocol.h"
+#include "protocol/protocol.h"
 #include "tests/support/plainscanner.h"
 
 #include <QRandomGenerator>

@@ -12,7 +12,8 @@
 #include "app/frmMain.h"
 #include "controls/uctIPAddressCtrl.h"
 #include "locale/modLocale.h"
-#include "locale/systemmsgbox.h"
+#include "localeui/lmsgbox.h"
+#include "localeui/systemmsgbox.h"
 #include "settings/modFile.h"
 
 #include <QApplication>

@@ -6,7 +6,7 @@
 // controllers is factory-new, so a rule that falls back to a start value, writes a field
 // nobody edited or rebuilds a record from stale bytes shows in the bytes.
 
-#include "app/wizardmodel.h"
+#include "wizard/wizardmodel.h"
 #include "controller/controllerview.h"
 #include "locale/modLocale.h"
 #include "tests/support/loggedsim.h"

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 // SPDX-FileCopyrightText: 2026 Tolvane developers
-#include "locale/systemmsgbox.h"
+#include "localeui/systemmsgbox.h"
 
 #include <QAbstractButton>
 #include <QCloseEvent>

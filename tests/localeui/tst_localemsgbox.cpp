@@ -5,7 +5,8 @@
 // answer from the Windows style bits, and the result codes it gives back.
 
 #include "locale/modLocale.h"
-#include "locale/systemmsgbox.h"
+#include "localeui/lmsgbox.h"
+#include "localeui/systemmsgbox.h"
 
 #include <QAbstractButton>
 #include <QApplication>
