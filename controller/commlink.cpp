@@ -572,8 +572,6 @@ void CommLink::setLinkOptions(int timeoutMs, int retries)
     d->retries = retries;
 }
 
-int CommLink::timeoutMs() const { return d->timeoutMs; }
-int CommLink::retries() const { return d->retries; }
 Engine* CommLink::engine() const { return d->engine.get(); }
 std::shared_ptr<Workspace> CommLink::workspace() const { return d->workspace; }
 std::shared_ptr<Controller> CommLink::controller() const { return d->controller; }

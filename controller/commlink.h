@@ -129,8 +129,6 @@ public:
     // Timeout (ms) and TORetry of the option string; the wizard keeps 4000 and 3,
     // tests and tolvanectl may choose others.
     void setLinkOptions(int timeoutMs, int retries);
-    int timeoutMs() const;
-    int retries() const;
 
     // The engine objects, for call traces and collection counts in tests.
     Engine* engine() const;

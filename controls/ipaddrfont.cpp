@@ -117,7 +117,3 @@ void IPAddrFont::Assign(const QFont& font)
     SetCharset(0);
 }
 
-IPAddrFont* IPAddrFont::CreateDesignFont(QObject* parent)
-{
-    return new IPAddrFont(kDesignName, kDesignSize, false, false, false, false, kDesignCharset, parent);
-}

@@ -64,9 +64,6 @@ public:
     void Assign(const IPAddrFont& other);
     void Assign(const QFont& font);
 
-    // A new object holding the main window's design font.
-    static IPAddrFont* CreateDesignFont(QObject* parent = nullptr);
-
 signals:
     void FontChanged(const QString& propertyName);
 

@@ -158,11 +158,6 @@ commands doSignal and ClearError. A new controller has Ethernet as permission de
 at 192.168.0.1/255.255.255.0, RS232C 38400 8N1 with CR, and the token "Open".
 )HELP";
 
-const char* helpText()
-{
-    return kHelpText;
-}
-
 namespace {
 
 // The command line, parsed.

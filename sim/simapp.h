@@ -10,7 +10,4 @@ namespace sim {
 // Runs tolvane-sim with the application's arguments; returns the exit code.
 int runSimulator(QCoreApplication& app);
 
-// The --help text.
-const char* helpText();
-
 }  // namespace sim
