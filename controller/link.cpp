@@ -324,13 +324,12 @@ void Link::openSerial()
     bool framing = m_serial->setParity(m_target.parity == 'E'   ? QSerialPort::EvenParity
                                        : m_target.parity == 'O' ? QSerialPort::OddParity
                                                                 : QSerialPort::NoParity);
-    if (m_target.stopBits == "1")
-        framing = m_serial->setStopBits(QSerialPort::OneStop) && framing;
-    else if (m_target.stopBits == "2")
-        framing = m_serial->setStopBits(QSerialPort::TwoStop) && framing;
     // Not every platform can send one and a half stop bits; two stop bits are read
     // correctly by a receiver that expects one and a half.
-    else if (!m_serial->setStopBits(QSerialPort::OneAndHalfStop))
+    const bool oneAndHalf = m_target.stopBits == "1.5" && m_serial->setStopBits(QSerialPort::OneAndHalfStop);
+    if (m_target.stopBits == "1")
+        framing = m_serial->setStopBits(QSerialPort::OneStop) && framing;
+    else if (!oneAndHalf)
         framing = m_serial->setStopBits(QSerialPort::TwoStop) && framing;
     // A pseudo-terminal has no line: parity and stop bits mean nothing there, and Linux
     // does not keep them, so only a real port must take them.

@@ -145,7 +145,8 @@ qintptr IPAddressWindow::SendMessage(quint32 message, quintptr wParam, qintptr l
         SetAddress(quint32(lParam));
         return 1;
     case IPM_GETADDRESS:
-        return GetAddress(reinterpret_cast<quint32*>(lParam));
+        // The message's lParam carries the caller's pointer, as the window message does.
+        return GetAddress(reinterpret_cast<quint32*>(lParam));  // NOLINT(performance-no-int-to-ptr)
     case IPM_SETRANGE:
         if (wParam >= quintptr(kFieldCount))
             return 0;

@@ -81,7 +81,7 @@ bool uctIPAddressCtrl::Visible() const
     return m_hWnd->isVisibleTo(this);
 }
 
-void uctIPAddressCtrl::SetVisible(bool bVisible)
+void uctIPAddressCtrl::SetVisible(bool bVisible)  // NOLINT(bugprone-virtual-near-miss)
 {
     m_hWnd->setVisible(bVisible);
 }

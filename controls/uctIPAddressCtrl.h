@@ -55,7 +55,8 @@ public:
     // Whether the hosted address window is shown; the control itself, its size and
     // every other state stay as they are.
     bool Visible() const;
-    void SetVisible(bool bVisible);
+    // Not QWidget::setVisible: this one leaves the control itself as it is.
+    void SetVisible(bool bVisible);  // NOLINT(bugprone-virtual-near-miss)
 
     IPAddrFont* Font() const { return m_Font; }
     QObject* FontObject() const { return m_Font; }

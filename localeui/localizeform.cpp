@@ -396,7 +396,7 @@ void ChangeMousePointer(qint16 pointer)
 {
     const QCursor* current = QGuiApplication::overrideCursor();
     pointerStack().push_back({ScreenMousePointer(), current ? std::optional<QCursor>(*current) : std::nullopt});
-    g_customCode = cursorForCode(pointer) || pointer == 0 ? 0 : pointer;
+    g_customCode = cursorForCode(pointer) || pointer == 0 ? qint16(0) : pointer;
     setScreenPointer(pointer);
 }
 
@@ -411,7 +411,7 @@ qint16 UnChangeMousePointer()
     const PointerEntry top = stack.back();
     stack.pop_back();
     setScreenPointer(top.code, top.cursor);
-    g_customCode = cursorForCode(top.code) || top.code == 0 ? 0 : top.code;
+    g_customCode = cursorForCode(top.code) || top.code == 0 ? qint16(0) : top.code;
     return qint16(stack.size());
 }
 

@@ -341,6 +341,62 @@ void SimController::log(int conn, quint16 seq, const QString& op, const QString&
     m_log(line);
 }
 
+// The faults that answer a request before it is looked at, or nothing.
+std::optional<Reply> SimController::faultBefore(int connId, Conn& c, const Frame& frame, quint64 n)
+{
+    struct Before {
+        Fault::Type type;
+        bool fromThenOn;  // request n and every later one
+        Reply::Action action;
+        const char* note;
+    };
+    static constexpr Before kBefore[] = {
+        {Fault::DropAt, false, Reply::Drop, "(dropped)"},       {Fault::StallAt, false, Reply::Stall, "(stalled)"},
+        {Fault::FreezeAt, true, Reply::Stall, "(frozen)"},      {Fault::ExitAt, false, Reply::Exit, "(exit)"},
+        {Fault::FloodAt, false, Reply::Flood, "(flood)"},       {Fault::HeaderFloodAt, false, Reply::HeaderFlood, "(header flood)"},
+    };
+    for (const Before& b : kBefore) {
+        if (b.fromThenOn ? !faultFrom(b.type, n) : !faultAt(b.type, n))
+            continue;
+        log(connId, frame.seq, opName(frame.code), describe(frame), QString::fromLatin1(b.note));
+        if (b.action == Reply::Drop) {
+            endSession(c);
+            c.hasLast = false;
+        }
+        return Reply{b.action, {}};
+    }
+    return std::nullopt;
+}
+
+// The response to a request: executed, or the one already sent when it is a retry.
+QByteArray SimController::answer(Conn& c, const Frame& frame, QString* result)
+{
+    QByteArray response;
+    // OPEN always executes: a restarted client numbers from 0 again and may send the very
+    // OPEN its predecessor sent last, and it must still get a session of its own.
+    if (frame.code != OPEN && c.hasLast && c.lastSeq == frame.seq && c.lastOp == frame.code
+        && c.lastPayload == frame.payload) {
+        // A retry: the client lost our response. Send it again, do not execute again.
+        response = c.lastResponse;
+        *result = statusName(quint8(response.at(6))) + QStringLiteral(" (resent)");
+    } else {
+        const Outcome o = execute(c, frame);
+        Frame resp;
+        resp.kind = Kind::Response;
+        resp.seq = frame.seq;
+        resp.code = o.status;
+        resp.payload = o.payload;
+        response = encodeFrame(resp);
+        c.hasLast = true;
+        c.lastSeq = frame.seq;
+        c.lastOp = frame.code;
+        c.lastPayload = frame.payload;
+        c.lastResponse = response;
+        *result = statusName(o.status);
+    }
+    return response;
+}
+
 Reply SimController::handle(int connId, const Frame& frame, qint64 nowMs)
 {
     if (frame.kind != Kind::Request)
@@ -356,33 +412,8 @@ Reply SimController::handle(int connId, const Frame& frame, qint64 nowMs)
     const quint64 n = ++c.received;
     const QString op = opName(frame.code);
 
-    if (faultAt(Fault::DropAt, n)) {
-        log(connId, frame.seq, op, describe(frame), QStringLiteral("(dropped)"));
-        endSession(c);
-        c.hasLast = false;
-        return {Reply::Drop, {}};
-    }
-    if (faultAt(Fault::StallAt, n)) {
-        log(connId, frame.seq, op, describe(frame), QStringLiteral("(stalled)"));
-        return {Reply::Stall, {}};
-    }
-    if (faultFrom(Fault::FreezeAt, n)) {
-        log(connId, frame.seq, op, describe(frame), QStringLiteral("(frozen)"));
-        return {Reply::Stall, {}};
-    }
-    if (faultAt(Fault::ExitAt, n)) {
-        log(connId, frame.seq, op, describe(frame), QStringLiteral("(exit)"));
-        return {Reply::Exit, {}};
-    }
-    if (faultAt(Fault::FloodAt, n)) {
-        log(connId, frame.seq, op, describe(frame), QStringLiteral("(flood)"));
-        return {Reply::Flood, {}};
-    }
-    if (faultAt(Fault::HeaderFloodAt, n)) {
-        log(connId, frame.seq, op, describe(frame), QStringLiteral("(header flood)"));
-        return {Reply::HeaderFlood, {}};
-    }
-
+    if (const std::optional<Reply> r = faultBefore(connId, c, frame, n))
+        return *r;
     if (const Fault* f = faultAt(Fault::ErrorAt, n)) {
         // The controller falls into error just before this request, durably.
         ControllerState next = m_state;
@@ -392,30 +423,8 @@ Reply SimController::handle(int connId, const Frame& frame, qint64 nowMs)
             m_log(QStringLiteral("error-at: cannot store the error code: %1").arg(why));
     }
 
-    QByteArray response;
     QString result;
-    // OPEN always executes: a restarted client numbers from 0 again and may send the very
-    // OPEN its predecessor sent last, and it must still get a session of its own.
-    if (frame.code != OPEN && c.hasLast && c.lastSeq == frame.seq && c.lastOp == frame.code
-        && c.lastPayload == frame.payload) {
-        // A retry: the client lost our response. Send it again, do not execute again.
-        response = c.lastResponse;
-        result = statusName(quint8(response.at(6))) + QStringLiteral(" (resent)");
-    } else {
-        const Outcome o = execute(c, frame);
-        Frame resp;
-        resp.kind = Kind::Response;
-        resp.seq = frame.seq;
-        resp.code = o.status;
-        resp.payload = o.payload;
-        response = encodeFrame(resp);
-        c.hasLast = true;
-        c.lastSeq = frame.seq;
-        c.lastOp = frame.code;
-        c.lastPayload = frame.payload;
-        c.lastResponse = response;
-        result = statusName(o.status);
-    }
+    QByteArray response = answer(c, frame, &result);
 
     if (faultAt(Fault::ExitAfterApply, n)) {
         log(connId, frame.seq, op, describe(frame), result + QStringLiteral(" (exit)"));

@@ -119,6 +119,8 @@ private:
     // Ends the session of the bracket's holder when it has sent nothing for the lease.
     void expireLease(qint64 nowMs);
     Outcome execute(Conn& c, const proto::Frame& f);
+    std::optional<Reply> faultBefore(int connId, Conn& c, const proto::Frame& frame, quint64 n);
+    QByteArray answer(Conn& c, const proto::Frame& frame, QString* result);
     static Outcome fail(quint8 status, const QString& message);
     Outcome doOpen(Conn& c, proto::Reader& r);
     Outcome doReadRecord(proto::Reader& r);
