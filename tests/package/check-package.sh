@@ -3,10 +3,10 @@
 # SPDX-FileCopyrightText: 2026 Tolvane developers
 #
 # check-package.sh BUILD_DIR SCRATCH
-# Builds the Debian package with CPack, checks it with lintian (no errors) and its
-# desktop entry with desktop-file-validate, installs it into a scratch root with dpkg,
-# starts the installed tolvane-sim and tolvanectl against each other, and removes the
-# package again: nothing may be left behind.
+# Builds the Debian package with CPack, checks it with lintian (no errors, hardened
+# binaries) and its desktop entry with desktop-file-validate, installs it into a scratch
+# root with dpkg, starts the installed tolvane-sim and tolvanectl against each other, and
+# removes the package again: nothing may be left behind.
 set -euo pipefail
 build=$1
 scratch=$2
@@ -27,8 +27,14 @@ for lib in libqt6core6 libqt6widgets6 libqt6network6 libqt6serialport6 libqt6svg
   grep -q "$lib" <<<"$depends" || fail "Depends lacks $lib"
 done
 
-# lintian: errors fail the test; warnings are shown.
-lintian --fail-on error --tag-display-limit 0 "$deb" || fail "lintian reports errors"
+# lintian: errors fail the test, and so does any hardening tag (those are only
+# informational, so they are asked for); the rest is shown.
+lintian --fail-on error --display-info --tag-display-limit 0 "$deb" >"$scratch/lintian.log" 2>&1 \
+  || { cat "$scratch/lintian.log" >&2; fail "lintian reports errors"; }
+cat "$scratch/lintian.log"
+if grep -q 'hardening-' "$scratch/lintian.log"; then
+  fail "the binaries are not hardened: $(grep 'hardening-' "$scratch/lintian.log" | tr '\n' ' ')"
+fi
 
 # A scratch root with an empty dpkg database; the package's libraries come from the
 # host, so dependencies are not checked there.
