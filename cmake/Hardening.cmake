@@ -16,22 +16,19 @@ check_pie_supported(LANGUAGES CXX)
 set(CMAKE_POSITION_INDEPENDENT_CODE ON)
 
 find_program(TOLVANE_DPKG_BUILDFLAGS dpkg-buildflags)
-if(TOLVANE_DPKG_BUILDFLAGS)
-  foreach(kind CPPFLAGS CXXFLAGS LDFLAGS)
-    execute_process(
-      COMMAND ${CMAKE_COMMAND} -E env DEB_BUILD_MAINT_OPTIONS=hardening=+all
-              ${TOLVANE_DPKG_BUILDFLAGS} --get ${kind}
-      OUTPUT_VARIABLE _flags OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
-    separate_arguments(_flags UNIX_COMMAND "${_flags}")
-    list(FILTER _flags EXCLUDE REGEX "^-O|^-g$|^-ffile-prefix-map=")
-    set(_hardening_${kind} ${_flags})
-  endforeach()
-else()
-  # Not a Debian machine: the same flags as dpkg-buildflags gives them on Debian 12.
-  set(_hardening_CPPFLAGS -D_FORTIFY_SOURCE=2)
-  set(_hardening_CXXFLAGS -fstack-protector-strong -Wformat -Werror=format-security)
-  set(_hardening_LDFLAGS -Wl,-z,relro -Wl,-z,now)
+if(NOT TOLVANE_DPKG_BUILDFLAGS)
+  message(STATUS "Hardening: no dpkg-buildflags here (scripts/setup installs dpkg-dev); not hardened")
+  return()
 endif()
+foreach(kind CPPFLAGS CXXFLAGS LDFLAGS)
+  execute_process(
+    COMMAND ${CMAKE_COMMAND} -E env DEB_BUILD_MAINT_OPTIONS=hardening=+all
+            ${TOLVANE_DPKG_BUILDFLAGS} --get ${kind}
+    OUTPUT_VARIABLE _flags OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
+  separate_arguments(_flags UNIX_COMMAND "${_flags}")
+  list(FILTER _flags EXCLUDE REGEX "^-O|^-g$|^-ffile-prefix-map=")
+  set(_hardening_${kind} ${_flags})
+endforeach()
 # Fortified functions need an optimizing build: glibc warns of them at -O0.
 add_compile_options("$<$<NOT:$<CONFIG:Debug>>:${_hardening_CPPFLAGS}>" ${_hardening_CXXFLAGS})
 add_link_options(${_hardening_LDFLAGS})
