@@ -35,3 +35,13 @@ QString FormatIPv4(const IPv4& ip)
 {
     return QStringLiteral("%1.%2.%3.%4").arg(ip[0]).arg(ip[1]).arg(ip[2]).arg(ip[3]);
 }
+
+quint32 IPv4ToNumber(const IPv4& ip)
+{
+    return quint32(ip[0]) << 24 | quint32(ip[1]) << 16 | quint32(ip[2]) << 8 | quint32(ip[3]);
+}
+
+IPv4 IPv4FromNumber(quint32 n)
+{
+    return {quint8(n >> 24), quint8(n >> 16), quint8(n >> 8), quint8(n)};
+}

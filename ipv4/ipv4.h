@@ -19,3 +19,7 @@ std::optional<IPv4> ParseIPv4(QStringView text);
 
 // "A.B.C.D" without leading zeros: what ParseIPv4 reads back as the same address.
 QString FormatIPv4(const IPv4& ip);
+
+// The address as one number, first octet highest, and back: for ranges and steps.
+quint32 IPv4ToNumber(const IPv4& ip);
+IPv4 IPv4FromNumber(quint32 n);

@@ -95,7 +95,7 @@ SimController::SimController(SimConfig cfg) : m_cfg(std::move(cfg)) {}
 
 bool SimController::start(std::optional<qint32> errorCode, QString* error)
 {
-    ControllerState st = defaultState();
+    ControllerState st = m_cfg.memoryState && m_cfg.statePath.isEmpty() ? *m_cfg.memoryState : defaultState();
     if (!m_cfg.statePath.isEmpty()) {
         // A link is followed, and kept: the state is written where it points. A link
         // that leads nowhere is refused, not replaced by a new file.

@@ -42,6 +42,9 @@ struct SimConfig {
     QString controllerId = QStringLiteral("TLVSIM-0001");
     QString model = QStringLiteral("Tolvane RC-8 simulator");
     QString statePath;  // empty: the state lives in memory only
+    // Without a state file: the state to start from instead of a factory-new one (what a
+    // controller kept in memory when it is rebooted).
+    std::optional<ControllerState> memoryState;
     bool optionalRequests = true;  // RECORD_DIGEST and PATCH_RECORD; off: UNSUPPORTED
     // A session that holds the access bracket and sends no request for this long is
     // ended, as if its connection had ended.

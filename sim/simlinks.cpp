@@ -439,6 +439,37 @@ bool PtyLink::open(const QString& linkPath, QString* error)
     return true;
 }
 
+bool PtyLink::setRate(int baud)
+{
+    static const std::pair<int, speed_t> rates[] = {
+        {1200, B1200},     {2400, B2400},     {4800, B4800},     {9600, B9600},     {19200, B19200},
+        {38400, B38400},   {57600, B57600},   {115200, B115200}, {230400, B230400}, {460800, B460800},
+        {921600, B921600},
+    };
+    for (const auto& [rate, speed] : rates) {
+        if (rate == baud) {
+            m_rate = speed;
+            return true;
+        }
+    }
+    return false;
+}
+
+bool PtyLink::wrongRate() const
+{
+    termios tio{};
+    return m_rate != 0 && (::tcgetattr(m_slave, &tio) != 0 || ::cfgetospeed(&tio) != m_rate);
+}
+
+// Bits sampled at the wrong speed: no frame survives, and none is made up.
+static QByteArray garble(const char* data, qint64 n)
+{
+    QByteArray out(data, n);
+    for (char& c : out)
+        c = char(~quint8(c) ^ 0x5A);
+    return out;
+}
+
 void PtyLink::setReading(bool on)
 {
     if (m_readNotifier)
@@ -451,7 +482,7 @@ void PtyLink::onReadable()
     while (!m_paused && !m_dead) {
         const ssize_t n = ::read(m_master, buf, sizeof buf);
         if (n > 0) {
-            received(QByteArray(buf, n));
+            received(wrongRate() ? garble(buf, n) : QByteArray(buf, n));
             continue;
         }
         if (n < 0 && errno == EINTR)
@@ -462,6 +493,10 @@ void PtyLink::onReadable()
 
 qint64 PtyLink::writeRaw(const char* data, qint64 n)
 {
+    if (wrongRate()) {
+        m_garbled = garble(data, n);
+        data = m_garbled.constData();
+    }
     for (;;) {
         const ssize_t w = ::write(m_master, data, size_t(n));
         if (w >= 0)

@@ -139,6 +139,11 @@ public:
     explicit PtyLink(SimController& ctl, QObject* parent = nullptr);
     ~PtyLink() override;
     bool open(const QString& linkPath, QString* error);
+    // Answers only while the client's end is set to this rate (both ends of a
+    // pseudo-terminal share their settings); at any other rate what arrives and what
+    // leaves is garbled, as on a real line at the wrong speed. False for a rate the
+    // terminal settings cannot name.
+    bool setRate(int baud);
 protected:
     qint64 writeRaw(const char* data, qint64 n) override;
     void waitWritable() override;
@@ -146,6 +151,9 @@ protected:
     void dropConnection() override {}
 private:
     void onReadable();
+    bool wrongRate() const;
+    unsigned m_rate = 0;  // the speed_t of setRate(), 0: any rate
+    QByteArray m_garbled;  // what leaves garbled, kept for the write
     int m_master = -1;
     int m_slave = -1;  // held open so that the master never sees a hang-up between clients
     QString m_link;
