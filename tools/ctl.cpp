@@ -6,6 +6,7 @@
 #include "controller/controllerview.h"
 #include "controller/engine.h"
 #include "tools/backupfile.h"
+#include "tools/ctlscan.h"
 #include "locale/modLocale.h"
 #include "wizard/wizardmodel.h"
 
@@ -72,12 +73,16 @@ void parseConn(const QString& conn, ControllerSelections& view)
     throw UsageError{QStringLiteral("--conn: expected eth:A.B.C.D or com:N:BAUD:P:DATA:STOP")};
 }
 
-QString permissionOf(const CommSettings& s)
+}  // namespace
+
+QString PermissionText(const CommSettings& s)
 {
     if (const std::optional<int> device = wizard::PreselectedDevice(s))
         return *device == wizard::kEthernetDevice ? QStringLiteral("ethernet") : QStringLiteral("rs232c");
     return s.ethernetUsage != 0 ? QStringLiteral("both") : QStringLiteral("none");
 }
+
+namespace {
 
 // A token record too short to hold the token (it ends at offset 23979) keeps none.
 bool holdsToken(const CommLink& link)
@@ -98,7 +103,7 @@ QByteArray toJson(const CommSettings& s, bool withToken)
                        {QStringLiteral("stop_bits"), s.stopBits},
                        {QStringLiteral("delimiter"), s.delimiter}};
     QJsonObject token{{QStringLiteral("code"), s.tokenCode}, {QStringLiteral("ip"), FormatIPv4(s.tokenIp)}};
-    QJsonObject all{{QStringLiteral("permission"), permissionOf(s)},
+    QJsonObject all{{QStringLiteral("permission"), PermissionText(s)},
                     {QStringLiteral("ethernet"), ethernet},
                     {QStringLiteral("rs232c"), rs232c},
                     {QStringLiteral("token"), withToken ? QJsonValue(token) : QJsonValue(QJsonValue::Null)}};
@@ -293,7 +298,7 @@ std::optional<int> chooseDevice(const CommSettings& s, const WriteOptions& w, QT
 {
     const std::optional<int> device = w.device ? w.device : wizard::PreselectedDevice(s);
     if (!device) {
-        err << "tolvanectl: the controller's permission is " << permissionOf(s) << "; --device is required\n";
+        err << "tolvanectl: the controller's permission is " << PermissionText(s) << "; --device is required\n";
         return std::nullopt;
     }
     if ((*device == wizard::kEthernetDevice && w.baud) || (*device == wizard::kSerialDevice && (w.ip || w.mask))) {
@@ -606,6 +611,7 @@ struct CommandHelp {
     const char* usage;
     const char* what;
     const char* options;  // besides the link's
+    bool link = true;     // takes --conn and the link's options
 };
 
 const QHash<QString, CommandHelp>& commandHelp()
@@ -638,6 +644,7 @@ const QHash<QString, CommandHelp>& commandHelp()
           "  --with-identity  restore the Ethernet address and mask too (by default the\n"
           "                   controller keeps its own)\n"
           "  --force          accept a file saved from another controller model\n"}},
+        {QStringLiteral("scan"), {kScanUsage, kScanHelp, kScanOptions, false}},
     };
     return help;
 }
@@ -657,12 +664,13 @@ QString usageLines(const QString& command)
 QString UsageText()
 {
     QString text = QStringLiteral("Usage:\n");
-    for (const char* command : {"read", "write", "backup", "restore"})
+    for (const char* command : {"read", "write", "backup", "restore", "scan"})
         text += usageLines(QLatin1String(command));
     return text + QStringLiteral(
         "  tolvanectl help [COMMAND]\n"
-        "CONN is eth:A.B.C.D or com:N:BAUD:P:8:STOP.\n"
-        "Exit codes: 0 done, 2 bad usage, 3 connect failed, 4 read failed, 5 write failed,\n"
+        "CONN is eth:A.B.C.D or com:N:BAUD:P:8:STOP; TARGET is eth:A.B.C.D[/NN|-E.F.G.H],\n"
+        "com:N, com:N:BAUD:P:8:STOP or com:all.\n"
+        "Exit codes: 0 done, 2 bad usage, 3 connect failed (scan: no controller answered), 4 read failed, 5 write failed,\n"
         "6 read-back differs, 7 backup file not written, 8 backup file unreadable or damaged,\n"
         "9 backup does not fit this controller, 10 standard output could not be written.\n");
 }
@@ -673,15 +681,16 @@ namespace {
 QString helpText(const QString& command)
 {
     if (command.isEmpty())
-        return QStringLiteral("tolvanectl reads, writes, backs up and restores a robot controller's "
-                              "communication settings\nwith the wizard's controller routines, without a "
-                              "window.\n\n")
+        return QStringLiteral("tolvanectl finds robot controllers, and reads, writes, backs up and restores "
+                              "a controller's\ncommunication settings with the wizard's controller routines, "
+                              "without a window.\n\n")
                + UsageText()
                + QStringLiteral("\"tolvanectl help COMMAND\" or \"tolvanectl COMMAND --help\" tells more "
                                 "of one command.\n");
     const CommandHelp& h = commandHelp().value(command);
     return QStringLiteral("Usage:\n") + usageLines(command) + QLatin1Char('\n') + QString::fromUtf8(h.what)
-           + QStringLiteral("\nOptions:\n") + QString::fromUtf8(kLinkOptions) + QString::fromUtf8(h.options);
+           + QStringLiteral("\nOptions:\n") + QString::fromUtf8(h.link ? kLinkOptions : "")
+           + QString::fromUtf8(h.options);
 }
 
 bool isHelp(const QString& arg)
@@ -722,6 +731,8 @@ int Run(const QStringList& rawArgs, QTextStream& out, QTextStream& err, bool sho
             out << *help;
             return kDone;
         }
+        if (rawArgs.value(0) == QLatin1String("scan"))
+            return RunScan(rawArgs.mid(1), out, err, showProgress);
         o = parseOptions(rawArgs);
     } catch (const UsageError& e) {
         err << "tolvanectl: " << e.message << "\n" << UsageText();

@@ -1,0 +1,24 @@
+// SPDX-License-Identifier: MIT
+// SPDX-FileCopyrightText: 2026 Tolvane developers
+#pragma once
+// tolvanectl scan: finds the controllers on addresses and serial ports.
+
+#include <QStringList>
+#include <QTextStream>
+
+struct CommSettings;
+
+namespace ctl {
+
+// args: the arguments after "scan". Exit 0 when a controller answered, 3 when none did,
+// 2 for bad usage.
+int RunScan(const QStringList& args, QTextStream& out, QTextStream& err, bool showProgress);
+
+// The permission device as read prints it: ethernet, rs232c, both or none.
+QString PermissionText(const CommSettings& s);
+
+extern const char* const kScanUsage;
+extern const char* const kScanHelp;
+extern const char* const kScanOptions;
+
+}  // namespace ctl
