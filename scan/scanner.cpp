@@ -500,6 +500,12 @@ void Scanner::schedule()
             break;
         }
         auto* probe = new Probe(*this, w->serial, w->address, w->port, w->settings, w->order);
+        // A probe holds its place until it is gone: Qt keeps a refused socket's
+        // descriptor open until the socket object itself is deleted.
+        connect(probe, &QObject::destroyed, this, [this] {
+            --m_active;
+            schedule();
+        });
         ++m_active;
         m_peak = std::max(m_peak, m_active);
         probe->start();
@@ -512,17 +518,15 @@ void Scanner::schedule()
 
 void Scanner::finished(Probe* probe, qint64 tried, std::optional<Found> found)
 {
-    --m_active;
     m_progress.tried += tried;
     if (found) {
         m_found.append(*found);
         ++m_progress.found;
     }
+    // The next one may start as soon as this one is gone, when the spread of starts allows it.
     probe->deleteLater();
     if (m_hook)
         m_hook(m_progress);
-    // The next one may start at once, when the spread of starts allows it.
-    QMetaObject::invokeMethod(this, &Scanner::schedule, Qt::QueuedConnection);
 }
 
 void Scanner::run()

@@ -774,6 +774,12 @@ void tst_SimTcp::commandLine_data()
     QTest::newRow("missing value") << QStringList{QStringLiteral("--listen")};
     QTest::newRow("short of unknown record") << QStringList{QStringLiteral("--listen"), QStringLiteral("127.0.1.9"),
                                                             QStringLiteral("--fault"), QStringLiteral("short=@NOPE:10")};
+    QTest::newRow("cell with one state file") << QStringList{"--listen", "127.0.1.9-127.0.1.10", "--state", "/tmp/x"};
+    QTest::newRow("cell of 1025") << QStringList{"--listen", "127.0.1.0-127.0.5.0"};
+    QTest::newRow("cell downwards") << QStringList{"--listen", "127.0.1.10-127.0.1.9"};
+    QTest::newRow("state folder missing") << QStringList{"--listen", "127.0.1.9", "--state-dir", "/nonexistent/x"};
+    QTest::newRow("following on a line") << QStringList{"--pty", "/tmp/x", "--follow-address"};
+    QTest::newRow("pty at no terminal rate") << QStringList{"--pty", "/tmp/tolvane-x", "--baud", "12345"};
 }
 
 void tst_SimTcp::commandLine()

@@ -35,19 +35,8 @@ bool SimProcess::start(int timeoutMs)
     m_proc.start();
     if (!m_proc.waitForStarted(timeoutMs))
         return false;
-    // Wait for the "ready" line: the simulator prints it once it answers requests.
-    const QDeadlineTimer deadline(timeoutMs);
-    QByteArray out;
-    for (;;) {
-        while (m_proc.canReadLine()) {
-            const QByteArray line = m_proc.readLine().trimmed();
-            if (line == "ready")
-                return true;
-        }
-        if (m_proc.state() != QProcess::Running || deadline.hasExpired())
-            break;
-        m_proc.waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime())));
-    }
+    if (waitForReady(timeoutMs))
+        return true;
     const bool hung = m_proc.state() == QProcess::Running;
     if (hung) {
         m_proc.kill();
@@ -58,6 +47,21 @@ bool SimProcess::start(int timeoutMs)
     qWarning("tolvane-sim %s did not become ready (%s, exit code %d): %s", qPrintable(m_args.join(QLatin1Char(' '))),
              hung ? "killed after the time-out" : "ended", m_proc.exitCode(), m_startError.constData());
     return false;
+}
+
+bool SimProcess::waitForReady(int timeoutMs)
+{
+    // The "ready" line: the simulator prints it once it answers requests.
+    const QDeadlineTimer deadline(timeoutMs);
+    for (;;) {
+        while (m_proc.canReadLine()) {
+            if (m_proc.readLine().trimmed() == "ready")
+                return true;
+        }
+        if (m_proc.state() != QProcess::Running || deadline.hasExpired())
+            return false;
+        m_proc.waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime())));
+    }
 }
 
 int SimProcess::stop(int timeoutMs)

@@ -41,6 +41,8 @@ public:
     ~SimProcess();  // stop()
     // Starts the simulator and waits for its "ready" line (no fixed sleeps).
     bool start(int timeoutMs = 15000);
+    // Waits for the next "ready" line, which the simulator prints again after a reboot.
+    bool waitForReady(int timeoutMs = 15000);
     // SIGTERM, then waits for the exit; returns the exit code (-1 when it crashed).
     int stop(int timeoutMs = 10000);
     bool running() const;

@@ -148,6 +148,10 @@ void tst_TolvaneCtl::badUsage_data()
     QTest::newRow("backup into two files") << QStringList{"backup", "--conn", "eth:127.0.4.1", "a.tvbak", "b.tvbak"};
     QTest::newRow("a file for read") << QStringList{"read", "--conn", "eth:127.0.4.1", "a.tvbak"};
     QTest::newRow("restore's flag on backup") << QStringList{"backup", "--conn", "eth:127.0.4.1", "--force", "a.tvbak"};
+    QTest::newRow("scan without a target") << QStringList{"scan", "--details"};
+    QTest::newRow("scan a /15") << QStringList{"scan", "eth:127.0.4.1/15"};
+    QTest::newRow("scan with --conn") << QStringList{"scan", "--conn", "eth:127.0.4.1"};
+    QTest::newRow("scan 0 at a time") << QStringList{"scan", "eth:127.0.4.1", "--parallel", "0"};
 }
 
 // Bad usage is found before any connection: no simulator is needed, none is reached.
@@ -166,12 +170,13 @@ void tst_TolvaneCtl::help_data()
 {
     QTest::addColumn<QStringList>("args");
     QTest::addColumn<QStringList>("commands");
-    const QStringList all{"read", "write", "backup", "restore"};
+    const QStringList all{"read", "write", "backup", "restore", "scan"};
     QTest::newRow("--help") << QStringList{"--help"} << all;
     QTest::newRow("-h") << QStringList{"-h"} << all;
     QTest::newRow("help") << QStringList{"help"} << all;
     QTest::newRow("help write") << QStringList{"help", "write"} << QStringList{"write"};
     QTest::newRow("read --help") << QStringList{"read", "--help"} << QStringList{"read"};
+    QTest::newRow("scan --help") << QStringList{"scan", "eth:127.0.4.1", "--help"} << QStringList{"scan"};
     QTest::newRow("-h among options") << QStringList{"restore", "--conn", "eth:127.0.4.1", "-h"}
                                       << QStringList{"restore"};
 }
@@ -183,8 +188,10 @@ void tst_TolvaneCtl::help()
     const Run r = run(args);
     QCOMPARE(r.exitCode, 0);
     QVERIFY2(r.err.isEmpty(), r.err.constData());
-    for (const char* command : {"read", "write", "backup", "restore"})
-        QCOMPARE(r.out.contains(QByteArray("tolvanectl ") + command + " --conn CONN"), commands.contains(command));
+    for (const char* command : {"read", "write", "backup", "restore", "scan"})
+        QCOMPARE(r.out.contains(QByteArray("tolvanectl ") + command
+                                + (qstrcmp(command, "scan") == 0 ? " TARGET..." : " --conn CONN")),
+                 commands.contains(command));
 }
 
 void tst_TolvaneCtl::readOverTcp()
