@@ -36,7 +36,11 @@ const char* const kClientName = "tolvanectl scan";
 class Probe : public QObject {
 public:
     Probe(Scanner& scanner, bool serial, quint32 address, int port, QList<LineSetting> settings, qint64 order)
-        : m_scanner(scanner), m_serial(serial), m_address(address), m_port(port), m_settings(std::move(settings)),
+        : m_scanner(scanner),
+          m_serial(serial),
+          m_address(address),
+          m_port(port),
+          m_settings(std::move(settings)),
           m_order(order)
     {
         m_attempt.setSingleShot(true);
@@ -240,26 +244,18 @@ private:
 
     void sendOpen()
     {
-        send(Step::Open, proto::OPEN, proto::Writer().str(QString::fromLatin1(kClientName)).data(),
-             kExpectedResponse, 1 + opts().retries);
+        send(Step::Open, proto::OPEN, proto::Writer().str(QString::fromLatin1(kClientName)).data(), kExpectedResponse,
+             1 + opts().retries);
     }
 
     void answered(const proto::Frame& f)
     {
         switch (m_step) {
-        case Step::Open:
-            opened(f);
-            return;
-        case Step::Size:
-            sized(f);
-            return;
-        case Step::Read:
-            readPart(f);
-            return;
+        case Step::Open: opened(f); return;
+        case Step::Size: sized(f); return;
+        case Step::Read: readPart(f); return;
         case Step::Close:
-        case Step::Connect:
-            end();
-            return;
+        case Step::Connect: end(); return;
         }
     }
 
@@ -421,7 +417,8 @@ private:
 };
 
 Scanner::Scanner(QList<Target> targets, ScanOptions options, QObject* parent)
-    : QObject(parent), m_options(options)
+    : QObject(parent),
+      m_options(options)
 {
     m_options.parallel = std::max(1, m_options.parallel);
     m_options.startsPerSecond = std::max(1, m_options.startsPerSecond);

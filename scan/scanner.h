@@ -20,10 +20,10 @@
 namespace scan {
 
 struct ScanOptions {
-    int timeoutMs = 500;  // the T of each attempt's deadline
-    int retries = 0;      // further attempts of a connect or a request
-    int parallel = 64;    // addresses and ports tried at once
-    bool details = false; // also read @CNF_RAW_COM
+    int timeoutMs = 500;         // the T of each attempt's deadline
+    int retries = 0;             // further attempts of a connect or a request
+    int parallel = 64;           // addresses and ports tried at once
+    bool details = false;        // also read @CNF_RAW_COM
     int startsPerSecond = 1000;  // new connections and ports opened, at most
 };
 
@@ -93,7 +93,7 @@ private:
     qint64 m_order = 0;
     int m_active = 0;
     int m_peak = 0;
-    qint64 m_started = 0;    // connections started so far
+    qint64 m_started = 0;  // connections started so far
     QElapsedTimer m_clock;
     QTimer m_tick;
 };

@@ -113,10 +113,7 @@ std::optional<Target> ParseTarget(const QString& text, QString* error)
     return fail(error, QStringLiteral("%1: a target is eth:... or com:...").arg(text));
 }
 
-QString EthernetConn(quint32 address)
-{
-    return QStringLiteral("eth:") + FormatIPv4(IPv4FromNumber(address));
-}
+QString EthernetConn(quint32 address) { return QStringLiteral("eth:") + FormatIPv4(IPv4FromNumber(address)); }
 
 QString SerialConn(int port, const LineSetting& s)
 {

@@ -13,7 +13,7 @@ namespace scan {
 // One line setting: 8 data bits always (the link is binary).
 struct LineSetting {
     int baud = 38400;
-    char parity = 'N';         // 'E', 'N' or 'O'
+    char parity = 'N';                       // 'E', 'N' or 'O'
     QString stopBits = QStringLiteral("1");  // "1", "1.5" or "2"
     bool operator==(const LineSetting&) const = default;
 };

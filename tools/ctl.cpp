@@ -670,9 +670,10 @@ QString UsageText()
         "  tolvanectl help [COMMAND]\n"
         "CONN is eth:A.B.C.D or com:N:BAUD:P:8:STOP; TARGET is eth:A.B.C.D[/NN|-E.F.G.H],\n"
         "com:N, com:N:BAUD:P:8:STOP or com:all.\n"
-        "Exit codes: 0 done, 2 bad usage, 3 connect failed (scan: no controller answered), 4 read failed, 5 write failed,\n"
-        "6 read-back differs, 7 backup file not written, 8 backup file unreadable or damaged,\n"
-        "9 backup does not fit this controller, 10 standard output could not be written.\n");
+        "Exit codes: 0 done, 2 bad usage, 3 connect failed (scan: no controller answered),\n"
+        "4 read failed, 5 write failed, 6 read-back differs, 7 backup file not written,\n"
+        "8 backup file unreadable or damaged, 9 backup does not fit this controller,\n"
+        "10 standard output could not be written.\n");
 }
 
 namespace {

@@ -18,21 +18,19 @@ namespace ctl {
 
 const char* const kScanUsage =
     "tolvanectl scan TARGET... [--timeout MS] [--retries N] [--parallel N] [--details] [--json]\n";
-const char* const kScanHelp =
-    "Finds the controllers on the targets: tries each address and serial port setting\n"
-    "with OPEN under a short deadline and lists what answered, with the connection text\n"
-    "that read, write and the wizard take. Nothing is written to any controller.\n"
-    "TARGET is eth:A.B.C.D, eth:A.B.C.D/NN (NN 16 to 32), eth:A.B.C.D-E.F.G.H (at most\n"
-    "65536 addresses), com:N (every rate of the connection page, 38400 first, 8N1),\n"
-    "com:N:BAUD:P:8:STOP (one setting) or com:all (every port the connection page lists).\n"
-    "Exit 0 when a controller answered, 3 when none did, 2 for bad usage.\n";
-const char* const kScanOptions =
-    "  --timeout MS     the deadline of one attempt (default 500)\n"
-    "  --retries N      further attempts after the first (default 0)\n"
-    "  --parallel N     addresses and ports tried at once, 1 to 512 (default 64)\n"
-    "  --details        also read the stored address, mask, permission device and baud\n"
-    "                   rate (what the controller uses after its next reboot)\n"
-    "  --json           one JSON object in place of the table\n";
+const char* const kScanHelp = "Finds the controllers on the targets: tries each address and serial port setting\n"
+                              "with OPEN under a short deadline and lists what answered, with the connection text\n"
+                              "that read, write and the wizard take. Nothing is written to any controller.\n"
+                              "TARGET is eth:A.B.C.D, eth:A.B.C.D/NN (NN 16 to 32), eth:A.B.C.D-E.F.G.H (at most\n"
+                              "65536 addresses), com:N (every rate of the connection page, 38400 first, 8N1),\n"
+                              "com:N:BAUD:P:8:STOP (one setting) or com:all (every port the connection page lists).\n"
+                              "Exit 0 when a controller answered, 3 when none did, 2 for bad usage.\n";
+const char* const kScanOptions = "  --timeout MS     the deadline of one attempt (default 500)\n"
+                                 "  --retries N      further attempts after the first (default 0)\n"
+                                 "  --parallel N     addresses and ports tried at once, 1 to 512 (default 64)\n"
+                                 "  --details        also read the stored address, mask, permission device and baud\n"
+                                 "                   rate (what the controller uses after its next reboot)\n"
+                                 "  --json           one JSON object in place of the table\n";
 
 namespace {
 
@@ -116,9 +114,8 @@ void printJson(const QList<scan::Found>& found, qint64 tried, qint64 ms, QTextSt
                                 {QStringLiteral("model"), f.model},
                                 {QStringLiteral("id"), f.id},
                                 {QStringLiteral("settings"), settingsJson(f)}});
-    const QJsonObject all{{QStringLiteral("found"), rows},
-                          {QStringLiteral("tried"), tried},
-                          {QStringLiteral("elapsed_ms"), ms}};
+    const QJsonObject all{
+        {QStringLiteral("found"), rows}, {QStringLiteral("tried"), tried}, {QStringLiteral("elapsed_ms"), ms}};
     out << QJsonDocument(all).toJson(QJsonDocument::Compact) << "\n";
 }
 

@@ -136,7 +136,7 @@ void tst_Scan::initTestCase()
     QVERIFY(QDir().mkpath(m_dir.filePath(QStringLiteral("cell"))));
     sim::ControllerState st = sim::defaultState();
     QByteArray& com = st.records[QStringLiteral("@CNF_RAW_COM")];
-    putLong(com, 44, 2);       // RS232C is the permission device
+    putLong(com, 44, 2);  // RS232C is the permission device
     putLong(com, 116, 0);
     putLong(com, 48, 115200);
     putAddress(com, 120, QStringLiteral("10.1.2.5"));
@@ -162,27 +162,61 @@ void tst_Scan::targets_data()
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("first");  // first address, or the port's settings
     QTest::addColumn<QString>("last");
-    QTest::addColumn<qint64>("count");   // 0: not a target
-    QTest::newRow("one address") << "eth:127.0.20.7" << "127.0.20.7" << "127.0.20.7" << qint64(1);
-    QTest::newRow("/24 without network and broadcast") << "eth:127.0.20.77/24" << "127.0.20.1" << "127.0.20.254"
-                                                       << qint64(254);
-    QTest::newRow("/30") << "eth:127.0.20.9/30" << "127.0.20.9" << "127.0.20.10" << qint64(2);
-    QTest::newRow("/31 keeps both") << "eth:127.0.20.9/31" << "127.0.20.8" << "127.0.20.9" << qint64(2);
-    QTest::newRow("/32") << "eth:127.0.20.9/32" << "127.0.20.9" << "127.0.20.9" << qint64(1);
-    QTest::newRow("/16") << "eth:127.0.20.9/16" << "127.0.0.1" << "127.0.255.254" << qint64(65534);
-    QTest::newRow("range") << "eth:127.0.20.250-127.0.21.3" << "127.0.20.250" << "127.0.21.3" << qint64(10);
-    QTest::newRow("range of 65536") << "eth:127.0.0.0-127.0.255.255" << "127.0.0.0" << "127.0.255.255"
-                                    << qint64(65536);
-    QTest::newRow("port: 38400 first") << "com:7" << "38400 9600 19200 57600 115200" << "" << qint64(5);
-    QTest::newRow("port setting") << "com:7:57600:E:8:1.5" << "57600E1.5" << "" << qint64(1);
-    QTest::newRow("error: range of 65537") << "eth:127.0.0.0-127.1.0.0" << "" << "" << qint64(0);
-    QTest::newRow("error: range downwards") << "eth:127.0.20.9-127.0.20.8" << "" << "" << qint64(0);
-    QTest::newRow("error: /15") << "eth:127.0.20.9/15" << "" << "" << qint64(0);
-    QTest::newRow("error: /33") << "eth:127.0.20.9/33" << "" << "" << qint64(0);
-    QTest::newRow("error: short address") << "eth:127.1" << "" << "" << qint64(0);
-    QTest::newRow("error: port 0") << "com:0" << "" << "" << qint64(0);
-    QTest::newRow("error: 7 data bits") << "com:7:9600:N:7:1" << "" << "" << qint64(0);
-    QTest::newRow("error: no kind") << "127.0.20.9" << "" << "" << qint64(0);
+    QTest::addColumn<qint64>("count");  // 0: not a target
+    QTest::newRow("one address") << "eth:127.0.20.7"
+                                 << "127.0.20.7"
+                                 << "127.0.20.7" << qint64(1);
+    QTest::newRow("/24 without network and broadcast") << "eth:127.0.20.77/24"
+                                                       << "127.0.20.1"
+                                                       << "127.0.20.254" << qint64(254);
+    QTest::newRow("/30") << "eth:127.0.20.9/30"
+                         << "127.0.20.9"
+                         << "127.0.20.10" << qint64(2);
+    QTest::newRow("/31 keeps both") << "eth:127.0.20.9/31"
+                                    << "127.0.20.8"
+                                    << "127.0.20.9" << qint64(2);
+    QTest::newRow("/32") << "eth:127.0.20.9/32"
+                         << "127.0.20.9"
+                         << "127.0.20.9" << qint64(1);
+    QTest::newRow("/16") << "eth:127.0.20.9/16"
+                         << "127.0.0.1"
+                         << "127.0.255.254" << qint64(65534);
+    QTest::newRow("range") << "eth:127.0.20.250-127.0.21.3"
+                           << "127.0.20.250"
+                           << "127.0.21.3" << qint64(10);
+    QTest::newRow("range of 65536") << "eth:127.0.0.0-127.0.255.255"
+                                    << "127.0.0.0"
+                                    << "127.0.255.255" << qint64(65536);
+    QTest::newRow("port: 38400 first") << "com:7"
+                                       << "38400 9600 19200 57600 115200"
+                                       << "" << qint64(5);
+    QTest::newRow("port setting") << "com:7:57600:E:8:1.5"
+                                  << "57600E1.5"
+                                  << "" << qint64(1);
+    QTest::newRow("error: range of 65537") << "eth:127.0.0.0-127.1.0.0"
+                                           << ""
+                                           << "" << qint64(0);
+    QTest::newRow("error: range downwards") << "eth:127.0.20.9-127.0.20.8"
+                                            << ""
+                                            << "" << qint64(0);
+    QTest::newRow("error: /15") << "eth:127.0.20.9/15"
+                                << ""
+                                << "" << qint64(0);
+    QTest::newRow("error: /33") << "eth:127.0.20.9/33"
+                                << ""
+                                << "" << qint64(0);
+    QTest::newRow("error: short address") << "eth:127.1"
+                                          << ""
+                                          << "" << qint64(0);
+    QTest::newRow("error: port 0") << "com:0"
+                                   << ""
+                                   << "" << qint64(0);
+    QTest::newRow("error: 7 data bits") << "com:7:9600:N:7:1"
+                                        << ""
+                                        << "" << qint64(0);
+    QTest::newRow("error: no kind") << "127.0.20.9"
+                                    << ""
+                                    << "" << qint64(0);
 }
 
 void tst_Scan::targets()
@@ -202,9 +236,9 @@ void tst_Scan::targets()
     if (t->serial) {
         QStringList settings;
         for (const scan::LineSetting& s : t->settings)
-            settings << (t->settings.size() > 1 ? QString::number(s.baud)
-                                                : QStringLiteral("%1%2%3").arg(s.baud).arg(QLatin1Char(s.parity))
-                                                      .arg(s.stopBits));
+            settings << (t->settings.size() > 1
+                             ? QString::number(s.baud)
+                             : QStringLiteral("%1%2%3").arg(s.baud).arg(QLatin1Char(s.parity)).arg(s.stopBits));
         QCOMPARE(settings.join(' '), first);
         return;
     }
@@ -273,10 +307,11 @@ void tst_Scan::storedSettings()
     QCOMPARE(rows.size(), 2);
     const QJsonObject factory = rows[0].toObject().value("settings").toObject();
     const QJsonObject moved = rows[1].toObject().value("settings").toObject();
-    QCOMPARE(factory, (QJsonObject{{"ip", "192.168.0.1"}, {"mask", "255.255.255.0"}, {"permission", "ethernet"},
-                                   {"baud", 38400}}));
-    QCOMPARE(moved, (QJsonObject{{"ip", "10.1.2.5"}, {"mask", "255.255.0.0"}, {"permission", "rs232c"},
-                                 {"baud", 115200}}));
+    QCOMPARE(
+        factory,
+        (QJsonObject{{"ip", "192.168.0.1"}, {"mask", "255.255.255.0"}, {"permission", "ethernet"}, {"baud", 38400}}));
+    QCOMPARE(moved,
+             (QJsonObject{{"ip", "10.1.2.5"}, {"mask", "255.255.0.0"}, {"permission", "rs232c"}, {"baud", 115200}}));
     const Run table = runCtl({"scan", "eth:127.0.20.5", "--details"});
     QCOMPARE(table.exitCode, 0);
     QVERIFY2(table.out.simplified().contains(
