@@ -14,6 +14,7 @@
 #include "protocol/protocol.h"
 #include "scan/scantarget.h"
 #include "tests/support/simprocess.h"
+#include "tests/support/toolrun.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -21,7 +22,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 #include <QTemporaryDir>
 
 #include <arpa/inet.h>
@@ -46,17 +46,12 @@ struct Scan {
 
 Scan runScan(const QStringList& args)
 {
-    QProcess p;
-    p.setProgram(QDir(qEnvironmentVariable("TOLVANE_BIN_DIR")).filePath(QStringLiteral("tolvanectl")));
-    p.setArguments(QStringList{"scan", "--json"} + args);
-    QElapsedTimer clock;
-    clock.start();
-    p.start();
+    const ToolRun t = RunTool(QStringLiteral("tolvanectl"), QStringList{"scan", "--json"} + args);
     Scan s;
-    if (!p.waitForFinished(120000))
+    if (t.exitCode < 0)
         return s;
-    s.seconds = double(clock.nsecsElapsed()) / 1e9;
-    for (const QJsonValue& row : QJsonDocument::fromJson(p.readAllStandardOutput()).object().value("found").toArray())
+    s.seconds = double(t.ms) / 1000.0;
+    for (const QJsonValue& row : QJsonDocument::fromJson(t.out).object().value("found").toArray())
         s.found << row.toObject().value("conn").toString();
     return s;
 }

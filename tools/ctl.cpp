@@ -27,19 +27,6 @@ namespace ctl {
 
 namespace {
 
-struct UsageError {
-    QString message;
-};
-
-int parseNumber(const QString& option, const QString& text, int min, int max)
-{
-    bool ok = false;
-    const int v = text.trimmed().toInt(&ok);
-    if (!ok || v < min || v > max)
-        throw UsageError{QStringLiteral("%1: bad number '%2'").arg(option, text)};
-    return v;
-}
-
 // --conn: eth:A.B.C.D or com:N:BAUD:P:DATA:STOP, into the connection page's controls.
 void parseConn(const QString& conn, ControllerSelections& view)
 {
@@ -54,15 +41,15 @@ void parseConn(const QString& conn, ControllerSelections& view)
     }
     if (f.value(0) == QLatin1String("com") && f.size() == 6) {
         view.ethernet = false;
-        view.port = parseNumber(QStringLiteral("--conn port"), f[1], 1, 256);
-        view.baud = parseNumber(QStringLiteral("--conn baud rate"), f[2], 1, 100000000);
+        view.port = ParseNumber(QStringLiteral("--conn port"), f[1], 1, 256);
+        view.baud = ParseNumber(QStringLiteral("--conn baud rate"), f[2], 1, 100000000);
         static const QStringList parities{QStringLiteral("E"), QStringLiteral("N"), QStringLiteral("O")};
         const int parity = int(parities.indexOf(f[3]));
         if (parity < 0)
             throw UsageError{QStringLiteral("--conn: parity is E, N or O")};
         view.parity = parity;
         // The link is binary: a text with other data bits is bad usage, and nothing is sent.
-        view.dataLength = parseNumber(QStringLiteral("--conn data length"), f[4], 1, 64);
+        view.dataLength = ParseNumber(QStringLiteral("--conn data length"), f[4], 1, 64);
         if (*view.dataLength != 8)
             throw UsageError{QStringLiteral("--conn: the link needs 8 data bits, not %1").arg(f[4])};
         if (f[5] != QLatin1String("1") && f[5] != QLatin1String("1.5") && f[5] != QLatin1String("2"))
@@ -74,6 +61,15 @@ void parseConn(const QString& conn, ControllerSelections& view)
 }
 
 }  // namespace
+
+int ParseNumber(const QString& option, const QString& text, int min, int max)
+{
+    bool ok = false;
+    const int v = text.trimmed().toInt(&ok);
+    if (!ok || v < min || v > max)
+        throw UsageError{QStringLiteral("%1: bad number '%2'").arg(option, text)};
+    return v;
+}
 
 QString PermissionText(const CommSettings& s)
 {
@@ -240,7 +236,7 @@ WriteOptions parseWriteOptions(const Args& args)
     w.mask = ipOption(args, QStringLiteral("mask"));
     w.tokenIp = ipOption(args, QStringLiteral("token-ip"));
     if (args.values.contains(QStringLiteral("baud"))) {
-        w.baud = parseNumber(QStringLiteral("--baud"), args.values.value(QStringLiteral("baud")), 1, 100000000);
+        w.baud = ParseNumber(QStringLiteral("--baud"), args.values.value(QStringLiteral("baud")), 1, 100000000);
         if (!wizard::BaudRates().data.contains(*w.baud))
             throw UsageError{QStringLiteral("--baud is 9600, 19200, 38400, 57600 or 115200")};
     }
@@ -262,9 +258,9 @@ Options parseOptions(const QStringList& rawArgs)
     const QHash<QString, QString>& values = o.args.values;
     parseConn(values.value(QStringLiteral("conn")), o.view);
     if (values.contains(QStringLiteral("timeout")))
-        o.timeout = parseNumber(QStringLiteral("--timeout"), values.value(QStringLiteral("timeout")), 1, 3600000);
+        o.timeout = ParseNumber(QStringLiteral("--timeout"), values.value(QStringLiteral("timeout")), 1, 3600000);
     if (values.contains(QStringLiteral("retries")))
-        o.retries = parseNumber(QStringLiteral("--retries"), values.value(QStringLiteral("retries")), 0, 100);
+        o.retries = ParseNumber(QStringLiteral("--retries"), values.value(QStringLiteral("retries")), 0, 100);
     o.write = parseWriteOptions(o.args);
     return o;
 }

@@ -40,19 +40,6 @@ struct ScanArgs {
     bool json = false;
 };
 
-struct ScanUsageError {
-    QString message;
-};
-
-int number(const QString& option, const QString& text, int lo, int hi)
-{
-    bool ok = false;
-    const int v = text.trimmed().toInt(&ok);
-    if (!ok || v < lo || v > hi)
-        throw ScanUsageError{QStringLiteral("--%1: bad number '%2' (%3 to %4)").arg(option, text).arg(lo).arg(hi)};
-    return v;
-}
-
 ScanArgs parseScanArgs(const QStringList& args)
 {
     ScanArgs s;
@@ -62,7 +49,7 @@ ScanArgs parseScanArgs(const QStringList& args)
             QString why;
             const std::optional<scan::Target> t = scan::ParseTarget(a, &why);
             if (!t)
-                throw ScanUsageError{why};
+                throw UsageError{why};
             s.targets.append(*t);
             continue;
         }
@@ -78,20 +65,20 @@ ScanArgs parseScanArgs(const QStringList& args)
         } else if (i + 1 < args.size()) {
             value = args[++i];
         } else {
-            throw ScanUsageError{QStringLiteral("--%1 needs a value").arg(a)};
+            throw UsageError{QStringLiteral("--%1 needs a value").arg(a)};
         }
         if (a == QLatin1String("timeout"))
-            s.options.timeoutMs = number(a, value, 1, 3600000);
+            s.options.timeoutMs = ParseNumber("--" + a, value, 1, 3600000);
         else if (a == QLatin1String("retries"))
-            s.options.retries = number(a, value, 0, 100);
+            s.options.retries = ParseNumber("--" + a, value, 0, 100);
         else if (a == QLatin1String("parallel"))
-            s.options.parallel = number(a, value, 1, 512);
+            s.options.parallel = ParseNumber("--" + a, value, 1, 512);
         else
-            throw ScanUsageError{QStringLiteral("unknown option --%1 for scan").arg(a)};
+            throw UsageError{QStringLiteral("unknown option --%1 for scan").arg(a)};
     }
     // Nothing is scanned by default: a scan of "everything" is never what was meant.
     if (s.targets.isEmpty())
-        throw ScanUsageError{QStringLiteral("scan needs a TARGET")};
+        throw UsageError{QStringLiteral("scan needs a TARGET")};
     return s;
 }
 
@@ -161,7 +148,7 @@ int RunScan(const QStringList& args, QTextStream& out, QTextStream& err, bool sh
     ScanArgs s;
     try {
         s = parseScanArgs(args);
-    } catch (const ScanUsageError& e) {
+    } catch (const UsageError& e) {
         err << "tolvanectl: " << e.message << "\n" << UsageText();
         err.flush();
         return kUsage;

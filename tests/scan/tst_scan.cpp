@@ -8,6 +8,7 @@
 #include "scan/scantarget.h"
 #include "sim/simstate.h"
 #include "tests/support/simprocess.h"
+#include "tests/support/toolrun.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -24,10 +25,7 @@
 
 namespace {
 
-struct Run {
-    int exitCode = -1;
-    QByteArray out, err;
-    qint64 ms = -1;
+struct Run : ToolRun {
     int peakSockets = 0;  // sockets the tool held at once, at the most
     QJsonObject json() const { return QJsonDocument::fromJson(out.trimmed()).object(); }
     QStringList conns() const
@@ -53,25 +51,11 @@ int socketsOf(qint64 pid)
 
 Run runCtl(const QStringList& args)
 {
-    QProcess p;
-    p.setProgram(QDir(qEnvironmentVariable("TOLVANE_BIN_DIR")).filePath(QStringLiteral("tolvanectl")));
-    p.setArguments(args);
-    QElapsedTimer clock;
-    clock.start();
-    p.start();
     Run r;
-    if (!p.waitForStarted(10000))
-        return r;
-    const qint64 pid = p.processId();
-    while (!p.waitForFinished(2)) {
-        r.peakSockets = std::max(r.peakSockets, socketsOf(pid));
-        if (clock.elapsed() > 60000)
-            return r;
-    }
-    r.ms = clock.elapsed();
-    r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    r.out = p.readAllStandardOutput();
-    r.err = p.readAllStandardError();
+    // Sockets are sampled every 2 ms: a scan holds them for a few milliseconds at least.
+    static_cast<ToolRun&>(r) = RunTool(
+        QStringLiteral("tolvanectl"), args,
+        [&r](qint64 pid) { r.peakSockets = std::max(r.peakSockets, socketsOf(pid)); }, 2);
     return r;
 }
 

@@ -13,6 +13,7 @@
 #include "tests/support/procmem.h"
 #include "tests/support/simclient.h"
 #include "tests/support/simprocess.h"
+#include "tests/support/toolrun.h"
 #include "tools/backupfile.h"
 
 #include <QDir>
@@ -41,10 +42,7 @@ QString nextAddress()
     return FreeLoopbackAddress(QStringLiteral("127.0.4"));
 }
 
-struct Run {
-    int exitCode = -1;
-    QByteArray out, err;
-    qint64 ms = -1;      // from start to exit
+struct Run : ToolRun {
     qint64 peakKb = -1;  // the largest resident size seen while it ran
     QJsonObject json() const { return QJsonDocument::fromJson(out.trimmed()).object(); }
 };
@@ -103,27 +101,10 @@ void tst_TolvaneCtl::initTestCase()
 
 Run tst_TolvaneCtl::run(const QStringList& args, const std::function<void()>& childSetup)
 {
-    QProcess p;
-    p.setProgram(QDir(qEnvironmentVariable("TOLVANE_BIN_DIR")).filePath(QStringLiteral("tolvanectl")));
-    p.setArguments(args);
-    if (childSetup)
-        p.setChildProcessModifier(childSetup);
-    QElapsedTimer clock;
-    clock.start();
-    p.start();
     Run r;
-    if (!p.waitForStarted(10000))
-        return r;
-    const qint64 pid = p.processId();
-    while (!p.waitForFinished(20)) {
-        r.peakKb = std::max(r.peakKb, ProcStatusKb(pid, "VmHWM"));
-        if (clock.elapsed() > 60000)
-            return r;
-    }
-    r.ms = clock.elapsed();
-    r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    r.out = p.readAllStandardOutput();
-    r.err = p.readAllStandardError();
+    static_cast<ToolRun&>(r) = RunTool(
+        QStringLiteral("tolvanectl"), args,
+        [&r](qint64 pid) { r.peakKb = std::max(r.peakKb, ProcStatusKb(pid, "VmHWM")); }, 20, childSetup);
     return r;
 }
 
