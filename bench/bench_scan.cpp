@@ -20,7 +20,6 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QJsonArray>
-#include <QJsonDocument>
 #include <QJsonObject>
 #include <QTemporaryDir>
 
@@ -51,7 +50,7 @@ Scan runScan(const QStringList& args)
     if (t.exitCode < 0)
         return s;
     s.seconds = double(t.ms) / 1000.0;
-    for (const QJsonValue& row : QJsonDocument::fromJson(t.out).object().value("found").toArray())
+    for (const QJsonValue& row : t.json().value("found").toArray())
         s.found << row.toObject().value("conn").toString();
     return s;
 }

@@ -7,6 +7,8 @@
 #include <QStringList>
 #include <QTextStream>
 
+struct CommSettings;
+
 namespace ctl {
 
 // Exit codes.
@@ -36,5 +38,16 @@ int Run(const QStringList& args, QTextStream& out, QTextStream& err, bool showPr
 int CheckOutput(int code, int lostErrno, const Outcome& outcome, QTextStream& err);
 
 QString UsageText();
+
+// A mistake in the arguments: said with the usage, exit code 2.
+struct UsageError {
+    QString message;
+};
+
+// A whole number from min to max, or UsageError naming the option.
+int ParseNumber(const QString& option, const QString& text, int min, int max);
+
+// The permission device as read prints it: ethernet, rs232c, both or none.
+QString PermissionText(const CommSettings& s);
 
 }  // namespace ctl

@@ -11,11 +11,8 @@
 #include "tests/support/toolrun.h"
 
 #include <QDir>
-#include <QElapsedTimer>
 #include <QJsonArray>
-#include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -25,17 +22,16 @@
 
 namespace {
 
-struct Run : ToolRun {
-    int peakSockets = 0;  // sockets the tool held at once, at the most
-    QJsonObject json() const { return QJsonDocument::fromJson(out.trimmed()).object(); }
-    QStringList conns() const
-    {
-        QStringList all;
-        for (const QJsonValue& row : json().value(QStringLiteral("found")).toArray())
-            all << row.toObject().value(QStringLiteral("conn")).toString();
-        return all;
-    }
-};
+using Run = ToolRun;  // peak: the sockets the tool held at once, at the most
+
+// The connections a --json scan found, in its order.
+QStringList connsOf(const Run& r)
+{
+    QStringList all;
+    for (const QJsonValue& row : r.json().value(QStringLiteral("found")).toArray())
+        all << row.toObject().value(QStringLiteral("conn")).toString();
+    return all;
+}
 
 int socketsOf(qint64 pid)
 {
@@ -51,12 +47,8 @@ int socketsOf(qint64 pid)
 
 Run runCtl(const QStringList& args)
 {
-    Run r;
-    // Sockets are sampled every 2 ms: a scan holds them for a few milliseconds at least.
-    static_cast<ToolRun&>(r) = RunTool(
-        QStringLiteral("tolvanectl"), args,
-        [&r](qint64 pid) { r.peakSockets = std::max(r.peakSockets, socketsOf(pid)); }, 2);
-    return r;
+    // Sampled every 2 ms: a scan holds its sockets for a few milliseconds at least.
+    return RunTool(QStringLiteral("tolvanectl"), args, socketsOf);
 }
 
 void putLong(QByteArray& rec, int offset, qint32 v)
@@ -266,13 +258,13 @@ void tst_Scan::cell()
     QFETCH(int, boundMs);
     const Run r = runCtl(QStringList{"scan", "--json"} + args);
     QCOMPARE(r.exitCode, found.isEmpty() ? 3 : 0);
-    QCOMPARE(r.conns(), found);
+    QCOMPARE(connsOf(r), found);
     QCOMPARE(r.json().value("tried").toInt(), tried);
     QVERIFY2(r.ms < boundMs, qPrintable(QStringLiteral("%1 ms").arg(r.ms)));
     QVERIFY2(r.json().value("elapsed_ms").toInt() >= (tried - 1) * 9 / 10,
              qPrintable(QStringLiteral("%1 started in %2 ms").arg(tried).arg(r.json().value("elapsed_ms").toInt())));
     const int parallel = args.contains("--parallel") ? args[args.indexOf("--parallel") + 1].toInt() : 64;
-    QVERIFY2(r.peakSockets <= parallel + 2, qPrintable(QStringLiteral("%1 sockets").arg(r.peakSockets)));
+    QVERIFY2(r.peak <= parallel + 2, qPrintable(QStringLiteral("%1 sockets").arg(r.peak)));
     for (const QJsonValue& row : r.json().value("found").toArray()) {
         const QString conn = row.toObject().value("conn").toString();
         QCOMPARE(row.toObject().value("id").toString(),
@@ -322,7 +314,7 @@ void tst_Scan::lineAtOneRate()
     QVERIFY(line);
     const Run r = runCtl({"scan", target, "--timeout", "100", "--json"});
     QCOMPARE(r.exitCode, found.isEmpty() ? 3 : 0);
-    QCOMPARE(r.conns(), found);
+    QCOMPARE(connsOf(r), found);
 }
 
 // The whole loop on one machine: change an address, reboot, find the controller there.
@@ -337,13 +329,13 @@ void tst_Scan::rebootMovesAController()
     QCOMPARE(write.exitCode, 0);
     // Until the reboot the controller keeps its address; its record holds the new one.
     const Run before = runCtl({"scan", "eth:127.0.21.0/24", "--details", "--json"});
-    QCOMPARE(before.conns(), conns(QStringLiteral("127.0.21"), 1, 3));
+    QCOMPARE(connsOf(before), conns(QStringLiteral("127.0.21"), 1, 3));
     QCOMPARE(before.json().value("found").toArray()[1].toObject().value("settings").toObject().value("ip").toString(),
              QStringLiteral("127.0.21.102"));
     ::kill(pid_t(cell->process().processId()), SIGHUP);
     QVERIFY(cell->waitForReady());
     const Run after = runCtl({"scan", "eth:127.0.21.0/24", "--json"});
-    QCOMPARE(after.conns(), (QStringList{"eth:127.0.21.1", "eth:127.0.21.3", "eth:127.0.21.102"}));
+    QCOMPARE(connsOf(after), (QStringList{"eth:127.0.21.1", "eth:127.0.21.3", "eth:127.0.21.102"}));
     // It is the same controller: its id and its state file keep their names.
     QCOMPARE(after.json().value("found").toArray()[2].toObject().value("id").toString(),
              QStringLiteral("TLVSIM-127.0.21.2"));

@@ -4,9 +4,14 @@
 
 #include <QDir>
 #include <QElapsedTimer>
+#include <QJsonDocument>
 #include <QProcess>
 
-ToolRun RunTool(const QString& program, const QStringList& args, const std::function<void(qint64)>& watch, int pollMs,
+#include <algorithm>
+
+QJsonObject ToolRun::json() const { return QJsonDocument::fromJson(out.trimmed()).object(); }
+
+ToolRun RunTool(const QString& program, const QStringList& args, const std::function<qint64(qint64)>& sample,
                 const std::function<void()>& childSetup)
 {
     QProcess p;
@@ -21,9 +26,9 @@ ToolRun RunTool(const QString& program, const QStringList& args, const std::func
     if (!p.waitForStarted(10000))
         return r;
     const qint64 pid = p.processId();
-    while (!p.waitForFinished(pollMs)) {
-        if (watch)
-            watch(pid);
+    while (!p.waitForFinished(2)) {
+        if (sample)
+            r.peak = std::max(r.peak, sample(pid));
         if (clock.elapsed() > 60000) {
             p.kill();
             p.waitForFinished(10000);
