@@ -394,6 +394,7 @@ bool CommLink::ok() const
 bool CommLink::ConnectController()
 {
     d->connected = false;
+    d->lastFailure = 0;
     try {
         d->refuseWhenCancelled();
         const QString conn = d->connectionText();
@@ -405,8 +406,9 @@ bool CommLink::ConnectController()
                                                     d->lastOptions);
         if (d->controller)
             d->connected = true;
-    } catch (const std::exception&) {
+    } catch (const std::exception& e) {
         // The flag stays false; the wizard reports the failure and disconnects.
+        d->noteFailure(e);
     }
     return d->connected;
 }

@@ -99,11 +99,11 @@ public:
     bool ReadAllRecords();
     bool WriteRecords(const QList<std::pair<QString, QByteArray>>& records);
 
-    // Why the last read or write sequence failed: the engine's error code of the first
-    // failed call (EngineError::Code: kDenied when another client holds the access
-    // bracket, kChanged when a record changed since it was read, ...), 0 when it did not
-    // fail or failed without an engine error. For messages that say more than the
-    // wizard's texts.
+    // Why the last connect, read or write sequence failed: the engine's error code of the
+    // first failed call (EngineError::Code: kDenied when another client holds the access
+    // bracket, kChanged when a record changed since it was read, kPortBusy when another
+    // program held the serial port, ...), 0 when it did not fail or failed without an
+    // engine error. For messages that say more than the wizard's texts.
     int lastFailure() const;
 
     // Progress of each record's move, for a progress bar (see Engine::setProgressHook),

@@ -7,6 +7,7 @@
 
 #include <QDeadlineTimer>
 #include <QEventLoop>
+#include <QFile>
 #include <QFileInfo>
 #include <QHostAddress>
 #include <QRegularExpression>
@@ -18,6 +19,8 @@
 #include <optional>
 #include <utility>
 
+#include <unistd.h>
+
 namespace {
 
 // The one call under way (CallGuard) and what ends its wait.
@@ -26,6 +29,7 @@ bool s_cancel = false;
 std::function<void()> s_wake;
 
 constexpr int kCloseBoundMs = 1000;
+constexpr int kPortRetryMs = 50;  // between attempts to open a port another program holds
 // Bytes taken from the transport at a time: its own buffer holds no more either, so a
 // flood is held back by the line or by TCP, never by our memory.
 constexpr qint64 kReadPiece = 64 * 1024;
@@ -316,9 +320,7 @@ void Link::openSerial()
     m_serial->setReadBufferSize(kReadPiece);
     m_dev = m_serial;
     m_serial->setPortName(m_target.device);
-    if (!m_serial->open(QIODevice::ReadWrite))
-        throw EngineError(EngineError::kConnectFailed,
-                          QStringLiteral("cannot open %1: %2").arg(m_target.device, m_serial->errorString()));
+    waitForPort();
     bool ok = m_serial->setBaudRate(m_target.baud) && m_serial->setDataBits(QSerialPort::Data8)
               && m_serial->setFlowControl(QSerialPort::NoFlowControl);
     bool framing = m_serial->setParity(m_target.parity == 'E'   ? QSerialPort::EvenParity
@@ -345,6 +347,37 @@ void Link::openSerial()
         if (e != QSerialPort::NoError && e != QSerialPort::TimeoutError)
             m_lost = true;
     });
+}
+
+// A port that another program holds (its lock file, or the exclusive open of the tty) is
+// waited for as long as an unreachable controller would be, T × (1 + R), and tried again
+// every 50 ms; two calls on one line never interleave. A port that is missing or that
+// this user may not open fails at once.
+void Link::waitForPort()
+{
+    QElapsedTimer clock;
+    clock.start();
+    const qint64 allMs = qint64(m_options.timeoutMs) * (1 + std::max(0, m_options.retries));
+    const WaitEnd waitEnd{this};
+    const QByteArray path = QFile::encodeName(m_target.device);
+    while (!m_serial->open(QIODevice::ReadWrite)) {
+        const bool held = m_serial->error() == QSerialPort::PermissionError
+                          && ::access(path.constData(), R_OK | W_OK) == 0;
+        if (!held)
+            throw EngineError(EngineError::kConnectFailed,
+                              QStringLiteral("cannot open %1: %2").arg(m_target.device, m_serial->errorString()));
+        if (clock.elapsed() >= allMs)
+            throw EngineError(EngineError::kPortBusy,
+                              QStringLiteral("%1 is in use by another program").arg(m_target.device));
+        reportWait(clock.elapsed(), allMs - clock.elapsed(), false);
+        QEventLoop loop;
+        QTimer::singleShot(int(std::min<qint64>(kPortRetryMs, allMs - clock.elapsed()) + 1), &loop,
+                           &QEventLoop::quit);
+        if (!CallGuard::cancelPending())
+            runWakeable(loop);
+        if (CallGuard::takeCancel())
+            throw cancelledError();
+    }
 }
 
 Link::Wait Link::awaitResponse(quint16 seq, const QDeadlineTimer& deadline, qint64 later, proto::Frame& out)

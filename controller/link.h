@@ -96,6 +96,7 @@ private:
     QByteArray callOnce(quint8 opcode, const QByteArray& payload, int attempts, int boundMs);
     void openTcp();
     void openSerial();
+    void waitForPort();
     int transmitMs(qsizetype bytes) const;
     void reportMeter() const;
     void adaptChunk(bool clean);

@@ -27,6 +27,7 @@ public:
         kClosed = 110,         // the controller has been removed
         kChanged = 111,        // a write refused: the record changed since it was read
         kCancelled = 112,      // the caller ended the wait (Engine::cancel)
+        kPortBusy = 113,       // the serial port stayed held by another program
     };
     EngineError(int code, const QString& message);
     int code() const { return m_code; }

@@ -13,9 +13,10 @@
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QHash>
+#include <QJsonArray>
 #include <QJsonDocument>
-#include <QSet>
 #include <QJsonObject>
+#include <QSet>
 
 #include <algorithm>
 #include <cerrno>
@@ -86,8 +87,30 @@ bool holdsToken(const CommLink& link)
     return link.keptValue(QString::fromLatin1(rec::kBackPrm)).size() > rec::kTokenIp + 3;
 }
 
-// The token is null when the controller's token record cannot hold one.
-QByteArray toJson(const CommSettings& s, bool withToken)
+// The decoded fields of the two settings records, four bytes each, as restore names them.
+struct Field {
+    const char* record;
+    const char* name;
+    int offset;
+    enum Kind { kNumber, kAddress, kReversedAddress } kind;
+};
+const Field kFields[] = {
+    {rec::kRawCom, "rs232c.usage", rec::kRs232cUsage, Field::kNumber},
+    {rec::kRawCom, "rs232c.baud", rec::kBaud, Field::kNumber},
+    {rec::kRawCom, "rs232c.parity", rec::kParity, Field::kNumber},
+    {rec::kRawCom, "rs232c.data_length", rec::kDataLength, Field::kNumber},
+    {rec::kRawCom, "rs232c.stop_bits", rec::kStopBits, Field::kNumber},
+    {rec::kRawCom, "rs232c.delimiter", rec::kDelimiter, Field::kNumber},
+    {rec::kRawCom, "ethernet.usage", rec::kEthernetUsage, Field::kNumber},
+    {rec::kRawCom, "ethernet.ip", rec::kIpAddress, Field::kReversedAddress},
+    {rec::kRawCom, "ethernet.mask", rec::kSubnetMask, Field::kReversedAddress},
+    {rec::kBackPrm, "token.code", rec::kTokenCode, Field::kNumber},
+    {rec::kBackPrm, "token.ip", rec::kTokenIp, Field::kAddress},
+};
+
+// The decoded settings as read prints them; the token is null when the controller's
+// token record cannot hold one.
+QJsonObject settingsJson(const CommSettings& s, bool withToken)
 {
     QJsonObject ethernet{{QStringLiteral("usage"), s.ethernetUsage},
                          {QStringLiteral("ip"), FormatIPv4(s.ipAddress)},
@@ -99,11 +122,37 @@ QByteArray toJson(const CommSettings& s, bool withToken)
                        {QStringLiteral("stop_bits"), s.stopBits},
                        {QStringLiteral("delimiter"), s.delimiter}};
     QJsonObject token{{QStringLiteral("code"), s.tokenCode}, {QStringLiteral("ip"), FormatIPv4(s.tokenIp)}};
-    QJsonObject all{{QStringLiteral("permission"), PermissionText(s)},
-                    {QStringLiteral("ethernet"), ethernet},
-                    {QStringLiteral("rs232c"), rs232c},
-                    {QStringLiteral("token"), withToken ? QJsonValue(token) : QJsonValue(QJsonValue::Null)}};
-    return QJsonDocument(all).toJson(QJsonDocument::Compact);
+    return {{QStringLiteral("permission"), PermissionText(s)},
+            {QStringLiteral("ethernet"), ethernet},
+            {QStringLiteral("rs232c"), rs232c},
+            {QStringLiteral("token"), withToken ? QJsonValue(token) : QJsonValue(QJsonValue::Null)}};
+}
+
+// The controller's id and model, as it answered OPEN.
+void addIdentity(QJsonObject& o, const CommLink& link)
+{
+    o.insert(QStringLiteral("id"), link.controller()->controllerId());
+    o.insert(QStringLiteral("model"), link.controller()->model());
+}
+
+QByteArray compact(const QJsonObject& o)
+{
+    return QJsonDocument(o).toJson(QJsonDocument::Compact);
+}
+
+// The fields that differ between two settings objects, in the records' order and named
+// as restore names them ("ethernet.ip"); the permission word follows from the usage
+// words and is no field of its own.
+QJsonArray changedFields(const QJsonObject& before, const QJsonObject& after)
+{
+    QJsonArray names;
+    for (const Field& f : kFields) {
+        const QString name = QLatin1String(f.name);
+        const QString section = name.section('.', 0, 0), key = name.section('.', 1);
+        if (before.value(section).toObject().value(key) != after.value(section).toObject().value(key))
+            names.append(name);
+    }
+    return names;
 }
 
 struct Args {
@@ -120,7 +169,8 @@ const QHash<QString, QStringList>& commandOptions()
         {QStringLiteral("read"), link},
         {QStringLiteral("write"), link + QStringList{QStringLiteral("device"), QStringLiteral("ip"),
                                                      QStringLiteral("mask"), QStringLiteral("baud"),
-                                                     QStringLiteral("token"), QStringLiteral("token-ip")}},
+                                                     QStringLiteral("token"), QStringLiteral("token-ip"),
+                                                     QStringLiteral("backup")}},
         {QStringLiteral("backup"), link},
         {QStringLiteral("restore"), link}};
     return options;
@@ -131,10 +181,18 @@ bool takesFile(const QString& command)
     return command == QLatin1String("backup") || command == QLatin1String("restore");
 }
 
+// The options of each command that take no value.
+QStringList commandFlags(const QString& command)
+{
+    if (command == QLatin1String("restore"))
+        return {QStringLiteral("dry-run"), QStringLiteral("with-identity"), QStringLiteral("force")};
+    if (command == QLatin1String("write"))
+        return {QStringLiteral("dry-run")};
+    return {};
+}
+
 Args parseArgs(const QStringList& args)
 {
-    static const QStringList restoreFlags{QStringLiteral("dry-run"), QStringLiteral("with-identity"),
-                                          QStringLiteral("force")};
     Args out;
     if (args.isEmpty())
         throw UsageError{QStringLiteral("no command")};
@@ -142,7 +200,7 @@ Args parseArgs(const QStringList& args)
     if (!commandOptions().contains(out.command))
         throw UsageError{QStringLiteral("unknown command '%1'").arg(out.command)};
     const QStringList allowed = commandOptions().value(out.command);
-    const bool restore = out.command == QLatin1String("restore");
+    const QStringList flags = commandFlags(out.command);
     for (int i = 1; i < args.size(); ++i) {
         QString a = args[i];
         if (!a.startsWith(QLatin1String("--"))) {
@@ -152,25 +210,17 @@ Args parseArgs(const QStringList& args)
             continue;
         }
         a = a.mid(2);
-        if (restoreFlags.contains(a)) {
-            if (!restore)
-                throw UsageError{QStringLiteral("unknown option --%1 for %2").arg(a, out.command)};
+        if (flags.contains(a)) {
             out.flags.insert(a);
             continue;
         }
-        QString value;
         const qsizetype eq = a.indexOf('=');
-        if (eq >= 0) {
-            value = a.mid(eq + 1);
-            a = a.left(eq);
-        } else {
-            if (i + 1 >= args.size())
-                throw UsageError{QStringLiteral("--%1 needs a value").arg(a)};
-            value = args[++i];
-        }
-        if (!allowed.contains(a))
-            throw UsageError{QStringLiteral("unknown option --%1 for %2").arg(a, out.command)};
-        out.values.insert(a, value);
+        const QString name = eq >= 0 ? a.left(eq) : a;
+        if (!allowed.contains(name))
+            throw UsageError{QStringLiteral("unknown option --%1 for %2").arg(name, out.command)};
+        if (eq < 0 && i + 1 >= args.size())
+            throw UsageError{QStringLiteral("--%1 needs a value").arg(name)};
+        out.values.insert(name, eq >= 0 ? a.mid(eq + 1) : args[++i]);
     }
     if (!out.values.contains(QStringLiteral("conn")))
         throw UsageError{QStringLiteral("--conn is required")};
@@ -304,6 +354,17 @@ std::optional<int> chooseDevice(const CommSettings& s, const WriteOptions& w, QT
     return device;
 }
 
+// The wizard's text of a failed connect, then why, where another program holds the port.
+int connectFailed(const CommLink& link, const Options& o, QTextStream& err)
+{
+    err << LStr(505) << "\n";
+    if (link.lastFailure() == EngineError::kPortBusy)
+        err << "tolvanectl: the serial port is in use by another program (another tolvanectl, the wizard or a "
+               "terminal); waited "
+            << qint64(o.timeout) * (1 + o.retries) << " ms for it, try again when it is done\n";
+    return kConnectFailed;
+}
+
 // The wizard's text of a failed read (503) or write (504), then what the controller
 // told, where that says more; returns exitCode.
 int failed(const CommLink& link, int textId, int exitCode, QTextStream& err)
@@ -318,24 +379,28 @@ int failed(const CommLink& link, int textId, int exitCode, QTextStream& err)
     return exitCode;
 }
 
-// Reads the settings back after a write and compares them with those written.
-int verify(CommLink& link, const CommSettings& expected, const WriteOptions& w, QTextStream& out,
+// A token asked of a controller whose token record cannot hold one is no success.
+int tokenNotHeld(const CommLink& link, const char* what, QTextStream& err)
+{
+    err << "tolvanectl: the controller's token record (" << rec::kBackPrm << ", "
+        << link.keptValue(QString::fromLatin1(rec::kBackPrm)).size()
+        << " bytes) is too short to hold the executable token; the token " << what << "\n";
+    return kReadBackDiffers;
+}
+
+// Reads the settings back after a write into after and compares them with those written.
+int verify(CommLink& link, const CommSettings& expected, const WriteOptions& w, QJsonObject& after,
            QTextStream& err)
 {
     CommSettings& s = link.settings();
     s = CommSettings{};
     if (!link.ReadCommSettings(true))
         return failed(link, 503, kReadFailed, err);
-    // A token record too short to hold the token goes back unchanged: a token that was
-    // asked for is then not on the controller, and that is no success.
+    // A token record too short to hold the token goes back unchanged.
     const bool held = holdsToken(link);
-    out << toJson(s, held) << "\n";
-    if (!held && (w.token || w.tokenIp)) {
-        err << "tolvanectl: the controller's token record (" << rec::kBackPrm << ", "
-            << link.keptValue(QString::fromLatin1(rec::kBackPrm)).size()
-            << " bytes) is too short to hold the executable token; the token was not written\n";
-        return kReadBackDiffers;
-    }
+    after = settingsJson(s, held);
+    if (!held && (w.token || w.tokenIp))
+        return tokenNotHeld(link, "was not written", err);
     CommSettings compared = s;
     if (!held) {
         compared.tokenCode = expected.tokenCode;  // nothing to compare
@@ -348,48 +413,64 @@ int verify(CommLink& link, const CommSettings& expected, const WriteOptions& w, 
     return kDone;
 }
 
-int write(CommLink& link, ControllerSelections& view, const WriteOptions& w, Outcome& outcome, QTextStream& out,
-          QTextStream& err)
+int saveBackup(CommLink& link, const QString& path, backup::Backup& b, QTextStream& err);
+
+// Prints {"changed","before","after","changes","backup","id","model"}: what the
+// controller held, what it holds now (or, in a dry run, would hold after the write)
+// and the fields between them.
+int write(CommLink& link, Options& o, QTextStream& out, QTextStream& err)
 {
+    const WriteOptions& w = o.write;
     CommSettings& s = link.settings();
     const std::optional<int> device = chooseDevice(s, w, err);
     if (!device)
         return kUsage;
-    view.device = *device;
+    o.view.device = *device;
+    const bool held = holdsToken(link);
+    QJsonObject report{{QStringLiteral("before"), settingsJson(s, held)}};
     const bool changed = mergePages(s, w, *device);
     CommSettings expected = s;
     if (changed) {
-        if (!wizard::WriteBack(link))
-            return failed(link, 504, kWriteFailed, err);
-        outcome.done = QStringLiteral("the settings were written to the controller; reboot the controller to use them");
+        // The write gives the chosen device's usage word 2 and the other's 0.
         expected.ethernetUsage = *device == wizard::kEthernetDevice ? 2 : 0;
         expected.rs232cUsage = *device == wizard::kSerialDevice ? 2 : 0;
     }
-    return verify(link, expected, w, out, err);
+    const QString backupPath = o.args.values.value(QStringLiteral("backup"));
+    const bool dryRun = o.args.flags.contains(QStringLiteral("dry-run"));
+    QJsonObject after = settingsJson(expected, held);
+    int result = kDone;
+    if (dryRun) {
+        if (!held && (w.token || w.tokenIp))
+            result = tokenNotHeld(link, "would not be written", err);
+    } else {
+        // The backup holds the records as the write finds them; without it nothing is written.
+        if (changed && !backupPath.isEmpty()) {
+            backup::Backup b;
+            if (const int saved = saveBackup(link, backupPath, b, err); saved != kDone)
+                return saved;
+        }
+        if (changed) {
+            if (!wizard::WriteBack(link))
+                return failed(link, 504, kWriteFailed, err);
+            o.outcome.done =
+                QStringLiteral("the settings were written to the controller; reboot the controller to use them");
+        }
+        result = verify(link, expected, w, after, err);
+        if (result == kReadFailed)
+            return result;
+    }
+    report.insert(QStringLiteral("changed"), changed);
+    report.insert(QStringLiteral("after"), after);
+    report.insert(QStringLiteral("changes"), changedFields(report.value(QStringLiteral("before")).toObject(), after));
+    report.insert(QStringLiteral("backup"), changed && !dryRun && !backupPath.isEmpty() ? QJsonValue(backupPath)
+                                                                                        : QJsonValue());
+    addIdentity(report, link);
+    out << compact(report) << "\n";
+    return result;
 }
 
 // --- backup and restore --------------------------------------------------------------
 
-// The decoded fields of the two settings records, four bytes each, as restore names them.
-struct Field {
-    const char* record;
-    const char* name;
-    int offset;
-    enum Kind { kNumber, kAddress, kReversedAddress } kind;
-};
-const Field kFields[] = {
-    {rec::kRawCom, "rs232c.usage", rec::kRs232cUsage, Field::kNumber},
-    {rec::kRawCom, "rs232c.baud", rec::kBaud, Field::kNumber},
-    {rec::kRawCom, "rs232c.parity", rec::kParity, Field::kNumber},
-    {rec::kRawCom, "rs232c.data_length", rec::kDataLength, Field::kNumber},
-    {rec::kRawCom, "rs232c.stop_bits", rec::kStopBits, Field::kNumber},
-    {rec::kRawCom, "rs232c.delimiter", rec::kDelimiter, Field::kNumber},
-    {rec::kRawCom, "ethernet.usage", rec::kEthernetUsage, Field::kNumber},
-    {rec::kRawCom, "ethernet.ip", rec::kIpAddress, Field::kReversedAddress},
-    {rec::kRawCom, "ethernet.mask", rec::kSubnetMask, Field::kReversedAddress},
-    {rec::kBackPrm, "token.code", rec::kTokenCode, Field::kNumber},
-    {rec::kBackPrm, "token.ip", rec::kTokenIp, Field::kAddress},
-};
 
 // The field of @CNF_RAW_COM at offset.
 const Field& fieldAt(int offset)
@@ -444,24 +525,33 @@ void printChanges(const QString& name, const QByteArray& current, const QByteArr
         out << name << ": " << rangesText(ranges) << "\n";
 }
 
-int backupTo(CommLink& link, const QString& path, Outcome& outcome, QTextStream& out, QTextStream& err)
+// Reads all six records now and saves them in path with the controller's id and model;
+// kDone, or the failure's exit code after its message.
+int saveBackup(CommLink& link, const QString& path, backup::Backup& b, QTextStream& err)
 {
     if (!link.ReadAllRecords())
         return failed(link, 503, kReadFailed, err);
-    backup::Backup b;
     b.controllerId = link.controller()->controllerId();
     b.model = link.controller()->model();
     b.taken = QDateTime::fromSecsSinceEpoch(QDateTime::currentSecsSinceEpoch(), Qt::UTC);
-    qint64 bytes = 0;
-    for (const char* name : rec::kAllRecords) {
+    for (const char* name : rec::kAllRecords)
         b.records.append({QString::fromLatin1(name), link.keptValue(QString::fromLatin1(name))});
-        bytes += b.records.last().second.size();
-    }
     QString error;
     if (!backup::Save(path, b, &error)) {
         err << "tolvanectl: cannot write " << path << ": " << error << "\n";
         return kFileNotWritten;
     }
+    return kDone;
+}
+
+int backupTo(CommLink& link, const QString& path, Outcome& outcome, QTextStream& out, QTextStream& err)
+{
+    backup::Backup b;
+    if (const int saved = saveBackup(link, path, b, err); saved != kDone)
+        return saved;
+    qint64 bytes = 0;
+    for (const auto& record : b.records)
+        bytes += record.second.size();
     outcome.done = QStringLiteral("the backup was saved to %1").arg(path);
     out << "saved " << b.records.size() << " records (" << bytes << " bytes) of controller " << b.controllerId
         << " (model " << b.model << ") to " << path << "\n";
@@ -579,17 +669,17 @@ private:
 int runSettings(CommLink& link, Options& o, QTextStream& out, QTextStream& err)
 {
     const wizard::Opened opened = wizard::ConnectAndRead(link);
-    if (opened == wizard::Opened::kConnectFailed) {
-        err << LStr(505) << "\n";
-        return kConnectFailed;
-    }
+    if (opened == wizard::Opened::kConnectFailed)
+        return connectFailed(link, o, err);
     if (opened == wizard::Opened::kReadFailed)
         return failed(link, 503, kReadFailed, err);
     if (o.args.command == QLatin1String("read")) {
-        out << toJson(link.settings(), holdsToken(link)) << "\n";
+        QJsonObject settings = settingsJson(link.settings(), holdsToken(link));
+        addIdentity(settings, link);
+        out << compact(settings) << "\n";
         return kDone;
     }
-    return write(link, o.view, o.write, o.outcome, out, err);
+    return write(link, o, out, err);
 }
 
 }  // namespace
@@ -619,15 +709,19 @@ const QHash<QString, CommandHelp>& commandHelp()
         {QStringLiteral("write"),
          {"tolvanectl write --conn CONN [--device ethernet|rs232c] [--ip A.B.C.D] [--mask A.B.C.D]\n"
           "                 [--baud N] [--token open|io|ethernet|com2|com3|com4] [--token-ip A.B.C.D]\n"
-          "                 [--timeout MS] [--retries N]\n",
+          "                 [--dry-run] [--backup FILE] [--timeout MS] [--retries N]\n",
           "Changes the settings the way the wizard's pages do, writes them when anything\n"
-          "changed, reads them back and prints them as read does.\n",
+          "changed and reads them back. Prints one JSON object: changed, the settings\n"
+          "before and after, the fields that changed, the backup, the controller's id and model.\n",
           "  --device D       the permission device: ethernet or rs232c (default: the\n"
           "                   controller's, required when it has both or none)\n"
           "  --ip, --mask     the controller's Ethernet address and mask (ethernet)\n"
           "  --baud N         9600, 19200, 38400, 57600 or 115200 (rs232c)\n"
           "  --token T        the executable token: open, io, ethernet, com2, com3, com4\n"
-          "  --token-ip A     the token's address\n"}},
+          "  --token-ip A     the token's address\n"
+          "  --dry-run        print what would change and write nothing\n"
+          "  --backup FILE    before a write that changes anything, save all six records in\n"
+          "                   FILE as backup does (no file, no write)\n"}},
         {QStringLiteral("backup"),
          {"tolvanectl backup --conn CONN [--timeout MS] [--retries N] FILE\n",
           "Saves all six records of the controller in FILE; writes nothing to the controller.\n", ""}},
@@ -757,7 +851,7 @@ int Run(const QStringList& rawArgs, QTextStream& out, QTextStream& err, bool sho
     if (!takesFile(o.args.command)) {
         result = runSettings(link, o, out, err);
     } else if (!link.ok() || !link.ConnectController()) {
-        err << LStr(505) << "\n";
+        result = connectFailed(link, o, err);
     } else if (file) {
         result = restoreFrom(link, *file, o.args, o.outcome, out, err);
     } else {

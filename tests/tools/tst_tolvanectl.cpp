@@ -18,6 +18,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QJsonArray>
 #include <QJsonObject>
 #include <QCryptographicHash>
 #include <QTemporaryDir>
@@ -40,6 +41,14 @@ QString nextAddress()
 }
 
 using Run = ToolRun;  // peak: the largest resident size seen while it ran, in KiB
+
+// The settings a command printed: read's object, or what write's says the controller
+// holds after it.
+QJsonObject settingsOf(const Run& r)
+{
+    const QJsonObject j = r.json();
+    return j.contains("after") ? j.value("after").toObject() : j;
+}
 
 }  // namespace
 
@@ -68,7 +77,9 @@ private slots:
     void hostilePeerAnsweredInTime();
     void writeEthernet();
     void writeRs232cOverSerialLine();
-    void writeWithoutChangeWritesNothing();
+    void writesNothing_data();
+    void writesNothing();
+    void portHeldByAnotherCall();
     void writeFails();
     void deviceRequiredWithoutPermission();
     void deviceChangeAloneIsWritten();
@@ -320,7 +331,7 @@ void tst_TolvaneCtl::outputLost()
     QCOMPARE(r.exitCode, exitCode);
     QVERIFY2(QString::fromUtf8(r.err).contains(message), r.err.constData());
     const Run after = run({"read", "--conn", "eth:" + address});
-    QCOMPARE(after.json().value("ethernet").toObject().value("ip").toString(),
+    QCOMPARE(settingsOf(after).value("ethernet").toObject().value("ip").toString(),
              args[0] == "write" ? "10.0.0.6" : "192.168.0.1");
 }
 
@@ -348,7 +359,7 @@ void tst_TolvaneCtl::tokenRecordTooShort()
     args << "--conn" << "eth:" + address;
     const Run r = run(args);
     QCOMPARE(r.exitCode, exitCode);
-    const QJsonObject j = r.json();
+    const QJsonObject j = settingsOf(r);
     QVERIFY(j.contains("token"));
     QVERIFY(j.value("token").isNull());
     QCOMPARE(j.value("ethernet").toObject().value("ip").toString(), ip);
@@ -484,7 +495,14 @@ void tst_TolvaneCtl::writeEthernet()
                        "ethernet", "--token-ip", "10.1.2.3"});
     QCOMPARE(r.exitCode, 0);
     QVERIFY(r.err.isEmpty());
-    QJsonObject j = r.json();
+    const QJsonObject report = r.json();
+    QCOMPARE(report.value("changed").toBool(), true);
+    QCOMPARE(report.value("changes").toArray(),
+             (QJsonArray{"ethernet.ip", "ethernet.mask", "token.code", "token.ip"}));
+    QCOMPARE(report.value("before").toObject().value("ethernet").toObject().value("ip").toString(),
+             QStringLiteral("192.168.0.1"));
+    QCOMPARE(report.value("id").toString(), QStringLiteral("TLVSIM-0001"));
+    QJsonObject j = settingsOf(r);
     QCOMPARE(j.value("ethernet").toObject().value("ip").toString(), QStringLiteral("10.0.0.5"));
     QCOMPARE(j.value("ethernet").toObject().value("mask").toString(), QStringLiteral("255.255.0.0"));
     QCOMPARE(j.value("token").toObject().value("code").toInt(), 1);
@@ -495,9 +513,11 @@ void tst_TolvaneCtl::writeEthernet()
         if (req.startsWith(QLatin1String("EXECUTE doSignal")))
             signalOrder << req.section(' ', 2, 2);
     QCOMPARE(signalOrder, (QStringList{"0,0", "0,1", "0,0", "0,1", "1,0", "0,0", "1,1", "0,1", "0,0", "0,1"}));
-    // A later read sees the same.
+    // A later read sees the same, with the controller's id and model.
     const Run again = run({"read", "--conn", "eth:" + address});
     QCOMPARE(again.exitCode, 0);
+    j.insert("id", report.value("id"));
+    j.insert("model", QStringLiteral("Tolvane RC-8 simulator"));
     QCOMPARE(again.json(), j);
 }
 
@@ -508,21 +528,51 @@ void tst_TolvaneCtl::writeRs232cOverSerialLine()
     const Run r = run({"write", "--conn", "com:8:38400:N:8:1", "--device", "rs232c", "--baud", "115200",
                        "--token", "com3"});
     QCOMPARE(r.exitCode, 0);
-    const QJsonObject j = r.json();
+    const QJsonObject j = settingsOf(r);
     QCOMPARE(j.value("permission").toString(), QStringLiteral("rs232c"));
     QCOMPARE(j.value("rs232c").toObject().value("baud").toInt(), 115200);
     QCOMPARE(j.value("ethernet").toObject().value("usage").toInt(), 0);
     QCOMPARE(j.value("token").toObject().value("code").toInt(), 3);
 }
 
-void tst_TolvaneCtl::writeWithoutChangeWritesNothing()
+void tst_TolvaneCtl::writesNothing_data()
 {
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<bool>("changed");  // what the report says: would a write change anything
+    QTest::newRow("the settings as the controller holds them")
+        << QStringList{"--ip", "192.168.0.1", "--token", "open", "--backup", "cell.tvbak"} << 0 << false;
+    QTest::newRow("a dry run") << QStringList{"--ip", "10.0.0.5", "--dry-run", "--backup", "cell.tvbak"} << 0
+                               << true;
+    // No backup, no write.
+    QTest::newRow("a backup that cannot be saved")
+        << QStringList{"--ip", "10.0.0.5", "--backup", "no/such/folder/cell.tvbak"} << 7 << true;
+}
+
+void tst_TolvaneCtl::writesNothing()
+{
+    QFETCH(QStringList, args);
+    QFETCH(int, exitCode);
+    QFETCH(bool, changed);
     const QString address = nextAddress();
     LoggedSim sim({QStringLiteral("--listen"), address});
     QVERIFY(sim.start());
-    const Run r = run({"write", "--conn", "eth:" + address, "--ip", "192.168.0.1", "--token", "open"});
-    QCOMPARE(r.exitCode, 0);
-    QCOMPARE(r.json().value("ethernet").toObject().value("ip").toString(), QStringLiteral("192.168.0.1"));
+    QTemporaryDir dir;
+    const QByteArray folder = QFile::encodeName(dir.path());
+    const Run r = run(QStringList{"write", "--conn", "eth:" + address} + args,
+                      [folder] { (void)!::chdir(folder.constData()); });
+    QCOMPARE(r.exitCode, exitCode);
+    if (exitCode == 0) {
+        const QJsonObject j = r.json();
+        QCOMPARE(j.value("changed").toBool(), changed);
+        QCOMPARE(j.value("changes").toArray(), changed ? QJsonArray{"ethernet.ip"} : QJsonArray{});
+        QCOMPARE(settingsOf(r).value("ethernet").toObject().value("ip").toString(),
+                 changed ? "10.0.0.5" : "192.168.0.1");
+        QVERIFY(j.value("backup").isNull());
+    } else {
+        QVERIFY2(r.err.contains("no/such/folder/cell.tvbak"), r.err.constData());
+    }
+    QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("cell.tvbak"))));
     QCOMPARE(sim.count(QStringLiteral("WRITE_RECORD")), 0);
     QCOMPARE(sim.count(QStringLiteral("EXECUTE doSignal 1,")), 0);
 }
@@ -560,14 +610,14 @@ void tst_TolvaneCtl::deviceRequiredWithoutPermission()
         link.controller()->records().remove(QVariant(qint32(record->index())));
     }
     const Run none = run({"read", "--conn", "eth:" + address});
-    QCOMPARE(none.json().value("permission").toString(), QStringLiteral("none"));
+    QCOMPARE(settingsOf(none).value("permission").toString(), QStringLiteral("none"));
     const Run refused = run({"write", "--conn", "eth:" + address, "--ip", "10.0.0.7"});
     QCOMPARE(refused.exitCode, 2);
     QCOMPARE(sim.writes(), 1);  // only the preparation above
     const Run done = run({"write", "--conn", "eth:" + address, "--device", "ethernet", "--ip", "10.0.0.7"});
     QCOMPARE(done.exitCode, 0);
-    QCOMPARE(done.json().value("permission").toString(), QStringLiteral("ethernet"));
-    QCOMPARE(done.json().value("ethernet").toObject().value("ip").toString(), QStringLiteral("10.0.0.7"));
+    QCOMPARE(settingsOf(done).value("permission").toString(), QStringLiteral("ethernet"));
+    QCOMPARE(settingsOf(done).value("ethernet").toObject().value("ip").toString(), QStringLiteral("10.0.0.7"));
 }
 
 void tst_TolvaneCtl::deviceChangeAloneIsWritten()
@@ -577,11 +627,41 @@ void tst_TolvaneCtl::deviceChangeAloneIsWritten()
     QVERIFY(sim.start());
     const Run r = run({"write", "--conn", "eth:" + address, "--device", "rs232c"});
     QCOMPARE(r.exitCode, 0);
-    const QJsonObject j = r.json();
+    QCOMPARE(r.json().value("changes").toArray(), (QJsonArray{"rs232c.usage", "ethernet.usage"}));
+    const QJsonObject j = settingsOf(r);
     QCOMPARE(j.value("permission").toString(), QStringLiteral("rs232c"));
     QCOMPARE(j.value("rs232c").toObject().value("usage").toInt(), 2);
     QCOMPARE(j.value("ethernet").toObject().value("usage").toInt(), 0);
     QVERIFY(sim.writes() > 0);
+}
+
+// Two calls on one serial port never interleave: the second waits for the port as long
+// as it would for an unreachable controller, then takes it, or fails and says why.
+void tst_TolvaneCtl::portHeldByAnotherCall()
+{
+    // At 57600 baud a read takes about five seconds.
+    LoggedSim sim({QStringLiteral("--pty"), m_config.filePath(QStringLiteral("Tolvane/ports/com5"))},
+                  {"--pace", "57600"});
+    QVERIFY(sim.start());
+    const QStringList read{"read", "--conn", "com:5:57600:N:8:1"};
+    QProcess first;
+    first.start(qEnvironmentVariable("TOLVANE_BIN_DIR") + QStringLiteral("/tolvanectl"), read);
+    QTRY_COMPARE_WITH_TIMEOUT(sim.count(QStringLiteral("OPEN")), 1, 10000);
+    const Run refused = run(read + QStringList{"--timeout", "200", "--retries", "1"});
+    QCOMPARE(first.state(), QProcess::Running);
+    QCOMPARE(refused.exitCode, 3);
+    QVERIFY2(refused.err.contains("the serial port is in use by another program") && refused.ms >= 400,
+             refused.err.constData());
+    const Run waited = run(read + QStringList{"--timeout", "15000", "--retries", "0"});
+    QCOMPARE(waited.exitCode, 0);
+    QVERIFY(first.waitForFinished(20000));
+    QCOMPARE(first.exitCode(), 0);
+    QCOMPARE(QJsonDocument::fromJson(first.readAllStandardOutput()).object(), waited.json());
+    // One session after the other: the first closed before the second opened.
+    const QStringList requests = sim.requests();
+    QCOMPARE(requests.filter(QStringLiteral("OPEN")).size(), 2);
+    const qsizetype closed = requests.indexOf(QRegularExpression("CLOSE .*"));
+    QVERIFY(closed >= 0 && closed < requests.lastIndexOf(QRegularExpression("OPEN .*")));
 }
 
 QTEST_GUILESS_MAIN(tst_TolvaneCtl)
