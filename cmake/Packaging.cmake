@@ -60,7 +60,9 @@ and the executable token, and writes back exactly what changed.
 
 The package also holds tolvanectl, which reads, writes, backs up and restores
 the same settings from the command line, and tolvane-sim, a simulated
-controller for training and tests.")
+controller for training and tests. The Ansible collection tolvane.controller
+(in /usr/share/ansible/collections) sets whole cells of controllers from an
+inventory through tolvanectl.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
@@ -68,6 +70,8 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://tolvane.example.org/")
 # Dependencies from the libraries the programs link (dpkg-shlibdeps).
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# The collection needs Ansible only where playbooks run.
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS ansible-core)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_STRIP_FILES ON)
 # Only the programs and their files: the tests and benchmarks are not installed.

@@ -1,0 +1,96 @@
+#!/usr/bin/python
+# -*- coding: utf-8 -*-
+# SPDX-License-Identifier: MIT
+# SPDX-FileCopyrightText: 2026 Tolvane developers
+
+from __future__ import absolute_import, division, print_function
+
+__metaclass__ = type
+
+DOCUMENTATION = r'''
+---
+module: comm_settings_info
+short_description: Reads a robot controller's communication settings
+version_added: 1.0.0
+description:
+  - Reads the controller's communication settings with C(tolvanectl read), and its id and model.
+  - Never changes anything on the controller.
+extends_documentation_fragment:
+  - tolvane.controller.link
+attributes:
+  check_mode:
+    support: full
+  diff_mode:
+    support: none
+author:
+  - Tolvane developers (@tolvane)
+'''
+
+EXAMPLES = r'''
+- name: Read what each controller of the cell holds
+  tolvane.controller.comm_settings_info:
+    conn: "eth:{{ controller_address }}"
+  delegate_to: localhost
+  register: found
+
+- name: Show its address
+  ansible.builtin.debug:
+    msg: "{{ found.id }} holds {{ found.settings.ethernet.ip }}"
+'''
+
+RETURN = r'''
+settings:
+  description: The decoded settings, as C(tolvanectl read) shows them.
+  returned: success
+  type: dict
+  contains:
+    permission:
+      description: The permission device, C(ethernet), C(rs232c), C(both) or C(none).
+      type: str
+    ethernet:
+      description: C(usage), C(ip) and C(mask).
+      type: dict
+    rs232c:
+      description: C(usage), C(baud), C(parity), C(data_length), C(stop_bits) and C(delimiter), as the record holds them.
+      type: dict
+    token:
+      description: C(code) and C(ip); null when the controller's token record cannot hold a token.
+      type: dict
+  sample:
+    permission: ethernet
+    ethernet: {usage: 2, ip: 192.168.0.1, mask: 255.255.255.0}
+    rs232c: {usage: 0, baud: 38400, parity: 1, data_length: 8, stop_bits: 0, delimiter: 0}
+    token: {code: 65535, ip: 192.168.0.10}
+id:
+  description: The controller's id, as it answered when connected.
+  returned: success
+  type: str
+  sample: TLVSIM-0001
+model:
+  description: The controller's model.
+  returned: success
+  type: str
+  sample: Tolvane RC-8 simulator
+rc:
+  description: The exit code of tolvanectl (3 connect failed, 4 read failed).
+  returned: failed
+  type: int
+'''
+
+from ansible.module_utils.basic import AnsibleModule
+from ansible_collections.tolvane.controller.plugins.module_utils.tolvanectl import LINK_ARGUMENT_SPEC, Tolvanectl
+
+
+def argument_spec():
+    return dict(LINK_ARGUMENT_SPEC)
+
+
+def main():
+    module = AnsibleModule(argument_spec=argument_spec(), supports_check_mode=True)
+    settings = Tolvanectl(module).run('read')
+    identity = dict((key, settings.pop(key, None)) for key in ('id', 'model'))
+    module.exit_json(changed=False, settings=settings, **identity)
+
+
+if __name__ == '__main__':
+    main()
