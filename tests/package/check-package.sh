@@ -50,7 +50,9 @@ for f in usr/bin/tolvane usr/bin/tolvanectl usr/bin/tolvane-sim \
          usr/share/icons/hicolor/48x48/apps/tolvane.png \
          usr/share/icons/hicolor/256x256/apps/tolvane.png \
          usr/share/man/man1/tolvanectl.1.gz usr/share/man/man1/tolvane-sim.1.gz \
-         usr/share/doc/tolvane/copyright; do
+         usr/share/doc/tolvane/copyright \
+         usr/share/ansible/collections/ansible_collections/tolvane/controller/MANIFEST.json \
+         usr/share/ansible/collections/ansible_collections/tolvane/controller/plugins/modules/comm_settings.py; do
   [ -e "$root/$f" ] || fail "$f is not installed"
 done
 desktop-file-validate "$root/usr/share/applications/tolvane.desktop" || fail "desktop entry invalid"
@@ -72,10 +74,22 @@ read -r -t 20 -u "$simout" line || fail "the installed tolvane-sim did not start
 json=$("$root/usr/bin/tolvanectl" read --conn "eth:$addr" --timeout 2000 --retries 1) \
   || fail "the installed tolvanectl could not read the installed simulator"
 grep -q '"ip":"192.168.0.1"' <<<"$json" || fail "unexpected settings: $json"
+echo "installed tolvanectl read the installed tolvane-sim: $json"
+
+# The collection lies where Debian's Ansible looks by default, and works from there.
+if command -v ansible >/dev/null; then
+  env -u ANSIBLE_COLLECTIONS_PATH ANSIBLE_CONFIG=$scratch/none.cfg ansible-config dump | grep '^COLLECTIONS_PATHS' \
+    | grep -q "/usr/share/ansible/collections" || fail "Ansible does not look in /usr/share/ansible/collections"
+  info=$(ANSIBLE_COLLECTIONS_PATH=$root/usr/share/ansible/collections ANSIBLE_CONFIG=$scratch/none.cfg \
+         ansible localhost -c local -m tolvane.controller.comm_settings_info \
+         -a "conn=eth:$addr tolvanectl=$root/usr/bin/tolvanectl timeout=2000" 2>&1) \
+    || fail "the installed collection could not read the installed simulator: $info"
+  grep -q '"id": "TLVSIM-0001"' <<<"$info" || fail "unexpected answer of the installed collection: $info"
+  echo "the installed collection read the installed tolvane-sim"
+fi
 kill "$sim_pid"
 wait "$sim_pid" 2>/dev/null || true
 trap - EXIT
-echo "installed tolvanectl read the installed tolvane-sim: $json"
 
 dpkg --root="$root" --force-depends --force-script-chrootless -r tolvane >/dev/null \
   || fail "dpkg -r failed"
