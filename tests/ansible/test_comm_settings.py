@@ -13,6 +13,8 @@ import sys
 import tempfile
 import unittest
 
+import yaml
+
 sys.path.insert(0, os.path.join(os.environ['TOLVANE_SOURCE_DIR'], 'tests', 'support'))
 from simcell import Cell, addresses, copy_states, tolvanectl, used_cell  # noqa: E402
 
@@ -212,6 +214,11 @@ class CommissionACell(unittest.TestCase):
                     for key in ('type', 'choices', 'default'):
                         self.assertEqual(shown.get(key), accepted.get(key), '%s: %s' % (option, key))
                     self.assertEqual(bool(shown.get('required')), bool(accepted.get('required')), option)
+        # The inventory that docs/ansible.md works through is the example's.
+        with open(os.path.join(SOURCE, 'docs', 'ansible.md')) as f:
+            shown = f.read().split('```yaml\n', 1)[1].split('```', 1)[0]
+        with open(os.path.join(SOURCE, 'examples', 'ansible', 'inventory.yml')) as f:
+            self.assertEqual(yaml.safe_load(shown), yaml.safe_load(f))
 
 
 if __name__ == '__main__':
