@@ -1,0 +1,115 @@
+# SPDX-License-Identifier: MIT
+# SPDX-FileCopyrightText: 2026 Tolvane developers
+"""bench_ansible.py [--sizes 20,100] [--rounds N] [--forks F]
+
+Times the example playbook (examples/ansible/commission.yml: address, mask and token of
+every controller, with a backup before each write) on a simulated cell against
+Ansible's own floor: a playbook that runs ansible.builtin.command /bin/true on the same
+inventory with the same forks. Each round starts the cell afresh from controllers that
+hold other settings, then runs the floor, the first run (every controller changes) and
+the second (none does), each as a whole ansible-playbook process. Prints a Markdown
+table of medians; exits 1 when a run failed or changed what it should not.
+
+Needs TOLVANE_BIN_DIR, TOLVANE_SOURCE_DIR and TOLVANE_COLLECTIONS_PATH, as the tests.
+"""
+
+import argparse
+import json
+import os
+import re
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+sys.path.insert(0, os.path.join(os.environ['TOLVANE_SOURCE_DIR'], 'tests', 'support'))
+from simcell import Cell, addresses, copy_states, used_cell  # noqa: E402
+
+BIN = os.environ['TOLVANE_BIN_DIR']
+SOURCE = os.environ['TOLVANE_SOURCE_DIR']
+PLAYBOOK = os.path.join(SOURCE, 'examples', 'ansible', 'commission.yml')
+FLOOR = '''- hosts: controllers
+  gather_facts: false
+  connection: local
+  tasks:
+    - ansible.builtin.command: /bin/true
+'''
+GOALS = {'first run': 1.5, 'second run': 1.3}
+
+
+def inventory(path, cell, backups):
+    hosts = dict(('c%03d' % (n + 1), dict(controller_conn='eth:' + a, controller_ip='127.0.42.%d' % (n + 1)))
+                 for n, a in enumerate(cell))
+    group = dict(ansible_python_interpreter='{{ ansible_playbook_python }}',
+                 tolvanectl_path=os.path.join(BIN, 'tolvanectl'), controller_mask='255.255.255.0',
+                 controller_token='ethernet', controller_token_ip='127.0.42.254', controller_backup_dir=backups)
+    with open(path, 'w') as f:
+        json.dump(dict(controllers=dict(hosts=hosts, vars=group)), f)
+
+
+def play(tmp, inv, playbook, forks):
+    env = dict(os.environ, ANSIBLE_COLLECTIONS_PATH=os.environ['TOLVANE_COLLECTIONS_PATH'], ANSIBLE_NOCOLOR='1',
+               ANSIBLE_LOCAL_TEMP=tmp, ANSIBLE_CONFIG=os.path.join(tmp, 'none.cfg'), ANSIBLE_FORKS=str(forks))
+    start = time.monotonic()
+    r = subprocess.run(['ansible-playbook', '-i', inv, playbook], capture_output=True, text=True, env=env, cwd=tmp)
+    seconds = time.monotonic() - start
+    recap = re.findall(r'^\S+\s+: ok=(\d+)\s+changed=(\d+)\s+unreachable=(\d+)\s+failed=(\d+)', r.stdout, re.M)
+    changed = sum(1 for _, c, _, _ in recap if int(c) > 0)
+    failed = sum(1 for _, _, u, f in recap if int(u) or int(f))
+    if r.returncode != 0 or failed:
+        sys.exit('bench_ansible: %s failed:\n%s%s' % (playbook, r.stdout[-3000:], r.stderr[-2000:]))
+    return seconds, changed
+
+
+def measure(size, rounds, forks, tmp):
+    cell = addresses('127.0.41', 1, size)
+    prepared = os.path.join(tmp, 'prepared-%d' % size)
+    used_cell(BIN, cell, prepared)
+    inv = os.path.join(tmp, 'inventory-%d.json' % size)
+    inventory(inv, cell, os.path.join(tmp, 'backups'))
+    floor_book = os.path.join(tmp, 'floor.yml')
+    with open(floor_book, 'w') as f:
+        f.write(FLOOR)
+    times = dict(floor=[], **dict((k, []) for k in GOALS))
+    for n in range(rounds):
+        state = os.path.join(tmp, 'cell-%d-%d' % (size, n))
+        copy_states(prepared, cell, state, cell)
+        sim = Cell(BIN, cell, state)
+        try:
+            times['floor'].append(play(tmp, inv, floor_book, forks)[0])
+            for name, expected in (('first run', size), ('second run', 0)):
+                seconds, changed = play(tmp, inv, PLAYBOOK, forks)
+                if changed != expected:
+                    sys.exit('bench_ansible: the %s changed %d of %d controllers, not %d'
+                             % (name, changed, size, expected))
+                times[name].append(seconds)
+        finally:
+            sim.stop()
+    return dict((k, statistics.median(v)) for k, v in times.items())
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument('--sizes', default='20,100')
+    parser.add_argument('--rounds', type=int, default=5)
+    parser.add_argument('--forks', type=int, default=10)
+    args = parser.parse_args()
+    print('| controllers | playbook | median (s) | floor: command /bin/true (s) | ratio | forks | runs | goal |')
+    print('|---|---|---|---|---|---|---|---|')
+    missed = False
+    with tempfile.TemporaryDirectory(prefix='bench-ansible-') as tmp:
+        for size in [int(s) for s in args.sizes.split(',')]:
+            m = measure(size, args.rounds, args.forks, tmp)
+            for name, goal in GOALS.items():
+                ratio = m[name] / m['floor']
+                missed |= ratio > goal
+                print('| %d | %s (%s) | %.2f | %.2f | %.2f | %d | %d | %s ≤ %.1f |'
+                      % (size, name, 'all changed' if name == 'first run' else 'changed=0', m[name], m['floor'],
+                         ratio, args.forks, args.rounds, 'MISSED' if ratio > goal else 'met', goal))
+            sys.stdout.flush()
+    return 0
+
+
+if __name__ == '__main__':
+    sys.exit(main())
