@@ -24,6 +24,9 @@ class CallbackModule(CallbackBase):
     def v2_playbook_on_task_start(self, task, is_conditional):
         self.tasks.append(dict(name=task.get_name(), hosts={}))
 
+    def v2_playbook_on_handler_task_start(self, task):
+        self.tasks.append(dict(name=task.get_name(), hosts={}))
+
     def _record(self, result, **status):
         if not self.tasks:  # an ad-hoc command has no task start
             self.tasks.append(dict(name=result._task.get_name(), hosts={}))
