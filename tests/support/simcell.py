@@ -1,18 +1,12 @@
 # SPDX-License-Identifier: MIT
 # SPDX-FileCopyrightText: 2026 Tolvane developers
-"""A simulated cell of controllers for the Ansible tests and benchmark.
-
-Each cell is one tolvane-sim process with one controller per loopback address and a
-state file per controller, which the tests read to compare records byte for byte.
-"""
+"""A simulated cell for the Ansible test and benchmark: one tolvane-sim process with a
+controller and a state file per loopback address."""
 
 import os
 import select
 import shutil
 import subprocess
-import time
-
-READY_SECONDS = 20
 
 
 def addresses(prefix, first, count):
@@ -20,59 +14,39 @@ def addresses(prefix, first, count):
 
 
 class Cell:
-    """tolvane-sim --listen FIRST-LAST --state-dir DIR, started and waited for."""
+    """tolvane-sim --listen FIRST-LAST --state-dir DIR, once it has said ready."""
 
     def __init__(self, bindir, addrs, state_dir, extra=()):
         os.makedirs(state_dir, exist_ok=True)
-        self.addresses = list(addrs)
-        self.state_dir = state_dir
+        self.addresses, self.state_dir = list(addrs), state_dir
         # One controller alone gets the id it would have in a cell.
-        listen = ['--listen', self.addresses[0], '--id', 'TLVSIM-' + self.addresses[0]] \
-            if len(self.addresses) == 1 else ['--listen', '%s-%s' % (self.addresses[0], self.addresses[-1])]
-        self.process = subprocess.Popen(
-            [os.path.join(bindir, 'tolvane-sim'), '--state-dir', state_dir] + listen + list(extra),
-            stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-        self._wait_ready()
-
-    def _wait_ready(self):
-        deadline = time.monotonic() + READY_SECONDS
-        line = b''
-        while not line.endswith(b'\n'):
-            left = deadline - time.monotonic()
-            if left <= 0 or not select.select([self.process.stdout], [], [], left)[0]:
-                self.stop()
-                raise RuntimeError('tolvane-sim did not say ready within %d s' % READY_SECONDS)
-            byte = os.read(self.process.stdout.fileno(), 1)
-            if not byte:
-                err = self.process.stderr.read().decode(errors='replace')
-                raise RuntimeError('tolvane-sim ended: ' + err)
-            line += byte
-        if line.strip() != b'ready':
+        listen = ['--listen', addrs[0], '--id', 'TLVSIM-' + addrs[0]] if len(addrs) == 1 \
+            else ['--listen', '%s-%s' % (addrs[0], addrs[-1])]
+        self.process = subprocess.Popen([os.path.join(bindir, 'tolvane-sim'), '--state-dir', state_dir] + listen
+                                        + list(extra), stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        # It prints its ready line whole, once it answers; 20 s is the bound.
+        ready = select.select([self.process.stdout], [], [], 20)[0] and self.process.stdout.readline()
+        if ready != b'ready\n':
             self.stop()
-            raise RuntimeError('tolvane-sim said %r' % line)
-
-    def state(self, address):
-        """The bytes of a controller's state file: its records and its error code."""
-        with open(os.path.join(self.state_dir, address + '.state'), 'rb') as f:
-            return f.read()
+            raise RuntimeError('tolvane-sim did not say ready: %r' % ready)
 
     def states(self):
-        return dict((a, self.state(a)) for a in self.addresses)
+        """Each controller's state file, its records and error code, as bytes."""
+        result = {}
+        for a in self.addresses:
+            with open(os.path.join(self.state_dir, a + '.state'), 'rb') as f:
+                result[a] = f.read()
+        return result
 
     def stop(self):
         if self.process.poll() is None:
             self.process.terminate()
-            try:
-                self.process.wait(10)
-            except subprocess.TimeoutExpired:
-                self.process.kill()
-                self.process.wait()
-        for stream in (self.process.stdout, self.process.stderr):
-            stream.close()
+            self.process.wait(10)
+        self.process.stdout.close()
 
 
 def copy_states(source_dir, source_addrs, target_dir, target_addrs):
-    """Gives each target controller the state file of the source controller at its place."""
+    """Gives each target controller the state file of the source controller in its place."""
     os.makedirs(target_dir, exist_ok=True)
     for src, dst in zip(source_addrs, target_addrs):
         shutil.copyfile(os.path.join(source_dir, src + '.state'), os.path.join(target_dir, dst + '.state'))
@@ -85,8 +59,8 @@ def tolvanectl(bindir, args):
 
 def used_cell(bindir, addrs, state_dir):
     """State files of controllers that are not factory-new: each holds its own address,
-    a /16 mask and the COM3 token, so that a write that rebuilds a record from the
-    factory's values shows."""
+    a /16 mask and a COM3 token of its own, so that a write that rebuilds a record from
+    the factory's values shows."""
     cell = Cell(bindir, addrs, state_dir)
     try:
         for n, address in enumerate(addrs):
