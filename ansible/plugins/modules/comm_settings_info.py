@@ -40,37 +40,21 @@ EXAMPLES = r'''
 
 RETURN = r'''
 settings:
-  description: The decoded settings, as C(tolvanectl read) shows them.
+  description:
+    - The decoded settings, as C(tolvanectl read) shows them, of the same form as I(before)
+      and I(after) of M(tolvane.controller.comm_settings) (C(permission), C(ethernet),
+      C(rs232c) and C(token)).
   returned: success
   type: dict
-  contains:
-    permission:
-      description: The permission device, C(ethernet), C(rs232c), C(both) or C(none).
-      type: str
-    ethernet:
-      description: C(usage), C(ip) and C(mask).
-      type: dict
-    rs232c:
-      description: C(usage), C(baud), C(parity), C(data_length), C(stop_bits) and C(delimiter), as the record holds them.
-      type: dict
-    token:
-      description: C(code) and C(ip); null when the controller's token record cannot hold a token.
-      type: dict
-  sample:
-    permission: ethernet
-    ethernet: {usage: 2, ip: 192.168.0.1, mask: 255.255.255.0}
-    rs232c: {usage: 0, baud: 38400, parity: 1, data_length: 8, stop_bits: 0, delimiter: 0}
-    token: {code: 65535, ip: 192.168.0.10}
+  sample: {permission: ethernet, ethernet: {usage: 2, ip: 192.168.0.1, mask: 255.255.255.0}}
 id:
   description: The controller's id, as it answered when connected.
   returned: success
   type: str
-  sample: TLVSIM-0001
 model:
   description: The controller's model.
   returned: success
   type: str
-  sample: Tolvane RC-8 simulator
 rc:
   description: The exit code of tolvanectl (3 connect failed, 4 read failed).
   returned: failed
