@@ -16,7 +16,7 @@ import json
 import os
 
 # The options every module takes: how to reach the controller and where tolvanectl is.
-LINK_ARGUMENT_SPEC = dict(
+LINK_OPTIONS = dict(
     conn=dict(type='str', required=True),
     timeout=dict(type='int'),
     retries=dict(type='int'),

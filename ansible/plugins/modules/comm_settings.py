@@ -168,7 +168,7 @@ import re
 
 from ansible.module_utils.basic import AnsibleModule
 from ansible_collections.tolvane.controller.plugins.module_utils.tolvanectl import (
-    LINK_ARGUMENT_SPEC, Tolvanectl, report_fields)
+    LINK_OPTIONS, Tolvanectl, report_fields)
 
 # Option name and tolvanectl's flag, for each option that edits a setting.
 SETTING_FLAGS = (
@@ -193,9 +193,9 @@ def backup_path(module):
     return os.path.join(folder, '%s_%s.tvbak' % (name, stamp))
 
 
-def argument_spec():
-    spec = dict(LINK_ARGUMENT_SPEC)
-    spec.update(
+def main():
+    options = dict(LINK_OPTIONS)
+    options.update(
         device=dict(type='str', choices=['ethernet', 'rs232c']),
         ip=dict(type='str'),
         mask=dict(type='str'),
@@ -205,11 +205,7 @@ def argument_spec():
         backup=dict(type='bool', default=False),
         backup_dir=dict(type='path', default='~/.local/state/tolvane/backups'),
     )
-    return spec
-
-
-def main():
-    module = AnsibleModule(argument_spec=argument_spec(), supports_check_mode=True)
+    module = AnsibleModule(options, supports_check_mode=True)
     ctl = Tolvanectl(module)
 
     args = []

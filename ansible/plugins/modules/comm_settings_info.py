@@ -62,15 +62,11 @@ rc:
 '''
 
 from ansible.module_utils.basic import AnsibleModule
-from ansible_collections.tolvane.controller.plugins.module_utils.tolvanectl import LINK_ARGUMENT_SPEC, Tolvanectl
-
-
-def argument_spec():
-    return dict(LINK_ARGUMENT_SPEC)
+from ansible_collections.tolvane.controller.plugins.module_utils.tolvanectl import LINK_OPTIONS, Tolvanectl
 
 
 def main():
-    module = AnsibleModule(argument_spec=argument_spec(), supports_check_mode=True)
+    module = AnsibleModule(dict(LINK_OPTIONS), supports_check_mode=True)
     settings = Tolvanectl(module).run('read')
     identity = dict((key, settings.pop(key, None)) for key in ('id', 'model'))
     module.exit_json(changed=False, settings=settings, **identity)
