@@ -427,7 +427,7 @@ int write(CommLink& link, Options& o, QTextStream& out, QTextStream& err)
         return kUsage;
     o.view.device = *device;
     const bool held = holdsToken(link);
-    QJsonObject report{{QStringLiteral("before"), settingsJson(s, held)}};
+    const QJsonObject before = settingsJson(s, held);
     const bool changed = mergePages(s, w, *device);
     CommSettings expected = s;
     if (changed) {
@@ -435,8 +435,9 @@ int write(CommLink& link, Options& o, QTextStream& out, QTextStream& err)
         expected.ethernetUsage = *device == wizard::kEthernetDevice ? 2 : 0;
         expected.rs232cUsage = *device == wizard::kSerialDevice ? 2 : 0;
     }
-    const QString backupPath = o.args.values.value(QStringLiteral("backup"));
     const bool dryRun = o.args.flags.contains(QStringLiteral("dry-run"));
+    // Only a write that happens is backed up.
+    const QString backupPath = changed && !dryRun ? o.args.values.value(QStringLiteral("backup")) : QString();
     QJsonObject after = settingsJson(expected, held);
     int result = kDone;
     if (dryRun) {
@@ -444,7 +445,7 @@ int write(CommLink& link, Options& o, QTextStream& out, QTextStream& err)
             result = tokenNotHeld(link, "would not be written", err);
     } else {
         // The backup holds the records as the write finds them; without it nothing is written.
-        if (changed && !backupPath.isEmpty()) {
+        if (!backupPath.isEmpty()) {
             backup::Backup b;
             if (const int saved = saveBackup(link, backupPath, b, err); saved != kDone)
                 return saved;
@@ -459,11 +460,11 @@ int write(CommLink& link, Options& o, QTextStream& out, QTextStream& err)
         if (result == kReadFailed)
             return result;
     }
-    report.insert(QStringLiteral("changed"), changed);
-    report.insert(QStringLiteral("after"), after);
-    report.insert(QStringLiteral("changes"), changedFields(report.value(QStringLiteral("before")).toObject(), after));
-    report.insert(QStringLiteral("backup"), changed && !dryRun && !backupPath.isEmpty() ? QJsonValue(backupPath)
-                                                                                        : QJsonValue());
+    QJsonObject report{{QStringLiteral("changed"), changed},
+                       {QStringLiteral("before"), before},
+                       {QStringLiteral("after"), after},
+                       {QStringLiteral("changes"), changedFields(before, after)},
+                       {QStringLiteral("backup"), backupPath.isEmpty() ? QJsonValue() : QJsonValue(backupPath)}};
     addIdentity(report, link);
     out << compact(report) << "\n";
     return result;
