@@ -14,17 +14,14 @@ Needs TOLVANE_BIN_DIR, TOLVANE_SOURCE_DIR and TOLVANE_COLLECTIONS_PATH, as the t
 """
 
 import argparse
-import json
 import os
 import re
 import statistics
-import subprocess
 import sys
 import tempfile
-import time
 
 sys.path.insert(0, os.path.join(os.environ['TOLVANE_SOURCE_DIR'], 'tests', 'support'))
-from simcell import Cell, addresses, copy_states, used_cell  # noqa: E402
+from simcell import Cell, addresses, copy_states, inventory, playbook, used_cell  # noqa: E402
 
 BIN = os.environ['TOLVANE_BIN_DIR']
 SOURCE = os.environ['TOLVANE_SOURCE_DIR']
@@ -38,27 +35,13 @@ FLOOR = '''- hosts: controllers
 GOALS = {'first run': 1.5, 'second run': 1.3}
 
 
-def inventory(path, cell, backups):
-    hosts = dict(('c%03d' % (n + 1), dict(controller_conn='eth:' + a, controller_ip='127.0.42.%d' % (n + 1)))
-                 for n, a in enumerate(cell))
-    group = dict(ansible_python_interpreter='{{ ansible_playbook_python }}',
-                 tolvanectl_path=os.path.join(BIN, 'tolvanectl'), controller_mask='255.255.255.0',
-                 controller_token='ethernet', controller_token_ip='127.0.42.254', controller_backup_dir=backups)
-    with open(path, 'w') as f:
-        json.dump(dict(controllers=dict(hosts=hosts, vars=group)), f)
-
-
-def play(tmp, inv, playbook, forks):
-    env = dict(os.environ, ANSIBLE_COLLECTIONS_PATH=os.environ['TOLVANE_COLLECTIONS_PATH'], ANSIBLE_NOCOLOR='1',
-               ANSIBLE_LOCAL_TEMP=tmp, ANSIBLE_CONFIG=os.path.join(tmp, 'none.cfg'), ANSIBLE_FORKS=str(forks))
-    start = time.monotonic()
-    r = subprocess.run(['ansible-playbook', '-i', inv, playbook], capture_output=True, text=True, env=env, cwd=tmp)
-    seconds = time.monotonic() - start
+def play(tmp, inv, book, forks):
+    r, seconds = playbook(tmp, inv, book, forks=forks)
     recap = re.findall(r'^\S+\s+: ok=(\d+)\s+changed=(\d+)\s+unreachable=(\d+)\s+failed=(\d+)', r.stdout, re.M)
     changed = sum(1 for _, c, _, _ in recap if int(c) > 0)
     failed = sum(1 for _, _, u, f in recap if int(u) or int(f))
     if r.returncode != 0 or failed:
-        sys.exit('bench_ansible: %s failed:\n%s%s' % (playbook, r.stdout[-3000:], r.stderr[-2000:]))
+        sys.exit('bench_ansible: %s failed:\n%s%s' % (book, r.stdout[-3000:], r.stderr[-2000:]))
     return seconds, changed
 
 
@@ -67,7 +50,7 @@ def measure(size, rounds, forks, tmp):
     prepared = os.path.join(tmp, 'prepared-%d' % size)
     used_cell(BIN, cell, prepared)
     inv = os.path.join(tmp, 'inventory-%d.json' % size)
-    inventory(inv, cell, os.path.join(tmp, 'backups'))
+    inventory(inv, BIN, cell, addresses('127.0.42', 1, size), os.path.join(tmp, 'backups'))
     floor_book = os.path.join(tmp, 'floor.yml')
     with open(floor_book, 'w') as f:
         f.write(FLOOR)

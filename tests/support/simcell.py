@@ -1,12 +1,14 @@
 # SPDX-License-Identifier: MIT
 # SPDX-FileCopyrightText: 2026 Tolvane developers
 """A simulated cell for the Ansible test and benchmark: one tolvane-sim process with a
-controller and a state file per loopback address."""
+controller and a state file per loopback address, and an inventory of it."""
 
+import json
 import os
 import select
 import shutil
 import subprocess
+import time
 
 
 def addresses(prefix, first, count):
@@ -70,3 +72,28 @@ def used_cell(bindir, addrs, state_dir):
                 raise RuntimeError('preparing %s: %s' % (address, r.stderr))
     finally:
         cell.stop()
+
+
+def inventory(path, bindir, addrs, new, backups):
+    """An inventory for examples/ansible/commission.yml: host cNNN is the controller at
+    addrs[N-1] and is to get the address new[N-1], a /24 mask and the Ethernet token."""
+    hosts = dict(('c%03d' % (n + 1), dict(controller_conn='eth:' + a, controller_ip=ip))
+                 for n, (a, ip) in enumerate(zip(addrs, new)))
+    group = dict(ansible_python_interpreter='{{ ansible_playbook_python }}',
+                 tolvanectl_path=os.path.join(bindir, 'tolvanectl'), controller_mask='255.255.255.0',
+                 controller_token='ethernet', controller_token_ip=new[0].rsplit('.', 1)[0] + '.254',
+                 controller_backup_dir=backups)
+    with open(path, 'w') as f:
+        json.dump(dict(controllers=dict(hosts=hosts, vars=group)), f)
+
+
+def playbook(tmp, inv, book, args=(), forks=10, callback='default'):
+    """Runs ansible-playbook in tmp with the built collection and no user configuration;
+    answers its CompletedProcess and how many seconds it took."""
+    env = dict(os.environ, ANSIBLE_COLLECTIONS_PATH=os.environ['TOLVANE_COLLECTIONS_PATH'], ANSIBLE_NOCOLOR='1',
+               ANSIBLE_FORKS=str(forks), ANSIBLE_STDOUT_CALLBACK=callback, ANSIBLE_LOCAL_TEMP=tmp,
+               ANSIBLE_CONFIG=os.path.join(tmp, 'none.cfg'))
+    start = time.monotonic()
+    r = subprocess.run(['ansible-playbook', '-i', inv, book] + list(args), capture_output=True, text=True, env=env,
+                       cwd=tmp, timeout=600)
+    return r, time.monotonic() - start
