@@ -4,8 +4,7 @@
 #
 # sanity.sh COLLECTION SCRATCH: ansible-test sanity on the collection as ansible-galaxy
 # installed it, on the Python Ansible runs on, without the checks that install their
-# requirements from PyPI (this machine cannot reach it); test_comm_settings checks the
-# documentation against the arguments in validate-modules' place.
+# requirements from PyPI (this machine cannot reach it).
 set -euo pipefail
 rm -rf "$2" && mkdir -p "$2/ansible_collections/tolvane"
 cp -r "$1" "$2/ansible_collections/tolvane/controller"
