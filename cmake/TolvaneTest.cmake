@@ -16,4 +16,12 @@ function(tolvane_add_test name)
   set_tests_properties(${name} PROPERTIES
     TIMEOUT ${T_TIMEOUT}
     ENVIRONMENT "QT_QPA_PLATFORM=offscreen;TOLVANE_BIN_DIR=${CMAKE_BINARY_DIR}/bin;TOLVANE_SOURCE_DIR=${CMAKE_SOURCE_DIR};${T_ENV}")
+  tolvane_test_cache(${name})
+endfunction()
+
+# The records a test's engines keep between sessions go to a folder of the test's own,
+# emptied before each CTest run (the fixture tolvane_test_cache), never the user's.
+function(tolvane_test_cache name)
+  set_property(TEST ${name} APPEND PROPERTY ENVIRONMENT "XDG_CACHE_HOME=${CMAKE_BINARY_DIR}/test-cache/${name}")
+  set_property(TEST ${name} APPEND PROPERTY FIXTURES_REQUIRED tolvane_test_cache)
 endfunction()

@@ -106,6 +106,7 @@ struct CommLink::Private {
     QString lastOptions;
     int timeoutMs = 4000;
     int retries = 3;
+    bool recordCache = true;
     int lastFailure = 0;
     bool cancelled = false;   // the user's Cancel: every routine after it fails
     bool committing = false;  // a commit is under way, which a cancel must not cut off
@@ -400,6 +401,8 @@ bool CommLink::ConnectController()
         const QString conn = d->connectionText();
         d->removeController();
         d->lastOptions = QStringLiteral("Timeout=%1, TORetry=%2, Conn=").arg(d->timeoutMs).arg(d->retries) + conn;
+        if (!d->recordCache)
+            d->lastOptions += QStringLiteral(", RecordCache=Off");
         if (!d->workspace)
             throw std::runtime_error("no workspace");
         d->controller = d->workspace->addController(QString(), QLatin1String(Engine::kProvider), QString(),
@@ -572,6 +575,11 @@ void CommLink::setLinkOptions(int timeoutMs, int retries)
 {
     d->timeoutMs = timeoutMs;
     d->retries = retries;
+}
+
+void CommLink::setRecordCache(bool on)
+{
+    d->recordCache = on;
 }
 
 Engine* CommLink::engine() const { return d->engine.get(); }

@@ -129,6 +129,9 @@ public:
     // Timeout (ms) and TORetry of the option string; the wizard keeps 4000 and 3,
     // tests and tolvanectl may choose others.
     void setLinkOptions(int timeoutMs, int retries);
+    // Whether the engine uses the records it keeps between sessions (on by default);
+    // off adds "RecordCache=Off" to the option string.
+    void setRecordCache(bool on);
 
     // The engine objects, for call traces and collection counts in tests.
     Engine* engine() const;

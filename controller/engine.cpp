@@ -3,6 +3,7 @@
 #include "controller/engine.h"
 
 #include "controller/link.h"
+#include "controller/recordcache.h"
 #include "protocol/protocol.h"
 
 #include <QStringList>
@@ -348,19 +349,32 @@ QVariant Record::value()
     m_engine->trace(QStringLiteral("get-record ") + m_name);
     std::shared_ptr<Link> link = lockLink(m_link);
     auto& held = link->held();
+    RecordCache* cache = link->cache();
     try {
         std::optional<quint32> size;
-        const auto it = held.find(m_name);
-        if (it != held.end() && link->optionalRequests()) {
+        QByteArray named;  // the digest the controller named before the read
+        auto it = held.find(m_name);
+        // The digest replaces RECORD_SIZE: it brings the size too.
+        if (link->optionalRequests() && (it != held.end() || cache)) {
             if (const auto digest = askDigest(*link, m_name)) {
-                if (digest->first == quint32(it->content.size()) && digest->second == it->digest()) {
+                const auto& [digestSize, controllerDigest] = *digest;
+                const bool heldMatches = it != held.end() && digestSize == quint32(it->content.size())
+                    && controllerDigest == it->digest();
+                // Kept content counts only now that the controller has named its digest.
+                std::optional<QByteArray> kept;
+                if (!heldMatches && cache)
+                    kept = cache->find(controllerDigest, digestSize);
+                if (heldMatches || kept) {
+                    if (kept)
+                        it = held.insert(m_name, Link::HeldRecord{*kept, true, true, controllerDigest});
                     it->confirmed = true;
                     it->fromController = true;
-                    MoveProgress progress(m_engine, *link, m_name, false, digest->first);
-                    progress.at(digest->first);
+                    MoveProgress progress(m_engine, *link, m_name, false, digestSize);
+                    progress.at(digestSize);
                     return QVariant(it->content);
                 }
-                size = digest->first;
+                size = digestSize;
+                named = controllerDigest;
             }
         }
         if (!size) {
@@ -373,7 +387,12 @@ QVariant Record::value()
         MoveProgress progress(m_engine, *link, m_name, false, *size);
         const QByteArray data = readWhole(*link, m_name, *size, progress);
         // Fresh, but no digest confirmed yet: a patch asks for one first.
-        held.insert(m_name, Link::HeldRecord{data, false, true});
+        it = held.insert(m_name, Link::HeldRecord{data, false, true});
+        // Kept for a later session only where a controller can confirm it, under the
+        // digest it named: content that changed in between fails the check at its next
+        // use, which is cheaper than hashing every read here.
+        if (cache && !named.isEmpty())
+            cache->keep(data, named);
         return QVariant(data);
     } catch (...) {
         held.remove(m_name);
@@ -399,8 +418,10 @@ void Record::setValue(const QVariant& v)
         else
             writeWhole(*link, m_name, data, progress);
         // Held for the next read, which must confirm it first: inside a transaction the
-        // write is only staged.
-        held.insert(m_name, Link::HeldRecord{data, false, false});
+        // write is only staged. Kept too, for a later session to confirm.
+        const auto it = held.insert(m_name, Link::HeldRecord{data, false, false});
+        if (RecordCache* cache = link->cache(); cache && link->optionalRequests())
+            cache->keep(data, it->digest());
     } catch (...) {
         held.remove(m_name);
         throw;
@@ -480,6 +501,8 @@ std::shared_ptr<Controller> Workspace::addController(const QString& name, const 
     const LinkOptions opts = ParseLinkOptions(options);
     auto link = std::make_shared<Link>(opts, m_engine->watch());
     link->open(QStringLiteral("Tolvane"));
+    if (opts.recordCache)
+        link->setCache(std::make_unique<RecordCache>(RecordCache::defaultFolder()));
     auto controller = std::make_shared<Controller>();
     controller->m_link = link;
     controller->m_engine = m_engine;

@@ -2,6 +2,8 @@
 // SPDX-FileCopyrightText: 2026 Tolvane developers
 #include "controller/link.h"
 
+#include "controller/recordcache.h"
+
 #include "ipv4/ipv4.h"
 #include "settings/serialports.h"
 
@@ -55,6 +57,15 @@ int parseCount(const QString& text, bool allowZero)
     if (!ok || !digits.match(text).hasMatch() || n < (allowZero ? 0 : 1))
         throw EngineError(EngineError::kBadOptions, QStringLiteral("malformed number '%1'").arg(text));
     return n;
+}
+
+bool parseSwitch(const QString& text)
+{
+    if (text.compare(QLatin1String("On"), Qt::CaseInsensitive) == 0)
+        return true;
+    if (text.compare(QLatin1String("Off"), Qt::CaseInsensitive) == 0)
+        return false;
+    throw EngineError(EngineError::kBadOptions, QStringLiteral("expected On or Off, not '%1'").arg(text));
 }
 
 }  // namespace
@@ -120,6 +131,8 @@ LinkOptions ParseLinkOptions(const QString& options)
             out.timeoutMs = parseCount(value, false);
         else if (key.compare(QLatin1String("TORetry"), Qt::CaseInsensitive) == 0)
             out.retries = parseCount(value, true);
+        else if (key.compare(QLatin1String("RecordCache"), Qt::CaseInsensitive) == 0)
+            out.recordCache = parseSwitch(value);
         else if (key.compare(QLatin1String("Conn"), Qt::CaseInsensitive) == 0) {
             out.conn = value;
             haveConn = true;
@@ -213,6 +226,11 @@ Link::~Link()
     // No waiting here: the transport is dropped, which ends the controller's session.
     delete m_tcp;
     delete m_serial;
+}
+
+void Link::setCache(std::unique_ptr<RecordCache> cache)
+{
+    m_cache = std::move(cache);
 }
 
 bool Link::isOpen() const

@@ -17,6 +17,7 @@
 
 class QTcpSocket;
 class QSerialPort;
+class RecordCache;
 
 class Link {
 public:
@@ -55,8 +56,9 @@ public:
     // that matches it (then confirmed is set), or a PATCH_RECORD's base digest.
     struct HeldRecord {
         HeldRecord() = default;
-        HeldRecord(QByteArray c, bool isConfirmed, bool isFromController)
-            : content(std::move(c)), confirmed(isConfirmed), fromController(isFromController)
+        HeldRecord(QByteArray c, bool isConfirmed, bool isFromController, QByteArray knownDigest = {})
+            : content(std::move(c)), confirmed(isConfirmed), fromController(isFromController),
+              m_digest(std::move(knownDigest))
         {
         }
         QByteArray content;
@@ -79,6 +81,9 @@ public:
     // RECORD_DIGEST and PATCH_RECORD, until the controller answers one UNSUPPORTED.
     bool optionalRequests() const { return m_optionalRequests; }
     void dropOptionalRequests() { m_optionalRequests = false; }
+    // The records kept between sessions; null when the options turned it off.
+    RecordCache* cache() const { return m_cache.get(); }
+    void setCache(std::unique_ptr<RecordCache> cache);
 
 private:
     enum class Wait { Response, Silent, Lost, Cancelled };
@@ -122,6 +127,7 @@ private:
     LinkTraffic m_traffic;
     QHash<QString, HeldRecord> m_held;
     bool m_optionalRequests = true;
+    std::unique_ptr<RecordCache> m_cache;
     std::shared_ptr<LinkWatch> m_watch;
     QElapsedTimer m_callClock;    // since the call under way sent its first attempt
     qint64 m_callLineMs = 0;      // the line time of its request and expected answer

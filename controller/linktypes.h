@@ -40,9 +40,11 @@ struct LinkOptions {
     int timeoutMs = 4000;  // inactivity bound of one attempt
     int retries = 3;       // further attempts after the first
     QString conn;          // connection text: eth:A.B.C.D or com:N:BAUD:P:DATA:STOP
+    bool recordCache = true;  // records kept on disk between sessions (RecordCache=Off)
 };
-// Parses "Timeout=T, TORetry=R, Conn=..." (keys case-insensitive, blanks ignored,
-// unknown keys ignored). Throws kBadOptions on a malformed number or a missing Conn.
+// Parses "Timeout=T, TORetry=R, Conn=..., RecordCache=On|Off" (keys and On/Off
+// case-insensitive, blanks ignored, unknown keys ignored). Throws kBadOptions on a
+// malformed number or On/Off, or a missing Conn.
 LinkOptions ParseLinkOptions(const QString& options);
 
 // A parsed connection text.

@@ -10,12 +10,15 @@
 #include "tests/support/simclient.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QElapsedTimer>
 #include <QSet>
 #include <QTimer>
 #include <QHostAddress>
 #include <QTcpServer>
 #include <QtTest>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -61,6 +64,7 @@ QByteArray fetchRecord(const QString& address, const QString& name)
     view.address = *ParseIPv4(address);
     CommLink link(view);
     link.setLinkOptions(2000, 1);
+    link.setRecordCache(false);
     if (!link.ConnectController() || !link.ReadControllerRecord(name, false))
         return QByteArray();
     return link.keptValue(name);
@@ -72,6 +76,7 @@ bool storeRecord(const QString& address, const QString& name, const QByteArray& 
     FakeView view;
     view.address = *ParseIPv4(address);
     CommLink link(view);
+    link.setRecordCache(false);
     if (!link.ConnectController())
         return false;
     try {
@@ -95,6 +100,7 @@ class tst_CommLink : public QObject {
     Q_OBJECT
 private slots:
     void initTestCase();
+    void init();
 
     void bytesToLong_data();
     void bytesToLong();
@@ -136,6 +142,8 @@ private slots:
     void wholeRecordsPassThrough();
     void heldRecordWrites_data();
     void heldRecordWrites();
+    void recordsKeptBetweenSessions_data();
+    void recordsKeptBetweenSessions();
     void chunksFollowTheControllersLimit();
 
     void stalledRequestFailsAfterRetries();
@@ -148,6 +156,7 @@ private slots:
 
 private:
     QTemporaryDir m_config;
+    std::optional<FreshRecordCache> m_cache;
 };
 
 void tst_CommLink::initTestCase()
@@ -157,6 +166,11 @@ void tst_CommLink::initTestCase()
     qputenv("XDG_CONFIG_HOME", m_config.path().toUtf8());
     QVERIFY(QDir().mkpath(m_config.filePath(QStringLiteral("Tolvane/ports"))));
     QVERIFY2(QFile::exists(SimProcess::executable()), qPrintable(SimProcess::executable()));
+}
+
+void tst_CommLink::init()
+{
+    m_cache.emplace();
 }
 
 // --- byte conversions --------------------------------------------------------------
@@ -907,6 +921,110 @@ void tst_CommLink::heldRecordWrites()
     QCOMPARE(mine.filter(QRegularExpression(QStringLiteral("^PATCH_RECORD"))).size(), patches);
 }
 
+// A second session reads the records again after the first kept them on disk: what
+// moves, and that what the wizard gets is exactly what the controller holds.
+void tst_CommLink::recordsKeptBetweenSessions_data()
+{
+    QTest::addColumn<QStringList>("simArgs");
+    QTest::addColumn<QString>("between");  // what happens after the first session
+    QTest::addColumn<int>("wholeChunks");  // READ_RECORD chunks of @CNF_BACKPRM in the second
+    QTest::addColumn<bool>("keptAfter");   // the folder holds the record's content afterwards
+    QTest::newRow("kept: no record bytes move") << QStringList() << "" << 0 << true;
+    QTest::newRow("another client changed it: read whole") << QStringList() << "other" << 6 << true;
+    QTest::newRow("entry with a byte changed: read again") << QStringList() << "flip" << 6 << true;
+    QTest::newRow("entry cut short: read again") << QStringList() << "cut" << 6 << true;
+    QTest::newRow("a 4 GiB file as the entry: read again") << QStringList() << "huge" << 6 << true;
+    QTest::newRow("a FIFO as the entry: read again") << QStringList() << "fifo" << 6 << true;
+    QTest::newRow("a link to a file outside as the entry: read again, outside untouched")
+        << QStringList() << "link" << 6 << true;
+    QTest::newRow("the folder a link to another: not used, nothing written there")
+        << QStringList() << "folder link" << 6 << false;
+    QTest::newRow("the folder cannot be made: read whole") << QStringList() << "folder file" << 6 << false;
+    QTest::newRow("turned off: read whole, nothing kept") << QStringList() << "off" << 6 << false;
+    QTest::newRow("controller without the optional requests: read whole")
+        << QStringList{"--no-optional-requests"} << "" << 6 << false;
+}
+
+void tst_CommLink::recordsKeptBetweenSessions()
+{
+    QFETCH(QStringList, simArgs);
+    QFETCH(QString, between);
+    QFETCH(int, wholeChunks);
+    QFETCH(bool, keptAfter);
+    const QDir home(m_cache->path());
+    const QString folder = home.filePath(QStringLiteral("Tolvane/records"));
+    const QString outside = home.filePath(QStringLiteral("outside"));
+    QVERIFY(QDir().mkpath(outside));
+    if (between == QLatin1String("folder link")) {
+        QVERIFY(QDir().mkpath(home.filePath(QStringLiteral("Tolvane"))));
+        QVERIFY(QFile::link(outside, folder));
+    } else if (between == QLatin1String("folder file")) {
+        QVERIFY(QDir().mkpath(home.filePath(QStringLiteral("Tolvane"))));
+        QFile file(folder);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+    }
+    // A controller whose records are not the factory's.
+    sim::ControllerState start = sim::defaultState();
+    QByteArray& back = start.records[kBack];
+    for (int i = 0; i < back.size(); i += 97)
+        back[i] = char(i * 7);
+    SimCase c(simArgs);
+    auto& [address, sim, view, link] = c;
+    QVERIFY(sim.seed(start));
+    QVERIFY(sim.start());
+    auto session = [&, &link = link]() {
+        link.setRecordCache(between != QLatin1String("off"));
+        const bool read = link.ConnectController() && link.ReadCommSettings(true);
+        link.DisconnectController();
+        return read;
+    };
+    QVERIFY(session());
+    const QString entry = QDir(folder).filePath(QString::fromLatin1(proto::digest(back).toHex()));
+    QByteArray expected = back;
+    QFile file(entry);
+    if (between == QLatin1String("other")) {
+        expected[23972] = '\x04';
+        QVERIFY(storeRecord(address, kBack, expected));
+    } else if (between == QLatin1String("flip") || between == QLatin1String("cut")) {
+        QVERIFY(file.open(QIODevice::ReadWrite));
+        QByteArray bad = back;
+        bad[500] = char(~bad[500]);
+        QVERIFY(between == QLatin1String("flip") ? file.write(bad) == bad.size() : file.resize(1000));
+        file.close();
+    } else if (between == QLatin1String("huge")) {
+        QVERIFY(file.resize(qint64(4) << 30));
+    } else if (between == QLatin1String("fifo") || between == QLatin1String("link")) {
+        QVERIFY(file.remove());
+        QFile target(QDir(outside).filePath(QStringLiteral("target")));
+        QVERIFY(target.open(QIODevice::WriteOnly) && target.write(back) == back.size());
+        target.close();
+        QVERIFY(between == QLatin1String("fifo") ? ::mkfifo(QFile::encodeName(entry).constData(), 0600) == 0
+                                                  : QFile::link(target.fileName(), entry));
+    }
+    const qsizetype before = sim.lines().size();
+    QVERIFY(session());
+    QCOMPARE(link.keptValue(kBack), expected);
+    QStringList second = sim.lines().mid(before);
+    QCOMPARE(second.filter(QStringLiteral("READ_RECORD @CNF_BACKPRM")).size(), wholeChunks);
+    if (between.isEmpty() && simArgs.isEmpty())
+        QCOMPARE(second.filter(QStringLiteral("READ_RECORD")).size(), 0);
+    // What the folder holds is a kept copy of what was read; nothing outside it changed.
+    const QString now = QDir(folder).filePath(QString::fromLatin1(proto::digest(expected).toHex()));
+    QFile kept(now);
+    QCOMPARE(QFileInfo(now).isSymLink(), false);
+    QCOMPARE(kept.open(QIODevice::ReadOnly) && kept.readAll() == expected && !QFileInfo(folder).isSymLink(),
+             keptAfter);
+    if (keptAfter)
+        QCOMPARE(kept.permissions() & ~(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser),
+                 QFile::Permissions());
+    const QStringList outsideFiles = QDir(outside).entryList(QDir::Files | QDir::NoDotAndDotDot);
+    QCOMPARE(outsideFiles, between == QLatin1String("fifo") || between == QLatin1String("link")
+                               ? QStringList{"target"} : QStringList());
+    QFile target(QDir(outside).filePath(QStringLiteral("target")));
+    if (target.open(QIODevice::ReadOnly))
+        QCOMPARE(target.readAll(), back);
+}
+
 void tst_CommLink::chunksFollowTheControllersLimit()
 {
     // Whole reads and writes: a controller without the optional requests.
@@ -996,7 +1114,7 @@ void tst_CommLink::stalledOpenFailsConnect()
 
 void tst_CommLink::corruptResponseIsRetried()
 {
-    // Request 3 is the size of "@CNF_RAW_COM".
+    // Request 3 asks for the size and digest of "@CNF_RAW_COM".
     SimCase c({"--fault", "corrupt-at=3"});
     auto& [address, sim, view, link] = c;
     QVERIFY(sim.start());
@@ -1005,8 +1123,8 @@ void tst_CommLink::corruptResponseIsRetried()
     QVERIFY(link.ReadCommSettings(true));
     QCOMPARE(link.settings().ipAddress, (IPv4{192, 168, 0, 1}));
     const QStringList req = sim.requests();
-    QVERIFY(req.contains(QStringLiteral("RECORD_SIZE @CNF_RAW_COM -> OK (corrupted)")));
-    QVERIFY(req.contains(QStringLiteral("RECORD_SIZE @CNF_RAW_COM -> OK (resent)")));
+    QVERIFY(req.contains(QStringLiteral("RECORD_DIGEST @CNF_RAW_COM -> OK (corrupted)")));
+    QVERIFY(req.contains(QStringLiteral("RECORD_DIGEST @CNF_RAW_COM -> OK (resent)")));
     QCOMPARE(sim.signalPairs(), (QStringList{"0,0", "0,1"}));
 }
 
@@ -1047,6 +1165,7 @@ void tst_CommLink::dropDuringWriteKeepsOldSettings()
             }
     }
     QVERIFY(dropAt > 0);
+    m_cache.emplace();  // the same requests as the dry run, none answered from its records
 
     SimCase c(extra + QStringList{"--fault", QStringLiteral("drop-at=%1").arg(dropAt)});
     auto& [address, sim, view, link] = c;

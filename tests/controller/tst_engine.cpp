@@ -4,9 +4,12 @@
 // provider name and the collections' index rules.
 
 #include "controller/engine.h"
+#include "controller/recordcache.h"
+#include "protocol/protocol.h"
 #include "settings/serialports.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -22,6 +25,7 @@ private slots:
     void badOptionsFailBeforeAnyLink_data();
     void badOptionsFailBeforeAnyLink();
     void removeNeedsAnInt32Index();
+    void recordCacheKeepsItsBound();
 
 private:
     QTemporaryDir m_config;
@@ -64,6 +68,8 @@ void tst_Engine::options_data()
     QTest::newRow("retries with a unit") << "TORetry=3x, Conn=eth:127.0.0.1" << false << 0 << 0 << QString();
     QTest::newRow("retries too large") << "TORetry=99999999999, Conn=eth:127.0.0.1" << false << 0 << 0
                                        << QString();
+    QTest::newRow("record cache neither on nor off") << "RecordCache=no, Conn=eth:127.0.0.1" << false << 0 << 0
+                                                     << QString();
     QTest::newRow("no connection") << "Timeout=4000, TORetry=3" << false << 0 << 0 << QString();
     QTest::newRow("empty connection") << "Timeout=4000, TORetry=3, Conn=" << false << 0 << 0 << QString();
 }
@@ -215,3 +221,37 @@ void tst_Engine::removeNeedsAnInt32Index()
 
 QTEST_GUILESS_MAIN(tst_Engine)
 #include "tst_engine.moc"
+
+// The least recently used entries go first once the kept records pass the bound, when
+// a session ends; each entry counts at least a 4 KiB block.
+void tst_Engine::recordCacheKeepsItsBound()
+{
+    QTemporaryDir dir;
+    const QString folder = dir.filePath(QStringLiteral("records"));
+    const qint64 limit = 5 * 4096;
+    QList<QByteArray> contents;
+    for (char c = 'a'; c <= 'f'; ++c)
+        contents.append(QByteArray(3000, c));
+    const auto found = [&](RecordCache& cache, int i) { return cache.find(proto::digest(contents[i]), 3000); };
+    {
+        RecordCache session(folder, limit);
+        QVERIFY(session.usable());
+        for (int i = 0; i < 5; ++i)
+            session.keep(contents[i], proto::digest(contents[i]));
+    }
+    {
+        RecordCache session(folder, limit);
+        QCOMPARE(found(session, 0), contents[0]);  // now the most recently used
+        session.keep(contents[5], proto::digest(contents[5]));
+        // Content larger than the bound is not kept.
+        const QByteArray large(limit + 1, 'x');
+        session.keep(large, proto::digest(large));
+        QCOMPARE(session.find(proto::digest(large), quint32(large.size())), std::nullopt);
+    }
+    RecordCache cache(folder, limit);
+    QCOMPARE(cache.size(), limit);
+    QCOMPARE(found(cache, 1), std::nullopt);
+    for (int i : {0, 2, 3, 4, 5})
+        QCOMPARE(found(cache, i), contents[i]);
+    QCOMPARE(QFileInfo(folder).permissions() & QFile::Permissions(0x0077), QFile::Permissions());
+}

@@ -59,6 +59,17 @@ private:
     std::unique_ptr<SimProcess> m_sim;
 };
 
+// Points the records the engine keeps between sessions at an empty folder of its own
+// while it lives: a test that starts one (in init()) runs on a machine that has read no
+// controller before.
+class FreshRecordCache {
+public:
+    FreshRecordCache() { qputenv("XDG_CACHE_HOME", m_dir.path().toUtf8()); }
+    QString path() const { return m_dir.path(); }
+private:
+    QTemporaryDir m_dir;
+};
+
 // Byte positions where two records differ (a position only one of them has counts).
 QList<int> DifferingBytes(const QByteArray& a, const QByteArray& b);
 // Whether every position lies in one of the ranges [first, last]; warns of the first
