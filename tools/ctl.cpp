@@ -185,10 +185,11 @@ bool takesFile(const QString& command)
 QStringList commandFlags(const QString& command)
 {
     if (command == QLatin1String("restore"))
-        return {QStringLiteral("dry-run"), QStringLiteral("with-identity"), QStringLiteral("force")};
+        return {QStringLiteral("dry-run"), QStringLiteral("with-identity"), QStringLiteral("force"),
+                QStringLiteral("no-cache")};
     if (command == QLatin1String("write"))
-        return {QStringLiteral("dry-run")};
-    return {};
+        return {QStringLiteral("dry-run"), QStringLiteral("no-cache")};
+    return {QStringLiteral("no-cache")};
 }
 
 Args parseArgs(const QStringList& args)
@@ -692,7 +693,9 @@ const char* const kLinkOptions =
     "  --conn CONN      eth:A.B.C.D (TCP port 47311) or com:N:BAUD:P:8:STOP (serial port\n"
     "                   COM N; parity E, N or O; 8 data bits; stop bits 1, 1.5 or 2)\n"
     "  --timeout MS     inactivity bound of one attempt (default 4000)\n"
-    "  --retries N      further attempts after the first (default 3)\n";
+    "  --retries N      further attempts after the first (default 3)\n"
+    "  --no-cache       read every record whole, without the records kept from earlier\n"
+    "                   sessions (and keep none)\n";
 
 struct CommandHelp {
     const char* usage;
@@ -705,12 +708,12 @@ const QHash<QString, CommandHelp>& commandHelp()
 {
     static const QHash<QString, CommandHelp> help{
         {QStringLiteral("read"),
-         {"tolvanectl read --conn CONN [--timeout MS] [--retries N]\n",
+         {"tolvanectl read --conn CONN [--timeout MS] [--retries N] [--no-cache]\n",
           "Prints the controller's communication settings as one JSON object.\n", ""}},
         {QStringLiteral("write"),
          {"tolvanectl write --conn CONN [--device ethernet|rs232c] [--ip A.B.C.D] [--mask A.B.C.D]\n"
           "                 [--baud N] [--token open|io|ethernet|com2|com3|com4] [--token-ip A.B.C.D]\n"
-          "                 [--dry-run] [--backup FILE] [--timeout MS] [--retries N]\n",
+          "                 [--dry-run] [--backup FILE] [--timeout MS] [--retries N] [--no-cache]\n",
           "Changes the settings the way the wizard's pages do, writes them when anything\n"
           "changed and reads them back. Prints one JSON object: changed, the settings\n"
           "before and after, the fields that changed, the backup, the controller's id and model.\n",
@@ -724,11 +727,11 @@ const QHash<QString, CommandHelp>& commandHelp()
           "  --backup FILE    before a write that changes anything, save all six records in\n"
           "                   FILE as backup does (no file, no write)\n"}},
         {QStringLiteral("backup"),
-         {"tolvanectl backup --conn CONN [--timeout MS] [--retries N] FILE\n",
+         {"tolvanectl backup --conn CONN [--timeout MS] [--retries N] [--no-cache] FILE\n",
           "Saves all six records of the controller in FILE; writes nothing to the controller.\n", ""}},
         {QStringLiteral("restore"),
          {"tolvanectl restore --conn CONN [--dry-run] [--with-identity] [--force]\n"
-          "                   [--timeout MS] [--retries N] FILE\n",
+          "                   [--timeout MS] [--retries N] [--no-cache] FILE\n",
           "Checks FILE, prints what would change, writes the records that differ in one write\n"
           "transaction (all of them or none) and reads them back.\n",
           "  --dry-run        print what would change and write nothing\n"
@@ -844,6 +847,7 @@ int Run(const QStringList& rawArgs, QTextStream& out, QTextStream& err, bool sho
     TerminalProgress progress(err);
     CommLink link(o.view);
     link.setLinkOptions(o.timeout, o.retries);
+    link.setRecordCache(!o.args.flags.contains(QStringLiteral("no-cache")));
     if (showProgress) {
         link.setProgressHook([&progress](const TransferProgress& p) { progress(p); });
         link.setWaitHook([&progress](const WaitProgress& w) { progress(w); });

@@ -528,12 +528,18 @@ void tst_TolvaneCtl::writeEthernet()
         if (req.startsWith(QLatin1String("EXECUTE doSignal")))
             signalOrder << req.section(' ', 2, 2);
     QCOMPARE(signalOrder, (QStringList{"0,0", "0,1", "0,0", "0,1", "1,0", "0,0", "1,1", "0,1", "0,0", "0,1"}));
-    // A later read sees the same, with the controller's id and model.
+    // A later read sees the same, with the controller's id and model, from the records
+    // the write kept: no record bytes move. With --no-cache they move whole.
+    const qsizetype before = sim.lines().size();
     const Run again = run({"read", "--conn", "eth:" + address});
     QCOMPARE(again.exitCode, 0);
     j.insert("id", report.value("id"));
     j.insert("model", QStringLiteral("Tolvane RC-8 simulator"));
     QCOMPARE(again.json(), j);
+    QCOMPARE(sim.lines().mid(before).filter(QStringLiteral("READ_RECORD")).size(), 0);
+    const qsizetype uncached = sim.lines().size();
+    QCOMPARE(run({"read", "--conn", "eth:" + address, "--no-cache"}).json(), j);
+    QCOMPARE(sim.lines().mid(uncached).filter(QStringLiteral("READ_RECORD @CNF_BACKPRM")).size(), 6);
 }
 
 void tst_TolvaneCtl::writeRs232cOverSerialLine()
