@@ -600,4 +600,5 @@ void Link::close()
     }
     if (m_serial && m_serial->isOpen())
         m_serial->close();
+    m_cache.reset();  // writes what the session kept, now that the controller is free
 }

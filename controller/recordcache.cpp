@@ -6,6 +6,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QHash>
 #include <QStandardPaths>
 
 #include <algorithm>
@@ -27,10 +28,7 @@ constexpr qint64 kBlock = 4096;
 // A temporary file this old was left by a writer that died before its rename.
 constexpr qint64 kStaleTempSeconds = 3600;
 
-qint64 charged(qint64 size)
-{
-    return std::max<qint64>(kBlock, (size + kBlock - 1) / kBlock * kBlock);
-}
+qint64 charged(qint64 size) { return std::max<qint64>(kBlock, (size + kBlock - 1) / kBlock * kBlock); }
 
 bool isEntryName(const char* name)
 {
@@ -65,7 +63,15 @@ QString RecordCache::defaultFolder()
 struct RecordCache::Private {
     int dir = -1;
     qint64 limit = kDefaultLimit;
-    bool grown = false;  // an entry was written: the bound is checked at the end
+    // What the session kept, by digest, written when it ends: off the path of its reads.
+    struct Kept {
+        QByteArray content;
+        timespec used;  // when it was kept: its place in the least-recently-used order
+    };
+    QHash<QByteArray, Kept> pending;
+    qint64 pendingBytes = 0;
+
+    void write(const QByteArray& name, const Kept& kept) const;
 
     void drop(const char* name) const { ::unlinkat(dir, name, 0); }
 
@@ -119,16 +125,21 @@ bool writeAll(int fd, const QByteArray& data)
 
 }  // namespace
 
-RecordCache::RecordCache(const QString& folder, qint64 limitBytes) : d(new Private)
+RecordCache::RecordCache(const QString& folder, qint64 limitBytes)
+    : d(std::make_unique<Private>())
 {
     d->limit = limitBytes;
-    if (folder.isEmpty() || !QDir::isAbsolutePath(folder) || !makeFolders(folder))
+    if (folder.isEmpty() || !QDir::isAbsolutePath(folder))
         return;
     // The folder itself must not be a link: its entries are opened relative to it.
-    const int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    const QByteArray path = QFile::encodeName(folder);
+    const int flags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+    int fd = ::open(path.constData(), flags);
+    if (fd < 0 && errno == ENOENT && makeFolders(folder))
+        fd = ::open(path.constData(), flags);
     if (fd < 0)
         return;
-    struct stat st {};
+    struct stat st { };
     if (::fstat(fd, &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::geteuid()
         || ((st.st_mode & 077) != 0 && ::fchmod(fd, 0700) != 0)) {
         ::close(fd);
@@ -139,17 +150,16 @@ RecordCache::RecordCache(const QString& folder, qint64 limitBytes) : d(new Priva
 
 RecordCache::~RecordCache()
 {
-    if (d->grown)
+    if (!d->pending.isEmpty()) {
+        for (auto it = d->pending.cbegin(); it != d->pending.cend(); ++it)
+            d->write(it.key(), it.value());
         d->evict();
+    }
     if (d->dir >= 0)
         ::close(d->dir);
-    delete d;
 }
 
-bool RecordCache::usable() const
-{
-    return d->dir >= 0;
-}
+bool RecordCache::usable() const { return d->dir >= 0; }
 
 std::optional<QByteArray> RecordCache::find(const QByteArray& digest, quint32 size)
 {
@@ -163,7 +173,7 @@ std::optional<QByteArray> RecordCache::find(const QByteArray& digest, quint32 si
             d->drop(name.constData());  // a link, or a file we may not read
         return std::nullopt;
     }
-    struct stat st {};
+    struct stat st { };
     QByteArray content;
     bool whole = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && quint64(st.st_size) == size;
     if (whole) {
@@ -187,27 +197,38 @@ void RecordCache::keep(const QByteArray& content, const QByteArray& digest)
 {
     if (d->dir < 0 || digest.size() != proto::kDigestSize || charged(content.size()) > d->limit)
         return;
+    // A session that keeps more than the bound (a long one, writing again and again)
+    // starts its list again: the latest contents are the ones worth keeping.
+    if (d->pendingBytes + charged(content.size()) > d->limit) {
+        d->pending.clear();
+        d->pendingBytes = 0;
+    }
     const QByteArray name = digest.toHex();
-    const timespec times[2] = {now(), now()};
-    struct stat st {};
-    if (::fstatat(d->dir, name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode)
+    if (!d->pending.contains(name))
+        d->pendingBytes += charged(content.size());
+    d->pending.insert(name, Private::Kept{content, now()});
+}
+
+void RecordCache::Private::write(const QByteArray& name, const Kept& kept) const
+{
+    const QByteArray& content = kept.content;
+    const timespec times[2] = {kept.used, kept.used};
+    struct stat st { };
+    if (::fstatat(dir, name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode)
         && st.st_size == content.size()) {
         // Kept already: only its use is new. A damaged one is found out when it is read.
-        ::utimensat(d->dir, name.constData(), times, AT_SYMLINK_NOFOLLOW);
+        ::utimensat(dir, name.constData(), times, AT_SYMLINK_NOFOLLOW);
         return;
     }
     const QByteArray temp = "tmp." + name + '.' + QByteArray::number(qint64(::getpid()));
-    ::unlinkat(d->dir, temp.constData(), 0);  // left by an earlier process of this number
-    const int fd = ::openat(d->dir, temp.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    ::unlinkat(dir, temp.constData(), 0);  // left by an earlier process of this number
+    const int fd = ::openat(dir, temp.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0)
         return;
     // No fsync: after a crash a cut entry fails its digest check and is read again.
     const bool written = writeAll(fd, content) && ::futimens(fd, times) == 0;
-    if (::close(fd) != 0 || !written || ::renameat(d->dir, temp.constData(), d->dir, name.constData()) != 0) {
-        d->drop(temp.constData());
-        return;
-    }
-    d->grown = true;
+    if (::close(fd) != 0 || !written || ::renameat(dir, temp.constData(), dir, name.constData()) != 0)
+        drop(temp.constData());
 }
 
 std::vector<RecordCache::Private::Entry> RecordCache::Private::entries() const
@@ -222,7 +243,7 @@ std::vector<RecordCache::Private::Entry> RecordCache::Private::entries() const
     }
     const time_t staleBefore = now().tv_sec - kStaleTempSeconds;
     while (const dirent* e = ::readdir(listing)) {
-        struct stat st {};
+        struct stat st { };
         const bool entry = isEntryName(e->d_name);
         if (!entry && std::strncmp(e->d_name, "tmp.", 4) != 0)
             continue;  // not ours
@@ -272,12 +293,14 @@ qint64 RecordCache::size() const
 
 #else  // not Q_OS_UNIX: nothing is kept, every read moves its records
 
-struct RecordCache::Private {};
-RecordCache::RecordCache(const QString&, qint64) : d(new Private) {}
-RecordCache::~RecordCache() { delete d; }
+struct RecordCache::Private { };
+RecordCache::RecordCache(const QString&, qint64)
+    : d(std::make_unique<Private>())
+{ }
+RecordCache::~RecordCache() = default;
 bool RecordCache::usable() const { return false; }
 std::optional<QByteArray> RecordCache::find(const QByteArray&, quint32) { return std::nullopt; }
-void RecordCache::keep(const QByteArray&, const QByteArray&) {}
+void RecordCache::keep(const QByteArray&, const QByteArray&) { }
 qint64 RecordCache::size() const { return 0; }
 
 #endif

@@ -17,6 +17,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <memory>
 #include <optional>
 
 class RecordCache {
@@ -40,13 +41,14 @@ public:
     // use for the least-recently-used order.
     std::optional<QByteArray> find(const QByteArray& digest, quint32 size);
     // Keeps content under digest, its SHA-256 as far as the caller knows: find checks it
-    // again. Entries beyond the bound, least recently used first, are removed when the
-    // cache object ends (the session's end), off the path of the reads.
+    // again. What a session keeps is written when the cache object ends (the link's
+    // close), off the path of the reads; then the least recently used entries beyond the
+    // bound are removed.
     void keep(const QByteArray& content, const QByteArray& digest);
     // The entries' total size as the bound counts it.
     qint64 size() const;
 
 private:
     struct Private;
-    Private* d;
+    std::unique_ptr<Private> d;
 };

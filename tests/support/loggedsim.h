@@ -66,6 +66,7 @@ class FreshRecordCache {
 public:
     FreshRecordCache() { qputenv("XDG_CACHE_HOME", m_dir.path().toUtf8()); }
     QString path() const { return m_dir.path(); }
+
 private:
     QTemporaryDir m_dir;
 };
