@@ -11,7 +11,11 @@
 // Each figure is the median of its runs; each run of the program is followed by a run of
 // its floor, so that both see the machine as it is.
 //
+// - Records kept between sessions: the first read of a controller read before and of one
+//   never seen, on the line at the slowest rate and on Ethernet (cacheCase).
+//
 //   bench_wizard_link [--rounds N] [--slow-rounds N] [--bauds B,B,...] [--no-ethernet]
+//                     [--no-cache-case | --cache-only]
 //   (TOLVANE_BIN_DIR: folder of tolvane-sim)
 
 #include "wizard/wizardmodel.h"
@@ -27,7 +31,9 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <cstdio>
+#include <optional>
 #include <tuple>
 
 namespace {
@@ -43,6 +49,8 @@ struct Options {
     int slowRounds = 3;  // sequences that move whole records over a line
     QList<int> bauds{115200, 38400, 9600};
     bool ethernet = true;
+    bool cache = true;
+    bool cacheOnly = false;  // only the table of records kept between sessions
 };
 
 // The frames of the first read: OPEN, the bracket, each record's size and chunks.
@@ -159,6 +167,7 @@ bool serialCase(int baud, const Options& o, const QString& portsDir)
         const int sessions = optional ? std::max(1, o.slowRounds - 1) : 1;
         for (int session = 0; session < sessions; ++session) {
             CommLink link(view);
+            link.setRecordCache(false);  // each session moves both records; kept ones are cacheCase's
             const quint64 before = line.toController() + line.toClient();
             QElapsedTimer t;
             t.start();
@@ -226,6 +235,7 @@ bool ethernetCase(const Options& o)
         const int rounds = o.rounds * 4;
         for (int k = 0; k < rounds; ++k) {
             CommLink link(view);
+            link.setRecordCache(false);
             QElapsedTimer t;
             t.start();
             if (wizard::ConnectAndRead(link) != wizard::Opened::kDone) {
@@ -279,6 +289,144 @@ bool ethernetCase(const Options& o)
     return true;
 }
 
+// One first read (connect, both records, as the wizard's Next does) and what it moved.
+struct ReadRun {
+    bool ok = false;
+    double seconds = 0;
+    double endSeconds = 0;  // the disconnect: CLOSE, and the kept records written
+    qint64 wire = 0;
+    QString id, model;  // from OPEN, for the floor's frames
+};
+
+ReadRun firstRead(ControllerSelections& view, bool cache, const PacedRelay* line)
+{
+    CommLink link(view);
+    link.setRecordCache(cache);
+    const quint64 before = line ? line->toController() + line->toClient() : 0;
+    QElapsedTimer t;
+    t.start();
+    ReadRun run;
+    run.ok = wizard::ConnectAndRead(link) == wizard::Opened::kDone;
+    run.seconds = secondsOf(t);
+    run.wire = line ? qint64(line->toController() + line->toClient() - before)
+                    : qint64(link.controller() ? moved(LinkTraffic{}, link.controller()->traffic()).second : 0);
+    if (link.controller()) {
+        run.id = link.controller()->controllerId();
+        run.model = link.controller()->model();
+    }
+    t.start();
+    link.DisconnectController();
+    run.endSeconds = secondsOf(t);
+    return run;
+}
+
+void printCacheRow(const QString& where, const char* what, const QList<double>& program, const QList<double>& against,
+                   qint64 wire, const char* goal, bool met)
+{
+    const double p = Median(program), a = Median(against);
+    const QString verdict = !goal ? QStringLiteral("none") : QStringLiteral("%1 %2").arg(met ? "met" : "MISSED", goal);
+    std::printf("| %s | %s | %.4f | %.4f | %.3f | %lld | %d | %s |\n", qPrintable(where), what, p, a, p / a,
+                qlonglong(wire), int(program.size()), qPrintable(verdict));
+    std::fflush(stdout);
+}
+
+// Records kept between sessions, on a line at the slowest rate asked for and on Ethernet:
+// the first read of a controller read before (on the line against its floor: OPEN, the
+// bracket and the two digest exchanges, sent plainly), and of one never seen (the
+// cache's folder emptied before each run), each against the same read with the cache
+// off; and the disconnect, which writes what the session kept. The runs of the three take
+// turns, so that all see the machine as it is.
+bool cacheCase(const Options& o, const QString& portsDir)
+{
+    const int baud = *std::min_element(o.bauds.begin(), o.bauds.end());
+    PacedRelay line, floorLine;
+    QString error;
+    if (!line.start(baud, 10, &error) || !floorLine.start(baud, 10, &error)) {
+        std::printf("| %d | relay failed: %s |\n", baud, qPrintable(error));
+        return false;
+    }
+    const QString com = portsDir + QStringLiteral("/com9");
+    QFile::remove(com);
+    QFile::link(line.clientEnd(), com);
+    ControllerSelections serial;
+    serial.ethernet = false;
+    serial.port = 9;
+    serial.baud = baud;
+    serial.parity = 1;
+    serial.dataLength = 8;
+    serial.stopBit = QStringLiteral("1");
+    ControllerSelections ethernet;
+    ethernet.address = {127, 0, 6, 20};
+    const QByteArray savedCache = qgetenv("XDG_CACHE_HOME");
+    bool ok = true;
+    for (const bool onLine : {true, false}) {
+        SimProcess sim(onLine ? QStringList{QStringLiteral("--serial"), line.controllerEnd(), QStringLiteral("--baud"),
+                                            QString::number(baud)}
+                              : QStringList{QStringLiteral("--listen"), kSimAddress});
+        if (!sim.start()) {
+            std::printf("| simulator did not start | |\n");
+            return false;
+        }
+        ControllerSelections& view = onLine ? serial : ethernet;
+        QList<double> seen, unseen, off, floor, endOn, endOff;
+        qint64 seenWire = 0, unseenWire = 0;
+        const int rounds = onLine ? o.slowRounds : o.rounds * 4;
+        QTemporaryDir cacheHome;
+        qputenv("XDG_CACHE_HOME", cacheHome.path().toUtf8());
+        const QDir kept(cacheHome.filePath(QStringLiteral("Tolvane/records")));
+        for (int k = 0; k < rounds && ok; ++k) {
+            // Never seen: the folder is there, as on a machine that has read others, but
+            // it holds nothing of this controller.
+            for (const QString& entry : kept.entryList(QDir::Files))
+                QFile::remove(kept.filePath(entry));
+            // The read without the cache takes each place in turn, the one of a controller
+            // read before always follows the first with it.
+            const PacedRelay* paced = onLine ? &line : nullptr;
+            std::optional<ReadRun> without;
+            if (k % 3 == 0)
+                without = firstRead(view, false, paced);
+            const ReadRun fresh = firstRead(view, true, paced);
+            if (k % 3 == 1)
+                without = firstRead(view, false, paced);
+            const ReadRun again = firstRead(view, true, paced);
+            if (k % 3 == 2)
+                without = firstRead(view, false, paced);
+            ok = without->ok && fresh.ok && again.ok;
+            off << without->seconds;
+            unseen << fresh.seconds;
+            seen << again.seconds;
+            endOff << without->endSeconds;
+            endOn << fresh.endSeconds;
+            unseenWire = fresh.wire;
+            seenWire = again.wire;
+            if (onLine) {
+                const Trip sig = floorframes::signal();
+                floor << PlainLineExchange(floorLine, {floorframes::open(QStringLiteral("Tolvane"), again.id, again.model),
+                                                       sig, floorframes::digest(kRaw), floorframes::digest(kBack), sig});
+            }
+        }
+        if (!ok) {
+            std::printf("| first read failed | |\n");
+            break;
+        }
+        const QString where = onLine ? QStringLiteral("line, %1 baud").arg(baud) : QStringLiteral("Ethernet");
+        if (onLine) {
+            printCacheRow(where, "read before: against its floor", seen, floor, seenWire, "≤ 1 s", Median(seen) <= 1.0);
+            printCacheRow(where, "never seen: against the cache off", unseen, off, unseenWire, "≤ 1.01",
+                          Median(unseen) <= 1.01 * Median(off));
+        } else {
+            printCacheRow(where, "read before: against the cache off", seen, off, seenWire, "≤ 1.1",
+                          Median(seen) <= 1.1 * Median(off));
+            printCacheRow(where, "never seen: against the cache off", unseen, off, unseenWire, "≤ 1.1",
+                          Median(unseen) <= 1.1 * Median(off));
+            printCacheRow(where, "never seen, its disconnect (records written): against the cache off", endOn,
+                          endOff, 0, nullptr, true);
+        }
+    }
+    qputenv("XDG_CACHE_HOME", savedCache);
+    return ok;
+}
+
 Options parse(const QStringList& args)
 {
     Options o;
@@ -291,6 +439,10 @@ Options parse(const QStringList& args)
             o.slowRounds = std::max(1, v.toInt()), ++i;
         else if (a == QLatin1String("--no-ethernet"))
             o.ethernet = false;
+        else if (a == QLatin1String("--no-cache-case"))
+            o.cache = false;
+        else if (a == QLatin1String("--cache-only"))
+            o.cacheOnly = true;
         else if (a == QLatin1String("--bauds")) {
             o.bauds.clear();
             for (const QString& b : v.split(QLatin1Char(','), Qt::SkipEmptyParts))
@@ -309,20 +461,28 @@ int main(int argc, char** argv)
     const Options o = parse(app.arguments());
     QTemporaryDir config;
     qputenv("XDG_CONFIG_HOME", config.path().toUtf8());
+    qputenv("XDG_CACHE_HOME", config.filePath(QStringLiteral("cache")).toUtf8());
     const QString ports = config.filePath(QStringLiteral("Tolvane/ports"));
     QDir().mkpath(ports);
 
-    std::printf("| baud | sequence | median (s) | floor, measured (s) | ratio | floor's line time (s) "
-                "| bytes on the wire | floor's bytes | wire / floor | payload | runs | goal |\n"
-                "|---|---|---|---|---|---|---|---|---|---|---|---|\n");
-    // A sequence that fails leaves its rows out and fails the run; a missed goal does not.
     bool ok = true;
-    for (int baud : o.bauds)
-        ok = serialCase(baud, o, ports) && ok;
-    if (o.ethernet) {
-        std::printf("\n| sequence | median (ms) | socket floor (ms) | ratio | round trips | needed | bytes "
-                    "| floor's bytes | runs | goal |\n|---|---|---|---|---|---|---|---|---|---|\n");
-        ok = ethernetCase(o) && ok;
+    if (!o.cacheOnly) {
+        std::printf("| baud | sequence | median (s) | floor, measured (s) | ratio | floor's line time (s) "
+                    "| bytes on the wire | floor's bytes | wire / floor | payload | runs | goal |\n"
+                    "|---|---|---|---|---|---|---|---|---|---|---|---|\n");
+        // A sequence that fails leaves its rows out and fails the run; a missed goal does not.
+        for (int baud : o.bauds)
+            ok = serialCase(baud, o, ports) && ok;
+        if (o.ethernet) {
+            std::printf("\n| sequence | median (ms) | socket floor (ms) | ratio | round trips | needed | bytes "
+                        "| floor's bytes | runs | goal |\n|---|---|---|---|---|---|---|---|---|---|\n");
+            ok = ethernetCase(o) && ok;
+        }
+    }
+    if (o.cache) {
+        std::printf("\n| link | first read of a controller | median (s) | against (s) | ratio | bytes on the wire "
+                    "| runs | goal |\n|---|---|---|---|---|---|---|---|\n");
+        ok = cacheCase(o, ports) && ok;
     }
     return ok ? 0 : 1;
 }
