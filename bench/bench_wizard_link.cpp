@@ -132,11 +132,11 @@ void printLineRow(int baud, const char* what, const Figure& f, const PacedRelay&
     std::fflush(stdout);
 }
 
-// One baud rate: a session on a controller without the optional requests (first read,
-// then Complete with whole records), then sessions on one with them.
-bool serialCase(int baud, const Options& o, const QString& portsDir)
+// The program's line and its floor's, both at baud, and the selections of the first page
+// for COM9, which is linked to the program's line; false (with a row saying so) when a
+// relay cannot start.
+bool startLines(int baud, const QString& portsDir, PacedRelay& line, PacedRelay& floorLine, ControllerSelections& view)
 {
-    PacedRelay line, floorLine;
     QString error;
     if (!line.start(baud, 10, &error) || !floorLine.start(baud, 10, &error)) {
         std::printf("| %d | relay failed: %s |\n", baud, qPrintable(error));
@@ -145,13 +145,23 @@ bool serialCase(int baud, const Options& o, const QString& portsDir)
     const QString com = portsDir + QStringLiteral("/com9");
     QFile::remove(com);
     QFile::link(line.clientEnd(), com);
-    ControllerSelections view;
     view.ethernet = false;
     view.port = 9;
     view.baud = baud;
     view.parity = 1;
     view.dataLength = 8;
     view.stopBit = QStringLiteral("1");
+    return true;
+}
+
+// One baud rate: a session on a controller without the optional requests (first read,
+// then Complete with whole records), then sessions on one with them.
+bool serialCase(int baud, const Options& o, const QString& portsDir)
+{
+    PacedRelay line, floorLine;
+    ControllerSelections view;
+    if (!startLines(baud, portsDir, line, floorLine, view))
+        return false;
 
     Figure read, whole, patched;
     read.payload = kRawSize + kBackSize;
@@ -340,21 +350,9 @@ bool cacheCase(const Options& o, const QString& portsDir)
 {
     const int baud = *std::min_element(o.bauds.begin(), o.bauds.end());
     PacedRelay line, floorLine;
-    QString error;
-    if (!line.start(baud, 10, &error) || !floorLine.start(baud, 10, &error)) {
-        std::printf("| %d | relay failed: %s |\n", baud, qPrintable(error));
-        return false;
-    }
-    const QString com = portsDir + QStringLiteral("/com9");
-    QFile::remove(com);
-    QFile::link(line.clientEnd(), com);
     ControllerSelections serial;
-    serial.ethernet = false;
-    serial.port = 9;
-    serial.baud = baud;
-    serial.parity = 1;
-    serial.dataLength = 8;
-    serial.stopBit = QStringLiteral("1");
+    if (!startLines(baud, portsDir, line, floorLine, serial))
+        return false;
     ControllerSelections ethernet;
     ethernet.address = {127, 0, 6, 20};
     const QByteArray savedCache = qgetenv("XDG_CACHE_HOME");
