@@ -159,8 +159,6 @@ RecordCache::~RecordCache()
         ::close(d->dir);
 }
 
-bool RecordCache::usable() const { return d->dir >= 0; }
-
 std::optional<QByteArray> RecordCache::find(const QByteArray& digest, quint32 size)
 {
     if (d->dir < 0 || digest.size() != proto::kDigestSize)
@@ -298,7 +296,6 @@ RecordCache::RecordCache(const QString&, qint64)
     : d(std::make_unique<Private>())
 { }
 RecordCache::~RecordCache() = default;
-bool RecordCache::usable() const { return false; }
 std::optional<QByteArray> RecordCache::find(const QByteArray&, quint32) { return std::nullopt; }
 void RecordCache::keep(const QByteArray&, const QByteArray&) { }
 qint64 RecordCache::size() const { return 0; }

@@ -36,7 +36,6 @@ public:
     // %LOCALAPPDATA%\Tolvane\records on Windows. Empty when there is no such place.
     static QString defaultFolder();
 
-    bool usable() const;
     // The content of `size` bytes whose SHA-256 is digest, or nothing. A hit counts as a
     // use for the least-recently-used order.
     std::optional<QByteArray> find(const QByteArray& digest, quint32 size);

@@ -51,7 +51,6 @@ class tst_AppFlow : public QObject {
     Q_OBJECT
 private:
     QTemporaryDir m_config;
-    std::optional<FreshRecordCache> m_cache;
 
     std::unique_ptr<frmMain> OpenWindow(const Bytes& address)
     {
@@ -78,11 +77,6 @@ private:
     // 0 when there is none.
     int ProbeRequest(const SimState& st, const std::function<bool(const QString&)>& match, int nth = 1)
     {
-        // The run that follows starts with nothing kept, as this one does.
-        struct FreshAfter {
-            std::optional<FreshRecordCache>& cache;
-            ~FreshAfter() { cache.emplace(); }
-        } fresh{m_cache};
         SimBench probe;
         if (!probe.seed(st) || !probe.start())
             return 0;
@@ -152,7 +146,6 @@ private slots:
         UseConfigHome(m_config);
         WriteLangId(QStringLiteral("1033"));
     }
-    void init() { m_cache.emplace(); }
 
     void ethernetChange()
     {

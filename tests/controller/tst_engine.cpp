@@ -229,29 +229,28 @@ void tst_Engine::recordCacheKeepsItsBound()
     QTemporaryDir dir;
     const QString folder = dir.filePath(QStringLiteral("records"));
     const qint64 limit = 5 * 4096;
-    QList<QByteArray> contents;
+    QList<QByteArray> contents;  // six of 3,000 bytes, and one larger than the bound
     for (char c = 'a'; c <= 'f'; ++c)
         contents.append(QByteArray(3000, c));
-    const auto found = [&](RecordCache& cache, int i) { return cache.find(proto::digest(contents[i]), 3000); };
+    contents.append(QByteArray(limit + 1, 'x'));
+    const auto found = [&](RecordCache& cache, int i) {
+        return cache.find(proto::digest(contents[i]), quint32(contents[i].size()));
+    };
+    const auto keep = [&](RecordCache& cache, int i) { cache.keep(contents[i], proto::digest(contents[i])); };
     {
         RecordCache session(folder, limit);
-        QVERIFY(session.usable());
         for (int i = 0; i < 5; ++i)
-            session.keep(contents[i], proto::digest(contents[i]));
+            keep(session, i);
     }
     {
         RecordCache session(folder, limit);
         QCOMPARE(found(session, 0), contents[0]);  // now the most recently used
-        session.keep(contents[5], proto::digest(contents[5]));
-        // Content larger than the bound is not kept.
-        const QByteArray large(limit + 1, 'x');
-        session.keep(large, proto::digest(large));
-        QCOMPARE(session.find(proto::digest(large), quint32(large.size())), std::nullopt);
+        keep(session, 5);
+        keep(session, 6);
     }
     RecordCache cache(folder, limit);
     QCOMPARE(cache.size(), limit);
-    QCOMPARE(found(cache, 1), std::nullopt);
-    for (int i : {0, 2, 3, 4, 5})
-        QCOMPARE(found(cache, i), contents[i]);
+    for (int i = 0; i < 7; ++i)
+        QCOMPARE(found(cache, i), i == 1 || i == 6 ? std::nullopt : std::optional(contents[i]));
     QCOMPARE(QFileInfo(folder).permissions() & QFile::Permissions(0x0077), QFile::Permissions());
 }

@@ -28,6 +28,17 @@ LoggedSim::LoggedSim(const QStringList& transport, const QStringList& extra)
       m_state(m_dir.filePath(QStringLiteral("controller.state"))),
       m_args(transport + QStringList{QStringLiteral("--log"), m_log, QStringLiteral("--state"), m_state} + extra)
 {
+    if (qEnvironmentVariableIsSet("XDG_CACHE_HOME"))
+        m_savedCacheHome = qgetenv("XDG_CACHE_HOME");
+    qputenv("XDG_CACHE_HOME", cacheHome().toUtf8());
+}
+
+LoggedSim::~LoggedSim()
+{
+    if (m_savedCacheHome)
+        qputenv("XDG_CACHE_HOME", *m_savedCacheHome);
+    else
+        qunsetenv("XDG_CACHE_HOME");
 }
 
 bool LoggedSim::seed(const sim::ControllerState& state)

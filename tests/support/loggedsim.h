@@ -24,8 +24,13 @@ class LoggedSim {
 public:
     // transport: {"--listen", ADDRESS} or {"--pty", LINK}; extra: further arguments.
     // The controller keeps its records in a state file of its own, so that a restart
-    // goes on from what it held and a test can read what it holds.
+    // goes on from what it held and a test can read what it holds. While it lives, the
+    // records the engine keeps between sessions go to an empty folder of its own too
+    // ($XDG_CACHE_HOME, given back afterwards): the simulators of a test start from the
+    // same records, and what one left must not answer another's reads.
     explicit LoggedSim(const QStringList& transport, const QStringList& extra = {});
+    ~LoggedSim();
+    QString cacheHome() const { return m_dir.filePath(QStringLiteral("cache")); }
     // The controller starts from this state instead of a factory-new one.
     bool seed(const sim::ControllerState& state);
     // more: arguments for this start only (a fault switch, say). Warns with the
@@ -57,18 +62,7 @@ private:
     QString m_state;
     QStringList m_args;
     std::unique_ptr<SimProcess> m_sim;
-};
-
-// Points the records the engine keeps between sessions at an empty folder of its own
-// while it lives: a test that starts one (in init()) runs on a machine that has read no
-// controller before.
-class FreshRecordCache {
-public:
-    FreshRecordCache() { qputenv("XDG_CACHE_HOME", m_dir.path().toUtf8()); }
-    QString path() const { return m_dir.path(); }
-
-private:
-    QTemporaryDir m_dir;
+    std::optional<QByteArray> m_savedCacheHome;
 };
 
 // Byte positions where two records differ (a position only one of them has counts).

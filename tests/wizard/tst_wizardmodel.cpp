@@ -123,7 +123,6 @@ class tst_WizardModel : public QObject {
     }
 
 private slots:
-    void init() { m_cache.emplace(); }
     void controllerHolds_data()
     {
         // Each row twice: with a controller that offers the optional requests (only what
@@ -364,9 +363,6 @@ private slots:
         p.finished = true;
         QVERIFY(!line.take(p));
     }
-
-private:
-    std::optional<FreshRecordCache> m_cache;
 };
 
 QTEST_GUILESS_MAIN(tst_WizardModel)
