@@ -31,6 +31,28 @@ std::optional<IPv4> ParseIPv4(QStringView text)
     return ip;
 }
 
+std::optional<IPv4> ParseIPv4Exact(QStringView text)
+{
+    if (text.trimmed().size() != text.size())
+        return std::nullopt;
+    return ParseIPv4(text);
+}
+
+std::optional<int> ParseDecimal(QStringView text, int lo, int hi)
+{
+    if (text.isEmpty() || text.size() > 10)
+        return std::nullopt;
+    qint64 value = 0;
+    for (const QChar c : text) {
+        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+            return std::nullopt;
+        value = value * 10 + (c.unicode() - '0');
+    }
+    if (value < lo || value > hi)
+        return std::nullopt;
+    return int(value);
+}
+
 QString FormatIPv4(const IPv4& ip)
 {
     return QStringLiteral("%1.%2.%3.%4").arg(ip[0]).arg(ip[1]).arg(ip[2]).arg(ip[3]);

@@ -16,6 +16,13 @@ using IPv4 = std::array<quint8, 4>;  // first octet first
 // leading zeros allowed ("010" is ten, never octal); blanks around the whole are
 // ignored. Anything else is no address.
 std::optional<IPv4> ParseIPv4(QStringView text);
+// As ParseIPv4, but with nothing around the address: a field of a connection text or a
+// scan target, where a blank is a mistake and never ignored.
+std::optional<IPv4> ParseIPv4Exact(QStringView text);
+
+// A whole number of connection texts and scan targets (a port, a rate, a prefix length):
+// ASCII digits alone, no sign and no blank, from lo to hi. Anything else is no number.
+std::optional<int> ParseDecimal(QStringView text, int lo, int hi);
 
 // "A.B.C.D" without leading zeros: what ParseIPv4 reads back as the same address.
 QString FormatIPv4(const IPv4& ip);

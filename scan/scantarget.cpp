@@ -11,15 +11,6 @@ namespace scan {
 
 namespace {
 
-std::optional<int> number(const QString& text, int lo, int hi)
-{
-    bool ok = false;
-    const int v = text.toInt(&ok);
-    if (!ok || v < lo || v > hi || text.startsWith(QLatin1Char('+')))
-        return std::nullopt;
-    return v;
-}
-
 std::optional<Target> fail(QString* error, const QString& why)
 {
     if (error)
@@ -32,12 +23,12 @@ std::optional<Target> parseEthernet(const QString& text, const QString& spec, QS
     Target t;
     const qsizetype slash = spec.indexOf(QLatin1Char('/'));
     const qsizetype dash = spec.indexOf(QLatin1Char('-'));
-    const std::optional<IPv4> a = ParseIPv4(spec.left(slash >= 0 ? slash : dash >= 0 ? dash : spec.size()));
+    const std::optional<IPv4> a = ParseIPv4Exact(spec.left(slash >= 0 ? slash : dash >= 0 ? dash : spec.size()));
     if (!a)
         return fail(error, QStringLiteral("%1: expected eth:A.B.C.D, eth:A.B.C.D/NN or eth:A.B.C.D-E.F.G.H").arg(text));
     t.first = t.last = IPv4ToNumber(*a);
     if (slash >= 0) {
-        const std::optional<int> bits = number(spec.mid(slash + 1), 16, 32);
+        const std::optional<int> bits = ParseDecimal(spec.mid(slash + 1), 16, 32);
         if (!bits)
             return fail(error, QStringLiteral("%1: the prefix length is 16 to 32").arg(text));
         const quint32 mask = *bits == 32 ? 0xFFFFFFFFu : ~(0xFFFFFFFFu >> *bits);
@@ -49,7 +40,7 @@ std::optional<Target> parseEthernet(const QString& text, const QString& spec, QS
             --t.last;
         }
     } else if (dash >= 0) {
-        const std::optional<IPv4> b = ParseIPv4(spec.mid(dash + 1));
+        const std::optional<IPv4> b = ParseIPv4Exact(spec.mid(dash + 1));
         if (!b || IPv4ToNumber(*b) < t.first)
             return fail(error, QStringLiteral("%1: a range runs from a lower address to a higher one").arg(text));
         t.last = IPv4ToNumber(*b);
@@ -65,7 +56,8 @@ std::optional<Target> parseSerial(const QString& text, const QStringList& f, QSt
     t.serial = true;
     if (f.size() == 2 && f[1] == QLatin1String("all")) {
         t.allPorts = true;
-    } else if (const std::optional<int> port = number(f.value(1), 1, 256); port && (f.size() == 2 || f.size() == 6)) {
+    } else if (const std::optional<int> port = ParseDecimal(f.value(1), 1, 256);
+               port && (f.size() == 2 || f.size() == 6)) {
         t.port = *port;
     } else {
         return fail(error, QStringLiteral("%1: expected com:N (1 to 256), com:N:BAUD:P:8:STOP or com:all").arg(text));
@@ -76,7 +68,7 @@ std::optional<Target> parseSerial(const QString& text, const QStringList& f, QSt
         return t;
     }
     LineSetting s;
-    const std::optional<int> baud = number(f[2], 1, 100000000);
+    const std::optional<int> baud = ParseDecimal(f[2], 1, 100000000);
     if (!baud)
         return fail(error, QStringLiteral("%1: bad baud rate '%2'").arg(text, f[2]));
     s.baud = *baud;

@@ -33,7 +33,7 @@ void parseConn(const QString& conn, ControllerSelections& view)
 {
     const QStringList f = conn.split(':');
     if (f.value(0) == QLatin1String("eth") && f.size() == 2) {
-        const std::optional<IPv4> ip = ParseIPv4(f[1]);
+        const std::optional<IPv4> ip = ParseIPv4Exact(f[1]);
         if (!ip)
             throw UsageError{QStringLiteral("--conn: bad address '%1'").arg(f[1])};
         view.ethernet = true;
@@ -65,11 +65,10 @@ void parseConn(const QString& conn, ControllerSelections& view)
 
 int ParseNumber(const QString& option, const QString& text, int min, int max)
 {
-    bool ok = false;
-    const int v = text.trimmed().toInt(&ok);
-    if (!ok || v < min || v > max)
+    const std::optional<int> v = ParseDecimal(text, min, max);
+    if (!v)
         throw UsageError{QStringLiteral("%1: bad number '%2'").arg(option, text)};
-    return v;
+    return *v;
 }
 
 QString PermissionText(const CommSettings& s)
@@ -207,6 +206,8 @@ Args parseArgs(const QStringList& args)
         if (!a.startsWith(QLatin1String("--"))) {
             if (!takesFile(out.command) || !out.file.isEmpty())
                 throw UsageError{QStringLiteral("unexpected argument '%1'").arg(a)};
+            if (a.isEmpty())
+                throw UsageError{QStringLiteral("FILE is empty: name a file")};
             out.file = a;
             continue;
         }
@@ -221,7 +222,11 @@ Args parseArgs(const QStringList& args)
             throw UsageError{QStringLiteral("unknown option --%1 for %2").arg(name, out.command)};
         if (eq < 0 && i + 1 >= args.size())
             throw UsageError{QStringLiteral("--%1 needs a value").arg(name)};
-        out.values.insert(name, eq >= 0 ? a.mid(eq + 1) : args[++i]);
+        const QString value = eq >= 0 ? a.mid(eq + 1) : args[++i];
+        // An empty value is never meant: "--backup ''" must not write without a backup.
+        if (value.isEmpty())
+            throw UsageError{QStringLiteral("--%1 is empty: it needs a value").arg(name)};
+        out.values.insert(name, value);
     }
     if (!out.values.contains(QStringLiteral("conn")))
         throw UsageError{QStringLiteral("--conn is required")};

@@ -123,6 +123,8 @@ void tst_TolvaneCtl::badUsage_data()
     QTest::newRow("connection text") << QStringList{"read", "--conn", "tcp:127.0.4.1"};
     QTest::newRow("address") << QStringList{"read", "--conn", "eth:127.0.4.300"};
     QTest::newRow("parity") << QStringList{"read", "--conn", "com:6:38400:X:8:1"};
+    QTest::newRow("a blank after the rate") << QStringList{"read", "--conn", "com:6:38400 :N:8:1"};
+    QTest::newRow("a blank before the address") << QStringList{"read", "--conn", "eth: 127.0.4.1"};
     QTest::newRow("timeout") << QStringList{"read", "--conn", "eth:127.0.4.1", "--timeout", "soon"};
     QTest::newRow("write option on read") << QStringList{"read", "--conn", "eth:127.0.4.1", "--ip", "10.0.0.1"};
     QTest::newRow("ip") << QStringList{"write", "--conn", "eth:127.0.4.1", "--ip", "10.0.0"};
@@ -130,6 +132,11 @@ void tst_TolvaneCtl::badUsage_data()
     QTest::newRow("token") << QStringList{"write", "--conn", "eth:127.0.4.1", "--token", "usb"};
     QTest::newRow("device") << QStringList{"write", "--conn", "eth:127.0.4.1", "--device", "wifi"};
     QTest::newRow("value missing") << QStringList{"write", "--conn", "eth:127.0.4.1", "--mask"};
+    // No write without the backup that was asked for.
+    QTest::newRow("an empty backup file") << QStringList{"write", "--conn", "eth:127.0.4.1", "--ip", "10.0.0.1",
+                                                         "--backup", ""};
+    QTest::newRow("an empty backup file after =")
+        << QStringList{"write", "--conn", "eth:127.0.4.1", "--ip", "10.0.0.1", "--backup="};
     QTest::newRow("backup without a file") << QStringList{"backup", "--conn", "eth:127.0.4.1"};
     QTest::newRow("backup into two files") << QStringList{"backup", "--conn", "eth:127.0.4.1", "a.tvbak", "b.tvbak"};
     QTest::newRow("a file for read") << QStringList{"read", "--conn", "eth:127.0.4.1", "a.tvbak"};
