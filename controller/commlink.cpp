@@ -20,7 +20,7 @@ const QString kBackPrm = QString::fromLatin1(rec::kBackPrm);
 const QStringList kWholeRecords = {QStringLiteral("@CNF_HOST_PARM"), QStringLiteral("@DAT_OPTION"),
                                    QStringLiteral("@DAT_TSRPARAM"), QStringLiteral("@LST_PACOPTION")};
 
-constexpr int kRawComMinSize = 128;    // last field: subnet mask at 124..127
+constexpr int kRawComMinSize = rec::kRawComSettingsSize;
 constexpr int kBackPrmMinSize = 23980; // token IP address ends at 23979
 
 using rec::kRs232cUsage, rec::kBaud, rec::kParity, rec::kDataLength, rec::kStopBits, rec::kDelimiter,

@@ -48,6 +48,8 @@ inline constexpr int kTokenIp = 23976;
 // address and mask (its identity) are stored reversed, the last byte the first octet.
 inline constexpr int kRs232cUsage = 44, kBaud = 48, kParity = 52, kDataLength = 56, kStopBits = 60,
                      kDelimiter = 64, kEthernetUsage = 116, kIpAddress = 120, kSubnetMask = 124;
+// The settings decode from the first 128 bytes of @CNF_RAW_COM (the mask ends there).
+inline constexpr int kRawComSettingsSize = kSubnetMask + 4;
 // Every record a controller keeps, in the order a backup holds them.
 inline const char* const kAllRecords[] = {"@CNF_RAW_COM",  "@CNF_BACKPRM",  "@CNF_HOST_PARM",
                                           "@DAT_OPTION",   "@DAT_TSRPARAM", "@LST_PACOPTION"};

@@ -26,6 +26,12 @@ constexpr qint64 kExpectedResponse = 16 + 4096;
 // A record a scan reads is the controller's settings record: a claim beyond the
 // largest payload is no record anybody reads.
 constexpr quint32 kLargestRecord = proto::kMaxPayload;
+// Of it, --details reads only the bytes the settings decode from, whatever size the
+// record claims.
+constexpr quint32 kDetailsBytes = rec::kRawComSettingsSize;
+// What the details put on a line: RECORD_SIZE and READ_RECORD with their answers, the
+// settings' bytes included (about 250 bytes).
+constexpr qint64 kDetailsLineBytes = 256 + kDetailsBytes;
 const char* const kClientName = "tolvanectl scan";
 
 }  // namespace
@@ -49,6 +55,9 @@ public:
         m_idle.setSingleShot(true);
         m_idle.setInterval(proto::kIdleDropMs);
         connect(&m_idle, &QTimer::timeout, this, [this] { m_frames.idle(); });
+        m_whole.setSingleShot(true);
+        m_whole.setTimerType(Qt::PreciseTimer);
+        connect(&m_whole, &QTimer::timeout, this, &Probe::wholeOver);
         m_retryStart.setSingleShot(true);
         m_retryStart.setInterval(kTickMs);
         connect(&m_retryStart, &QTimer::timeout, this, &Probe::connectTcp);
@@ -242,8 +251,41 @@ private:
             QMetaObject::invokeMethod(this, &Probe::readSome, Qt::QueuedConnection);
     }
 
+    // The address's one bound, from OPEN on (on a line, each rate's): OPEN's attempts,
+    // the details' attempts all together, and CLOSE. The attempt timers each keep within
+    // their share, but a peer that answers every request of the details just in time
+    // could otherwise stretch them without end.
+    int wholeMs() const
+    {
+        const qint64 attempts = 1 + opts().retries;
+        const qint64 open = attempts * attemptMs(64, kExpectedResponse);
+        const qint64 details = opts().details ? attempts * attemptMs(0, kDetailsLineBytes) : 0;
+        const qint64 close = attemptMs(16, kExpectedResponse);
+        return int(std::min<qint64>(open + details + close, 24LL * 3600 * 1000));
+    }
+
+    void wholeOver()
+    {
+        if (m_done)
+            return;
+        m_attempt.stop();
+        if (m_found) {
+            if (!m_found->settings && opts().details && m_found->why.isEmpty())
+                m_found->why = QStringLiteral("the settings did not come within the address's bound of %1 ms")
+                                   .arg(m_whole.interval());
+            end();
+            return;
+        }
+        if (m_serial && m_line && m_line->isOpen()) {
+            nextSetting();
+            return;
+        }
+        finish(std::nullopt);
+    }
+
     void sendOpen()
     {
+        m_whole.start(wholeMs());
         send(Step::Open, proto::OPEN, proto::Writer().str(QString::fromLatin1(kClientName)).data(), kExpectedResponse,
              1 + opts().retries);
     }
@@ -301,11 +343,12 @@ private:
 
     void readNext()
     {
-        if (quint32(m_record.size()) >= m_recordSize) {
+        const quint32 wanted = std::min(m_recordSize, kDetailsBytes);
+        if (quint32(m_record.size()) >= wanted) {
             decode();
             return;
         }
-        const quint32 length = std::min({m_recordSize - quint32(m_record.size()), proto::kClientChunk, m_largestChunk});
+        const quint32 length = std::min({wanted - quint32(m_record.size()), proto::kClientChunk, m_largestChunk});
         m_readLength = length;
         send(Step::Read, proto::READ_RECORD,
              proto::Writer().str(QString::fromLatin1(rec::kRawCom)).u32(quint32(m_record.size())).u32(length).data(),
@@ -331,7 +374,7 @@ private:
             DecodeRawCom(m_record, s);
             m_found->settings = s;
         } catch (const std::exception&) {
-            m_found->why = QStringLiteral("@CNF_RAW_COM holds no settings (%1 bytes)").arg(m_record.size());
+            m_found->why = QStringLiteral("@CNF_RAW_COM holds no settings (%1 bytes)").arg(m_recordSize);
         }
         sendClose();
     }
@@ -380,6 +423,7 @@ private:
             return;
         m_done = true;
         m_attempt.stop();
+        m_whole.stop();
         m_idle.stop();
         m_retryStart.stop();
         // The descriptor is closed now, not when the object goes.
@@ -402,7 +446,7 @@ private:
     QSerialPort* m_line = nullptr;
     QIODevice* m_dev = nullptr;
     proto::FrameScanner m_frames;
-    QTimer m_attempt, m_idle, m_retryStart;
+    QTimer m_attempt, m_whole, m_idle, m_retryStart;
     Step m_step = Step::Connect;
     QByteArray m_request;
     qint64 m_responseBytes = 0;

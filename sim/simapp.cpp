@@ -120,8 +120,9 @@ Options:
                          transaction and staged writes discarded); its next request
                          gets NOT_OPEN. The log shows "<conn> <seq> LEASE silent N ms
                          -> ENDED", seq being the session's last request.
-  --pace BAUD            With --pty or --serial: bytes leave no faster than a line at
-                         BAUD (10 bits per byte, 11 with parity). Timer-driven.
+  --pace BAUD            Bytes leave no faster than a line at BAUD (10 bits per byte,
+                         11 with parity); with --listen on each connection, as behind
+                         a slow serial gateway. Timer-driven.
   --log FILE             Append one line per request, flushed at once (format below);
                          in a cell each line starts with the controller's listen
                          address and a blank.
@@ -486,7 +487,7 @@ bool Cell::startController(Node& n, std::optional<qint32> errorCode, QString* er
 
 std::unique_ptr<QObject> Cell::listenOn(Node& n, const QHostAddress& addr, QString* error)
 {
-    auto server = std::make_unique<TcpServer>(*n.ctl, int(m_o.maxConnections));
+    auto server = std::make_unique<TcpServer>(*n.ctl, int(m_o.maxConnections), int(m_o.pace));
     if (!server->listen(addr, m_port, error))
         return nullptr;
     return server;

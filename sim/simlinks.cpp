@@ -303,8 +303,8 @@ void TcpLink::dropConnection()
     emit closed();
 }
 
-TcpServer::TcpServer(SimController& ctl, int maxConnections, QObject* parent)
-    : QObject(parent), m_ctl(ctl), m_server(new QTcpServer(this)), m_max(std::max(1, maxConnections))
+TcpServer::TcpServer(SimController& ctl, int maxConnections, int pace, QObject* parent)
+    : QObject(parent), m_ctl(ctl), m_server(new QTcpServer(this)), m_max(std::max(1, maxConnections)), m_pace(pace)
 {
     m_resume.setSingleShot(true);
     m_resume.setInterval(100);
@@ -371,6 +371,8 @@ void TcpServer::accept()
             continue;
         }
         auto* link = new TcpLink(m_ctl, socket, this);
+        if (m_pace > 0)
+            link->setPace(m_pace, 10);
         m_links.append(link);
         connect(link, &QObject::destroyed, this, [this, link] { m_links.removeOne(link); });
         // Queued: the link may announce its end from inside its own handler.

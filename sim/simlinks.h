@@ -117,7 +117,8 @@ private:
 class TcpServer : public QObject {
     Q_OBJECT
 public:
-    TcpServer(SimController& ctl, int maxConnections, QObject* parent = nullptr);
+    // pace: as Link::setPace for every connection, 0 for none.
+    TcpServer(SimController& ctl, int maxConnections, int pace = 0, QObject* parent = nullptr);
     bool listen(const QHostAddress& addr, quint16 port, QString* error);
 private:
     void accept();
@@ -126,6 +127,7 @@ private:
     SimController& m_ctl;
     QTcpServer* m_server;
     int m_max;
+    int m_pace;
     QList<TcpLink*> m_links;
     QSocketNotifier* m_accept = nullptr;
     QTimer m_resume;

@@ -103,7 +103,8 @@ std::unique_ptr<SimProcess> tst_Scan::sim(const QStringList& args)
 // One cell on 127.0.20.0/24: twelve controllers (the fifth set up away from the
 // factory's settings), one in error, four hostile peers (text, random bytes, headers
 // that claim the largest payload, answers with the wrong sequence number), forty that
-// accept and never answer, and empty addresses.
+// accept and never answer, and empty addresses. Beside it on 127.0.22.x, two that hand
+// out their 1 MiB settings record one byte a request, one of them slowly.
 void tst_Scan::initTestCase()
 {
     QVERIFY(m_dir.isValid());
@@ -126,6 +127,10 @@ void tst_Scan::initTestCase()
         {"--listen", "127.0.20.32", "--fault", "header-flood-at=1"},
         {"--listen", "127.0.20.33", "--fault", "wrong-seq-at=1"},
         {"--listen", "127.0.20.50-127.0.20.89", "--fault", "freeze-at=1"},
+        {"--listen", "127.0.22.1", "--id", "TLVSIM-127.0.22.1", "--max-chunk", "1", "--fault",
+         "short=@CNF_RAW_COM:1048576", "--pace", "5000"},
+        {"--listen", "127.0.22.2", "--id", "TLVSIM-127.0.22.2", "--max-chunk", "1", "--fault",
+         "short=@CNF_RAW_COM:1048576"},
     };
     for (const QStringList& args : peers) {
         m_cell.push_back(sim(args));
@@ -239,25 +244,35 @@ void tst_Scan::cell_data()
     QTest::addColumn<QStringList>("args");
     QTest::addColumn<QStringList>("found");
     QTest::addColumn<int>("tried");
-    QTest::addColumn<int>("boundMs");  // the deadlines allow no longer, with room for a slow machine
+    QTest::addColumn<int>("boundMs");           // the deadlines allow no longer, with room for a slow machine
+    QTest::addColumn<QStringList>("detailed");  // with --details: those whose settings were read
     const QStringList all = conns(QStringLiteral("127.0.20"), 1, 13);
-    QTest::newRow("the /24") << QStringList{"eth:127.0.20.0/24", "--timeout", "300"} << all << 254 << 5000;
+    const QStringList none;
+    QTest::newRow("the /24") << QStringList{"eth:127.0.20.0/24", "--timeout", "300"} << all << 254 << 5000 << none;
     QTest::newRow("hostile peers, three attempts each")
-        << QStringList{"eth:127.0.20.30-127.0.20.33", "--timeout", "300", "--retries", "2"} << QStringList{} << 4
-        << 3 * 300 + 1500;
+        << QStringList{"eth:127.0.20.30-127.0.20.33", "--timeout", "300", "--retries", "2"} << none << 4
+        << 3 * 300 + 1500 << none;
     QTest::newRow("silent peers, eight at a time")
-        << QStringList{"eth:127.0.20.50-127.0.20.89", "--timeout", "200", "--parallel", "8"} << QStringList{} << 40
-        << 5 * 200 * 2 + 1500;
+        << QStringList{"eth:127.0.20.50-127.0.20.89", "--timeout", "200", "--parallel", "8"} << none << 40
+        << 5 * 200 * 2 + 1500 << none;
     QTest::newRow("overlapping targets, in their order")
         << QStringList{"eth:127.0.20.12", "eth:127.0.20.10-127.0.20.14", "--timeout", "300"}
-        << QStringList{"eth:127.0.20.12", "eth:127.0.20.10", "eth:127.0.20.11", "eth:127.0.20.13"} << 6 << 3000;
+        << QStringList{"eth:127.0.20.12", "eth:127.0.20.10", "eth:127.0.20.11", "eth:127.0.20.13"} << 6 << 3000 << none;
     QTest::newRow("a port with no device beside an address")
-        << QStringList{"com:200", "eth:127.0.20.1", "--timeout", "300"} << QStringList{"eth:127.0.20.1"} << 6 << 3000;
-    QTest::newRow("an empty address") << QStringList{"eth:127.0.20.200", "--timeout", "300"} << QStringList{} << 1
-                                      << 2000;
+        << QStringList{"com:200", "eth:127.0.20.1", "--timeout", "300"} << QStringList{"eth:127.0.20.1"} << 6 << 3000
+        << none;
+    QTest::newRow("an empty address") << QStringList{"eth:127.0.20.200", "--timeout", "300"} << none << 1 << 2000
+                                      << none;
     // Refused at once, yet started no faster than about 1,000 a second.
     QTest::newRow("empty addresses, spread out")
-        << QStringList{"eth:127.0.20.100-127.0.20.249", "--timeout", "300"} << QStringList{} << 150 << 3000;
+        << QStringList{"eth:127.0.20.100-127.0.20.249", "--timeout", "300"} << none << 150 << 3000 << none;
+    // Only the 128 bytes the details show are read, and the slow one (6.4 s for them, each
+    // answer well within T) ends at its address's bound: (1 + R) x T for OPEN and again
+    // for the details, T for CLOSE.
+    const QStringList dripping = conns(QStringLiteral("127.0.22"), 1, 2);
+    QTest::newRow("details handed out a byte a request")
+        << QStringList{"eth:127.0.22.1-127.0.22.2", "--details", "--timeout", "300"} << dripping << 2 << 3 * 300 + 1500
+        << QStringList{"eth:127.0.22.2"};
 }
 
 // What is found, and nothing else; every try ends by its deadlines, whatever the peer
@@ -268,6 +283,7 @@ void tst_Scan::cell()
     QFETCH(QStringList, found);
     QFETCH(int, tried);
     QFETCH(int, boundMs);
+    QFETCH(QStringList, detailed);
     const Run r = runCtl(QStringList{"scan", "--json"} + args);
     QCOMPARE(r.exitCode, found.isEmpty() ? 3 : 0);
     QCOMPARE(connsOf(r), found);
@@ -281,7 +297,7 @@ void tst_Scan::cell()
         const QString conn = row.toObject().value("conn").toString();
         QCOMPARE(row.toObject().value("id").toString(),
                  conn == "eth:127.0.20.13" ? QStringLiteral("CELL-IN-ERROR") : "TLVSIM-" + conn.mid(4));
-        QVERIFY(row.toObject().value("settings").isNull());
+        QCOMPARE(row.toObject().value("settings").isObject(), detailed.contains(conn));
     }
 }
 
