@@ -151,6 +151,9 @@ Options:
                          transaction) or a commit holding NAME answers FAILED; the
                          state is unchanged.
       deny-clear         ClearError answers DENIED.
+      steal-after-commit Right after each commit that stores records, another client
+                         takes the access bracket and keeps it until the simulator
+                         restarts: every later request for it answers DENIED.
       flood-at=N         From request N on nothing is answered or executed; the
                          connection streams random bytes without end (as fast as
                          TCP or --pace allows).

@@ -28,6 +28,10 @@ std::optional<Fault> parseFault(const QString& faultText, QString* error)
         f.type = Fault::Chatter;
         return f;
     }
+    if (faultText == QLatin1String("steal-after-commit")) {
+        f.type = Fault::StealAfterCommit;
+        return f;
+    }
     const qsizetype eq = faultText.indexOf(QLatin1Char('='));
     if (eq <= 0)
         return bad(QStringLiteral("expected KIND=VALUE or deny-clear"));
@@ -735,6 +739,9 @@ SimController::Outcome SimController::doSignal(Conn& c, qint16 channel, qint16 p
         QString why;
         if (!commitState(next, &why))
             return fail(FAILED, QStringLiteral("cannot store the transaction: %1").arg(why));
+        // Another client takes the bracket the moment this commit is stored, and keeps it.
+        if (hasNamedFault(Fault::StealAfterCommit, {}))
+            m_bracket = kOtherClient;
     }
     c.txOpen = false;
     c.staged.clear();

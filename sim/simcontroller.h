@@ -24,7 +24,7 @@ namespace sim {
 struct Fault {
     enum Type {
         DropAt, StallAt, CorruptAt, ExitAt, ExitAfterApply, Short, FailRead, FailWrite, DenyClear,
-        FloodAt, HeaderFloodAt, WrongSeqAt, Chatter, ErrorAt, FreezeAt,
+        FloodAt, HeaderFloodAt, WrongSeqAt, Chatter, ErrorAt, FreezeAt, StealAfterCommit,
     };
     Type type = DropAt;
     quint64 n = 0;       // request number for the *-at faults (1 = first request of a connection)
@@ -149,6 +149,8 @@ private:
     int m_nextConn = 1;
     quint64 m_nextSession = 1;
     quint64 m_bracket = 0;  // session holding the access bracket, 0 when none
+    // steal-after-commit: a client that is no connection of ours holds the bracket.
+    static constexpr quint64 kOtherClient = ~quint64(0);
     // Digests of the applied records, worked out when first asked for, dropped when the
     // state changes.
     QByteArray appliedDigest(const QString& name);

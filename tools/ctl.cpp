@@ -371,18 +371,33 @@ int connectFailed(const CommLink& link, const Options& o, QTextStream& err)
     return kConnectFailed;
 }
 
-// The wizard's text of a failed read (503) or write (504), then what the controller
-// told, where that says more; returns exitCode.
-int failed(const CommLink& link, int textId, int exitCode, QTextStream& err)
+// What the controller told of the last failure, where that says more than the wizard's text.
+void failureCause(const CommLink& link, QTextStream& err)
 {
-    err << LStr(textId) << "\n";
     if (link.lastFailure() == EngineError::kDenied)
         err << "tolvanectl: the controller is in use by another client, which holds its access bracket; try "
                "again when it is done (a client that stops answering loses the bracket after 30 s)\n";
     else if (link.lastFailure() == EngineError::kChanged)
         err << "tolvanectl: the controller's settings changed since they were read (another client wrote them); "
                "nothing was written, run the command again\n";
+}
+
+// The wizard's text of a failed read (503) or write (504), then its cause; returns exitCode.
+int failed(const CommLink& link, int textId, int exitCode, QTextStream& err)
+{
+    err << LStr(textId) << "\n";
+    failureCause(link, err);
     return exitCode;
+}
+
+// A write the controller committed is never reported as failed, even when reading it
+// back did not work (another client took the controller right after the commit).
+int notReadBack(const CommLink& link, const QString& written, QTextStream& err)
+{
+    err << "tolvanectl: " << written << ", but could not be read back to check them (tolvanectl read shows "
+        << "what the controller holds); reboot the controller to use them\n";
+    failureCause(link, err);
+    return kNotReadBack;
 }
 
 // A token asked of a controller whose token record cannot hold one is no success.
@@ -394,14 +409,15 @@ int tokenNotHeld(const CommLink& link, const char* what, QTextStream& err)
     return kReadBackDiffers;
 }
 
-// Reads the settings back after a write into after and compares them with those written.
+// Reads the settings back after a write into after and compares them with those written;
+// kReadFailed, with nothing said, when they could not be read.
 int verify(CommLink& link, const CommSettings& expected, const WriteOptions& w, QJsonObject& after,
            QTextStream& err)
 {
     CommSettings& s = link.settings();
     s = CommSettings{};
     if (!link.ReadCommSettings(true))
-        return failed(link, 503, kReadFailed, err);
+        return kReadFailed;
     // A token record too short to hold the token goes back unchanged.
     const bool held = holdsToken(link);
     after = settingsJson(s, held);
@@ -421,9 +437,9 @@ int verify(CommLink& link, const CommSettings& expected, const WriteOptions& w, 
 
 int saveBackup(CommLink& link, const QString& path, backup::Backup& b, QTextStream& err);
 
-// Prints {"changed","before","after","changes","backup","id","model"}: what the
-// controller held, what it holds now (or, in a dry run, would hold after the write)
-// and the fields between them.
+// Prints {"changed","before","after","read_back","changes","backup","id","model"}:
+// what the controller held, what it holds now (read_back true) or, in a dry run or when
+// the read-back failed, what it would hold after the write, and the fields between them.
 int write(CommLink& link, Options& o, QTextStream& out, QTextStream& err)
 {
     const WriteOptions& w = o.write;
@@ -446,6 +462,7 @@ int write(CommLink& link, Options& o, QTextStream& out, QTextStream& err)
     const QString backupPath = changed && !dryRun ? o.args.values.value(QStringLiteral("backup")) : QString();
     QJsonObject after = settingsJson(expected, held);
     int result = kDone;
+    bool readBack = false;
     if (dryRun) {
         if (!held && (w.token || w.tokenIp))
             result = tokenNotHeld(link, "would not be written", err);
@@ -463,12 +480,16 @@ int write(CommLink& link, Options& o, QTextStream& out, QTextStream& err)
                 QStringLiteral("the settings were written to the controller; reboot the controller to use them");
         }
         result = verify(link, expected, w, after, err);
-        if (result == kReadFailed)
-            return result;
+        readBack = result != kReadFailed;
+        if (!readBack && !changed)
+            return failed(link, 503, kReadFailed, err);
+        if (!readBack)
+            result = notReadBack(link, QStringLiteral("the settings were written to the controller"), err);
     }
     QJsonObject report{{QStringLiteral("changed"), changed},
                        {QStringLiteral("before"), before},
                        {QStringLiteral("after"), after},
+                       {QStringLiteral("read_back"), readBack},
                        {QStringLiteral("changes"), changedFields(before, after)},
                        {QStringLiteral("backup"), backupPath.isEmpty() ? QJsonValue() : QJsonValue(backupPath)}};
     addIdentity(report, link);
@@ -624,8 +645,12 @@ int restoreFrom(CommLink& link, const backup::Backup& b, const Args& args, Outco
         return failed(link, 504, kWriteFailed, err);
     outcome.done = QStringLiteral("%1 records were restored to the controller; reboot the controller to use them")
                        .arg(changed.size());
-    if (!link.ReadAllRecords())
-        return failed(link, 503, kReadFailed, err);
+    if (!link.ReadAllRecords()) {
+        out << "restored " << changed.size() << " of " << wanted->size()
+            << " records; reboot the controller to use them\n";
+        return notReadBack(link, QStringLiteral("%1 records were restored to the controller").arg(changed.size()),
+                           err);
+    }
     for (const auto& [name, bytes] : *wanted) {
         if (link.keptValue(name) != bytes) {
             err << "tolvanectl: " << name << " read back differs from what was written\n";

@@ -18,6 +18,7 @@ enum Exit {
     kBadFile = 8,         // restore: the file cannot be read, or is damaged
     kDoesNotFit = 9,      // restore: record sizes differ, or another model without --force
     kOutputLost = 10,     // standard output could not be written (closed, full, no reader)
+    kNotReadBack = 11,    // write, restore: committed by the controller, but not read back
 };
 
 // What a command changed, for a report on standard error when standard output is lost.
