@@ -71,6 +71,34 @@ int ParseNumber(const QString& option, const QString& text, int min, int max)
     return *v;
 }
 
+QString Printable(const QString& text, int maxWidth)
+{
+    QStringList pieces;  // one a character, as shown
+    qsizetype width = 0;
+    for (const uint c : text.toUcs4()) {
+        const QChar::Category category = QChar::category(char32_t(c));
+        if (c == '\\')
+            pieces << QStringLiteral("\\\\");
+        else if (c == '\n' || c == '\r' || c == '\t')
+            pieces << QStringLiteral("\\") + QLatin1Char(c == '\n' ? 'n' : c == '\r' ? 'r' : 't');
+        else if (category == QChar::Other_Control || category == QChar::Other_Format
+                 || category == QChar::Separator_Line || category == QChar::Separator_Paragraph)
+            pieces << (c < 0x100     ? QStringLiteral("\\x%1").arg(c, 2, 16, QLatin1Char('0'))
+                       : c < 0x10000 ? QStringLiteral("\\u%1").arg(c, 4, 16, QLatin1Char('0'))
+                                     : QStringLiteral("\\U%1").arg(c, 8, 16, QLatin1Char('0')));
+        else
+            pieces << QString::fromUcs4(reinterpret_cast<const char32_t*>(&c), 1);
+        width += pieces.last().size();
+        if (width > maxWidth) {
+            // Cut between two characters as shown, never inside an escape.
+            while (!pieces.isEmpty() && width + 3 > maxWidth)
+                width -= pieces.takeLast().size();
+            return pieces.join(QString()) + QStringLiteral("...");
+        }
+    }
+    return pieces.join(QString());
+}
+
 QString PermissionText(const CommSettings& s)
 {
     if (const std::optional<int> device = wizard::PreselectedDevice(s))
@@ -581,8 +609,8 @@ int backupTo(CommLink& link, const QString& path, Outcome& outcome, QTextStream&
     for (const auto& record : b.records)
         bytes += record.second.size();
     outcome.done = QStringLiteral("the backup was saved to %1").arg(path);
-    out << "saved " << b.records.size() << " records (" << bytes << " bytes) of controller " << b.controllerId
-        << " (model " << b.model << ") to " << path << "\n";
+    out << "saved " << b.records.size() << " records (" << bytes << " bytes) of controller "
+        << Printable(b.controllerId) << " (model " << Printable(b.model) << ") to " << path << "\n";
     return kDone;
 }
 
@@ -619,10 +647,11 @@ int restoreFrom(CommLink& link, const backup::Backup& b, const Args& args, Outco
                 QTextStream& err)
 {
     const QString model = link.controller()->model();
-    out << "backup of controller " << b.controllerId << " (model " << b.model << "), taken "
+    out << "backup of controller " << Printable(b.controllerId) << " (model " << Printable(b.model) << "), taken "
         << b.taken.toString(Qt::ISODate) << "\n";
     if (b.model != model && !args.flags.contains(QStringLiteral("force"))) {
-        err << "tolvanectl: the backup is of model " << b.model << ", this controller is model " << model
+        err << "tolvanectl: the backup is of model " << Printable(b.model) << ", this controller is model "
+            << Printable(model)
             << "; --force restores it anyway\n";
         return kDoesNotFit;
     }

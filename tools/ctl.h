@@ -40,6 +40,9 @@ int CheckOutput(int code, int lostErrno, const Outcome& outcome, QTextStream& er
 
 QString UsageText();
 
+// The widest id or model the text output shows whole.
+inline constexpr int kPrintableWidth = 48;
+
 // A mistake in the arguments: said with the usage, exit code 2.
 struct UsageError {
     QString message;
@@ -47,6 +50,12 @@ struct UsageError {
 
 // A whole number from min to max, or UsageError naming the option.
 int ParseNumber(const QString& option, const QString& text, int min, int max);
+
+// A text a controller or a file chose (an id, a model) as the text output shows it: a
+// backslash, control and format characters and line breaks escaped (\\, \n, \x1b,
+// \u202e), so that nothing reaches the terminal as a command or a fake line, and cut to
+// maxWidth characters with "..." at the end. JSON output keeps the text exact.
+QString Printable(const QString& text, int maxWidth = kPrintableWidth);
 
 // The permission device as read prints it: ethernet, rs232c, both or none.
 QString PermissionText(const CommSettings& s);

@@ -113,7 +113,7 @@ void printTable(const QList<scan::Found>& found, bool details, qint64 tried, qin
         rows[0] << QStringLiteral("IP") << QStringLiteral("MASK") << QStringLiteral("PERMISSION")
                 << QStringLiteral("BAUD");
     for (const scan::Found& f : found) {
-        QStringList row{f.conn, f.model, f.id};
+        QStringList row{f.conn, Printable(f.model), Printable(f.id)};
         if (details && f.settings)
             row << FormatIPv4(f.settings->ipAddress) << FormatIPv4(f.settings->subnetMask)
                 << PermissionText(*f.settings) << QString::number(f.settings->baudRate);

@@ -65,6 +65,9 @@ void putAddress(QByteArray& rec, int offset, const QString& text)
         rec[offset + k] = char(ip[3 - k]);
 }
 
+// An id that would add a fake row, retitle the terminal and widen every row.
+const QString kHostileId = QStringLiteral("A\nB\x1b]0;title\x07") + QString(300, QLatin1Char('x'));
+
 QStringList conns(const QString& net, int first, int last)
 {
     QStringList all;
@@ -131,6 +134,7 @@ void tst_Scan::initTestCase()
          "short=@CNF_RAW_COM:1048576", "--pace", "5000"},
         {"--listen", "127.0.22.2", "--id", "TLVSIM-127.0.22.2", "--max-chunk", "1", "--fault",
          "short=@CNF_RAW_COM:1048576"},
+        {"--listen", "127.0.22.3", "--id", kHostileId, "--model", "RC\x1b[2J"},
     };
     for (const QStringList& args : peers) {
         m_cell.push_back(sim(args));
@@ -321,6 +325,14 @@ void tst_Scan::storedSettings()
     QVERIFY2(table.out.simplified().contains(
                  "eth:127.0.20.5 Tolvane RC-8 simulator TLVSIM-127.0.20.5 10.1.2.5 255.255.0.0 rs232c 115200"),
              table.out.constData());
+    // What a controller calls itself reaches the table escaped and cut, the JSON exact.
+    const Run hostile = runCtl({"scan", "eth:127.0.22.3", "--details"});
+    QCOMPARE(hostile.out.count('\n'), 3);
+    QVERIFY2(!hostile.out.contains('\x1b') && !hostile.out.contains('\x07'), hostile.out.constData());
+    QVERIFY2(hostile.out.contains("RC\\x1b[2J  A\\nB\\x1b]0;title\\x07xxx"), hostile.out.constData());
+    QVERIFY2(hostile.out.split('\n')[1].size() < 160, hostile.out.constData());
+    QCOMPARE(runCtl({"scan", "eth:127.0.22.3", "--json"}).json().value("found")[0].toObject().value("id").toString(),
+             kHostileId);
 }
 
 void tst_Scan::lineAtOneRate_data()

@@ -790,6 +790,8 @@ void tst_TolvaneCtl::restoreRefuses_data()
     QTest::newRow("a named pipe: refused at once, not waited on") << "fifo" << none << none << 8 << "not a regular file";
     QTest::newRow("another model") << "model" << none << none << 9 << "--force restores it anyway";
     QTest::newRow("another model, forced") << "model" << QStringList{"--force"} << none << 0 << "";
+    QTest::newRow("an id that would retitle the terminal: shown escaped")
+        << "hostile id" << none << none << 0 << "";
     QTest::newRow("a record of another size") << "" << none << QStringList{"--fault", "short=@DAT_OPTION:100"} << 9
                                               << "@DAT_OPTION has 100 bytes on the controller and 384 in the backup";
     QTest::newRow("the commit fails") << "" << none << QStringList{"--fault", "fail-write=@DAT_OPTION"} << 5
@@ -811,7 +813,8 @@ void tst_TolvaneCtl::restoreRefuses()
     QTemporaryDir dir;
     const QString file = dir.filePath(QStringLiteral("cell.tvbak"));
     backup::Backup good;
-    good.controllerId = QStringLiteral("TLVSIM-0001");
+    good.controllerId = damage == QLatin1String("hostile id") ? QStringLiteral("TLVSIM\x1b]0;pwned\x07\nFAKE")
+                                                               : QStringLiteral("TLVSIM-0001");
     good.model = damage == QLatin1String("model") ? QStringLiteral("Tolvane RC-4") : QStringLiteral("Tolvane RC-8 simulator");
     good.taken = QDateTime::fromSecsSinceEpoch(1'796'000'000, Qt::UTC);
     const sim::ControllerState wanted = usedController(0x31, {10, 9, 8, 7});
@@ -844,6 +847,12 @@ void tst_TolvaneCtl::restoreRefuses()
     const Run r = run(QStringList{"restore", "--conn", "eth:" + address, "--with-identity"} + options + QStringList{file});
     QCOMPARE(r.exitCode, exitCode);
     QVERIFY2(QString::fromUtf8(r.err).contains(message), r.err.constData());
+    // What the file names reaches the terminal as one line, never as a command.
+    QVERIFY2(!r.out.contains('\x1b'), r.out.constData());
+    for (const QByteArray& line : r.out.split('\n'))
+        QVERIFY2(line.isEmpty() || line.startsWith("backup of ") || line.startsWith('@') || line.startsWith("restored ")
+                     || line.startsWith("dry run") || line.startsWith("nothing to"),
+                 r.out.constData());
     const sim::ControllerState after = target.stopAndRead();
     if (exitCode == 0 || exitCode == 11) {
         QCOMPARE(after, wanted);
