@@ -12,7 +12,9 @@
 
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace backup {
 
@@ -112,14 +114,23 @@ bool Save(const QString& path, const Backup& b, QString* error)
 
 std::optional<Backup> Load(const QString& path, QString* error)
 {
-    // A pipe would hold open() until a writer comes, a device may never end: only a
-    // regular file (a link to one included) is read.
+    // What is checked is what was opened, so that nothing can be swapped in between: the
+    // open neither waits (a pipe would hold it until a writer comes) nor follows a link,
+    // and only a regular file is read (a device may never end).
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        return refuse(error, errno == ELOOP ? QStringLiteral("is a symbolic link; name the backup file itself")
+                                            : QString::fromLocal8Bit(std::strerror(errno)));
     struct stat info {};
-    if (::stat(QFile::encodeName(path).constData(), &info) == 0 && !S_ISREG(info.st_mode))
+    QFile in;
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(fd);
         return refuse(error, QStringLiteral("is not a regular file (a pipe, a device or a folder)"));
-    QFile in(path);
-    if (!in.open(QIODevice::ReadOnly))
+    }
+    if (!in.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
         return refuse(error, in.errorString());
+    }
     // Never more than the largest backup plus one byte, whatever the file holds.
     const QByteArray bytes = in.read(kLargestFile + 1);
     if (in.error() != QFileDevice::NoError)

@@ -788,6 +788,8 @@ void tst_TolvaneCtl::restoreRefuses_data()
     QTest::newRow("a record missing") << "drop" << none << none << 8 << "record @LST_PACOPTION is missing";
     QTest::newRow("no such file") << "remove" << none << none << 8 << "cell.tvbak";
     QTest::newRow("a named pipe: refused at once, not waited on") << "fifo" << none << none << 8 << "not a regular file";
+    // Opened without following it: nothing can be swapped in between a check and the open.
+    QTest::newRow("a link, even to a good backup") << "link" << none << none << 8 << "is a symbolic link";
     QTest::newRow("another model") << "model" << none << none << 9 << "--force restores it anyway";
     QTest::newRow("another model, forced") << "model" << QStringList{"--force"} << none << 0 << "";
     QTest::newRow("an id that would retitle the terminal: shown escaped")
@@ -834,7 +836,8 @@ void tst_TolvaneCtl::restoreRefuses()
     if (damage == QLatin1String("fifo")) {
         QCOMPARE(::mkfifo(QFile::encodeName(file).constData(), 0600), 0);
     } else if (damage != QLatin1String("remove")) {
-        QFile f(file);
+        QFile f(damage == QLatin1String("link") ? file + ".real" : file);
+        QVERIFY(damage != QLatin1String("link") || QFile::link(f.fileName(), file));
         QVERIFY(f.open(QIODevice::WriteOnly));
         f.write(bytes);
     }
