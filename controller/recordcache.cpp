@@ -150,13 +150,13 @@ RecordCache::RecordCache(const QString& folder, qint64 limitBytes)
 
 RecordCache::~RecordCache()
 {
-    if (!d->pending.isEmpty()) {
-        for (auto it = d->pending.cbegin(); it != d->pending.cend(); ++it)
-            d->write(it.key(), it.value());
-        d->evict();
-    }
-    if (d->dir >= 0)
-        ::close(d->dir);
+    if (d->dir < 0)
+        return;
+    for (auto it = d->pending.cbegin(); it != d->pending.cend(); ++it)
+        d->write(it.key(), it.value());
+    // Also after a session that kept nothing: the folder may have been filled from outside.
+    d->evict();
+    ::close(d->dir);
 }
 
 std::optional<QByteArray> RecordCache::find(const QByteArray& digest, quint32 size)
@@ -173,7 +173,9 @@ std::optional<QByteArray> RecordCache::find(const QByteArray& digest, quint32 si
     }
     struct stat st { };
     QByteArray content;
-    bool whole = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && quint64(st.st_size) == size;
+    // An entry with a second name is shared with a file outside: not ours, and its time
+    // must not be touched.
+    bool whole = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_nlink == 1 && quint64(st.st_size) == size;
     if (whole) {
         QFile file;
         whole = file.open(fd, QIODevice::ReadOnly, QFileDevice::DontCloseHandle);
@@ -212,7 +214,7 @@ void RecordCache::Private::write(const QByteArray& name, const Kept& kept) const
     const QByteArray& content = kept.content;
     const timespec times[2] = {kept.used, kept.used};
     struct stat st { };
-    if (::fstatat(dir, name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode)
+    if (::fstatat(dir, name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode) && st.st_nlink == 1
         && st.st_size == content.size()) {
         // Kept already: only its use is new. A damaged one is found out when it is read.
         ::utimensat(dir, name.constData(), times, AT_SYMLINK_NOFOLLOW);

@@ -19,6 +19,7 @@
 #include <QtTest>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -929,6 +930,8 @@ void tst_CommLink::recordsKeptBetweenSessions_data()
     QTest::newRow("a FIFO as the entry: read again") << QStringList() << "fifo" << 6 << true;
     QTest::newRow("a link to a file outside as the entry: read again, outside untouched")
         << QStringList() << "link" << 6 << true;
+    QTest::newRow("a hard link to a file outside as the entry: read again, outside untouched")
+        << QStringList() << "hard link" << 6 << true;
     QTest::newRow("the folder a link to another: not used, nothing written there")
         << QStringList() << "folder link" << 7 << false;
     QTest::newRow("the folder cannot be made: read whole") << QStringList() << "folder file" << 7 << false;
@@ -957,6 +960,9 @@ void tst_CommLink::recordsKeptBetweenSessions()
     QFile target(outside);
     QVERIFY(QDir().mkpath(home.filePath(QStringLiteral("Tolvane"))) && target.open(QIODevice::WriteOnly)
             && target.write(back) == back.size());
+    // Its time lies in the past: a use of an entry that is the same file would move it.
+    const QDateTime written = QDateTime::fromSecsSinceEpoch(1'700'000'000, Qt::UTC);
+    QVERIFY(target.setFileTime(written, QFileDevice::FileModificationTime));
     target.close();
     const QDir elsewhere(home.filePath(QStringLiteral("elsewhere")));  // where a link to the folder leads
     QVERIFY(QDir().mkpath(elsewhere.path()));
@@ -984,10 +990,13 @@ void tst_CommLink::recordsKeptBetweenSessions()
         file.close();
     } else if (between == QLatin1String("huge")) {
         QVERIFY(file.resize(qint64(4) << 30));
-    } else if (between == QLatin1String("fifo") || between == QLatin1String("link")) {
+    } else if (between == QLatin1String("fifo") || between == QLatin1String("link")
+               || between == QLatin1String("hard link")) {
         QVERIFY(file.remove());
-        QVERIFY(between == QLatin1String("fifo") ? ::mkfifo(QFile::encodeName(entry).constData(), 0600) == 0
-                                                  : QFile::link(outside, entry));
+        QVERIFY(between == QLatin1String("fifo")      ? ::mkfifo(QFile::encodeName(entry).constData(), 0600) == 0
+                : between == QLatin1String("link") ? QFile::link(outside, entry)
+                                                   : ::link(QFile::encodeName(outside).constData(),
+                                                            QFile::encodeName(entry).constData()) == 0);
     }
     const qsizetype before = sim.lines().size();
     QVERIFY(session());
@@ -1000,6 +1009,7 @@ void tst_CommLink::recordsKeptBetweenSessions()
              keptAfter);
     QVERIFY(target.open(QIODevice::ReadOnly));
     QCOMPARE(target.readAll(), back);
+    QCOMPARE(QFileInfo(outside).lastModified(), written);
     QVERIFY(elsewhere.isEmpty());
 }
 

@@ -253,4 +253,12 @@ void tst_Engine::recordCacheKeepsItsBound()
     for (int i = 0; i < 7; ++i)
         QCOMPARE(found(cache, i), i == 1 || i == 6 ? std::nullopt : std::optional(contents[i]));
     QCOMPARE(QFileInfo(folder).permissions() & QFile::Permissions(0x0077), QFile::Permissions());
+    // Filled from outside: the next session's end takes it back within the bound, even a
+    // session that kept nothing.
+    QFile extra(QDir(folder).filePath(QString::fromLatin1(proto::digest(contents[1]).toHex())));
+    QVERIFY(extra.open(QIODevice::WriteOnly) && extra.write(contents[1]) == contents[1].size());
+    extra.close();
+    QCOMPARE(cache.size(), limit + 4096);
+    { RecordCache nothingKept(folder, limit); }
+    QCOMPARE(cache.size(), limit);
 }
