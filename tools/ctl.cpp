@@ -936,7 +936,9 @@ int CheckOutput(int code, int lostErrno, const Outcome& outcome, QTextStream& er
         << "\n";
     if (!outcome.done.isEmpty())
         err << "tolvanectl: " << outcome.done << "\n";
-    return code == kDone ? kOutputLost : code;
+    // Lost output outranks every other outcome: a script that reads nothing must not
+    // take the exit code for what it did not get (an empty scan's table is an answer too).
+    return kOutputLost;
 }
 
 }  // namespace ctl

@@ -33,9 +33,9 @@ int Run(const QStringList& args, QTextStream& out, QTextStream& err, bool showPr
         Outcome* outcome = nullptr);
 
 // The exit code once standard output has been flushed: lostErrno is 0 when all of it
-// was written, else the system's reason (EBADF for a closed standard output). Lost
-// output is never success: it is said on err, with what the command did, and gives
-// kOutputLost in place of kDone.
+// was written (or none was meant for it), else the system's reason (EBADF for a closed
+// standard output). Lost output outranks every other code: it is said on err, with what
+// the command did, and gives kOutputLost whatever the command's own code was.
 int CheckOutput(int code, int lostErrno, const Outcome& outcome, QTextStream& err);
 
 QString UsageText();

@@ -5,6 +5,7 @@
 #include "tools/ctl.h"
 
 #include <QCoreApplication>
+#include <QIODevice>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -32,6 +33,22 @@ bool holdStandardStreams()
     return outClosed;
 }
 
+// Standard output as a device that counts what it was handed, so that output that was
+// lost is told apart from none (a usage error writes none, and loses none).
+class StandardOutput : public QIODevice {
+public:
+    StandardOutput() { open(QIODevice::WriteOnly | QIODevice::Unbuffered); }
+    qint64 handed = 0;
+
+protected:
+    qint64 writeData(const char* data, qint64 size) override
+    {
+        handed += size;
+        return qint64(std::fwrite(data, 1, size_t(size), stdout)) == size ? size : -1;
+    }
+    qint64 readData(char*, qint64) override { return -1; }
+};
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -41,7 +58,8 @@ int main(int argc, char** argv)
     // ending the process before it can say what it did.
     std::signal(SIGPIPE, SIG_IGN);
     QCoreApplication app(argc, argv);
-    QTextStream out(stdout);
+    StandardOutput device;
+    QTextStream out(&device);
     QTextStream err(stderr);
     ctl::Outcome outcome;
     int code = ctl::Run(app.arguments().mid(1), out, err, isatty(STDERR_FILENO) == 1, &outcome);
@@ -49,7 +67,7 @@ int main(int argc, char** argv)
     // or in the final one.
     errno = 0;
     out.flush();
-    const bool written = std::fflush(stdout) == 0 && !std::ferror(stdout) && !outClosed;
+    const bool written = device.handed == 0 || (std::fflush(stdout) == 0 && !std::ferror(stdout) && !outClosed);
     code = ctl::CheckOutput(code, written ? 0 : outClosed ? EBADF : errno != 0 ? errno : EIO, outcome, err);
     err.flush();
     return code;

@@ -308,6 +308,13 @@ void tst_TolvaneCtl::outputLost_data()
     QTest::newRow("a reader that has gone") << "gone" << read << 10 << lost + "Broken pipe";
     QTest::newRow("a write, into a full device") << "full" << QStringList{"write", "--ip", "10.0.0.6"} << 10
                                                  << "the settings were written to the controller";
+    // Lost output outranks "no controller answered": the table of none is an answer too.
+    QTest::newRow("an empty scan, into a full device")
+        << "full" << QStringList{"scan", "eth:127.0.4.252", "--timeout", "100"} << 10 << lost + "No space left on device";
+    // Nothing meant for standard output, nothing lost: the connect's own code.
+    QTest::newRow("a failed connect, standard output closed")
+        << "closed" << QStringList{"read", "--conn", "eth:127.0.4.253", "--timeout", "100", "--retries", "0"} << 3
+        << LStr(505);
     QTest::newRow("a backup onto a full disk") << "full disk" << QStringList{"backup", "cell.tvbak"} << 7
                                                << "cell.tvbak: No space left on device";
     // No backup, no write.
@@ -330,7 +337,9 @@ void tst_TolvaneCtl::outputLost()
     ::close(noReader[0]);
     QTemporaryDir dir;
     const QByteArray disk = QFile::encodeName(dir.path());
-    const Run r = run(args + QStringList{"--conn", "eth:" + address}, [target, out = noReader[1], disk] {
+    // A row that names its own target or connection reaches no controller.
+    const bool ownTarget = args[0] == QLatin1String("scan") || args.contains(QStringLiteral("--conn"));
+    const Run r = run(args + (ownTarget ? QStringList() : QStringList{"--conn", "eth:" + address}), [target, out = noReader[1], disk] {
         if (target == QLatin1String("full disk")) {
             // The backup's FILE is relative: the child works inside the small disk.
             if (::unshare(CLONE_NEWNS) != 0 || ::mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0
