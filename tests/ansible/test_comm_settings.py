@@ -12,7 +12,7 @@ import tempfile
 import unittest
 
 sys.path.insert(0, os.path.join(os.environ['TOLVANE_SOURCE_DIR'], 'tests', 'support'))
-from simcell import Cell, addresses, copy_states, inventory, playbook, tolvanectl, used_cell  # noqa: E402
+from simcell import Cell, addresses, copy_states, inventory, playbook, run_module, tolvanectl, used_cell  # noqa: E402
 
 BIN, SOURCE = os.environ['TOLVANE_BIN_DIR'], os.environ['TOLVANE_SOURCE_DIR']
 PLAYBOOK = os.path.join(SOURCE, 'examples', 'ansible', 'commission.yml')
@@ -101,6 +101,25 @@ class CommissionACell(unittest.TestCase):
         self.assertEqual((results['c020']['rc'], results['c020']['msg']), (5, 'Failed to send data to the controller.'))
         self.assertNotIn('exception', results['c020'])
         self.assertEqual((rc, self.changed_since(after)), (2, CELL[:19]))
+
+        # What tolvanectl answers decides the result: a write the controller committed
+        # but that another client kept from being read back is a change with a warning;
+        # an answer that is not tolvanectl's own (changed not a JSON boolean) is a failure.
+        self.cells[1].stop()
+        self.cells[1] = Cell(BIN, CELL[19:], os.path.join(self.tmp.name, 'cell'), ['--fault', 'steal-after-commit'])
+        fake = os.path.join(self.tmp.name, 'other-tolvanectl')
+        with open(fake, 'w') as f:
+            f.write('#!/bin/sh\necho \'{"changed": "no", "before": {}, "after": {}}\'\n')
+        os.chmod(fake, 0o755)
+        for name, binary, status, says in (
+                ('committed, not read back', os.path.join(BIN, 'tolvanectl'), 'CHANGED', 'could not be read back'),
+                ('changed is no boolean', fake, 'FAILED', 'tolvanectl answered something unexpected')):
+            with self.subTest(name):
+                r = run_module(self.tmp.name, 'comm_settings',
+                               dict(conn='eth:' + CELL[19], token='com4', tolvanectl=binary))
+                self.assertIn('localhost | %s' % status, r.stdout, r.stdout[-1500:] + r.stderr[-1500:])
+                self.assertIn(says, r.stdout + r.stderr)
+        self.assertEqual(self.changed_since(after), CELL, 'the committed write is on the controller')
 
 
 if __name__ == '__main__':

@@ -87,13 +87,23 @@ def inventory(path, bindir, addrs, new, backups):
         json.dump(dict(controllers=dict(hosts=hosts, vars=group)), f)
 
 
+def ansible_env(tmp, forks=10, callback='default'):
+    """The built collection and no user configuration."""
+    return dict(os.environ, ANSIBLE_COLLECTIONS_PATH=os.environ['TOLVANE_COLLECTIONS_PATH'], ANSIBLE_NOCOLOR='1',
+                ANSIBLE_FORKS=str(forks), ANSIBLE_STDOUT_CALLBACK=callback, ANSIBLE_LOCAL_TEMP=tmp,
+                ANSIBLE_CONFIG=os.path.join(tmp, 'none.cfg'))
+
+
 def playbook(tmp, inv, book, args=(), forks=10, callback='default'):
-    """Runs ansible-playbook in tmp with the built collection and no user configuration;
-    answers its CompletedProcess and how many seconds it took."""
-    env = dict(os.environ, ANSIBLE_COLLECTIONS_PATH=os.environ['TOLVANE_COLLECTIONS_PATH'], ANSIBLE_NOCOLOR='1',
-               ANSIBLE_FORKS=str(forks), ANSIBLE_STDOUT_CALLBACK=callback, ANSIBLE_LOCAL_TEMP=tmp,
-               ANSIBLE_CONFIG=os.path.join(tmp, 'none.cfg'))
+    """Runs ansible-playbook in tmp; answers its CompletedProcess and how many seconds it took."""
     start = time.monotonic()
-    r = subprocess.run(['ansible-playbook', '-i', inv, book] + list(args), capture_output=True, text=True, env=env,
-                       cwd=tmp, timeout=600)
+    r = subprocess.run(['ansible-playbook', '-i', inv, book] + list(args), capture_output=True, text=True,
+                       env=ansible_env(tmp, forks, callback), cwd=tmp, timeout=600)
     return r, time.monotonic() - start
+
+
+def run_module(tmp, module, args):
+    """One module of the collection on localhost, as a one-line ad-hoc command: its
+    CompletedProcess, whose output reads "localhost | STATUS => {result}"."""
+    return subprocess.run(['ansible', 'localhost', '-o', '-m', 'tolvane.controller.' + module, '-a', json.dumps(args)],
+                          capture_output=True, text=True, env=ansible_env(tmp), cwd=tmp, timeout=120)

@@ -15,6 +15,10 @@ __metaclass__ = type
 import json
 import os
 
+# tolvanectl's exit code of a write the controller committed but that could not be read
+# back: the settings were written, so it is a change with a warning, never a failure.
+WRITTEN_NOT_READ_BACK = 11
+
 # The options every module takes: how to reach the controller and where tolvanectl is.
 LINK_OPTIONS = dict(
     conn=dict(type='str', required=True),
@@ -46,17 +50,20 @@ class Tolvanectl(object):
 
         A failure ends the module with tolvanectl's own message and exit code; where
         tolvanectl still printed its object (a write whose read-back differs), what it
-        says is returned with the failure.
+        says is returned with the failure. A write that was committed but not read back
+        is returned, with tolvanectl's message as a warning.
         """
         cmd = [self.binary, command] + self.link_args() + list(args or [])
         rc, out, err = self.module.run_command(cmd)
         result = self._parse(out)
-        if rc != 0:
-            lines = [line for line in err.splitlines() if line.strip()]
+        lines = [line for line in err.splitlines() if line.strip()]
+        if rc == WRITTEN_NOT_READ_BACK and result is not None:
+            self.module.warn(' '.join(lines))
+        elif rc != 0:
             failure = dict(msg=' '.join(lines) or 'tolvanectl %s ended with exit code %d' % (command, rc),
                            rc=rc, cmd=cmd, stdout=out, stderr=err)
             if result is not None:
-                failure.update(report_fields(result))
+                failure.update(report_fields(result, self.module))
             self.module.fail_json(**failure)
         if result is None:
             self.module.fail_json(msg='tolvanectl %s printed no JSON object' % command, rc=rc, cmd=cmd,
@@ -72,8 +79,16 @@ class Tolvanectl(object):
         return result if isinstance(result, dict) else None
 
 
-def report_fields(report):
-    """The results a module returns of tolvanectl's write object."""
-    fields = dict((key, report.get(key)) for key in ('before', 'after', 'changes', 'id', 'model'))
-    fields['changed'] = bool(report.get('changed'))
+def report_fields(report, module):
+    """The results a module returns of tolvanectl's write object.
+
+    changed is taken only as a JSON boolean: anything else ("no", 0, null) means that
+    tolvanectl answered something this collection does not know, and the task fails.
+    """
+    changed = report.get('changed')
+    if not isinstance(changed, bool):
+        module.fail_json(msg='tolvanectl answered something unexpected: "changed" is %s, not true or false'
+                         % json.dumps(changed), report=report)
+    fields = dict((key, report.get(key)) for key in ('before', 'after', 'read_back', 'changes', 'id', 'model'))
+    fields['changed'] = changed
     return fields

@@ -127,8 +127,15 @@ after:
   description:
     - The settings the controller holds after the task, read back from it; in check mode
       what it would hold. Of the same form as I(before).
+    - When the controller committed the write but it could not be read back (another
+      client took the controller right after the commit), what was written; I(read_back)
+      is then false, the task is changed, and a warning says so.
   returned: success
   type: dict
+read_back:
+  description: Whether I(after) was read back from the controller (false in check mode).
+  returned: success
+  type: bool
 changes:
   description: The fields that differ between I(before) and I(after).
   returned: success
@@ -157,7 +164,7 @@ model:
   type: str
   sample: Tolvane RC-8 simulator
 rc:
-  description: The exit code of tolvanectl (2 bad usage, 3 connect failed, 4 read failed, 5 write failed, 6 read-back differs, 7 backup not written).
+  description: The exit code of tolvanectl (2 bad usage, 3 connect failed, 4 read failed, 5 write failed, 6 read-back differs, 7 backup not written, 10 output lost).
   returned: failed
   type: int
 '''
@@ -218,7 +225,7 @@ def main():
         args += ['--backup', backup_path(module)]
 
     report = ctl.run('write', args)
-    result = report_fields(report)
+    result = report_fields(report, module)
     result['reboot_required'] = result['changed'] and not module.check_mode
     result['backup_path'] = report.get('backup')
     if module._diff:
