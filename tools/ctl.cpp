@@ -826,7 +826,8 @@ QString UsageText()
         "Exit codes: 0 done, 2 bad usage, 3 connect failed (scan: no controller answered),\n"
         "4 read failed, 5 write failed, 6 read-back differs, 7 backup file not written,\n"
         "8 backup file unreadable or damaged, 9 backup does not fit this controller,\n"
-        "10 standard output could not be written.\n");
+        "10 standard output could not be written (this outranks every other code),\n"
+        "11 written, but the controller could not be read back.\n");
 }
 
 namespace {

@@ -24,7 +24,10 @@ const char* const kScanHelp = "Finds the controllers on the targets: tries each 
                               "TARGET is eth:A.B.C.D, eth:A.B.C.D/NN (NN 16 to 32), eth:A.B.C.D-E.F.G.H (at most\n"
                               "65536 addresses), com:N (every rate of the connection page, 38400 first, 8N1),\n"
                               "com:N:BAUD:P:8:STOP (one setting) or com:all (every port the connection page lists).\n"
-                              "Exit 0 when a controller answered, 3 when none did, 2 for bad usage.\n";
+                              "Each address, and each rate of a port, is done within (1 + R) x T from OPEN\n"
+                              "on, (1 + R) x T more with --details, and T for CLOSE, plus line time.\n"
+                              "Exit 0 when a controller answered, 3 when none did, 2 for bad usage,\n"
+                              "10 when standard output could not be written.\n";
 const char* const kScanOptions = "  --timeout MS     the deadline of one attempt (default 500)\n"
                                  "  --retries N      further attempts after the first (default 0)\n"
                                  "  --parallel N     addresses and ports tried at once, 1 to 512 (default 64)\n"
