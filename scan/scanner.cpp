@@ -276,11 +276,7 @@ private:
             end();
             return;
         }
-        if (m_serial && m_line && m_line->isOpen()) {
-            nextSetting();
-            return;
-        }
-        finish(std::nullopt);
+        notFound();
     }
 
     void sendOpen()
@@ -408,11 +404,16 @@ private:
             end();
             return;
         }
-        if (m_serial && m_line && m_line->isOpen()) {
+        notFound();
+    }
+
+    // Nothing answered at this address or rate: the port's next rate, or the end.
+    void notFound()
+    {
+        if (m_serial && m_line && m_line->isOpen())
             nextSetting();
-            return;
-        }
-        finish(std::nullopt);
+        else
+            finish(std::nullopt);
     }
 
     void end() { finish(m_found); }

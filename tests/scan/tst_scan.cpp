@@ -202,18 +202,6 @@ void tst_Scan::targets_data()
     QTest::newRow("error: no kind") << "127.0.20.9"
                                     << ""
                                     << "" << qint64(0);
-    QTest::newRow("error: blank in the prefix") << "eth:127.0.20.9/ 24"
-                                                << ""
-                                                << "" << qint64(0);
-    QTest::newRow("error: blank before the address") << "eth: 127.0.20.9"
-                                                     << ""
-                                                     << "" << qint64(0);
-    QTest::newRow("error: blank before the port") << "com: 5"
-                                                  << ""
-                                                  << "" << qint64(0);
-    QTest::newRow("error: blank after the rate") << "com:5:9600 :N:8:1"
-                                                 << ""
-                                                 << "" << qint64(0);
 }
 
 void tst_Scan::targets()
