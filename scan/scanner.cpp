@@ -26,12 +26,9 @@ constexpr qint64 kExpectedResponse = 16 + 4096;
 // A record a scan reads is the controller's settings record: a claim beyond the
 // largest payload is no record anybody reads.
 constexpr quint32 kLargestRecord = proto::kMaxPayload;
-// Of it, --details reads only the bytes the settings decode from, whatever size the
-// record claims.
-constexpr quint32 kDetailsBytes = rec::kRawComSettingsSize;
 // What the details put on a line: RECORD_SIZE and READ_RECORD with their answers, the
 // settings' bytes included (about 250 bytes).
-constexpr qint64 kDetailsLineBytes = 256 + kDetailsBytes;
+constexpr qint64 kDetailsLineBytes = 256 + rec::kRawComSettingsSize;
 const char* const kClientName = "tolvanectl scan";
 
 }  // namespace
@@ -339,7 +336,8 @@ private:
 
     void readNext()
     {
-        const quint32 wanted = std::min(m_recordSize, kDetailsBytes);
+        // Only the bytes the settings decode from, whatever size the record claims.
+        const quint32 wanted = std::min(m_recordSize, quint32(rec::kRawComSettingsSize));
         if (quint32(m_record.size()) >= wanted) {
             decode();
             return;

@@ -18,17 +18,19 @@ std::optional<Target> fail(QString* error, const QString& why)
     return std::nullopt;
 }
 
-std::optional<Target> parseEthernet(const QString& text, const QString& spec, QString* error)
+std::optional<Target> parseEthernet(const QString& text, const QString& addresses, QString* error)
 {
     Target t;
-    const qsizetype slash = spec.indexOf(QLatin1Char('/'));
-    const qsizetype dash = spec.indexOf(QLatin1Char('-'));
-    const std::optional<IPv4> a = ParseIPv4Exact(spec.left(slash >= 0 ? slash : dash >= 0 ? dash : spec.size()));
+    const qsizetype slash = addresses.indexOf(QLatin1Char('/'));
+    const qsizetype dash = addresses.indexOf(QLatin1Char('-'));
+    const std::optional<IPv4> a = ParseIPv4Exact(addresses.left(slash >= 0  ? slash
+                                                                : dash >= 0 ? dash
+                                                                            : addresses.size()));
     if (!a)
         return fail(error, QStringLiteral("%1: expected eth:A.B.C.D, eth:A.B.C.D/NN or eth:A.B.C.D-E.F.G.H").arg(text));
     t.first = t.last = IPv4ToNumber(*a);
     if (slash >= 0) {
-        const std::optional<int> bits = ParseDecimal(spec.mid(slash + 1), 16, 32);
+        const std::optional<int> bits = ParseDecimal(addresses.mid(slash + 1), 16, 32);
         if (!bits)
             return fail(error, QStringLiteral("%1: the prefix length is 16 to 32").arg(text));
         const quint32 mask = *bits == 32 ? 0xFFFFFFFFu : ~(0xFFFFFFFFu >> *bits);
@@ -40,7 +42,7 @@ std::optional<Target> parseEthernet(const QString& text, const QString& spec, QS
             --t.last;
         }
     } else if (dash >= 0) {
-        const std::optional<IPv4> b = ParseIPv4Exact(spec.mid(dash + 1));
+        const std::optional<IPv4> b = ParseIPv4Exact(addresses.mid(dash + 1));
         if (!b || IPv4ToNumber(*b) < t.first)
             return fail(error, QStringLiteral("%1: a range runs from a lower address to a higher one").arg(text));
         t.last = IPv4ToNumber(*b);

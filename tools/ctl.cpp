@@ -651,8 +651,7 @@ int restoreFrom(CommLink& link, const backup::Backup& b, const Args& args, Outco
         << b.taken.toString(Qt::ISODate) << "\n";
     if (b.model != model && !args.flags.contains(QStringLiteral("force"))) {
         err << "tolvanectl: the backup is of model " << Printable(b.model) << ", this controller is model "
-            << Printable(model)
-            << "; --force restores it anyway\n";
+            << Printable(model) << "; --force restores it anyway\n";
         return kDoesNotFit;
     }
     if (!link.ReadAllRecords())
@@ -674,12 +673,9 @@ int restoreFrom(CommLink& link, const backup::Backup& b, const Args& args, Outco
         return failed(link, 504, kWriteFailed, err);
     outcome.done = QStringLiteral("%1 records were restored to the controller; reboot the controller to use them")
                        .arg(changed.size());
-    if (!link.ReadAllRecords()) {
-        out << "restored " << changed.size() << " of " << wanted->size()
-            << " records; reboot the controller to use them\n";
+    if (!link.ReadAllRecords())
         return notReadBack(link, QStringLiteral("%1 records were restored to the controller").arg(changed.size()),
                            err);
-    }
     for (const auto& [name, bytes] : *wanted) {
         if (link.keptValue(name) != bytes) {
             err << "tolvanectl: " << name << " read back differs from what was written\n";
