@@ -437,7 +437,7 @@ void frmMain::ConnectControls()
 void frmMain::Form_Load()
 {
     // Settings folder and file, and the language they choose.
-    const QString folder = GetSpecialFolderPath(CSIDL_APPDATA) + QStringLiteral("Tolvane") + PathSeparator();
+    const QString folder = SettingsFolder();
     if (!FolderExists(folder))
         CreateFolderPath(folder);  // the result does not matter: reading then gives "0"
     clsProfile profile;

@@ -25,7 +25,6 @@ class uctIPAddressCtrl : public QWidget
     Q_PROPERTY(float FontSize READ FontSize WRITE SetFontSize)
 
 public:
-    static constexpr const char* kRegisteredName = "Tolvane.uctIPAddressCtrl";
     // The control keeps one size whatever its container asks for.
     static constexpr int kTwipsPerPixel = 15;
     static constexpr int kWidthTwips = 2400;

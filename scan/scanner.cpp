@@ -547,7 +547,6 @@ void Scanner::schedule()
             schedule();
         });
         ++m_active;
-        m_peak = std::max(m_peak, m_active);
         probe->start();
     }
     if (m_active == 0 && m_target >= m_targets.size()) {

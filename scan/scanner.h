@@ -62,7 +62,6 @@ public:
     QList<Found> found() const;
     qint64 tried() const { return m_progress.tried; }
     qint64 total() const { return m_progress.total; }
-    int peakActive() const { return m_peak; }
 
     // For the probes: a new connection may start now (at most startsPerSecond a second).
     bool takeStart();
@@ -92,7 +91,6 @@ private:
     qint64 m_offset = 0;     // its next address
     qint64 m_order = 0;
     int m_active = 0;
-    int m_peak = 0;
     qint64 m_started = 0;  // connections started so far
     QElapsedTimer m_clock;
     QTimer m_tick;

@@ -42,9 +42,8 @@ public:
     void FileName(const QString& strFileName) { m_strFileName = strFileName; }
     void SetFileName(const QString& strFileName) { m_strFileName = strFileName; }
 
-    // The text buffer of the profile calls: 200000 characters, of which 199999 are
-    // offered to the call (the terminating NUL included).
-    static constexpr int kBufferChars = 200000;
+    // The characters a profile call is offered (its buffer holds 200000; the
+    // terminating NUL included).
     static constexpr int kCallChars = 199999;
 
 private:
