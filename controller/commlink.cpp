@@ -13,15 +13,21 @@
 
 namespace {
 
-const QString kErrorCode = QStringLiteral("@ERROR_CODE");
+const QString kErrorCode = QString::fromLatin1(rec::kErrorCode);
 const QString kRawCom = QString::fromLatin1(rec::kRawCom);
 const QString kBackPrm = QString::fromLatin1(rec::kBackPrm);
-// Records that are read and written back whole, without decoding.
-const QStringList kWholeRecords = {QStringLiteral("@CNF_HOST_PARM"), QStringLiteral("@DAT_OPTION"),
-                                   QStringLiteral("@DAT_TSRPARAM"), QStringLiteral("@LST_PACOPTION")};
+// Records that are read and written back whole, without decoding: all but the two
+// settings records.
+const QStringList kWholeRecords = [] {
+    QStringList names;
+    for (const char* name : rec::kAllRecords)
+        if (qstrcmp(name, rec::kRawCom) != 0 && qstrcmp(name, rec::kBackPrm) != 0)
+            names << QString::fromLatin1(name);
+    return names;
+}();
 
 constexpr int kRawComMinSize = rec::kRawComSettingsSize;
-constexpr int kBackPrmMinSize = 23980; // token IP address ends at 23979
+constexpr int kBackPrmMinSize = rec::kBackPrmSettingsSize;
 
 using rec::kRs232cUsage, rec::kBaud, rec::kParity, rec::kDataLength, rec::kStopBits, rec::kDelimiter,
     rec::kEthernetUsage, rec::kIpAddress, rec::kSubnetMask;
@@ -39,18 +45,6 @@ void putLong(QByteArray& v, int offset, qint32 value)
         v[offset + k] = four[k];
 }
 
-// The Ethernet address and mask are stored reversed: the last byte holds the first octet.
-IPv4 reversedAt(const QByteArray& v, int offset)
-{
-    return {quint8(v[offset + 3]), quint8(v[offset + 2]), quint8(v[offset + 1]), quint8(v[offset])};
-}
-
-void putReversed(QByteArray& v, int offset, const IPv4& ip)
-{
-    for (int k = 0; k < 4; ++k)
-        v[offset + 3 - k] = char(ip[size_t(k)]);
-}
-
 QVariant signal(qint16 channel, qint16 phase)
 {
     return QVariant::fromValue(QVector<qint16>{channel, phase});
@@ -60,11 +54,8 @@ QVariant signal(qint16 channel, qint16 phase)
 
 bool PermissionChanges(const CommSettings& s, int devicePosition)
 {
-    switch (devicePosition) {
-    case 0: return s.ethernetUsage != 2 || s.rs232cUsage != 0;
-    case 1: return s.rs232cUsage != 2 || s.ethernetUsage != 0;
-    default: return false;
-    }
+    const std::optional<vocab::UsageWords> words = vocab::UsageWordsFor(devicePosition);
+    return words && (s.ethernetUsage != words->ethernet || s.rs232cUsage != words->rs232c);
 }
 
 qint32 BytesToLong(qint32 b0, qint32 b1, qint32 b2, qint32 b3)
@@ -108,15 +99,23 @@ struct CommLink::Private {
     int retries = 3;
     bool recordCache = true;
     int lastFailure = 0;
+    QString lastFailureText;
     bool cancelled = false;   // the user's Cancel: every routine after it fails
     bool committing = false;  // a commit is under way, which a cancel must not cut off
     // Keeps the code of the first engine error of a sequence.
     void noteFailure(const std::exception& e)
     {
-        if (const auto* engineError = dynamic_cast<const EngineError*>(&e); engineError && lastFailure == 0)
+        if (const auto* engineError = dynamic_cast<const EngineError*>(&e); engineError && lastFailure == 0) {
             lastFailure = engineError->code();
+            lastFailureText = QString::fromStdString(engineError->what());
+        }
     }
 
+    void forgetFailure()
+    {
+        lastFailure = 0;
+        lastFailureText.clear();
+    }
     QString connectionText() const;
     void removeController();
     QByteArray encodeRawCom() const
@@ -152,7 +151,9 @@ struct CommLink::Private {
 QString CommLink::Private::connectionText() const
 {
     if (view.EthernetSelected()) {
-        return QStringLiteral("eth:") + FormatIPv4(view.ConnectAddress());
+        ConnText t;
+        t.address = view.ConnectAddress();
+        return FormatConnText(t);
     }
     const std::optional<int> port = view.PortNumber();
     const std::optional<int> baud = view.BaudRate();
@@ -161,11 +162,16 @@ QString CommLink::Private::connectionText() const
     const std::optional<QString> stop = view.StopBitText();
     if (!port || !baud || !parity || !data || !stop)
         throw std::runtime_error("a connection list has nothing selected");
-    static const char kParity[] = {'E', 'N', 'O'};
-    if (*parity < 0 || *parity > 2)
+    if (*parity < 0 || *parity >= int(vocab::kParityLetters.size()))
         throw std::runtime_error("parity position out of range");
-    return QStringLiteral("com:%1:%2:%3:%4:%5").arg(*port).arg(*baud).arg(QChar::fromLatin1(kParity[*parity]))
-        .arg(*data).arg(*stop);
+    ConnText t;
+    t.serial = true;
+    t.port = *port;
+    t.baud = *baud;
+    t.parity = vocab::kParityLetters[size_t(*parity)];
+    t.dataBits = *data;
+    t.stopBits = *stop;
+    return FormatConnText(t);
 }
 
 void CommLink::Private::removeController()
@@ -189,8 +195,8 @@ void DecodeRawCom(const QByteArray& v, CommSettings& settings)
     settings.stopBits = longAt(v, kStopBits);
     settings.delimiter = longAt(v, kDelimiter);
     settings.ethernetUsage = longAt(v, kEthernetUsage);
-    settings.ipAddress = reversedAt(v, kIpAddress);
-    settings.subnetMask = reversedAt(v, kSubnetMask);
+    settings.ipAddress = rec::ReversedAt(v, kIpAddress);
+    settings.subnetMask = rec::ReversedAt(v, kSubnetMask);
 }
 
 void DecodeToken(const QByteArray& v, CommSettings& settings)
@@ -199,8 +205,7 @@ void DecodeToken(const QByteArray& v, CommSettings& settings)
     if (v.size() < kBackPrmMinSize)
         return;
     settings.tokenCode = BytesToLong(quint8(v[rec::kTokenCode]), quint8(v[rec::kTokenCode + 1]), 0, 0);
-    for (int k = 0; k < 4; ++k)
-        settings.tokenIp[size_t(k)] = quint8(v[rec::kTokenIp + k]);
+    settings.tokenIp = rec::AddressAt(v, rec::kTokenIp);
 }
 
 QByteArray EncodeRawCom(QByteArray v, const CommSettings& settings, int devicePosition)
@@ -208,16 +213,17 @@ QByteArray EncodeRawCom(QByteArray v, const CommSettings& settings, int devicePo
     // Never write out of bounds: a short record is not ours to extend.
     if (v.size() < kRawComMinSize)
         throw std::out_of_range("@CNF_RAW_COM shorter than 128 bytes");
+    const std::optional<vocab::UsageWords> words = vocab::UsageWordsFor(devicePosition);
+    if (words) {
+        putLong(v, kEthernetUsage, words->ethernet);
+        putLong(v, kRs232cUsage, words->rs232c);
+    }
     switch (devicePosition) {
-    case 0:  // Ethernet
-        putLong(v, kEthernetUsage, 2);
-        putLong(v, kRs232cUsage, 0);
-        putReversed(v, kIpAddress, settings.ipAddress);
-        putReversed(v, kSubnetMask, settings.subnetMask);
+    case vocab::kEthernetDevice:
+        rec::PutReversed(v, kIpAddress, settings.ipAddress);
+        rec::PutReversed(v, kSubnetMask, settings.subnetMask);
         break;
-    case 1:  // RS232C
-        putLong(v, kEthernetUsage, 0);
-        putLong(v, kRs232cUsage, 2);
+    case vocab::kSerialDevice:
         putLong(v, kBaud, settings.baudRate);
         putLong(v, kParity, settings.parity);
         putLong(v, kDataLength, settings.dataLength);
@@ -240,8 +246,7 @@ QByteArray EncodeToken(QByteArray v, const CommSettings& settings)
     v[rec::kTokenCode + 1] = four[1];
     v[rec::kTokenCode + 2] = 0;
     v[rec::kTokenCode + 3] = 0;
-    for (int k = 0; k < 4; ++k)
-        v[rec::kTokenIp + k] = char(settings.tokenIp[size_t(k)]);
+    rec::PutAddress(v, rec::kTokenIp, settings.tokenIp);
     return v;
 }
 
@@ -271,7 +276,7 @@ void CommLink::Private::windUp(bool transaction)
 
 bool CommLink::Private::readSequence(const std::function<bool()>& reads)
 {
-    lastFailure = 0;
+    forgetFailure();
     bool last = false;
     try {
         refuseWhenCancelled();
@@ -292,7 +297,7 @@ bool CommLink::Private::readSequence(const std::function<bool()>& reads)
 
 bool CommLink::Private::writeTransaction(const std::function<bool()>& writes)
 {
-    lastFailure = 0;
+    forgetFailure();
     bool last = false;
     try {
         refuseWhenCancelled();
@@ -395,7 +400,7 @@ bool CommLink::ok() const
 bool CommLink::ConnectController()
 {
     d->connected = false;
-    d->lastFailure = 0;
+    d->forgetFailure();
     try {
         d->refuseWhenCancelled();
         const QString conn = d->connectionText();
@@ -561,6 +566,7 @@ bool CommLink::WriteControllerRecord(const QString& name)
 }
 
 int CommLink::lastFailure() const { return d->lastFailure; }
+QString CommLink::lastFailureText() const { return d->lastFailureText; }
 CommSettings& CommLink::settings() { return d->settings; }
 const CommSettings& CommLink::settings() const { return d->settings; }
 

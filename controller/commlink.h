@@ -7,6 +7,8 @@
 // CommSettings and the kept whole values of the controller records.
 // No routine lets an exception out: failures come back as false or -1.
 
+#include "controller/recordlayout.h"
+#include "controller/vocabulary.h"
 #include "ipv4/ipv4.h"
 
 #include <QByteArray>
@@ -23,13 +25,13 @@ struct TransferProgress;  // controller/engine.h
 struct WaitProgress;
 
 struct CommSettings {
-    qint32 rs232cUsage = 0;   // 2 when RS232C is the permission device
+    qint32 rs232cUsage = 0;   // vocab::kUsageChosen when RS232C is the permission device
     qint32 baudRate = 0;
     qint32 parity = 0;        // 0 even, 1 none, 2 odd
     qint32 dataLength = 0;
     qint32 stopBits = 0;      // 0 one, 1 one and a half, 2 two
     qint32 delimiter = 0;     // 0 CR, 1 CR LF
-    qint32 ethernetUsage = 0; // 2 when Ethernet is the permission device
+    qint32 ethernetUsage = 0; // vocab::kUsageChosen when Ethernet is the permission device
     IPv4 ipAddress{};
     IPv4 subnetMask{};
     qint32 tokenCode = 0;     // 65535 Open, 0 I/O, 1 Ethernet, 2..4 COM2..COM4
@@ -37,29 +39,10 @@ struct CommSettings {
     bool operator==(const CommSettings&) const = default;
 };
 
-// Record layout constants.
-namespace rec {
-inline const char* const kRawCom = "@CNF_RAW_COM";
-inline const char* const kBackPrm = "@CNF_BACKPRM";
-// In @CNF_BACKPRM: the token code (four bytes, little-endian) and its address in order.
-inline constexpr int kTokenCode = 23972;
-inline constexpr int kTokenIp = 23976;
-// Fields of @CNF_RAW_COM, four bytes each, little-endian; the controller's own Ethernet
-// address and mask (its identity) are stored reversed, the last byte the first octet.
-inline constexpr int kRs232cUsage = 44, kBaud = 48, kParity = 52, kDataLength = 56, kStopBits = 60,
-                     kDelimiter = 64, kEthernetUsage = 116, kIpAddress = 120, kSubnetMask = 124;
-// The settings decode from the first 128 bytes of @CNF_RAW_COM (the mask ends there).
-inline constexpr int kRawComSettingsSize = kSubnetMask + 4;
-// Every record a controller keeps, in the order a backup holds them.
-inline const char* const kAllRecords[] = {"@CNF_RAW_COM",  "@CNF_BACKPRM",  "@CNF_HOST_PARM",
-                                          "@DAT_OPTION",   "@DAT_TSRPARAM", "@LST_PACOPTION"};
-}
-
 qint32 BytesToLong(qint32 b0, qint32 b1, qint32 b2, qint32 b3);  // throws on overflow
 bool LongToBytes(QByteArray& bytes, qint32 value);              // throws on negative
-// Whether a write with the permission device at this cmbDevice position (0 Ethernet,
-// 1 RS232C) changes the usage words: it puts 2 into the chosen device's word and 0 into
-// the other. Any other position writes no usage word.
+// Whether a write with the permission device at this cmbDevice position
+// (vocab::Device) changes the usage words (vocab::UsageWordsFor).
 bool PermissionChanges(const CommSettings& s, int devicePosition);
 
 // The two settings records as the wizard reads and writes them. DecodeRawCom throws on
@@ -107,6 +90,10 @@ public:
     // program held the serial port, ...), 0 when it did not fail or failed without an
     // engine error. For messages that say more than the wizard's texts.
     int lastFailure() const;
+    // The engine's own words for that failure, where and why ("the connection was refused
+    // by 127.0.0.1 port 47311", "no answer to OPEN from COM7 (/dev/ttyS6) at 9600 baud
+    // within 4000 ms × 4 attempts"); empty with lastFailure 0.
+    QString lastFailureText() const;
 
     // Progress of each record's move, for a progress bar (see Engine::setProgressHook),
     // and how long each call waits for the controller (Engine::setWaitHook).

@@ -2,6 +2,8 @@
 // SPDX-FileCopyrightText: 2026 Tolvane developers
 #include "controller/engine.h"
 
+#include "controller/trace.h"
+
 #include "controller/link.h"
 #include "controller/recordcache.h"
 #include "protocol/protocol.h"
@@ -531,6 +533,13 @@ void Engine::cancel()
 Engine::~Engine()
 {
     m_workspaces.clear();
+}
+
+void Engine::trace(const QString& line) const
+{
+    qCDebug(lcEngine).noquote() << line;
+    if (m_trace)
+        m_trace(line);
 }
 
 std::shared_ptr<Workspace> Engine::addWorkspace(const QString& name, const QVariant& options)

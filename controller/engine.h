@@ -151,7 +151,8 @@ public:
     // "add-value @ERROR_CODE", "remove-value 0", "execute doSignal 0,0", …
     using TraceHook = std::function<void(const QString&)>;
     void setTraceHook(TraceHook hook) { m_trace = std::move(hook); }
-    void trace(const QString& line) const { if (m_trace) m_trace(line); }
+    // Also the tolvane.engine category's line of the call.
+    void trace(const QString& line) const;
 
     // Progress of record reads and writes, for a progress bar; called from inside the
     // waiting loop, so it must not make engine calls.

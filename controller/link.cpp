@@ -3,21 +3,24 @@
 #include "controller/link.h"
 
 #include "controller/recordcache.h"
+#include "controller/trace.h"
 
 #include "ipv4/ipv4.h"
 #include "settings/serialports.h"
 
 #include <QDeadlineTimer>
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
 #include <QHostAddress>
-#include <QRegularExpression>
 #include <QSerialPort>
 #include <QTcpSocket>
 #include <QTimer>
 
 #include <algorithm>
+#include <exception>
+#include <limits>
 #include <optional>
 #include <utility>
 
@@ -28,6 +31,7 @@ namespace {
 // The one call under way (CallGuard) and what ends its wait.
 bool s_busy = false;
 bool s_cancel = false;
+QElapsedTimer s_callClock;
 std::function<void()> s_wake;
 
 constexpr int kCloseBoundMs = 1000;
@@ -49,14 +53,20 @@ int bitsPerByte(const ConnectionTarget& t)
     return 1 + 8 + (t.parity == 'N' ? 0 : 1) + (t.stopBits == "1" ? 1 : 2);
 }
 
+// The cause of a connect to a port that is not there, with the names looked up.
+QString noSuchPort(int port)
+{
+    const QStringList tried = ComPortNamesTried(port);
+    return tried.isEmpty() ? QStringLiteral("no such serial port COM%1").arg(port)
+                           : QStringLiteral("no such serial port COM%1 (tried %2)").arg(port).arg(tried.join(QStringLiteral(", ")));
+}
+
 int parseCount(const QString& text, bool allowZero)
 {
-    bool ok = false;
-    const int n = text.toInt(&ok, 10);
-    static const QRegularExpression digits(QStringLiteral("^[0-9]+$"));
-    if (!ok || !digits.match(text).hasMatch() || n < (allowZero ? 0 : 1))
+    const std::optional<int> n = ParseDecimal(text, allowZero ? 0 : 1, std::numeric_limits<int>::max());
+    if (!n)
         throw EngineError(EngineError::kBadOptions, QStringLiteral("malformed number '%1'").arg(text));
-    return n;
+    return *n;
 }
 
 bool parseSwitch(const QString& text)
@@ -80,12 +90,19 @@ CallGuard::CallGuard()
     if (s_busy)
         throw EngineError(EngineError::kBusy, QStringLiteral("another engine call is waiting"));
     s_busy = true;
+    s_callClock.start();
 }
 
 CallGuard::~CallGuard()
 {
+    qCDebug(lcEngine, "%s after %lld ms", std::uncaught_exceptions() > 0 ? "failed" : "done", elapsedMs());
     s_busy = false;
     s_cancel = false;
+}
+
+qint64 CallGuard::elapsedMs()
+{
+    return s_callClock.isValid() ? s_callClock.elapsed() : 0;
 }
 
 bool CallGuard::busy()
@@ -145,52 +162,19 @@ LinkOptions ParseLinkOptions(const QString& options)
 
 ConnectionTarget ParseConnectionText(const QString& conn)
 {
-    auto bad = [&](const QString& why) {
-        return EngineError(EngineError::kBadConnection, QStringLiteral("%1: %2").arg(conn, why));
-    };
-    ConnectionTarget t;
-    const QStringList parts = conn.split(':');
-    const QString kind = parts.value(0).trimmed().toLower();
-    static const QRegularExpression number(QStringLiteral("^[0-9]{1,9}$"));
-    if (kind == QLatin1String("eth")) {
-        if (parts.size() != 2)
-            throw bad(QStringLiteral("expected eth:A.B.C.D"));
-        const std::optional<IPv4> ip = ParseIPv4(parts[1]);
-        if (!ip)
-            throw bad(QStringLiteral("bad address '%1'").arg(parts[1]));
-        t.host = FormatIPv4(*ip);
-        return t;
+    QString why;
+    const std::optional<ConnText> text = ParseConnText(conn, &why);
+    if (text && (why = NotLinkable(*text)).isEmpty()) {
+        ConnectionTarget t;
+        static_cast<ConnText&>(t) = *text;
+        if (!t.serial)
+            return t;
+        t.device = ComPortDevice(t.port);
+        if (!t.device.isEmpty())
+            return t;
+        throw EngineError(EngineError::kBadConnection, noSuchPort(t.port));
     }
-    if (kind != QLatin1String("com"))
-        throw bad(QStringLiteral("unknown link kind"));
-    if (parts.size() != 6)
-        throw bad(QStringLiteral("expected com:N:BAUD:P:DATA:STOP"));
-    QStringList f;
-    for (const QString& p : parts)
-        f << p.trimmed();
-    t.serial = true;
-    if (!number.match(f[1]).hasMatch() || f[1].toInt() < 1 || f[1].toInt() > 256)
-        throw bad(QStringLiteral("bad port number"));
-    t.port = f[1].toInt();
-    if (!number.match(f[2]).hasMatch() || f[2].toInt() < 1)
-        throw bad(QStringLiteral("bad baud rate"));
-    t.baud = f[2].toInt();
-    const QString parity = f[3].toUpper();
-    if (parity != QLatin1String("E") && parity != QLatin1String("N") && parity != QLatin1String("O"))
-        throw bad(QStringLiteral("bad parity"));
-    t.parity = parity.at(0).toLatin1();
-    if (!number.match(f[4]).hasMatch())
-        throw bad(QStringLiteral("bad data length"));
-    t.dataBits = f[4].toInt();
-    if (t.dataBits != 8)
-        throw bad(QStringLiteral("the link is binary and needs 8 data bits, not %1").arg(t.dataBits));
-    if (f[5] != QLatin1String("1") && f[5] != QLatin1String("1.5") && f[5] != QLatin1String("2"))
-        throw bad(QStringLiteral("bad stop bits"));
-    t.stopBits = f[5];
-    t.device = ComPortDevice(t.port);
-    if (t.device.isEmpty())
-        throw bad(QStringLiteral("COM%1 has no device").arg(t.port));
-    return t;
+    throw EngineError(EngineError::kBadConnection, QStringLiteral("%1: %2").arg(conn, why));
 }
 
 Link::Link(const LinkOptions& options, std::shared_ptr<LinkWatch> watch)
@@ -288,9 +272,7 @@ void Link::open(const QString& clientName)
 
 void Link::openTcp()
 {
-    QHostAddress address;
-    if (!address.setAddress(m_target.host))
-        throw EngineError(EngineError::kBadConnection, QStringLiteral("bad address ") + m_target.host);
+    const QHostAddress address(IPv4ToNumber(m_target.address));
     m_tcp = new QTcpSocket;
     m_tcp->setReadBufferSize(kReadPiece);
     m_dev = m_tcp;
@@ -300,6 +282,7 @@ void Link::openTcp()
     clock.start();
     const qint64 allMs = qint64(m_options.timeoutMs) * (1 + std::max(0, m_options.retries));
     const WaitEnd waitEnd{this};
+    bool refused = false, silent = false;
     for (int attempt = 0; attempt <= m_options.retries; ++attempt) {
         QEventLoop loop;
         QTimer bound, tick;
@@ -313,6 +296,8 @@ void Link::openTcp()
             tick.start(kWaitReportMs);
         }
         bound.start(m_options.timeoutMs);
+        qCDebug(lcLink, "connecting to %s, attempt %d of %d, +%lld ms", qPrintable(where()), attempt + 1,
+                m_options.retries + 1, CallGuard::elapsedMs());
         m_tcp->connectToHost(address, proto::kTcpPort);
         // A connect that ended at once (either way) needs no waiting.
         const QAbstractSocket::SocketState state = m_tcp->state();
@@ -321,15 +306,21 @@ void Link::openTcp()
             runWakeable(loop);
         QObject::disconnect(m_tcp, nullptr, &loop, nullptr);
         if (m_tcp->state() == QAbstractSocket::ConnectedState) {
+            qCDebug(lcLink, "connected, +%lld ms", CallGuard::elapsedMs());
             QObject::connect(m_tcp, &QTcpSocket::disconnected, m_tcp, [this] { m_lost = true; });
             return;
         }
+        refused = m_tcp->error() == QAbstractSocket::ConnectionRefusedError;
+        silent = m_tcp->state() != QAbstractSocket::UnconnectedState;  // the bound ended the attempt
+        qCDebug(lcLink, "%s, +%lld ms", silent ? "no answer" : qPrintable(m_tcp->errorString()), CallGuard::elapsedMs());
         m_tcp->abort();
         if (CallGuard::takeCancel())
             throw cancelledError();
     }
     throw EngineError(EngineError::kConnectFailed,
-                      QStringLiteral("cannot connect to %1: %2").arg(m_target.host, m_tcp->errorString()));
+                      refused  ? QStringLiteral("the connection was refused by %1").arg(where())
+                      : silent ? QStringLiteral("no answer from %1 within %2").arg(where(), attemptsText(m_options.timeoutMs))
+                               : QStringLiteral("cannot reach %1: %2").arg(where(), m_tcp->errorString()));
 }
 
 void Link::openSerial()
@@ -338,6 +329,7 @@ void Link::openSerial()
     m_serial->setReadBufferSize(kReadPiece);
     m_dev = m_serial;
     m_serial->setPortName(m_target.device);
+    qCDebug(lcLink, "opening %s, +%lld ms", qPrintable(where()), CallGuard::elapsedMs());
     waitForPort();
     bool ok = m_serial->setBaudRate(m_target.baud) && m_serial->setDataBits(QSerialPort::Data8)
               && m_serial->setFlowControl(QSerialPort::NoFlowControl);
@@ -359,7 +351,7 @@ void Link::openSerial()
         m_serial->clearError();
     if (!ok)
         throw EngineError(EngineError::kConnectFailed,
-                          QStringLiteral("cannot set up %1: %2").arg(m_target.device, m_serial->errorString()));
+                          QStringLiteral("cannot set up %1: %2").arg(where(), m_serial->errorString()));
     m_serial->clear();
     QObject::connect(m_serial, &QSerialPort::errorOccurred, m_serial, [this](QSerialPort::SerialPortError e) {
         if (e != QSerialPort::NoError && e != QSerialPort::TimeoutError)
@@ -381,12 +373,14 @@ void Link::waitForPort()
     while (!m_serial->open(QIODevice::ReadWrite)) {
         const bool held = m_serial->error() == QSerialPort::PermissionError
                           && ::access(path.constData(), R_OK | W_OK) == 0;
+        if (m_serial->error() == QSerialPort::DeviceNotFoundError)
+            throw EngineError(EngineError::kConnectFailed, noSuchPort(m_target.port));
         if (!held)
             throw EngineError(EngineError::kConnectFailed,
-                              QStringLiteral("cannot open %1: %2").arg(m_target.device, m_serial->errorString()));
+                              QStringLiteral("cannot open %1: %2").arg(where(), m_serial->errorString()));
         if (clock.elapsed() >= allMs)
             throw EngineError(EngineError::kPortBusy,
-                              QStringLiteral("%1 is in use by another program").arg(m_target.device));
+                              QStringLiteral("%1 is held by another program").arg(where()));
         reportWait(clock.elapsed(), allMs - clock.elapsed(), false);
         QEventLoop loop;
         QTimer::singleShot(int(std::min<qint64>(kPortRetryMs, allMs - clock.elapsed()) + 1), &loop,
@@ -539,9 +533,12 @@ QByteArray Link::callOnce(quint8 opcode, const QByteArray& payload, int attempts
             break;
         }
         m_traffic.bytesSent += quint64(bytes.size());
+        qCDebug(lcLink, "-> %s seq %u length %lld, attempt %d of %d, +%lld ms", qPrintable(proto::opcodeName(opcode)),
+                unsigned(request.seq), qint64(payload.size()), attempt + 1, attempts, CallGuard::elapsedMs());
         proto::Frame response;
         const Wait w = awaitResponse(request.seq, deadline, attemptBound * (attempts - 1 - attempt), response);
         m_traffic.bytesReceived += quint64(m_attemptReceived);
+        traceWait(w, response);
         if (w == Wait::Cancelled)
             throw cancelledError();
         if (w == Wait::Response) {
@@ -560,12 +557,39 @@ QByteArray Link::callOnce(quint8 opcode, const QByteArray& payload, int attempts
     if (chunked)
         adaptChunk(false);
     if (m_lost)
-        throw EngineError(EngineError::kLinkLost, QStringLiteral("link to the controller lost"));
+        throw EngineError(EngineError::kLinkLost, QStringLiteral("the link to %1 was lost").arg(where()));
     // A controller that let every attempt pass is not asked again on this link: the
     // calls that would follow (releasing the bracket, CLOSE) would each wait as long
     // again, and dropping the link ends the session as well.
     m_unanswered = true;
-    throw EngineError(EngineError::kTimeout, QStringLiteral("controller did not answer"));
+    throw EngineError(EngineError::kTimeout, QStringLiteral("no answer to %1 from %2 within %3")
+                                                 .arg(proto::opcodeName(opcode), where(), attemptsText(attemptBound, attempts)));
+}
+
+QString Link::where() const
+{
+    if (!m_target.serial)
+        return QStringLiteral("%1 port %2").arg(FormatIPv4(m_target.address)).arg(proto::kTcpPort);
+    return QStringLiteral("COM%1 (%2) at %3 baud").arg(m_target.port).arg(m_target.device).arg(m_target.baud);
+}
+
+QString Link::attemptsText(qint64 boundMs, int attempts) const
+{
+    if (attempts < 0)
+        attempts = 1 + std::max(0, m_options.retries);
+    return QStringLiteral("%1 ms × %2 %3").arg(boundMs).arg(attempts).arg(attempts == 1 ? "attempt" : "attempts");
+}
+
+void Link::traceWait(Wait w, const proto::Frame& response) const
+{
+    if (!lcLink().isDebugEnabled())
+        return;
+    if (w == Wait::Response)
+        qCDebug(lcLink, "<- %s seq %u length %lld, +%lld ms", qPrintable(proto::statusName(response.code)),
+                unsigned(response.seq), qint64(response.payload.size()), CallGuard::elapsedMs());
+    else
+        qCDebug(lcLink, "%s, +%lld ms", w == Wait::Silent ? "no answer" : w == Wait::Lost ? "link lost" : "cancelled",
+                CallGuard::elapsedMs());
 }
 
 void Link::reportMeter() const

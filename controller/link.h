@@ -103,6 +103,11 @@ private:
     void openSerial();
     void waitForPort();
     int transmitMs(qsizetype bytes) const;
+    // "127.0.0.1 port 47311", "COM7 (/dev/ttyS6) at 9600 baud": where a cause happened.
+    QString where() const;
+    // "300 ms × 2 attempts"; attempts -1: those of the options.
+    QString attemptsText(qint64 boundMs, int attempts = -1) const;
+    void traceWait(Wait w, const proto::Frame& response) const;
     void reportMeter() const;
     void adaptChunk(bool clean);
 

@@ -4,6 +4,8 @@
 // What a link to a controller is given, what it reports and what it throws: the layer
 // under the engine, which builds its calls on these.
 
+#include "controller/conntext.h"
+
 #include <QString>
 #include <functional>
 #include <stdexcept>
@@ -47,19 +49,12 @@ struct LinkOptions {
 // malformed number or On/Off, or a missing Conn.
 LinkOptions ParseLinkOptions(const QString& options);
 
-// A parsed connection text.
-struct ConnectionTarget {
-    bool serial = false;
-    QString host;          // eth: dotted IPv4
-    int port = 0;          // com: port number N
-    QString device;        // com: device path of COM N
-    int baud = 0;
-    char parity = 'N';     // 'E', 'N' or 'O'
-    int dataBits = 8;
-    QString stopBits;      // "1", "1.5" or "2"
+// A connection text the link can use, with the device of COM N looked up.
+struct ConnectionTarget : ConnText {
+    QString device;  // com: device path of COM N
 };
 // Throws kBadConnection for a text that names no usable link (DATA other than 8
-// included: the link is binary).
+// included: the link is binary), or COM N without a device.
 ConnectionTarget ParseConnectionText(const QString& conn);
 
 // What has moved on one controller's link: request frames sent (retries included) and
@@ -99,6 +94,8 @@ public:
     CallGuard(const CallGuard&) = delete;
     CallGuard& operator=(const CallGuard&) = delete;
     static bool busy();
+    // Milliseconds since the call under way began (for the wire trace).
+    static qint64 elapsedMs();
     // Ends the wait of the call under way, or its next one when it is between two
     // requests; nothing when no call is under way. A cancel no wait took ends with its call.
     static void cancelWait();

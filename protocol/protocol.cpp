@@ -13,25 +13,6 @@ namespace proto {
 
 namespace {
 
-void putLE(QByteArray& out, quint64 v, int size)
-{
-    for (int i = 0; i < size; ++i)
-        out.append(char((v >> (8 * i)) & 0xFF));
-}
-
-quint64 getLE(const char* p, int size)
-{
-    quint64 v = 0;
-    for (int i = 0; i < size; ++i)
-        v |= quint64(quint8(p[i])) << (8 * i);
-    return v;
-}
-
-quint32 crcOf(const char* p, qsizetype n)
-{
-    return quint32(::crc32(::crc32(0L, Z_NULL, 0), reinterpret_cast<const Bytef*>(p), uInt(n)));
-}
-
 constexpr char kMagic0 = 0x54, kMagic1 = 0x4C;  // "TL"
 
 // Removes the entries before `first` from a queue kept as a vector and an index: at
@@ -50,6 +31,31 @@ void dropFront(QVector<T>& queue, qsizetype& first)
 }
 
 }  // namespace
+
+void putLE(QByteArray& out, quint64 v, int size)
+{
+    for (int i = 0; i < size; ++i)
+        out.append(char((v >> (8 * i)) & 0xFF));
+}
+
+void setLE(QByteArray& out, qsizetype at, quint64 v, int size)
+{
+    for (int i = 0; i < size; ++i)
+        out[at + i] = char((v >> (8 * i)) & 0xFF);
+}
+
+quint64 getLE(const char* p, int size)
+{
+    quint64 v = 0;
+    for (int i = 0; i < size; ++i)
+        v |= quint64(quint8(p[i])) << (8 * i);
+    return v;
+}
+
+quint32 crcOf(const char* p, qsizetype n)
+{
+    return quint32(::crc32(::crc32(0L, Z_NULL, 0), reinterpret_cast<const Bytef*>(p), uInt(n)));
+}
 
 QByteArray encodeFrame(const Frame& f)
 {
@@ -382,6 +388,22 @@ QString statusName(quint8 status)
     if (status < std::size(names))
         return QString::fromLatin1(names[status]);
     return QStringLiteral("STATUS_%1").arg(status);
+}
+
+QString opcodeName(quint8 opcode)
+{
+    switch (opcode) {
+    case OPEN: return QStringLiteral("OPEN");
+    case CLOSE: return QStringLiteral("CLOSE");
+    case READ_VALUE: return QStringLiteral("READ_VALUE");
+    case RECORD_SIZE: return QStringLiteral("RECORD_SIZE");
+    case READ_RECORD: return QStringLiteral("READ_RECORD");
+    case WRITE_RECORD: return QStringLiteral("WRITE_RECORD");
+    case EXECUTE: return QStringLiteral("EXECUTE");
+    case RECORD_DIGEST: return QStringLiteral("RECORD_DIGEST");
+    case PATCH_RECORD: return QStringLiteral("PATCH_RECORD");
+    default: return QStringLiteral("OP_0x%1").arg(opcode, 2, 16, QLatin1Char('0'));
+    }
 }
 
 }  // namespace proto

@@ -144,6 +144,16 @@ private:
 };
 
 QString statusName(quint8 status);
+// OPEN, CLOSE, ... as the trace and the simulator's log name them; OP_0xNN for others.
+QString opcodeName(quint8 opcode);
+
+// Little-endian integers of size bytes, as every integer of the frames, the payloads,
+// the records' fields and the simulator's state file: appended, set in place, read.
+void putLE(QByteArray& out, quint64 v, int size);
+void setLE(QByteArray& out, qsizetype at, quint64 v, int size);
+quint64 getLE(const char* p, int size);
+// CRC-32 by zlib's crc32 (IEEE 802.3): the frames' check, and the state file's.
+quint32 crcOf(const char* p, qsizetype n);
 
 // The digest of a record's content that RECORD_DIGEST and PATCH_RECORD carry: SHA-256,
 // kDigestSize bytes.

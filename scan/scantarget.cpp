@@ -2,8 +2,9 @@
 // SPDX-FileCopyrightText: 2026 Tolvane developers
 #include "scan/scantarget.h"
 
+#include "controller/conntext.h"
+#include "controller/vocabulary.h"
 #include "ipv4/ipv4.h"
-#include "wizard/wizardmodel.h"
 
 #include <QStringList>
 
@@ -58,10 +59,9 @@ std::optional<Target> parseSerial(const QString& text, const QStringList& f, QSt
     t.serial = true;
     if (f.size() == 2 && f[1] == QLatin1String("all")) {
         t.allPorts = true;
-    } else if (const std::optional<int> port = ParseDecimal(f.value(1), 1, 256);
-               port && (f.size() == 2 || f.size() == 6)) {
+    } else if (const std::optional<int> port = ParseDecimal(f.value(1), 1, 256); port && f.size() == 2) {
         t.port = *port;
-    } else {
+    } else if (f.size() != 6) {
         return fail(error, QStringLiteral("%1: expected com:N (1 to 256), com:N:BAUD:P:8:STOP or com:all").arg(text));
     }
     if (f.size() == 2) {
@@ -69,31 +69,24 @@ std::optional<Target> parseSerial(const QString& text, const QStringList& f, QSt
             t.settings.append(LineSetting{baud, 'N', QStringLiteral("1")});
         return t;
     }
-    LineSetting s;
-    const std::optional<int> baud = ParseDecimal(f[2], 1, 100000000);
-    if (!baud)
-        return fail(error, QStringLiteral("%1: bad baud rate '%2'").arg(text, f[2]));
-    s.baud = *baud;
-    if (f[3] != QLatin1String("E") && f[3] != QLatin1String("N") && f[3] != QLatin1String("O"))
-        return fail(error, QStringLiteral("%1: parity is E, N or O").arg(text));
-    s.parity = char(f[3].at(0).toLatin1());
-    if (f[4] != QLatin1String("8"))
-        return fail(error, QStringLiteral("%1: the link needs 8 data bits, not %2").arg(text, f[4]));
-    if (f[5] != QLatin1String("1") && f[5] != QLatin1String("1.5") && f[5] != QLatin1String("2"))
-        return fail(error, QStringLiteral("%1: stop bits are 1, 1.5 or 2").arg(text));
-    s.stopBits = f[5];
-    t.settings.append(s);
-    return t;
+    // One setting: a connection text the link can use.
+    QString why;
+    const std::optional<ConnText> conn = ParseConnText(text, &why);
+    if (conn && (why = NotLinkable(*conn)).isEmpty()) {
+        t.port = conn->port;
+        t.settings.append(LineSetting{conn->baud, conn->parity, conn->stopBits});
+        return t;
+    }
+    return fail(error, QStringLiteral("%1: %2").arg(text, why));
 }
 
 }  // namespace
 
 QList<int> ScanRates()
 {
-    const wizard::ListItems& rates = wizard::BaudRates();
-    QList<int> order{rates.startValue()};
-    for (qint32 rate : rates.data)
-        if (rate != rates.startValue())
+    QList<int> order{vocab::kStartBaudRate};
+    for (int rate : vocab::kBaudRates)
+        if (rate != vocab::kStartBaudRate)
             order.append(rate);
     return order;
 }
@@ -107,11 +100,22 @@ std::optional<Target> ParseTarget(const QString& text, QString* error)
     return fail(error, QStringLiteral("%1: a target is eth:... or com:...").arg(text));
 }
 
-QString EthernetConn(quint32 address) { return QStringLiteral("eth:") + FormatIPv4(IPv4FromNumber(address)); }
+QString EthernetConn(quint32 address)
+{
+    ConnText t;
+    t.address = IPv4FromNumber(address);
+    return FormatConnText(t);
+}
 
 QString SerialConn(int port, const LineSetting& s)
 {
-    return QStringLiteral("com:%1:%2:%3:8:%4").arg(port).arg(s.baud).arg(QLatin1Char(s.parity)).arg(s.stopBits);
+    ConnText t;
+    t.serial = true;
+    t.port = port;
+    t.baud = s.baud;
+    t.parity = s.parity;
+    t.stopBits = s.stopBits;
+    return FormatConnText(t);
 }
 
 }  // namespace scan

@@ -23,13 +23,19 @@ constexpr int kFirstPort = 1;
 constexpr int kLastPort = 256;
 
 #ifndef Q_OS_WIN
+// The link that makes any device the port COMn.
+QString portLink(const QString& settingsFolder, int n)
+{
+    return settingsFolder + QStringLiteral("ports/com") + QString::number(n);
+}
+
 // COMn under a given settings folder: the ports/comN link first, then the /dev names.
 QString comPortDeviceIn(const QString& settingsFolder, int n)
 {
     if (n < kFirstPort || n > kLastPort)
         return QString();
     if (!settingsFolder.isEmpty()) {
-        const QFileInfo link(settingsFolder + QStringLiteral("ports/com") + QString::number(n));
+        const QFileInfo link(portLink(settingsFolder, n));
         // The link decides even when it points nowhere: a dangling link resolves to
         // nothing rather than falling back to a /dev name the user did not mean.
         if (link.isSymLink() || link.exists())
@@ -95,6 +101,22 @@ QString ComPortDevice(int n)
     return QStringLiteral("\\\\.\\COM") + QString::number(n);
 #else
     return comPortDeviceIn(SettingsFolder(), n);
+#endif
+}
+
+QStringList ComPortNamesTried(int n)
+{
+#ifdef Q_OS_WIN
+    return {ComPortDevice(n)};
+#else
+    if (n < kFirstPort || n > kLastPort)
+        return {};
+    const QString link = portLink(SettingsFolder(), n);
+    const QFileInfo info(link);
+    if (info.isSymLink() || info.exists())
+        return {link};
+    const QString device = comPortDeviceIn(QString(), n);
+    return device.isEmpty() ? QStringList{link} : QStringList{link, device};
 #endif
 }
 

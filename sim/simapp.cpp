@@ -2,9 +2,12 @@
 // SPDX-FileCopyrightText: 2026 Tolvane developers
 #include "sim/simapp.h"
 
+#include "controller/recordlayout.h"
+#include "controller/vocabulary.h"
 #include "ipv4/ipv4.h"
 #include "sim/simcontroller.h"
 #include "sim/simlinks.h"
+#include "version.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -169,6 +172,8 @@ Options:
                          receiver on it would.
     N counts the frames received on one connection (a TCP connection, or the line for
     --pty and --serial) from 1: the first request, normally OPEN, is 1. Retries count.
+  -h, --help             Print this help and exit.
+  --version              Print the version and exit.
 
 Request log (--log, --verbose), one line per request:
   <conn> <seq> <OPNAME> <details> -> <STATUS>[ (resent)][ (corrupted)]
@@ -228,7 +233,7 @@ std::optional<int> takeOption(const QString& a, const QString& v, SimOptions& o)
             return usageError(QStringLiteral("bad --baud %1").arg(v));
         o.baudGiven = true;
     } else if (a == QLatin1String("--parity")) {
-        if (v != QLatin1String("N") && v != QLatin1String("E") && v != QLatin1String("O"))
+        if (v.size() != 1 || vocab::ParityPosition(char(v.at(0).unicode())) < 0)
             return usageError(QStringLiteral("bad --parity %1").arg(v));
         o.parity = char(v.at(0).toLatin1());
     } else if (a == QLatin1String("--pace")) {
@@ -291,6 +296,10 @@ std::optional<int> parseOptions(const QStringList& args, SimOptions& o)
             std::fputs(kHelpText, stdout);
             return 0;
         }
+        if (a == QLatin1String("--version")) {
+            std::printf("tolvane-sim %s\n", kTolvaneVersion);
+            return 0;
+        }
         if (a == QLatin1String("--verbose")) {
             o.verbose = true;
             continue;
@@ -303,9 +312,18 @@ std::optional<int> parseOptions(const QStringList& args, SimOptions& o)
             o.followAddress = true;
             continue;
         }
+        static const QStringList valued{
+            QStringLiteral("--listen"), QStringLiteral("--pty"),   QStringLiteral("--serial"),
+            QStringLiteral("--id"),     QStringLiteral("--model"), QStringLiteral("--baud"),
+            QStringLiteral("--parity"), QStringLiteral("--pace"),  QStringLiteral("--max-chunk"),
+            QStringLiteral("--max-connections"), QStringLiteral("--lease"), QStringLiteral("--state"),
+            QStringLiteral("--state-dir"), QStringLiteral("--log"), QStringLiteral("--error-code"),
+            QStringLiteral("--fault")};
+        if (!valued.contains(a))
+            return usageError(a.startsWith(QLatin1Char('-')) ? QStringLiteral("unknown option %1").arg(a)
+                                                             : QStringLiteral("unknown argument %1").arg(a));
         if (i + 1 >= args.size())
-            return usageError(a.startsWith(QLatin1String("--")) ? QStringLiteral("%1 needs a value").arg(a)
-                                                                : QStringLiteral("unknown argument %1").arg(a));
+            return usageError(QStringLiteral("%1 needs a value").arg(a));
         if (const std::optional<int> rc = takeOption(a, args[++i], o))
             return rc;
     }
@@ -556,14 +574,14 @@ bool Cell::boot(int* rc)
     return true;
 }
 
-// The Ethernet address a controller's record holds, stored reversed at offset 120 (the
-// last byte the first octet); nullopt when the record is too short to hold one.
+// The Ethernet address a controller's record holds; nullopt when the record is too short
+// to hold one.
 std::optional<IPv4> recordAddress(const ControllerState& st)
 {
-    const QByteArray com = st.records.value(QStringLiteral("@CNF_RAW_COM"));
-    if (com.size() < 124)
+    const QByteArray com = st.records.value(QString::fromLatin1(rec::kRawCom));
+    if (com.size() < rec::kIpAddress + 4)
         return std::nullopt;
-    return IPv4{quint8(com[123]), quint8(com[122]), quint8(com[121]), quint8(com[120])};
+    return rec::ReversedAt(com, rec::kIpAddress);
 }
 
 void Cell::followAddress(Node& n)

@@ -2,6 +2,8 @@
 // SPDX-FileCopyrightText: 2026 Tolvane developers
 #include "sim/simcontroller.h"
 
+#include "controller/recordlayout.h"
+
 #include <QFile>
 #include <QFileInfo>
 
@@ -243,22 +245,6 @@ bool SimController::hasNamedFault(Fault::Type t, const QString& name) const
     return false;
 }
 
-QString SimController::opName(quint8 op)
-{
-    switch (op) {
-    case OPEN: return QStringLiteral("OPEN");
-    case CLOSE: return QStringLiteral("CLOSE");
-    case READ_VALUE: return QStringLiteral("READ_VALUE");
-    case RECORD_SIZE: return QStringLiteral("RECORD_SIZE");
-    case READ_RECORD: return QStringLiteral("READ_RECORD");
-    case WRITE_RECORD: return QStringLiteral("WRITE_RECORD");
-    case EXECUTE: return QStringLiteral("EXECUTE");
-    case RECORD_DIGEST: return QStringLiteral("RECORD_DIGEST");
-    case PATCH_RECORD: return QStringLiteral("PATCH_RECORD");
-    default: return QStringLiteral("OP_0x%1").arg(op, 2, 16, QLatin1Char('0'));
-    }
-}
-
 namespace {
 
 // The log's description of a request's payload, "(malformed)" when it does not parse.
@@ -362,7 +348,7 @@ std::optional<Reply> SimController::faultBefore(int connId, Conn& c, const Frame
     for (const Before& b : kBefore) {
         if (b.fromThenOn ? !faultFrom(b.type, n) : !faultAt(b.type, n))
             continue;
-        log(connId, frame.seq, opName(frame.code), describe(frame), QString::fromLatin1(b.note));
+        log(connId, frame.seq, proto::opcodeName(frame.code), describe(frame), QString::fromLatin1(b.note));
         if (b.action == Reply::Drop) {
             endSession(c);
             c.hasLast = false;
@@ -414,7 +400,7 @@ Reply SimController::handle(int connId, const Frame& frame, qint64 nowMs)
     Conn& c = *it;
     c.lastRequestMs = nowMs;
     const quint64 n = ++c.received;
-    const QString op = opName(frame.code);
+    const QString op = proto::opcodeName(frame.code);
 
     if (const std::optional<Reply> r = faultBefore(connId, c, frame, n))
         return *r;
@@ -490,7 +476,7 @@ SimController::Outcome SimController::execute(Conn& c, const Frame& f)
         const QString name = r.str();
         if (!r.atEndOk())
             return fail(MALFORMED, QStringLiteral("malformed READ_VALUE"));
-        if (name != QLatin1String("@ERROR_CODE"))
+        if (name != QLatin1String(rec::kErrorCode))
             return fail(UNKNOWN_NAME, QStringLiteral("unknown value %1").arg(name));
         Outcome o;
         o.payload = Writer().value(m_state.errorCode).data();

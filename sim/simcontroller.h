@@ -140,7 +140,6 @@ private:
     const Fault* faultAt(Fault::Type t, quint64 n) const;
     bool faultFrom(Fault::Type t, quint64 n) const;  // a fault on request n or any later one
     bool hasNamedFault(Fault::Type t, const QString& name) const;
-    static QString opName(quint8 op);
     void log(int conn, quint16 seq, const QString& op, const QString& details, const QString& result);
 
     SimConfig m_cfg;

@@ -2,6 +2,9 @@
 // SPDX-FileCopyrightText: 2026 Tolvane developers
 #include "sim/simstate.h"
 
+#include "controller/recordlayout.h"
+#include "protocol/protocol.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -10,7 +13,6 @@
 #include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
-#include <zlib.h>
 
 namespace sim {
 
@@ -18,31 +20,6 @@ namespace {
 
 constexpr char kMagic[8] = {'T', 'L', 'V', 'S', 'I', 'M', 'S', 'T'};
 constexpr quint32 kStateVersion = 1;
-
-void putU32(QByteArray& a, qsizetype at, quint32 v)
-{
-    for (int k = 0; k < 4; ++k)
-        a[at + k] = char((v >> (8 * k)) & 0xFF);
-}
-
-void appendLE(QByteArray& out, quint32 v, int size)
-{
-    for (int k = 0; k < size; ++k)
-        out.append(char((v >> (8 * k)) & 0xFF));
-}
-
-quint32 readLE(const QByteArray& in, qsizetype at, int size)
-{
-    quint32 v = 0;
-    for (int k = 0; k < size; ++k)
-        v |= quint32(quint8(in[at + k])) << (8 * k);
-    return v;
-}
-
-quint32 crcOf(const char* p, qsizetype n)
-{
-    return quint32(::crc32(::crc32(0L, Z_NULL, 0), reinterpret_cast<const Bytef*>(p), uInt(n)));
-}
 
 QString errnoText() { return QString::fromLocal8Bit(std::strerror(errno)); }
 
@@ -67,9 +44,10 @@ bool writeAll(int fd, const QByteArray& data)
 
 QStringList recordNames()
 {
-    return {QStringLiteral("@CNF_RAW_COM"), QStringLiteral("@CNF_BACKPRM"),
-            QStringLiteral("@CNF_HOST_PARM"), QStringLiteral("@DAT_OPTION"),
-            QStringLiteral("@DAT_TSRPARAM"), QStringLiteral("@LST_PACOPTION")};
+    QStringList names;
+    for (const char* name : rec::kAllRecords)
+        names << QString::fromLatin1(name);
+    return names;
 }
 
 quint8 patternByte(int recordIndex, qsizetype i)
@@ -91,43 +69,38 @@ ControllerState defaultState()
 
     // A factory-new controller talks over Ethernet at 192.168.0.1/24; the RS232C port
     // is set to 38400 8N1 with CR as delimiter but is not the permission device.
-    QByteArray& com = st.records[QStringLiteral("@CNF_RAW_COM")];
-    putU32(com, 44, 0);       // RS232C usage
-    putU32(com, 48, 38400);   // baud rate
-    putU32(com, 52, 1);       // parity: none
-    putU32(com, 56, 8);       // data length
-    putU32(com, 60, 0);       // stop bits: one
-    putU32(com, 64, 0);       // delimiter: CR
-    putU32(com, 116, 2);      // Ethernet usage
-    // The address is kept as one number, so its first octet sits in the highest byte.
-    const quint8 ip[4] = {1, 0, 168, 192}, mask[4] = {0, 255, 255, 255};
-    for (int k = 0; k < 4; ++k) {
-        com[120 + k] = char(ip[k]);
-        com[124 + k] = char(mask[k]);
-    }
+    QByteArray& com = st.records[QString::fromLatin1(rec::kRawCom)];
+    rec::PutU32(com, rec::kRs232cUsage, 0);
+    rec::PutU32(com, rec::kBaud, 38400);
+    rec::PutU32(com, rec::kParity, 1);      // none
+    rec::PutU32(com, rec::kDataLength, 8);
+    rec::PutU32(com, rec::kStopBits, 0);    // one
+    rec::PutU32(com, rec::kDelimiter, 0);   // CR
+    rec::PutU32(com, rec::kEthernetUsage, 2);
+    rec::PutReversed(com, rec::kIpAddress, {192, 168, 0, 1});
+    rec::PutReversed(com, rec::kSubnetMask, {255, 255, 255, 0});
 
-    // Executable token "Open" (0xFFFF); the token address is kept in octet order.
-    QByteArray& back = st.records[QStringLiteral("@CNF_BACKPRM")];
-    const quint8 token[8] = {0xFF, 0xFF, 0, 0, 192, 168, 0, 10};
-    for (int k = 0; k < 8; ++k)
-        back[23972 + k] = char(token[k]);
+    // Executable token "Open" (0xFFFF) for 192.168.0.10.
+    QByteArray& back = st.records[QString::fromLatin1(rec::kBackPrm)];
+    rec::PutU32(back, rec::kTokenCode, 0xFFFF);
+    rec::PutAddress(back, rec::kTokenIp, {192, 168, 0, 10});
     return st;
 }
 
 QByteArray encodeState(const ControllerState& st)
 {
     QByteArray out(kMagic, sizeof kMagic);
-    appendLE(out, kStateVersion, 4);
-    appendLE(out, quint32(st.errorCode), 4);
-    appendLE(out, quint32(st.records.size()), 4);
+    proto::putLE(out, kStateVersion, 4);
+    proto::putLE(out, quint32(st.errorCode), 4);
+    proto::putLE(out, quint32(st.records.size()), 4);
     for (auto it = st.records.cbegin(); it != st.records.cend(); ++it) {
         const QByteArray name = it.key().toUtf8();
-        appendLE(out, quint32(name.size()), 2);
+        proto::putLE(out, quint32(name.size()), 2);
         out.append(name);
-        appendLE(out, quint32(it.value().size()), 4);
+        proto::putLE(out, quint32(it.value().size()), 4);
         out.append(it.value());
     }
-    appendLE(out, crcOf(out.constData(), out.size()), 4);
+    proto::putLE(out, proto::crcOf(out.constData(), out.size()), 4);
     return out;
 }
 
@@ -141,25 +114,25 @@ bool decodeState(const QByteArray& data, ControllerState* st, QString* error)
     if (data.size() < qsizetype(sizeof kMagic) + 16 || !data.startsWith(QByteArray(kMagic, sizeof kMagic)))
         return fail(QStringLiteral("not a tolvane-sim state file"));
     const qsizetype body = data.size() - 4;
-    if (readLE(data, body, 4) != crcOf(data.constData(), body))
+    if (proto::getLE(data.constData() + body, 4) != proto::crcOf(data.constData(), body))
         return fail(QStringLiteral("state file is damaged (checksum mismatch)"));
     qsizetype pos = sizeof kMagic;
-    if (readLE(data, pos, 4) != kStateVersion)
+    if (proto::getLE(data.constData() + pos, 4) != kStateVersion)
         return fail(QStringLiteral("unsupported state file version"));
     ControllerState out;
-    out.errorCode = qint32(readLE(data, pos + 4, 4));
-    const quint32 count = readLE(data, pos + 8, 4);
+    out.errorCode = qint32(proto::getLE(data.constData() + pos + 4, 4));
+    const quint32 count = proto::getLE(data.constData() + pos + 8, 4);
     pos += 12;
     for (quint32 i = 0; i < count; ++i) {
         if (body - pos < 2)
             return fail(QStringLiteral("state file is truncated"));
-        const qsizetype nameLen = readLE(data, pos, 2);
+        const qsizetype nameLen = proto::getLE(data.constData() + pos, 2);
         pos += 2;
         if (body - pos < nameLen + 4)
             return fail(QStringLiteral("state file is truncated"));
         const QString name = QString::fromUtf8(data.mid(pos, nameLen));
         pos += nameLen;
-        const qsizetype size = readLE(data, pos, 4);
+        const qsizetype size = proto::getLE(data.constData() + pos, 4);
         pos += 4;
         if (body - pos < size)
             return fail(QStringLiteral("state file is truncated"));

@@ -5,7 +5,6 @@
 #include "controller/commlink.h"
 #include "protocol/protocol.h"
 
-#include <QCryptographicHash>
 #include <QFile>
 #include <QSaveFile>
 #include <QSet>
@@ -21,12 +20,7 @@ namespace backup {
 namespace {
 
 const QByteArray kMagic("TVBACKUP");
-constexpr int kDigestSize = 32;
-
-QByteArray digest(QByteArrayView bytes)
-{
-    return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256);
-}
+using proto::kDigestSize;  // the file ends in the SHA-256 of what comes before
 
 bool fail(QString* error, const QString& why)
 {
@@ -51,7 +45,7 @@ QByteArray Encode(const Backup& b)
     for (const auto& [name, bytes] : b.records)
         w.str(name).bytes(bytes);
     QByteArray file = kMagic + w.data();
-    return file + digest(file);
+    return file + proto::digest(file);
 }
 
 std::optional<Backup> Decode(const QByteArray& file, QString* error)
@@ -60,10 +54,10 @@ std::optional<Backup> Decode(const QByteArray& file, QString* error)
         return refuse(error, QStringLiteral("larger than any backup (%1 bytes)").arg(file.size()));
     if (!file.startsWith(kMagic) || file.size() < kMagic.size() + 2 + kDigestSize)
         return refuse(error, QStringLiteral("not a tolvanectl backup file"));
-    const QByteArrayView body = QByteArrayView(file).first(file.size() - kDigestSize);
-    if (digest(body) != file.right(kDigestSize))
+    const QByteArray body = file.first(file.size() - kDigestSize);
+    if (proto::digest(body) != file.right(kDigestSize))
         return refuse(error, QStringLiteral("damaged: its checksum does not match its content"));
-    proto::Reader r(body.sliced(kMagic.size()).toByteArray());
+    proto::Reader r(body.sliced(kMagic.size()));
     const quint16 version = r.u16();
     if (r.ok() && version != kVersion)
         return refuse(error, QStringLiteral("format version %1, this tolvanectl reads version %2")

@@ -10,15 +10,19 @@
 #include "locale/modLocale.h"
 #include "wizard/wizardmodel.h"
 
+#include "version.h"
+
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QHash>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLoggingCategory>
 #include <QSet>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstring>
 #include <iterator>
@@ -28,37 +32,23 @@ namespace ctl {
 
 namespace {
 
-// --conn: eth:A.B.C.D or com:N:BAUD:P:DATA:STOP, into the connection page's controls.
+// --conn: a connection text, into the connection page's controls. The link is binary:
+// a text with other data bits is bad usage, and nothing is sent.
 void parseConn(const QString& conn, ControllerSelections& view)
 {
-    const QStringList f = conn.split(':');
-    if (f.value(0) == QLatin1String("eth") && f.size() == 2) {
-        const std::optional<IPv4> ip = ParseIPv4Exact(f[1]);
-        if (!ip)
-            throw UsageError{QStringLiteral("--conn: bad address '%1'").arg(f[1])};
-        view.ethernet = true;
-        view.address = *ip;
-        return;
+    QString why;
+    const std::optional<ConnText> t = ParseConnText(conn, &why);
+    if (!t || !(why = NotLinkable(*t)).isEmpty())
+        throw UsageError{QStringLiteral("--conn: %1").arg(why)};
+    view.ethernet = !t->serial;
+    view.address = t->address;
+    if (t->serial) {
+        view.port = t->port;
+        view.baud = t->baud;
+        view.parity = vocab::ParityPosition(t->parity);
+        view.dataLength = t->dataBits;
+        view.stopBit = t->stopBits;
     }
-    if (f.value(0) == QLatin1String("com") && f.size() == 6) {
-        view.ethernet = false;
-        view.port = ParseNumber(QStringLiteral("--conn port"), f[1], 1, 256);
-        view.baud = ParseNumber(QStringLiteral("--conn baud rate"), f[2], 1, 100000000);
-        static const QStringList parities{QStringLiteral("E"), QStringLiteral("N"), QStringLiteral("O")};
-        const int parity = int(parities.indexOf(f[3]));
-        if (parity < 0)
-            throw UsageError{QStringLiteral("--conn: parity is E, N or O")};
-        view.parity = parity;
-        // The link is binary: a text with other data bits is bad usage, and nothing is sent.
-        view.dataLength = ParseNumber(QStringLiteral("--conn data length"), f[4], 1, 64);
-        if (*view.dataLength != 8)
-            throw UsageError{QStringLiteral("--conn: the link needs 8 data bits, not %1").arg(f[4])};
-        if (f[5] != QLatin1String("1") && f[5] != QLatin1String("1.5") && f[5] != QLatin1String("2"))
-            throw UsageError{QStringLiteral("--conn: stop bits are 1, 1.5 or 2")};
-        view.stopBit = f[5];
-        return;
-    }
-    throw UsageError{QStringLiteral("--conn: expected eth:A.B.C.D or com:N:BAUD:P:DATA:STOP")};
 }
 
 }  // namespace
@@ -102,7 +92,7 @@ QString Printable(const QString& text, int maxWidth)
 QString PermissionText(const CommSettings& s)
 {
     if (const std::optional<int> device = wizard::PreselectedDevice(s))
-        return *device == wizard::kEthernetDevice ? QStringLiteral("ethernet") : QStringLiteral("rs232c");
+        return QLatin1String(vocab::kDeviceNames.at(size_t(*device)));
     return s.ethernetUsage != 0 ? QStringLiteral("both") : QStringLiteral("none");
 }
 
@@ -211,12 +201,29 @@ bool takesFile(const QString& command)
 // The options of each command that take no value.
 QStringList commandFlags(const QString& command)
 {
+    const QStringList link{QStringLiteral("no-cache"), QStringLiteral("verbose")};
     if (command == QLatin1String("restore"))
-        return {QStringLiteral("dry-run"), QStringLiteral("with-identity"), QStringLiteral("force"),
-                QStringLiteral("no-cache")};
+        return link + QStringList{QStringLiteral("dry-run"), QStringLiteral("with-identity"), QStringLiteral("force")};
     if (command == QLatin1String("write"))
-        return {QStringLiteral("dry-run"), QStringLiteral("no-cache")};
-    return {QStringLiteral("no-cache")};
+        return link + QStringList{QStringLiteral("dry-run")};
+    return link;
+}
+
+// Options may come before the command, as with many tools ("tolvanectl --no-cache read
+// --conn ..."): the command is moved to the front, and its own rules then decide
+// whether it takes them.
+QStringList commandFirst(const QStringList& args)
+{
+    static const QStringList flags{QStringLiteral("--no-cache"), QStringLiteral("--verbose"),
+                                   QStringLiteral("--dry-run"),  QStringLiteral("--with-identity"),
+                                   QStringLiteral("--force"),    QStringLiteral("--details"),
+                                   QStringLiteral("--json")};
+    qsizetype i = 0;
+    while (i < args.size() && args[i].startsWith(QLatin1String("--")))
+        i += flags.contains(args[i]) || args[i].contains(QLatin1Char('=')) ? 1 : 2;
+    if (i == 0 || i >= args.size())
+        return args;
+    return QStringList{args[i]} + args.mid(0, i) + args.mid(i + 1);
 }
 
 Args parseArgs(const QStringList& args)
@@ -298,40 +305,32 @@ std::optional<IPv4> ipOption(const Args& args, const QString& key)
     return ip;
 }
 
-std::optional<int> choiceOption(const Args& args, const QString& key, const QHash<QString, int>& choices,
-                                const QString& expected)
+// A word of the settings' vocabulary: named(word) is nullopt for any other word.
+template <size_t N>
+std::optional<int> choiceOption(const Args& args, const QString& key, const std::array<const char*, N>& words,
+                                std::optional<int> (*named)(const QString&))
 {
     if (!args.values.contains(key))
         return std::nullopt;
-    const QString value = args.values.value(key);
-    if (!choices.contains(value))
-        throw UsageError{QStringLiteral("--%1 is %2").arg(key, expected)};
-    return choices.value(value);
+    const std::optional<int> choice = named(args.values.value(key));
+    if (!choice)
+        throw UsageError{QStringLiteral("--%1 is %2").arg(key, vocab::OneOf(vocab::Words(words)))};
+    return choice;
 }
 
 WriteOptions parseWriteOptions(const Args& args)
 {
     WriteOptions w;
-    w.device = choiceOption(args, QStringLiteral("device"),
-                            {{QStringLiteral("ethernet"), wizard::kEthernetDevice},
-                             {QStringLiteral("rs232c"), wizard::kSerialDevice}},
-                            QStringLiteral("ethernet or rs232c"));
+    w.device = choiceOption(args, QStringLiteral("device"), vocab::kDeviceNames, vocab::DeviceNamed);
     w.ip = ipOption(args, QStringLiteral("ip"));
     w.mask = ipOption(args, QStringLiteral("mask"));
     w.tokenIp = ipOption(args, QStringLiteral("token-ip"));
     if (args.values.contains(QStringLiteral("baud"))) {
         w.baud = ParseNumber(QStringLiteral("--baud"), args.values.value(QStringLiteral("baud")), 1, 100000000);
-        if (!wizard::BaudRates().data.contains(*w.baud))
-            throw UsageError{QStringLiteral("--baud is 9600, 19200, 38400, 57600 or 115200")};
+        if (std::find(vocab::kBaudRates.begin(), vocab::kBaudRates.end(), *w.baud) == vocab::kBaudRates.end())
+            throw UsageError{QStringLiteral("--baud is %1").arg(vocab::BaudWords().join(QStringLiteral(", ")))};
     }
-    // The token page's options by name, in their order on the page.
-    static const QStringList tokens{QStringLiteral("open"), QStringLiteral("io"),   QStringLiteral("ethernet"),
-                                    QStringLiteral("com2"), QStringLiteral("com3"), QStringLiteral("com4")};
-    QHash<QString, int> elements;
-    for (int i = 0; i < tokens.size(); ++i)
-        elements.insert(tokens[i], i);
-    w.token = choiceOption(args, QStringLiteral("token"), elements,
-                           QStringLiteral("open, io, ethernet, com2, com3 or com4"));
+    w.token = choiceOption(args, QStringLiteral("token"), vocab::kTokenNames, vocab::TokenNamed);
     return w;
 }
 
@@ -342,9 +341,11 @@ Options parseOptions(const QStringList& rawArgs)
     const QHash<QString, QString>& values = o.args.values;
     parseConn(values.value(QStringLiteral("conn")), o.view);
     if (values.contains(QStringLiteral("timeout")))
-        o.timeout = ParseNumber(QStringLiteral("--timeout"), values.value(QStringLiteral("timeout")), 1, 3600000);
+        o.timeout = ParseNumber(QStringLiteral("--timeout"), values.value(QStringLiteral("timeout")),
+                                vocab::kTimeoutMin, vocab::kTimeoutMax);
     if (values.contains(QStringLiteral("retries")))
-        o.retries = ParseNumber(QStringLiteral("--retries"), values.value(QStringLiteral("retries")), 0, 100);
+        o.retries = ParseNumber(QStringLiteral("--retries"), values.value(QStringLiteral("retries")),
+                                vocab::kRetriesMin, vocab::kRetriesMax);
     o.write = parseWriteOptions(o.args);
     return o;
 }
@@ -388,7 +389,25 @@ std::optional<int> chooseDevice(const CommSettings& s, const WriteOptions& w, QT
     return device;
 }
 
-// The wizard's text of a failed connect, then why, where another program holds the port.
+// What the engine told of the last failure, where that says more than the wizard's text:
+// where and why it failed, or what the controller answered.
+void failureCause(const CommLink& link, QTextStream& err)
+{
+    const int code = link.lastFailure();
+    if (code == EngineError::kDenied)
+        err << "tolvanectl: the controller is in use by another client, which holds its access bracket; try "
+               "again when it is done (a client that stops answering loses the bracket after 30 s)\n";
+    else if (code == EngineError::kChanged)
+        err << "tolvanectl: the controller's settings changed since they were read (another client wrote them); "
+               "nothing was written, run the command again\n";
+    else if (code >= EngineError::kUnknownName && code <= EngineError::kBadSize)
+        err << "tolvanectl: the controller answered " << link.lastFailureText() << "\n";
+    else if (code != 0)
+        err << "tolvanectl: " << link.lastFailureText() << "\n";
+}
+
+// The wizard's text of a failed connect, then why: where another program holds the
+// port, how long it was waited for.
 int connectFailed(const CommLink& link, const Options& o, QTextStream& err)
 {
     err << LStr(505) << "\n";
@@ -396,18 +415,9 @@ int connectFailed(const CommLink& link, const Options& o, QTextStream& err)
         err << "tolvanectl: the serial port is in use by another program (another tolvanectl, the wizard or a "
                "terminal); waited "
             << qint64(o.timeout) * (1 + o.retries) << " ms for it, try again when it is done\n";
+    else
+        failureCause(link, err);
     return kConnectFailed;
-}
-
-// What the controller told of the last failure, where that says more than the wizard's text.
-void failureCause(const CommLink& link, QTextStream& err)
-{
-    if (link.lastFailure() == EngineError::kDenied)
-        err << "tolvanectl: the controller is in use by another client, which holds its access bracket; try "
-               "again when it is done (a client that stops answering loses the bracket after 30 s)\n";
-    else if (link.lastFailure() == EngineError::kChanged)
-        err << "tolvanectl: the controller's settings changed since they were read (another client wrote them); "
-               "nothing was written, run the command again\n";
 }
 
 // The wizard's text of a failed read (503) or write (504), then its cause; returns exitCode.
@@ -481,9 +491,9 @@ int write(CommLink& link, Options& o, QTextStream& out, QTextStream& err)
     const bool changed = mergePages(s, w, *device);
     CommSettings expected = s;
     if (changed) {
-        // The write gives the chosen device's usage word 2 and the other's 0.
-        expected.ethernetUsage = *device == wizard::kEthernetDevice ? 2 : 0;
-        expected.rs232cUsage = *device == wizard::kSerialDevice ? 2 : 0;
+        const vocab::UsageWords words = *vocab::UsageWordsFor(*device);
+        expected.ethernetUsage = words.ethernet;
+        expected.rs232cUsage = words.rs232c;
     }
     const bool dryRun = o.args.flags.contains(QStringLiteral("dry-run"));
     // Only a write that happens is backed up.
@@ -538,14 +548,13 @@ const Field& fieldAt(int offset)
 
 QString fieldText(const QByteArray& v, const Field& f)
 {
-    const auto at = [&](int k) { return quint8(v[f.offset + k]); };
     switch (f.kind) {
     case Field::kNumber:
-        return QString::number(quint32(at(0)) | quint32(at(1)) << 8 | quint32(at(2)) << 16 | quint32(at(3)) << 24);
+        return QString::number(rec::U32At(v, f.offset));
     case Field::kAddress:
-        return FormatIPv4({at(0), at(1), at(2), at(3)});
+        return FormatIPv4(rec::AddressAt(v, f.offset));
     case Field::kReversedAddress:
-        return FormatIPv4({at(3), at(2), at(1), at(0)});
+        return FormatIPv4(rec::ReversedAt(v, f.offset));
     }
     return {};
 }
@@ -722,6 +731,38 @@ private:
     bool m_drawn = false;
 };
 
+// --verbose: the wire trace's categories on, each message a line of err, while a
+// command runs.
+class Trace {
+public:
+    explicit Trace(QTextStream* err)
+    {
+        if (!err)
+            return;
+        s_err = err;
+        m_previous = qInstallMessageHandler(&Trace::write);
+        QLoggingCategory::setFilterRules(QStringLiteral("tolvane.*.debug=true"));
+    }
+    ~Trace()
+    {
+        if (!s_err)
+            return;
+        QLoggingCategory::setFilterRules(QString());
+        qInstallMessageHandler(m_previous);
+        s_err = nullptr;
+    }
+    Trace(const Trace&) = delete;
+    Trace& operator=(const Trace&) = delete;
+private:
+    static void write(QtMsgType, const QMessageLogContext& context, const QString& message)
+    {
+        *s_err << context.category << ": " << message << "\n";
+        s_err->flush();
+    }
+    static inline QTextStream* s_err = nullptr;
+    QtMessageHandler m_previous = nullptr;
+};
+
 // read and write: the settings as the wizard reads them.
 int runSettings(CommLink& link, Options& o, QTextStream& out, QTextStream& err)
 {
@@ -744,56 +785,78 @@ int runSettings(CommLink& link, Options& o, QTextStream& out, QTextStream& err)
 namespace {
 
 // What each command's help says besides its usage lines.
-const char* const kLinkOptions =
-    "  --conn CONN      eth:A.B.C.D (TCP port 47311) or com:N:BAUD:P:8:STOP (serial port\n"
-    "                   COM N; parity E, N or O; 8 data bits; stop bits 1, 1.5 or 2)\n"
-    "  --timeout MS     inactivity bound of one attempt (default 4000)\n"
-    "  --retries N      further attempts after the first (default 3)\n"
-    "  --no-cache       read every record whole, without the records kept from earlier\n"
-    "                   sessions (and keep none)\n";
+QString linkOptions()
+{
+    return QStringLiteral(
+               "  --conn CONN      eth:A.B.C.D (TCP port %1) or com:N:BAUD:P:8:STOP (serial port\n"
+               "                   COM N; parity %2; 8 data bits; stop bits %3)\n"
+               "  --timeout MS     inactivity bound of one attempt, %4 to %5 (default 4000)\n"
+               "  --retries N      further attempts after the first, %6 to %7 (default 3)\n"
+               "  --no-cache       read every record whole, without the records kept from earlier\n"
+               "                   sessions (and keep none)\n"
+               "  --verbose        trace each frame and engine call on standard error\n")
+        .arg(proto::kTcpPort)
+        .arg(vocab::OneOf(vocab::ParityWords()),
+             vocab::OneOf(vocab::Words(vocab::kStopBitTexts)))
+        .arg(vocab::kTimeoutMin)
+        .arg(vocab::kTimeoutMax)
+        .arg(vocab::kRetriesMin)
+        .arg(vocab::kRetriesMax);
+}
 
 struct CommandHelp {
-    const char* usage;
-    const char* what;
-    const char* options;  // besides the link's
-    bool link = true;     // takes --conn and the link's options
+    QString usage;
+    QString what;
+    QString options;   // besides the link's
+    bool link = true;  // takes --conn and the link's options
 };
+
+CommandHelp writeHelp()
+{
+    const QString devices = vocab::Words(vocab::kDeviceNames).join(QLatin1Char('|'));
+    const QString tokens = vocab::Words(vocab::kTokenNames).join(QLatin1Char('|'));
+    return {QStringLiteral("tolvanectl write --conn CONN [--device %1] [--ip A.B.C.D] [--mask A.B.C.D]\n"
+                           "                 [--baud N] [--token %2] [--token-ip A.B.C.D]\n"
+                           "                 [--dry-run] [--backup FILE] [--timeout MS] [--retries N] [--no-cache]\n")
+                .arg(devices, tokens),
+            QStringLiteral("Changes the settings the way the wizard's pages do, writes them when anything\n"
+                           "changed and reads them back. Prints one JSON object: changed, the settings\n"
+                           "before and after, the fields that changed, the backup, the controller's id and model.\n"),
+            QStringLiteral("  --device D       the permission device: %1 (default: the\n"
+                           "                   controller's, required when it has both or none)\n"
+                           "  --ip, --mask     the controller's Ethernet address and mask (ethernet)\n"
+                           "  --baud N         %2 (rs232c)\n"
+                           "  --token T        the executable token: %3\n"
+                           "  --token-ip A     the token's address\n"
+                           "  --dry-run        print what would change and write nothing\n"
+                           "  --backup FILE    before a write that changes anything, save all six records in\n"
+                           "                   FILE as backup does (no file, no write)\n")
+                .arg(vocab::OneOf(vocab::Words(vocab::kDeviceNames)), vocab::OneOf(vocab::BaudWords()),
+                     vocab::Words(vocab::kTokenNames).join(QStringLiteral(", ")))};
+}
 
 const QHash<QString, CommandHelp>& commandHelp()
 {
     static const QHash<QString, CommandHelp> help{
         {QStringLiteral("read"),
-         {"tolvanectl read --conn CONN [--timeout MS] [--retries N] [--no-cache]\n",
-          "Prints the controller's communication settings as one JSON object.\n", ""}},
-        {QStringLiteral("write"),
-         {"tolvanectl write --conn CONN [--device ethernet|rs232c] [--ip A.B.C.D] [--mask A.B.C.D]\n"
-          "                 [--baud N] [--token open|io|ethernet|com2|com3|com4] [--token-ip A.B.C.D]\n"
-          "                 [--dry-run] [--backup FILE] [--timeout MS] [--retries N] [--no-cache]\n",
-          "Changes the settings the way the wizard's pages do, writes them when anything\n"
-          "changed and reads them back. Prints one JSON object: changed, the settings\n"
-          "before and after, the fields that changed, the backup, the controller's id and model.\n",
-          "  --device D       the permission device: ethernet or rs232c (default: the\n"
-          "                   controller's, required when it has both or none)\n"
-          "  --ip, --mask     the controller's Ethernet address and mask (ethernet)\n"
-          "  --baud N         9600, 19200, 38400, 57600 or 115200 (rs232c)\n"
-          "  --token T        the executable token: open, io, ethernet, com2, com3, com4\n"
-          "  --token-ip A     the token's address\n"
-          "  --dry-run        print what would change and write nothing\n"
-          "  --backup FILE    before a write that changes anything, save all six records in\n"
-          "                   FILE as backup does (no file, no write)\n"}},
+         {QStringLiteral("tolvanectl read --conn CONN [--timeout MS] [--retries N] [--no-cache]\n"),
+          QStringLiteral("Prints the controller's communication settings as one JSON object.\n"), QString()}},
+        {QStringLiteral("write"), writeHelp()},
         {QStringLiteral("backup"),
-         {"tolvanectl backup --conn CONN [--timeout MS] [--retries N] [--no-cache] FILE\n",
-          "Saves all six records of the controller in FILE; writes nothing to the controller.\n", ""}},
+         {QStringLiteral("tolvanectl backup --conn CONN [--timeout MS] [--retries N] [--no-cache] FILE\n"),
+          QStringLiteral("Saves all six records of the controller in FILE; writes nothing to the controller.\n"),
+          QString()}},
         {QStringLiteral("restore"),
-         {"tolvanectl restore --conn CONN [--dry-run] [--with-identity] [--force]\n"
-          "                   [--timeout MS] [--retries N] [--no-cache] FILE\n",
-          "Checks FILE, prints what would change, writes the records that differ in one write\n"
-          "transaction (all of them or none) and reads them back.\n",
-          "  --dry-run        print what would change and write nothing\n"
-          "  --with-identity  restore the Ethernet address and mask too (by default the\n"
-          "                   controller keeps its own)\n"
-          "  --force          accept a file saved from another controller model\n"}},
-        {QStringLiteral("scan"), {kScanUsage, kScanHelp, kScanOptions, false}},
+         {QStringLiteral("tolvanectl restore --conn CONN [--dry-run] [--with-identity] [--force]\n"
+                         "                   [--timeout MS] [--retries N] [--no-cache] FILE\n"),
+          QStringLiteral("Checks FILE, prints what would change, writes the records that differ in one write\n"
+                         "transaction (all of them or none) and reads them back.\n"),
+          QStringLiteral("  --dry-run        print what would change and write nothing\n"
+                         "  --with-identity  restore the Ethernet address and mask too (by default the\n"
+                         "                   controller keeps its own)\n"
+                         "  --force          accept a file saved from another controller model\n")}},
+        {QStringLiteral("scan"), {QString::fromUtf8(kScanUsage), QString::fromUtf8(kScanHelp),
+                                  QString::fromUtf8(kScanOptions), false}},
     };
     return help;
 }
@@ -802,7 +865,7 @@ const QHash<QString, CommandHelp>& commandHelp()
 QString usageLines(const QString& command)
 {
     QString text;
-    for (const QString& line : QString::fromUtf8(commandHelp().value(command).usage).split('\n'))
+    for (const QString& line : commandHelp().value(command).usage.split('\n'))
         if (!line.isEmpty())
             text += QStringLiteral("  ") + line + QLatin1Char('\n');
     return text;
@@ -839,9 +902,8 @@ QString helpText(const QString& command)
                + QStringLiteral("\"tolvanectl help COMMAND\" or \"tolvanectl COMMAND --help\" tells more "
                                 "of one command.\n");
     const CommandHelp& h = commandHelp().value(command);
-    return QStringLiteral("Usage:\n") + usageLines(command) + QLatin1Char('\n') + QString::fromUtf8(h.what)
-           + QStringLiteral("\nOptions:\n") + QString::fromUtf8(h.link ? kLinkOptions : "")
-           + QString::fromUtf8(h.options);
+    return QStringLiteral("Usage:\n") + usageLines(command) + QLatin1Char('\n') + h.what
+           + QStringLiteral("\nOptions:\n") + (h.link ? linkOptions() : QString()) + h.options;
 }
 
 bool isHelp(const QString& arg)
@@ -882,9 +944,14 @@ int Run(const QStringList& rawArgs, QTextStream& out, QTextStream& err, bool sho
             out << *help;
             return kDone;
         }
-        if (rawArgs.value(0) == QLatin1String("scan"))
-            return RunScan(rawArgs.mid(1), out, err, showProgress);
-        o = parseOptions(rawArgs);
+        if (rawArgs.size() == 1 && rawArgs[0] == QLatin1String("--version")) {
+            out << "tolvanectl " << kTolvaneVersion << "\n";
+            return kDone;
+        }
+        const QStringList args = commandFirst(rawArgs);
+        if (args.value(0) == QLatin1String("scan"))
+            return RunScan(args.mid(1), out, err, showProgress);
+        o = parseOptions(args);
     } catch (const UsageError& e) {
         err << "tolvanectl: " << e.message << "\n" << UsageText();
         err.flush();
@@ -900,6 +967,7 @@ int Run(const QStringList& rawArgs, QTextStream& out, QTextStream& err, bool sho
             return kBadFile;
         }
     }
+    const Trace trace(o.args.flags.contains(QStringLiteral("verbose")) ? &err : nullptr);
     TerminalProgress progress(err);
     CommLink link(o.view);
     link.setLinkOptions(o.timeout, o.retries);

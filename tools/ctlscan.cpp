@@ -3,6 +3,7 @@
 #include "tools/ctlscan.h"
 
 #include "controller/commlink.h"
+#include "controller/vocabulary.h"
 #include "ipv4/ipv4.h"
 #include "scan/scanner.h"
 #include "tools/ctl.h"
@@ -71,9 +72,9 @@ ScanArgs parseScanArgs(const QStringList& args)
             throw UsageError{QStringLiteral("--%1 needs a value").arg(a)};
         }
         if (a == QLatin1String("timeout"))
-            s.options.timeoutMs = ParseNumber("--" + a, value, 1, 3600000);
+            s.options.timeoutMs = ParseNumber("--" + a, value, vocab::kTimeoutMin, vocab::kTimeoutMax);
         else if (a == QLatin1String("retries"))
-            s.options.retries = ParseNumber("--" + a, value, 0, 100);
+            s.options.retries = ParseNumber("--" + a, value, vocab::kRetriesMin, vocab::kRetriesMax);
         else if (a == QLatin1String("parallel"))
             s.options.parallel = ParseNumber("--" + a, value, 1, 512);
         else

@@ -11,8 +11,6 @@ namespace wizard {
 
 namespace {
 
-constexpr std::array<qint32, kTokenElements> kTokenCodes = {65535, 0, 1, 2, 3, 4};
-
 // Copies value into field; true when that changed it.
 template <class T>
 bool Take(T& field, const T& value)
@@ -43,7 +41,16 @@ std::optional<qint32> Shown(const ListItems& list, qint32 stored, const std::opt
 
 const ListItems& BaudRates()
 {
-    static const ListItems items{{"9600", "19200", "38400", "57600", "115200"}, {9600, 19200, 38400, 57600, 115200}, 2};
+    static const ListItems items = [] {
+        ListItems list;
+        for (int rate : vocab::kBaudRates) {
+            if (rate == vocab::kStartBaudRate)
+                list.start = int(list.data.size());
+            list.texts << QString::number(rate);
+            list.data << rate;
+        }
+        return list;
+    }();
     return items;
 }
 
@@ -61,7 +68,7 @@ const ListItems& DataLengths()
 
 const ListItems& StopBits()
 {
-    static const ListItems items{{"1", "1.5", "2"}, {0, 1, 2}, 0};
+    static const ListItems items{vocab::Words(vocab::kStopBitTexts), {0, 1, 2}, 0};
     return items;
 }
 
@@ -73,21 +80,8 @@ const ListItems& Delimiters()
 
 const ListItems& Devices()
 {
-    static const ListItems items{{"Ethernet", "RS232C"}, {0, 1}, 0};
+    static const ListItems items{{"Ethernet", "RS232C"}, {vocab::kEthernetDevice, vocab::kSerialDevice}, 0};
     return items;
-}
-
-qint32 TokenCode(int element)
-{
-    return kTokenCodes.at(size_t(element));
-}
-
-int TokenElement(qint32 code)
-{
-    // Every code from 65535 up is Open, as the controller reads it.
-    const qint32 option = std::min(code, kTokenCodes[0]);
-    const auto it = std::find(kTokenCodes.begin(), kTokenCodes.end(), option);
-    return it == kTokenCodes.end() ? -1 : int(it - kTokenCodes.begin());
 }
 
 std::optional<int> PreselectedDevice(const CommSettings& s)

@@ -9,6 +9,7 @@
 
 #include "controller/commlink.h"
 #include "controller/engine.h"
+#include "controller/vocabulary.h"
 
 #include <QElapsedTimer>
 #include <QList>
@@ -22,8 +23,9 @@ namespace wizard {
 // The steps, in the order of the pages.
 enum Step { kConnection = 0, kPermission = 1, kEthernet = 2, kSerial = 3, kToken = 4 };
 
-// Positions of the permission device list (cmbDevice).
-enum Device { kNoDevice = -1, kEthernetDevice = 0, kSerialDevice = 1 };
+// Positions of the permission device list (cmbDevice): the settings' own.
+using vocab::Device;
+using enum vocab::Device;
 
 // One list: the items' texts and item data, and the position selected at start.
 struct ListItems {
@@ -44,12 +46,9 @@ const ListItems& Devices();      // Ethernet, RS232C; start Ethernet
 // The address the connection page and the token page start with.
 inline constexpr IPv4 kStartAddress{192, 168, 0, 1};
 
-// The token page's options: element 0 Open (code 65535), elements 1 to 5 the codes 0 to
-// 4 (I/O port, Ethernet, COM2, COM3, COM4).
-inline constexpr int kTokenElements = 6;
+// The token page's options (vocab::kTokenCodes), Ethernet at start.
+using vocab::kTokenElements, vocab::TokenCode, vocab::TokenElement;
 inline constexpr int kStartTokenElement = 2;
-qint32 TokenCode(int element);  // the code of element 0..5
-int TokenElement(qint32 code);  // -1 when no option stands for the code (5 … 65534)
 
 // The permission device preselected after the first read: the one device whose usage
 // word is set; nullopt when both or neither are (the list then keeps its choice).

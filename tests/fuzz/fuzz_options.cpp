@@ -17,7 +17,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         const ConnectionTarget t = ParseConnectionText(o.conn);
         if (t.serial && (t.baud < 1 || t.dataBits != 8 || t.device.isEmpty()))
             std::abort();
-        if (!t.serial && t.host.split('.').size() != 4)
+        // What the formatter writes parses back to the same text.
+        const std::optional<ConnText> again = ParseConnText(FormatConnText(t));
+        if (!again || *again != static_cast<const ConnText&>(t))
             std::abort();
     } catch (const EngineError&) {
     }

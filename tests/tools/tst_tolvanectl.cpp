@@ -125,6 +125,9 @@ void tst_TolvaneCtl::badUsage_data()
     QTest::newRow("parity") << QStringList{"read", "--conn", "com:6:38400:X:8:1"};
     QTest::newRow("a blank after the rate") << QStringList{"read", "--conn", "com:6:38400 :N:8:1"};
     QTest::newRow("a blank before the address") << QStringList{"read", "--conn", "eth: 127.0.4.1"};
+    QTest::newRow("a lower-case parity") << QStringList{"read", "--conn", "com:6:38400:n:8:1"};
+    QTest::newRow("scan with a lower-case parity") << QStringList{"scan", "com:6:38400:n:8:1"};
+    QTest::newRow("an option before an unknown command") << QStringList{"--no-cache", "erase"};
     QTest::newRow("timeout") << QStringList{"read", "--conn", "eth:127.0.4.1", "--timeout", "soon"};
     QTest::newRow("write option on read") << QStringList{"read", "--conn", "eth:127.0.4.1", "--ip", "10.0.0.1"};
     QTest::newRow("ip") << QStringList{"write", "--conn", "eth:127.0.4.1", "--ip", "10.0.0"};
@@ -217,10 +220,21 @@ void tst_TolvaneCtl::readOverSerialLine()
 {
     LoggedSim sim({QStringLiteral("--pty"), m_config.filePath(QStringLiteral("Tolvane/ports/com6"))});
     QVERIFY(sim.start());
-    const Run r = run({"read", "--conn", "com:6:38400:N:8:1", "--timeout", "2000"});
+    const Run r = run({"read", "--conn", "com:6:9600:N:8:1", "--timeout", "2000", "--verbose"});
     QCOMPARE(r.exitCode, 0);
     QCOMPARE(r.json().value("ethernet").toObject().value("ip").toString(), QStringLiteral("192.168.0.1"));
     QCOMPARE(sim.count(QStringLiteral("OPEN")), 1);
+    // --verbose traces every frame each way, in the order the controller took them.
+    const QStringList lines = QString::fromUtf8(r.err).split('\n');
+    QStringList sent;
+    for (const QString& line : lines.filter(QStringLiteral("tolvane.link: -> ")))
+        sent << line.section(' ', 2, 2);
+    QStringList taken;
+    for (const QString& request : sim.requests())
+        taken << request.section(' ', 0, 0);
+    QCOMPARE(sent, taken);
+    QCOMPARE(lines.filter(QStringLiteral("tolvane.link: <- OK seq ")).size(), taken.size());
+    QVERIFY(r.err.contains("tolvane.engine: get-record @CNF_BACKPRM"));
 }
 
 void tst_TolvaneCtl::connectFails_data()
@@ -229,17 +243,21 @@ void tst_TolvaneCtl::connectFails_data()
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<QString>("says");
     QTest::addColumn<bool>("held");  // the test holds the port, as another program would
+    QTest::addColumn<QString>("cause");  // how the second line starts
     // Nothing listens on this address.
-    QTest::newRow("no controller") << QStringLiteral("eth:127.0.4.2") << 3 << LStr(505) << false;
+    QTest::newRow("no controller") << QStringLiteral("eth:127.0.4.2") << 3 << LStr(505) << false
+                                   << "tolvanectl: the connection was refused by 127.0.4.2 port 47311";
     // The line exists, but the link needs 8 data bits: bad usage.
     QTest::newRow("seven data bits") << QStringLiteral("com:7:38400:N:7:1") << 2
-                                     << QStringLiteral("tolvanectl: --conn: the link needs 8 data bits, not 7")
-                                     << false;
-    // COM250 has no device at all.
-    QTest::newRow("no such port") << QStringLiteral("com:250:38400:N:8:1") << 3 << LStr(505) << false;
+                                     << QStringLiteral("tolvanectl: --conn: the link is binary and needs 8 data bits, not 7")
+                                     << false << "Usage:";
+    // COM250 has no device at all; COM31 would be /dev/ttyS30, which this machine lacks.
+    QTest::newRow("no such port") << QStringLiteral("com:250:38400:N:8:1") << 3 << LStr(505) << false
+                                  << "tolvanectl: no such serial port COM250 (tried /";
     // Two calls on one line never interleave: the port is waited for as long as an
     // unreachable controller would be (300 ms, one retry), then refused.
-    QTest::newRow("a port another program holds") << QStringLiteral("com:7:38400:N:8:1") << 3 << LStr(505) << true;
+    QTest::newRow("a port another program holds") << QStringLiteral("com:7:38400:N:8:1") << 3 << LStr(505) << true
+                                                  << "tolvanectl: the serial port is in use by another program";
 }
 
 // Whatever the reason, nothing reaches the line.
@@ -249,6 +267,7 @@ void tst_TolvaneCtl::connectFails()
     QFETCH(int, exitCode);
     QFETCH(QString, says);
     QFETCH(bool, held);
+    QFETCH(QString, cause);
     LoggedSim sim({QStringLiteral("--pty"), m_config.filePath(QStringLiteral("Tolvane/ports/com7"))});
     QVERIFY(sim.start());
     // The device the link names, as tolvanectl and any other program open it.
@@ -258,7 +277,7 @@ void tst_TolvaneCtl::connectFails()
     QCOMPARE(r.exitCode, exitCode);
     QVERIFY(r.out.isEmpty());
     QCOMPARE(QString::fromUtf8(r.err).section('\n', 0, 0), says);
-    QVERIFY2(!held || (r.err.contains("the serial port is in use by another program") && r.ms >= 600),
+    QVERIFY2(QString::fromUtf8(r.err).section('\n', 1, 1).startsWith(cause) && (!held || r.ms >= 600),
              qPrintable(QStringLiteral("%1 ms: %2").arg(r.ms).arg(QString::fromUtf8(r.err))));
     QVERIFY(sim.requests().isEmpty());
 }
@@ -266,8 +285,9 @@ void tst_TolvaneCtl::connectFails()
 void tst_TolvaneCtl::readFails_data()
 {
     QTest::addColumn<QStringList>("fault");
-    QTest::addColumn<QString>("reason");  // after the wizard's text; empty: that text alone
-    QTest::newRow("a record cannot be read") << QStringList{"--fault", "fail-read=@CNF_BACKPRM"} << "";
+    QTest::addColumn<QString>("reason");  // after the wizard's text
+    QTest::newRow("a record cannot be read")
+        << QStringList{"--fault", "fail-read=@CNF_BACKPRM"} << "the controller answered FAILED: read of @CNF_BACKPRM";
     QTest::newRow("another client holds the access bracket") << QStringList{} << "in use by another client";
 }
 
@@ -281,13 +301,13 @@ void tst_TolvaneCtl::readFails()
     SimClient other;
     QVERIFY(other.connectTcp(address));
     QCOMPARE(other.open(), 0);
-    if (!reason.isEmpty())
+    if (fault.isEmpty())
         QCOMPARE(other.doSignal(0, 0), 0);
     const Run r = run({"read", "--conn", "eth:" + address});
     QCOMPARE(r.exitCode, 4);
     QVERIFY(r.out.isEmpty());
     const QString err = QString::fromUtf8(r.err).trimmed();
-    QVERIFY2(reason.isEmpty() ? err == LStr(503) : err.startsWith(LStr(503)) && err.contains(reason), r.err.constData());
+    QVERIFY2(err.startsWith(LStr(503) + "\ntolvanectl: ") && err.contains(reason), r.err.constData());
 }
 
 // Output that cannot be written is never success, and a write that happened still says
@@ -467,7 +487,8 @@ void tst_TolvaneCtl::noisyLine()
         QCOMPARE(after->records, intended.records);
     } else {
         QVERIFY2(r.exitCode == 4 || r.exitCode == 5, r.err.constData());
-        QVERIFY(r.err.trimmed() == LStr(503).toUtf8() || r.err.trimmed() == LStr(504).toUtf8());
+        const QString first = QString::fromUtf8(r.err).section('\n', 0, 0);
+        QVERIFY(first == LStr(503) || first == LStr(504));
         QVERIFY2(after->records == before->records || after->records == intended.records, "half a configuration");
     }
 }
@@ -478,17 +499,21 @@ void tst_TolvaneCtl::hostilePeerAnsweredInTime_data()
     QTest::addColumn<bool>("serial");
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<int>("message");
+    QTest::addColumn<QString>("cause");  // the second line, after "tolvanectl: "
     // Timeout 1000 ms and one retry: every call ends within two attempt deadlines.
-    QTest::newRow("random bytes from the OPEN on") << QStringList{"--fault", "flood-at=1"} << false << 3 << 505;
+    QTest::newRow("random bytes from the OPEN on")
+        << QStringList{"--fault", "flood-at=1"} << false << 3 << 505 << "no answer to OPEN from 127.0.4.";
     QTest::newRow("random bytes from a record read on")
-        << QStringList{"--fault", "flood-at=4"} << false << 4 << 503;
-    QTest::newRow("headers that claim 1 MiB") << QStringList{"--fault", "header-flood-at=3"} << false << 4 << 503;
+        << QStringList{"--fault", "flood-at=4"} << false << 4 << 503 << "no answer to READ_RECORD from 127.0.4.";
+    QTest::newRow("headers that claim 1 MiB")
+        << QStringList{"--fault", "header-flood-at=3"} << false << 4 << 503 << "no answer to RECORD_DIGEST from";
     QTest::newRow("the answer with a wrong sequence number every 100 ms")
-        << QStringList{"--fault", "wrong-seq-at=3"} << false << 4 << 503;
+        << QStringList{"--fault", "wrong-seq-at=3"} << false << 4 << 503 << "no answer to RECORD_DIGEST from";
     QTest::newRow("a GPS receiver on the port, 9600 baud")
-        << QStringList{"--fault", "chatter", "--pace", "9600"} << true << 3 << 505;
+        << QStringList{"--fault", "chatter", "--pace", "9600"} << true << 3 << 505
+        << "no answer to OPEN from COM7 (";
     QTest::newRow("random bytes on the line, 38400 baud")
-        << QStringList{"--fault", "flood-at=2", "--pace", "38400"} << true << 4 << 503;
+        << QStringList{"--fault", "flood-at=2", "--pace", "38400"} << true << 4 << 503 << "no answer to EXECUTE from";
 }
 
 // A peer that never stops sending holds no call beyond its attempt deadlines, and what
@@ -499,6 +524,7 @@ void tst_TolvaneCtl::hostilePeerAnsweredInTime()
     QFETCH(bool, serial);
     QFETCH(int, exitCode);
     QFETCH(int, message);
+    QFETCH(QString, cause);
     const QString address = nextAddress();
     const QStringList transport = serial ? QStringList{"--pty", m_config.filePath(QStringLiteral("Tolvane/ports/com7"))}
                                          : QStringList{"--listen", address};
@@ -507,7 +533,10 @@ void tst_TolvaneCtl::hostilePeerAnsweredInTime()
     const QString conn = serial ? QStringLiteral("com:7:9600:N:8:1") : "eth:" + address;
     const Run r = run({"read", "--conn", conn, "--timeout", "1000", "--retries", "1"});
     QCOMPARE(r.exitCode, exitCode);
-    QCOMPARE(QString::fromUtf8(r.err).trimmed(), LStr(message));
+    const QStringList said = QString::fromUtf8(r.err).trimmed().split('\n');
+    QCOMPARE(said.value(0), LStr(message));
+    QVERIFY2(said.size() == 2 && said[1].startsWith("tolvanectl: " + cause) && said[1].endsWith(" × 2 attempts"),
+             r.err.constData());
     // Two attempts of 1 s plus the line time of the largest answer (4 KB at 9600 baud
     // is 4.3 s); the margin covers start-up and the calls that went well.
     qInfo("exit %d after %lld ms, peak %lld KiB", r.exitCode, r.ms, r.peak);
@@ -548,7 +577,8 @@ void tst_TolvaneCtl::writeEthernet()
     j.insert("id", report.value("id"));
     j.insert("model", QStringLiteral("Tolvane RC-8 simulator"));
     QCOMPARE(again.json(), j);
-    QCOMPARE(run({"read", "--conn", "eth:" + address, "--no-cache"}).json(), j);
+    // A link option before the command, as with many tools.
+    QCOMPARE(run({"--no-cache", "read", "--conn", "eth:" + address}).json(), j);
     QCOMPARE(sim.lines().mid(before).filter(QStringLiteral("READ_RECORD")).size(), 1 + 6);
 }
 
@@ -585,7 +615,8 @@ void tst_TolvaneCtl::writeFails()
     QVERIFY(sim.start());
     const Run r = run({"write", "--conn", "eth:" + address, "--ip", "10.0.0.6"});
     QCOMPARE(r.exitCode, 5);
-    QCOMPARE(QString::fromUtf8(r.err).trimmed(), LStr(504));
+    QCOMPARE(QString::fromUtf8(r.err).trimmed(),
+             LStr(504) + "\ntolvanectl: the controller answered FAILED: write of @CNF_RAW_COM failed (fault)");
     const Run after = run({"read", "--conn", "eth:" + address});
     QCOMPARE(after.exitCode, 0);
     QCOMPARE(after.json().value("ethernet").toObject().value("ip").toString(), QStringLiteral("192.168.0.1"));
