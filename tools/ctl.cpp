@@ -221,8 +221,11 @@ QStringList commandFirst(const QStringList& args)
     qsizetype i = 0;
     while (i < args.size() && args[i].startsWith(QLatin1String("--")))
         i += flags.contains(args[i]) || args[i].contains(QLatin1Char('=')) ? 1 : 2;
-    if (i == 0 || i >= args.size())
+    if (i == 0)
         return args;
+    if (i >= args.size())
+        throw UsageError{flags.contains(args[0]) ? QStringLiteral("%1 needs a command after it").arg(args[0])
+                                                 : QStringLiteral("unknown option %1").arg(args[0])};
     return QStringList{args[i]} + args.mid(0, i) + args.mid(i + 1);
 }
 
