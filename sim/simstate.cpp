@@ -126,13 +126,13 @@ bool decodeState(const QByteArray& data, ControllerState* st, QString* error)
     for (quint32 i = 0; i < count; ++i) {
         if (body - pos < 2)
             return fail(QStringLiteral("state file is truncated"));
-        const qsizetype nameLen = proto::getLE(data.constData() + pos, 2);
+        const auto nameLen = qsizetype(proto::getLE(data.constData() + pos, 2));
         pos += 2;
         if (body - pos < nameLen + 4)
             return fail(QStringLiteral("state file is truncated"));
         const QString name = QString::fromUtf8(data.mid(pos, nameLen));
         pos += nameLen;
-        const qsizetype size = proto::getLE(data.constData() + pos, 4);
+        const auto size = qsizetype(proto::getLE(data.constData() + pos, 4));
         pos += 4;
         if (body - pos < size)
             return fail(QStringLiteral("state file is truncated"));

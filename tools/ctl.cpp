@@ -201,7 +201,7 @@ bool takesFile(const QString& command)
 // The options of each command that take no value.
 QStringList commandFlags(const QString& command)
 {
-    const QStringList link{QStringLiteral("no-cache"), QStringLiteral("verbose")};
+    QStringList link{QStringLiteral("no-cache"), QStringLiteral("verbose")};
     if (command == QLatin1String("restore"))
         return link + QStringList{QStringLiteral("dry-run"), QStringLiteral("with-identity"), QStringLiteral("force")};
     if (command == QLatin1String("write"))

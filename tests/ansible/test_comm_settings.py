@@ -98,7 +98,9 @@ class CommissionACell(unittest.TestCase):
                              ['--fault', 'fail-write=@CNF_RAW_COM'])
         rc, _, results = self.play('-e', 'controller_token=com2')
         self.assertEqual([h for h in HOSTS if results[h]['status'] == 'FAILED'], ['c020'])
-        self.assertEqual((results['c020']['rc'], results['c020']['msg']), (5, 'Failed to send data to the controller.'))
+        self.assertEqual((results['c020']['rc'], results['c020']['msg']),
+                         (5, 'Failed to send data to the controller. tolvanectl: the controller answered FAILED: '
+                             'write of @CNF_RAW_COM failed (fault)'))
         self.assertNotIn('exception', results['c020'])
         self.assertEqual((rc, self.changed_since(after)), (2, CELL[:19]))
 
@@ -111,17 +113,45 @@ class CommissionACell(unittest.TestCase):
         with open(fake, 'w') as f:
             f.write('#!/bin/sh\necho \'{"changed": "no", "before": {}, "after": {}}\'\n')
         os.chmod(fake, 0o755)
-        for name, binary, status, says in (
+        for name, binary, status, says, token_ip in (
                 ('committed, not read back', os.path.join(BIN, 'tolvanectl'), 'CHANGED',
-                 ('"read_back": false', '"warnings": ["tolvanectl: the settings were written')),
-                ('changed is no boolean', fake, 'FAILED', ('tolvanectl answered something unexpected',))):
+                 ('"read_back": false', '"warnings": ["tolvanectl: the settings were written'), None),
+                ('changed is no boolean', fake, 'FAILED', ('tolvanectl answered something unexpected',), None),
+                ('bad usage, said in its one line', os.path.join(BIN, 'tolvanectl'), 'FAILED',
+                 ('"msg": "tolvanectl: --token-ip: expected A.B.C.D"', '"rc": 2'), '127.0.32'),):
             with self.subTest(name):
-                r = run_module(self.tmp.name, 'comm_settings',
-                               dict(conn='eth:' + CELL[19], token='com4', tolvanectl=binary))
+                args = dict(conn='eth:' + CELL[19], token='com4', tolvanectl=binary)
+                if token_ip:
+                    args['token_ip'] = token_ip
+                r = run_module(self.tmp.name, 'comm_settings', args)
                 self.assertIn('localhost | %s' % status, r.stdout, r.stdout[-1500:] + r.stderr[-1500:])
                 for text in says:
                     self.assertIn(text, r.stdout + r.stderr)
         self.assertEqual(self.changed_since(after), CELL, 'the committed write is on the controller')
+
+
+class Vocabulary(unittest.TestCase):
+    """The module's choices, documented and taken, are tolvanectl's words."""
+
+    def test_choices_are_tolvanectls(self):
+        import ast
+        import yaml
+        helped = tolvanectl(BIN, ['help', 'write']).stdout
+        words = dict(device=re.search(r'--device (\S+)\]', helped).group(1).split('|'),
+                     token=re.search(r'--token (\S+)\]', helped).group(1).split('|'),
+                     baud=[int(rate) for rate in
+                           re.findall(r'\d+', re.search(r'--baud N +(.*) \(rs232c\)', helped).group(1))])
+        path = os.path.join(SOURCE, 'ansible', 'plugins', 'modules', 'comm_settings.py')
+        with open(path) as f:
+            tree = ast.parse(f.read())
+        names = dict((node.targets[0].id, ast.literal_eval(node.value)) for node in tree.body
+                     if isinstance(node, ast.Assign) and isinstance(node.targets[0], ast.Name)
+                     and node.targets[0].id in ('DOCUMENTATION', 'DEVICES', 'BAUDS', 'TOKENS'))
+        documented = yaml.safe_load(names['DOCUMENTATION'])['options']
+        for option, constant in (('device', 'DEVICES'), ('baud', 'BAUDS'), ('token', 'TOKENS')):
+            with self.subTest(option):
+                self.assertEqual(names[constant], words[option])
+                self.assertEqual(documented[option]['choices'], words[option])
 
 
 if __name__ == '__main__':

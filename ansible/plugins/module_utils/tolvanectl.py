@@ -15,6 +15,9 @@ __metaclass__ = type
 import json
 import os
 
+# tolvanectl's exit code of bad usage: its first line says what was wrong, the usage
+# after it is no result of a task.
+USAGE = 2
 # tolvanectl's exit code of a write the controller committed but that could not be read
 # back: the settings were written, so it is a change with a warning, never a failure.
 WRITTEN_NOT_READ_BACK = 11
@@ -48,7 +51,8 @@ class Tolvanectl(object):
     def run(self, command, args=None):
         """Runs `tolvanectl COMMAND --conn ... ARGS` and answers its JSON object.
 
-        A failure ends the module with tolvanectl's own message and exit code; where
+        A failure ends the module with tolvanectl's own message and exit code (the
+        wizard's text and the cause; for bad usage its one line); where
         tolvanectl still printed its object (a write whose read-back differs), what it
         says is returned with the failure. A write that was committed but not read back
         is returned, with tolvanectl's message as a warning.
@@ -60,7 +64,8 @@ class Tolvanectl(object):
         if rc == WRITTEN_NOT_READ_BACK and result is not None:
             self.module.warn(' '.join(lines))
         elif rc != 0:
-            failure = dict(msg=' '.join(lines) or 'tolvanectl %s ended with exit code %d' % (command, rc),
+            said = lines[:1] if rc == USAGE else lines
+            failure = dict(msg=' '.join(said) or 'tolvanectl %s ended with exit code %d' % (command, rc),
                            rc=rc, cmd=cmd, stdout=out, stderr=err)
             if result is not None:
                 failure.update(report_fields(result, self.module))

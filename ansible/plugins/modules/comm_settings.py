@@ -41,8 +41,9 @@ options:
     type: str
   baud:
     description:
-      - The RS232C baud rate, one of 9600, 19200, 38400, 57600 and 115200. Only with the RS232C device.
+      - The RS232C baud rate. Only with the RS232C device.
     type: int
+    choices: [9600, 19200, 38400, 57600, 115200]
   token:
     description:
       - The executable token; without it, the controller's is kept.
@@ -199,15 +200,21 @@ def backup_path(module):
     name = re.sub(r'[^A-Za-z0-9.]', '_', module.params['conn'])
     return os.path.join(folder, '%s_%s.tvbak' % (name, stamp))
 
+# tolvanectl's words, as its help names them (a test holds the three lists, the
+# documentation's and tolvanectl's together).
+DEVICES = ['ethernet', 'rs232c']
+BAUDS = [9600, 19200, 38400, 57600, 115200]
+TOKENS = ['open', 'io', 'ethernet', 'com2', 'com3', 'com4']
+
 
 def main():
     options = dict(LINK_OPTIONS)
     options.update(
-        device=dict(type='str', choices=['ethernet', 'rs232c']),
+        device=dict(type='str', choices=DEVICES),
         ip=dict(type='str'),
         mask=dict(type='str'),
-        baud=dict(type='int'),
-        token=dict(type='str', choices=['open', 'io', 'ethernet', 'com2', 'com3', 'com4']),
+        baud=dict(type='int', choices=BAUDS),
+        token=dict(type='str', choices=TOKENS),
         token_ip=dict(type='str'),
         backup=dict(type='bool', default=False),
         backup_dir=dict(type='path', default='~/.local/state/tolvane/backups'),
