@@ -2,6 +2,7 @@
 // SPDX-FileCopyrightText: 2026 Tolvane developers
 #include "controller/link.h"
 
+#include "controller/lineframing.h"
 #include "controller/recordcache.h"
 #include "controller/trace.h"
 
@@ -12,7 +13,6 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
-#include <QFileInfo>
 #include <QHostAddress>
 #include <QSerialPort>
 #include <QTcpSocket>
@@ -57,8 +57,8 @@ int bitsPerByte(const ConnectionTarget& t)
 QString noSuchPort(int port)
 {
     const QStringList tried = ComPortNamesTried(port);
-    return tried.isEmpty() ? QStringLiteral("no such serial port COM%1").arg(port)
-                           : QStringLiteral("no such serial port COM%1 (tried %2)").arg(port).arg(tried.join(QStringLiteral(", ")));
+    const QString text = QStringLiteral("no such serial port COM%1").arg(port);
+    return tried.isEmpty() ? text : text + QStringLiteral(" (tried %1)").arg(tried.join(QStringLiteral(", ")));
 }
 
 int parseCount(const QString& text, bool allowZero)
@@ -312,14 +312,16 @@ void Link::openTcp()
         }
         refused = m_tcp->error() == QAbstractSocket::ConnectionRefusedError;
         silent = m_tcp->state() != QAbstractSocket::UnconnectedState;  // the bound ended the attempt
-        qCDebug(lcLink, "%s, +%lld ms", silent ? "no answer" : qPrintable(m_tcp->errorString()), CallGuard::elapsedMs());
+        qCDebug(lcLink, "%s, +%lld ms", silent ? "no answer" : qPrintable(m_tcp->errorString()),
+                CallGuard::elapsedMs());
         m_tcp->abort();
         if (CallGuard::takeCancel())
             throw cancelledError();
     }
     throw EngineError(EngineError::kConnectFailed,
                       refused  ? QStringLiteral("the connection was refused by %1").arg(where())
-                      : silent ? QStringLiteral("no answer from %1 within %2").arg(where(), attemptsText(m_options.timeoutMs))
+                      : silent ? QStringLiteral("no answer from %1 within %2")
+                                     .arg(where(), attemptsText(m_options.timeoutMs))
                                : QStringLiteral("cannot reach %1: %2").arg(where(), m_tcp->errorString()));
 }
 
@@ -331,25 +333,7 @@ void Link::openSerial()
     m_serial->setPortName(m_target.device);
     qCDebug(lcLink, "opening %s, +%lld ms", qPrintable(where()), CallGuard::elapsedMs());
     waitForPort();
-    bool ok = m_serial->setBaudRate(m_target.baud) && m_serial->setDataBits(QSerialPort::Data8)
-              && m_serial->setFlowControl(QSerialPort::NoFlowControl);
-    bool framing = m_serial->setParity(m_target.parity == 'E'   ? QSerialPort::EvenParity
-                                       : m_target.parity == 'O' ? QSerialPort::OddParity
-                                                                : QSerialPort::NoParity);
-    // Not every platform can send one and a half stop bits; two stop bits are read
-    // correctly by a receiver that expects one and a half.
-    const bool oneAndHalf = m_target.stopBits == "1.5" && m_serial->setStopBits(QSerialPort::OneAndHalfStop);
-    if (m_target.stopBits == "1")
-        framing = m_serial->setStopBits(QSerialPort::OneStop) && framing;
-    else if (!oneAndHalf)
-        framing = m_serial->setStopBits(QSerialPort::TwoStop) && framing;
-    // A pseudo-terminal has no line: parity and stop bits mean nothing there, and Linux
-    // does not keep them, so only a real port must take them.
-    const bool pseudoTerminal = QFileInfo(m_target.device).canonicalFilePath().startsWith(QLatin1String("/dev/pts/"));
-    ok = ok && (framing || pseudoTerminal);
-    if (ok)
-        m_serial->clearError();
-    if (!ok)
+    if (!SetLineFraming(*m_serial, m_target, m_target.device))
         throw EngineError(EngineError::kConnectFailed,
                           QStringLiteral("cannot set up %1: %2").arg(where(), m_serial->errorString()));
     m_serial->clear();
@@ -562,8 +546,9 @@ QByteArray Link::callOnce(quint8 opcode, const QByteArray& payload, int attempts
     // calls that would follow (releasing the bracket, CLOSE) would each wait as long
     // again, and dropping the link ends the session as well.
     m_unanswered = true;
-    throw EngineError(EngineError::kTimeout, QStringLiteral("no answer to %1 from %2 within %3")
-                                                 .arg(proto::opcodeName(opcode), where(), attemptsText(attemptBound, attempts)));
+    throw EngineError(EngineError::kTimeout,
+                      QStringLiteral("no answer to %1 from %2 within %3")
+                          .arg(proto::opcodeName(opcode), where(), attemptsText(attemptBound, attempts)));
 }
 
 QString Link::where() const

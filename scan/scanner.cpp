@@ -2,6 +2,7 @@
 // SPDX-FileCopyrightText: 2026 Tolvane developers
 #include "scan/scanner.h"
 
+#include "controller/lineframing.h"
 #include "protocol/protocol.h"
 #include "settings/serialports.h"
 
@@ -118,7 +119,8 @@ private:
     void openSerial()
     {
         m_line = new QSerialPort(this);
-        m_line->setPortName(ComPortDevice(m_port));
+        m_device = ComPortDevice(m_port);
+        m_line->setPortName(m_device);
         m_line->setReadBufferSize(kReadPiece);
         m_dev = m_line;
         if (m_line->portName().isEmpty() || !m_line->open(QIODevice::ReadWrite)) {
@@ -141,14 +143,7 @@ private:
             return;
         }
         const LineSetting& s = m_settings[m_setting];
-        const bool ok = m_line->setBaudRate(s.baud) && m_line->setDataBits(QSerialPort::Data8)
-                        && m_line->setParity(s.parity == 'E'   ? QSerialPort::EvenParity
-                                             : s.parity == 'O' ? QSerialPort::OddParity
-                                                               : QSerialPort::NoParity)
-                        && m_line->setStopBits(s.stopBits == QLatin1String("2")     ? QSerialPort::TwoStop
-                                               : s.stopBits == QLatin1String("1.5") ? QSerialPort::OneAndHalfStop
-                                                                                    : QSerialPort::OneStop)
-                        && m_line->setFlowControl(QSerialPort::NoFlowControl);
+        const bool ok = SetLineFraming(*m_line, SerialText(m_port, s), m_device);
         // What arrived at the last rate belongs to no frame of this one.
         m_line->clear();
         m_frames = proto::FrameScanner();
@@ -443,6 +438,7 @@ private:
     const qint64 m_order;
     QTcpSocket* m_tcp = nullptr;
     QSerialPort* m_line = nullptr;
+    QString m_device;  // the line's device path
     QIODevice* m_dev = nullptr;
     proto::FrameScanner m_frames;
     QTimer m_attempt, m_whole, m_idle, m_retryStart;

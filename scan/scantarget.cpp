@@ -107,7 +107,7 @@ QString EthernetConn(quint32 address)
     return FormatConnText(t);
 }
 
-QString SerialConn(int port, const LineSetting& s)
+ConnText SerialText(int port, const LineSetting& s)
 {
     ConnText t;
     t.serial = true;
@@ -115,7 +115,9 @@ QString SerialConn(int port, const LineSetting& s)
     t.baud = s.baud;
     t.parity = s.parity;
     t.stopBits = s.stopBits;
-    return FormatConnText(t);
+    return t;
 }
+
+QString SerialConn(int port, const LineSetting& s) { return FormatConnText(SerialText(port, s)); }
 
 }  // namespace scan

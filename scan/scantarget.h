@@ -4,6 +4,8 @@
 // What a scan tries: ranges of Ethernet addresses and serial ports with the line
 // settings to try on each, parsed from tolvanectl's TARGET texts.
 
+#include "controller/conntext.h"
+
 #include <QList>
 #include <QString>
 #include <optional>
@@ -46,5 +48,6 @@ std::optional<Target> ParseTarget(const QString& text, QString* error);
 // wizard's first page take it: eth:A.B.C.D, com:N:BAUD:P:8:STOP.
 QString EthernetConn(quint32 address);
 QString SerialConn(int port, const LineSetting& s);
+ConnText SerialText(int port, const LineSetting& s);
 
 }  // namespace scan

@@ -214,10 +214,15 @@ QStringList commandFlags(const QString& command)
 // whether it takes them.
 QStringList commandFirst(const QStringList& args)
 {
-    static const QStringList flags{QStringLiteral("--no-cache"), QStringLiteral("--verbose"),
-                                   QStringLiteral("--dry-run"),  QStringLiteral("--with-identity"),
-                                   QStringLiteral("--force"),    QStringLiteral("--details"),
-                                   QStringLiteral("--json")};
+    // The options of any command that take no value (scan's are --details and --json).
+    static const QStringList flags = [] {
+        QStringList all{QStringLiteral("--details"), QStringLiteral("--json")};
+        for (const QString& command : commandOptions().keys())
+            for (const QString& flag : commandFlags(command))
+                if (!all.contains("--" + flag))
+                    all << "--" + flag;
+        return all;
+    }();
     qsizetype i = 0;
     while (i < args.size() && args[i].startsWith(QLatin1String("--")))
         i += flags.contains(args[i]) || args[i].contains(QLatin1Char('=')) ? 1 : 2;
