@@ -24,8 +24,9 @@ const char* const kHelpText = "Usage: tolvane [QT-OPTION...]\n"
                               "takes them.\n"
                               "\n"
                               "QT_LOGGING_RULES=\"tolvane.*.debug=true\" traces every frame and engine call on\n"
-                              "standard error. The wizard writes its language to $XDG_CONFIG_HOME/Tolvane/tolvane.ini\n"
-                              "and keeps the records it read in $XDG_CACHE_HOME/Tolvane/records.\n";
+                              "standard error. The wizard reads its language from\n"
+                              "$XDG_CONFIG_HOME/Tolvane/tolvane.ini and keeps the records it read in\n"
+                              "$XDG_CACHE_HOME/Tolvane/records.\n";
 
 bool is(const char* arg, const char* shortName, const char* longName)
 {
