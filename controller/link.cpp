@@ -364,7 +364,11 @@ void Link::waitForPort()
                               QStringLiteral("cannot open %1: %2").arg(where(), m_serial->errorString()));
         if (clock.elapsed() >= allMs)
             throw EngineError(EngineError::kPortBusy,
-                              QStringLiteral("%1 is held by another program").arg(where()));
+                              QStringLiteral("the serial port is in use by another program (another tolvanectl, "
+                                             "the wizard or a terminal): %1, waited %2 ms for it; try again when "
+                                             "it is done")
+                                  .arg(where())
+                                  .arg(allMs));
         reportWait(clock.elapsed(), allMs - clock.elapsed(), false);
         QEventLoop loop;
         QTimer::singleShot(int(std::min<qint64>(kPortRetryMs, allMs - clock.elapsed()) + 1), &loop,

@@ -10,5 +10,8 @@
 
 #include <QLoggingCategory>
 
+// The logging rule that turns the whole trace on.
+inline constexpr char kTraceRules[] = "tolvane.*.debug=true";
+
 Q_DECLARE_LOGGING_CATEGORY(lcLink)
 Q_DECLARE_LOGGING_CATEGORY(lcEngine)

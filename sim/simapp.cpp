@@ -13,6 +13,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QHostAddress>
 #include <QRegularExpression>
 #include <QSocketNotifier>
@@ -215,60 +216,73 @@ struct SimOptions {
     QList<Fault> faults;
 };
 
-// One option with its value into o; an exit code for a bad one, nullopt when taken.
-std::optional<int> takeOption(const QString& a, const QString& v, SimOptions& o)
+// What an option that takes a value does with it: an exit code for a bad value,
+// nullopt when taken.
+using Taker = std::function<std::optional<int>(const QString& name, const QString& value, SimOptions& o)>;
+
+Taker text(QString SimOptions::*field)
 {
-    if (a == QLatin1String("--listen")) {
-        o.listen = v;
-    } else if (a == QLatin1String("--pty")) {
-        o.pty = v;
-    } else if (a == QLatin1String("--serial")) {
-        o.serial = v;
-    } else if (a == QLatin1String("--id")) {
-        o.id = v;
-    } else if (a == QLatin1String("--model")) {
-        o.model = v;
-    } else if (a == QLatin1String("--baud")) {
-        if (!toInt(v, 1, 4000000, &o.baud))
-            return usageError(QStringLiteral("bad --baud %1").arg(v));
-        o.baudGiven = true;
-    } else if (a == QLatin1String("--parity")) {
-        if (v.size() != 1 || vocab::ParityPosition(char(v.at(0).unicode())) < 0)
-            return usageError(QStringLiteral("bad --parity %1").arg(v));
-        o.parity = char(v.at(0).toLatin1());
-    } else if (a == QLatin1String("--pace")) {
-        if (!toInt(v, 1, 100000000, &o.pace))
-            return usageError(QStringLiteral("bad --pace %1").arg(v));
-    } else if (a == QLatin1String("--max-chunk")) {
-        if (!toInt(v, 1, proto::kMaxPayload, &o.maxChunk))
-            return usageError(QStringLiteral("bad --max-chunk %1").arg(v));
-    } else if (a == QLatin1String("--max-connections")) {
-        if (!toInt(v, 1, 100000, &o.maxConnections))
-            return usageError(QStringLiteral("bad --max-connections %1").arg(v));
-    } else if (a == QLatin1String("--lease")) {
-        if (!toInt(v, 1, 86400000, &o.leaseMs))
-            return usageError(QStringLiteral("bad --lease %1").arg(v));
-    } else if (a == QLatin1String("--state")) {
-        o.statePath = v;
-    } else if (a == QLatin1String("--state-dir")) {
-        o.stateDir = v;
-    } else if (a == QLatin1String("--log")) {
-        o.logPath = v;
-    } else if (a == QLatin1String("--error-code")) {
-        qint64 n = 0;
-        if (!toInt(v, INT32_MIN, INT32_MAX, &n))
-            return usageError(QStringLiteral("bad --error-code %1").arg(v));
-        o.errorCode = qint32(n);
-    } else if (a == QLatin1String("--fault")) {
-        QString why;
-        const auto f = parseFault(v, &why);
-        if (!f)
-            return usageError(why);
-        o.faults << *f;
-    } else {
-        return usageError(QStringLiteral("unknown option %1").arg(a));
-    }
-    return std::nullopt;
+    return [field](const QString&, const QString& v, SimOptions& o) {
+        o.*field = v;
+        return std::optional<int>();
+    };
+}
+
+Taker number(qint64 SimOptions::*field, qint64 lo, qint64 hi)
+{
+    return [=](const QString& name, const QString& v, SimOptions& o) {
+        return toInt(v, lo, hi, &(o.*field)) ? std::nullopt
+                                             : std::optional<int>(usageError(QStringLiteral("bad %1 %2").arg(name, v)));
+    };
+}
+
+// Every option that takes a value: the one list of them.
+const QHash<QString, Taker>& valueOptions()
+{
+    static const QHash<QString, Taker> options{
+        {QStringLiteral("--listen"), text(&SimOptions::listen)},
+        {QStringLiteral("--pty"), text(&SimOptions::pty)},
+        {QStringLiteral("--serial"), text(&SimOptions::serial)},
+        {QStringLiteral("--id"), text(&SimOptions::id)},
+        {QStringLiteral("--model"), text(&SimOptions::model)},
+        {QStringLiteral("--state"), text(&SimOptions::statePath)},
+        {QStringLiteral("--state-dir"), text(&SimOptions::stateDir)},
+        {QStringLiteral("--log"), text(&SimOptions::logPath)},
+        {QStringLiteral("--baud"),
+         [](const QString& name, const QString& v, SimOptions& o) {
+             o.baudGiven = true;
+             return number(&SimOptions::baud, 1, 4000000)(name, v, o);
+         }},
+        {QStringLiteral("--pace"), number(&SimOptions::pace, 1, 100000000)},
+        {QStringLiteral("--max-chunk"), number(&SimOptions::maxChunk, 1, proto::kMaxPayload)},
+        {QStringLiteral("--max-connections"), number(&SimOptions::maxConnections, 1, 100000)},
+        {QStringLiteral("--lease"), number(&SimOptions::leaseMs, 1, 86400000)},
+        {QStringLiteral("--parity"),
+         [](const QString& name, const QString& v, SimOptions& o) {
+             if (v.size() != 1 || vocab::ParityPosition(char(v.at(0).unicode())) < 0)
+                 return std::optional<int>(usageError(QStringLiteral("bad %1 %2").arg(name, v)));
+             o.parity = char(v.at(0).toLatin1());
+             return std::optional<int>();
+         }},
+        {QStringLiteral("--error-code"),
+         [](const QString& name, const QString& v, SimOptions& o) {
+             qint64 n = 0;
+             if (!toInt(v, INT32_MIN, INT32_MAX, &n))
+                 return std::optional<int>(usageError(QStringLiteral("bad %1 %2").arg(name, v)));
+             o.errorCode = qint32(n);
+             return std::optional<int>();
+         }},
+        {QStringLiteral("--fault"),
+         [](const QString&, const QString& v, SimOptions& o) {
+             QString why;
+             const auto f = parseFault(v, &why);
+             if (!f)
+                 return std::optional<int>(usageError(why));
+             o.faults << *f;
+             return std::optional<int>();
+         }},
+    };
+    return options;
 }
 
 // Options that only make sense together; an exit code when they do not fit.
@@ -312,19 +326,13 @@ std::optional<int> parseOptions(const QStringList& args, SimOptions& o)
             o.followAddress = true;
             continue;
         }
-        static const QStringList valued{
-            QStringLiteral("--listen"), QStringLiteral("--pty"),   QStringLiteral("--serial"),
-            QStringLiteral("--id"),     QStringLiteral("--model"), QStringLiteral("--baud"),
-            QStringLiteral("--parity"), QStringLiteral("--pace"),  QStringLiteral("--max-chunk"),
-            QStringLiteral("--max-connections"), QStringLiteral("--lease"), QStringLiteral("--state"),
-            QStringLiteral("--state-dir"), QStringLiteral("--log"), QStringLiteral("--error-code"),
-            QStringLiteral("--fault")};
-        if (!valued.contains(a))
+        const auto option = valueOptions().constFind(a);
+        if (option == valueOptions().cend())
             return usageError(a.startsWith(QLatin1Char('-')) ? QStringLiteral("unknown option %1").arg(a)
                                                              : QStringLiteral("unknown argument %1").arg(a));
         if (i + 1 >= args.size())
             return usageError(QStringLiteral("%1 needs a value").arg(a));
-        if (const std::optional<int> rc = takeOption(a, args[++i], o))
+        if (const std::optional<int> rc = (*option)(a, args[++i], o))
             return rc;
     }
     return checkCombinations(o);

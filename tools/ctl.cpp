@@ -5,6 +5,7 @@
 #include "controller/commlink.h"
 #include "controller/controllerview.h"
 #include "controller/engine.h"
+#include "controller/trace.h"
 #include "tools/backupfile.h"
 #include "tools/ctlscan.h"
 #include "locale/modLocale.h"
@@ -414,17 +415,11 @@ void failureCause(const CommLink& link, QTextStream& err)
         err << "tolvanectl: " << link.lastFailureText() << "\n";
 }
 
-// The wizard's text of a failed connect, then why: where another program holds the
-// port, how long it was waited for.
-int connectFailed(const CommLink& link, const Options& o, QTextStream& err)
+// The wizard's text of a failed connect, then why.
+int connectFailed(const CommLink& link, QTextStream& err)
 {
     err << LStr(505) << "\n";
-    if (link.lastFailure() == EngineError::kPortBusy)
-        err << "tolvanectl: the serial port is in use by another program (another tolvanectl, the wizard or a "
-               "terminal); waited "
-            << qint64(o.timeout) * (1 + o.retries) << " ms for it, try again when it is done\n";
-    else
-        failureCause(link, err);
+    failureCause(link, err);
     return kConnectFailed;
 }
 
@@ -749,7 +744,7 @@ public:
             return;
         s_err = err;
         m_previous = qInstallMessageHandler(&Trace::write);
-        QLoggingCategory::setFilterRules(QStringLiteral("tolvane.*.debug=true"));
+        QLoggingCategory::setFilterRules(QLatin1String(kTraceRules));
     }
     ~Trace()
     {
@@ -776,7 +771,7 @@ int runSettings(CommLink& link, Options& o, QTextStream& out, QTextStream& err)
 {
     const wizard::Opened opened = wizard::ConnectAndRead(link);
     if (opened == wizard::Opened::kConnectFailed)
-        return connectFailed(link, o, err);
+        return connectFailed(link, err);
     if (opened == wizard::Opened::kReadFailed)
         return failed(link, 503, kReadFailed, err);
     if (o.args.command == QLatin1String("read")) {
@@ -988,7 +983,7 @@ int Run(const QStringList& rawArgs, QTextStream& out, QTextStream& err, bool sho
     if (!takesFile(o.args.command)) {
         result = runSettings(link, o, out, err);
     } else if (!link.ok() || !link.ConnectController()) {
-        result = connectFailed(link, o, err);
+        result = connectFailed(link, err);
     } else if (file) {
         result = restoreFrom(link, *file, o.args, o.outcome, out, err);
     } else {
