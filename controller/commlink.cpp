@@ -132,6 +132,7 @@ struct CommLink::Private {
     }
     void execute(const QString& command, const QVariant& parameter);
     bool withRecord(const QString& name, const QString& options, const std::function<void(Record&)>& use);
+    bool readRecord(const QString& name, bool decode, bool whole);
     // Opens the write transaction and takes the access bracket, runs the writes, then
     // commits and releases; when a write or the commit fails, both end "after failure"
     // and the controller keeps what it had. True only for a commit it confirmed.
@@ -487,7 +488,7 @@ bool CommLink::ReadAllRecords()
 {
     return d->readSequence([this] {
         for (const char* name : rec::kAllRecords) {
-            if (!ReadControllerRecord(QString::fromLatin1(name), false))
+            if (!d->readRecord(QString::fromLatin1(name), false, true))
                 return false;
         }
         return true;
@@ -537,15 +538,23 @@ bool CommLink::cancelled() const
 
 bool CommLink::ReadControllerRecord(const QString& name, bool decode)
 {
-    return d->withRecord(name, QString(), [&](Record& record) {
+    return d->readRecord(name, decode, false);
+}
+
+// A settings record is read in part, unless whole: only the bytes the settings decode
+// from (the other bytes 0); the engine writes back only what was read.
+bool CommLink::Private::readRecord(const QString& name, bool decode, bool whole)
+{
+    return withRecord(name, QString(), [&](Record& record) {
         if (name == kRawCom || name == kBackPrm || kWholeRecords.contains(name)) {
+            const QList<rec::Span> spans = whole ? QList<rec::Span>{} : rec::SettingsSpans(name);
             // The value is kept before it is decoded, as read.
-            const QByteArray v = record.value().toByteArray();
-            d->kept.insert(name, v);
+            const QByteArray v = (spans.isEmpty() ? record.value() : record.valueIn(spans)).toByteArray();
+            kept.insert(name, v);
             if (decode && name == kRawCom)
-                DecodeRawCom(v, d->settings);
+                DecodeRawCom(v, settings);
             else if (decode && name == kBackPrm)
-                DecodeToken(v, d->settings);
+                DecodeToken(v, settings);
         }
     });
 }

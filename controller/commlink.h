@@ -4,7 +4,7 @@
 // The controller routines of the wizard: connection, error check and the two settings
 // records. One CommLink lives as long as the main window and owns the engine object,
 // the workspace, the controller of the current connection, the connected flag,
-// CommSettings and the kept whole values of the controller records.
+// CommSettings and the kept values of the controller records.
 // No routine lets an exception out: failures come back as false or -1.
 
 #include "controller/recordlayout.h"
@@ -75,10 +75,12 @@ public:
 
     bool ReadCommSettings(bool decode);
     bool WriteCommSettings();
+    // The two settings records are read in part (rec::SettingsSpans), their kept values
+    // 0 outside what was read; the other records whole.
     bool ReadControllerRecord(const QString& name, bool decode);
     bool WriteControllerRecord(const QString& name);
 
-    // Backup and restore: every record of rec::kAllRecords read inside one access
+    // Backup and restore: every record of rec::kAllRecords read whole inside one access
     // bracket (kept as read), and records written as given, inside one write
     // transaction and access bracket: all of them or, on any failure, none.
     bool ReadAllRecords();

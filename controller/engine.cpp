@@ -139,6 +139,8 @@ QVariant Value::value()
 
 namespace {
 
+using Spans = QList<rec::Span>;
+
 // Reports one record's move to the engine's progress hook and watches the link's bytes
 // while each chunk moves; the last report (finished) comes also when the move fails.
 class MoveProgress {
@@ -160,16 +162,17 @@ public:
     MoveProgress(const MoveProgress&) = delete;
     MoveProgress& operator=(const MoveProgress&) = delete;
 
-    // A chunk of `length` record bytes at `offset` is about to move inside a frame that
-    // has `overhead` bytes besides them before the data (header, fields).
-    void chunk(quint32 offset, quint32 length, qint64 overhead)
+    // A chunk of `length` record bytes, after `before` bytes of this move, is about to
+    // move inside a frame that has `overhead` bytes besides them before the data
+    // (header, fields).
+    void chunk(quint32 before, quint32 length, qint64 overhead)
     {
         // Without a hook the link waits as it did, without a meter's timer.
         if (!m_engine->watched())
             return;
-        m_link.setMeter([this, offset, length, overhead](qint64 sent, qint64 received) {
+        m_link.setMeter([this, before, length, overhead](qint64 sent, qint64 received) {
             const qint64 moved = (m_p.writing ? sent : received) - overhead;
-            at(offset + quint32(std::clamp<qint64>(moved, 0, length)));
+            at(before + quint32(std::clamp<qint64>(moved, 0, length)));
         });
     }
     void at(quint32 done)
@@ -185,15 +188,67 @@ private:
     TransferProgress m_p;
 };
 
-}  // namespace
-
-namespace {
-
 quint32 checkedSize(quint32 size)
 {
     if (size > kLargestRecord)
         throw EngineError(EngineError::kProtocol, QStringLiteral("record of %1 bytes is too large").arg(size));
     return size;
+}
+
+// Spans cut to a record of `size` bytes, sorted, the empty ones dropped and those that
+// overlap or touch joined.
+Spans normalized(Spans spans, quint32 size)
+{
+    const int end = int(size);
+    for (rec::Span& s : spans) {
+        s.begin = std::clamp(s.begin, 0, end);
+        s.end = std::clamp(s.end, s.begin, end);
+    }
+    std::sort(spans.begin(), spans.end(), [](const rec::Span& a, const rec::Span& b) { return a.begin < b.begin; });
+    Spans out;
+    for (const rec::Span& s : std::as_const(spans)) {
+        if (s.end == s.begin)
+            continue;
+        if (!out.isEmpty() && s.begin <= out.last().end)
+            out.last().end = std::max(out.last().end, s.end);
+        else
+            out.append(s);
+    }
+    return out;
+}
+
+// What of `want` lies outside `have` (both normalized).
+Spans missing(const Spans& have, const Spans& want)
+{
+    Spans out;
+    for (const rec::Span& w : want) {
+        int at = w.begin;
+        for (const rec::Span& h : have) {
+            if (h.end <= at)
+                continue;
+            if (h.begin >= w.end)
+                break;
+            if (h.begin > at)
+                out.append({at, h.begin});
+            at = std::max(at, h.end);
+        }
+        if (at < w.end)
+            out.append({at, w.end});
+    }
+    return out;
+}
+
+bool covers(const Spans& have, qsizetype begin, qsizetype end)
+{
+    return std::any_of(have.begin(), have.end(), [&](const rec::Span& s) { return s.begin <= begin && end <= s.end; });
+}
+
+quint32 bytesIn(const Spans& spans)
+{
+    quint32 n = 0;
+    for (const rec::Span& s : spans)
+        n += quint32(s.end - s.begin);
+    return n;
 }
 
 // A separate range costs its offset and byte count (8 bytes): a gap of up to as many
@@ -202,7 +257,9 @@ constexpr qsizetype kMergeGap = 8;
 
 // The PATCH_RECORD payload that turns base into data (both of one size), or nothing when
 // its ranges do not fit a request of at most `limit` bytes. A write that changes
-// nothing rewrites the first byte, so that it is still a write to the controller.
+// nothing rewrites the first byte held, so that it is still a write to the controller.
+// Of a record held in part only the bytes read are compared and sent: a gap between two
+// ranges is sent only where it was read.
 std::optional<QByteArray> patchPayload(const QString& name, const Link::HeldRecord& base, const QByteArray& data,
                                        quint32 limit)
 {
@@ -211,13 +268,18 @@ std::optional<QByteArray> patchPayload(const QString& name, const Link::HeldReco
     for (qsizetype i = 0; i < data.size(); ++i) {
         if (data[i] == was[i])
             continue;
-        if (!ranges.isEmpty() && i - ranges.last().second <= kMergeGap)
+        const qsizetype last = ranges.isEmpty() ? 0 : ranges.last().second;
+        if (!ranges.isEmpty() && i - last <= kMergeGap && (!base.part || covers(*base.part, last, i)))
             ranges.last().second = i + 1;
         else
             ranges.append({i, i + 1});
     }
-    if (ranges.isEmpty())
-        ranges.append({0, 1});
+    if (ranges.isEmpty()) {
+        if (base.part && base.part->isEmpty())
+            return std::nullopt;  // nothing read to rewrite: the record goes whole
+        const qsizetype first = base.part ? base.part->first().begin : 0;
+        ranges.append({first, first + 1});
+    }
     if (ranges.size() > std::numeric_limits<quint16>::max())
         return std::nullopt;
     proto::Writer w;
@@ -230,23 +292,33 @@ std::optional<QByteArray> patchPayload(const QString& name, const Link::HeldReco
     return w.data();
 }
 
+// The bytes of spans (normalized) into content, which has the record's size: each span
+// in as few READ_RECORD requests as the chunk allows.
+void readSpans(Link& link, const QString& name, QByteArray& content, const Spans& spans, MoveProgress& progress)
+{
+    quint32 done = 0;
+    for (const rec::Span& span : spans) {
+        for (quint32 offset = quint32(span.begin); offset < quint32(span.end);) {
+            const quint32 length = std::min(link.chunkSize(), quint32(span.end) - offset);
+            // The response's data follow its 12-byte header and the 4-byte count.
+            progress.chunk(done, length, 16);
+            proto::Reader r(link.call(proto::READ_RECORD, proto::Writer().str(name).u32(offset).u32(length).data()));
+            const QByteArray part = r.bytes();
+            if (!r.atEndOk() || quint32(part.size()) != length)
+                throw EngineError(EngineError::kProtocol, QStringLiteral("malformed READ_RECORD response"));
+            content.replace(qsizetype(offset), qsizetype(length), part);
+            offset += length;
+            done += length;
+            progress.at(done);
+        }
+    }
+}
+
 // The whole record in READ_RECORD chunks.
 QByteArray readWhole(Link& link, const QString& name, quint32 size, MoveProgress& progress)
 {
-    QByteArray data;
-    data.reserve(qsizetype(size));
-    while (quint32(data.size()) < size) {
-        const quint32 offset = quint32(data.size());
-        const quint32 length = std::min(link.chunkSize(), size - offset);
-        // The response's data follow its 12-byte header and the 4-byte count.
-        progress.chunk(offset, length, 16);
-        proto::Reader r(link.call(proto::READ_RECORD, proto::Writer().str(name).u32(offset).u32(length).data()));
-        const QByteArray part = r.bytes();
-        if (!r.atEndOk() || quint32(part.size()) != length)
-            throw EngineError(EngineError::kProtocol, QStringLiteral("malformed READ_RECORD response"));
-        data.append(part);
-        progress.at(quint32(data.size()));
-    }
+    QByteArray data(qsizetype(size), '\0');
+    readSpans(link, name, data, {{0, int(size)}}, progress);
     return data;
 }
 
@@ -295,6 +367,30 @@ std::optional<std::pair<quint32, QByteArray>> askDigest(Link& link, const QStrin
     throw EngineError(EngineError::kChanged, QStringLiteral("%1 changed on the controller since it was read").arg(name));
 }
 
+// PATCH_RECORD; false when the whole record must go instead (a controller without it,
+// or a request larger than its chunk). A refused base digest means the content changed
+// since it was confirmed: over content read from the controller that fails the write.
+bool sendPatch(Link& link, const QString& name, const Link::HeldRecord& base, const QByteArray& payload)
+{
+    try {
+        if (!proto::Reader(link.call(proto::PATCH_RECORD, payload)).atEndOk())
+            throw EngineError(EngineError::kProtocol, QStringLiteral("malformed PATCH_RECORD response"));
+        return true;
+    } catch (const EngineError& e) {
+        if (e.code() == EngineError::kUnsupported) {
+            link.dropOptionalRequests();
+            return false;
+        }
+        // FAILED: the base digest no longer matches, the content changed since it was
+        // confirmed. OUT_OF_RANGE: the controller's chunk limit; the whole record goes.
+        if (e.code() == EngineError::kFailed && base.fromController)
+            changedSinceRead(name);
+        if (e.code() != EngineError::kFailed && e.code() != EngineError::kOutOfRange)
+            throw;
+        return false;
+    }
+}
+
 // PATCH_RECORD from the held content, when the rules allow it: only content whose digest
 // the controller has just confirmed (asked for here when no read since the last write
 // has done it). False when the record must be written whole instead: nothing held,
@@ -322,25 +418,61 @@ bool tryPatch(Link& link, const QString& name, const QByteArray& data)
         it->confirmed = true;
         it->fromController = true;
     }
-    if (!payload)
-        return false;
-    try {
-        if (!proto::Reader(link.call(proto::PATCH_RECORD, *payload)).atEndOk())
-            throw EngineError(EngineError::kProtocol, QStringLiteral("malformed PATCH_RECORD response"));
-        return true;
-    } catch (const EngineError& e) {
-        if (e.code() == EngineError::kUnsupported) {
-            link.dropOptionalRequests();
-            return false;
-        }
-        // FAILED: the base digest no longer matches, the content changed since it was
-        // confirmed. OUT_OF_RANGE: the controller's chunk limit; the whole record goes.
-        if (e.code() == EngineError::kFailed && it->fromController)
-            changedSinceRead(name);
-        if (e.code() != EngineError::kFailed && e.code() != EngineError::kOutOfRange)
-            throw;
-        return false;
+    return payload && sendPatch(link, name, *it, *payload);
+}
+
+// A write over a record held in part: the bytes read go back, patched against the digest
+// the controller named before they were read, or, when no patch can go, with the rest of
+// the record read first and its digest confirmed again. Returns the content written:
+// data when patched (known only in the spans read), the whole record otherwise.
+// Anything this session has not read, it never writes: a byte outside the spans read
+// that data changes, a value of another size, or a record written since without a read
+// between (its digest unknown) fails the write before anything is sent.
+std::pair<QByteArray, bool> writeOverPart(Engine* engine, Link& link, const QString& name, Link::HeldRecord& held,
+                                          const QByteArray& data)
+{
+    const Spans& part = *held.part;
+    auto notRead = [&](const QString& what) {
+        throw EngineError(EngineError::kNotRead, QStringLiteral("%1: %2; read it whole before writing it").arg(name, what));
+    };
+    if (data.size() != held.content.size())
+        notRead(QStringLiteral("a value of %1 bytes for a record of %2 read in part")
+                    .arg(data.size())
+                    .arg(held.content.size()));
+    const Spans rest = missing(part, {{0, int(data.size())}});
+    for (const rec::Span& s : rest) {
+        for (int i = s.begin; i < s.end; ++i)
+            if (data[i] != held.content[i])
+                notRead(QStringLiteral("byte %1 was not read").arg(i));
     }
+    if (held.digest().isEmpty())
+        notRead(QStringLiteral("written since it was read"));
+    if (const auto payload = link.optionalRequests() ? patchPayload(name, held, data, link.chunkSize()) : std::nullopt) {
+        MoveProgress progress(engine, link, name, true, quint32(data.size()));
+        if (sendPatch(link, name, held, *payload)) {
+            progress.at(quint32(data.size()));
+            return {data, false};
+        }
+    }
+    // The whole record: what was not read comes from the controller first, and all of it
+    // must still be the content whose digest was named, on the controller too.
+    QByteArray whole = held.content;
+    {
+        MoveProgress reading(engine, link, name, false, bytesIn(rest));
+        readSpans(link, name, whole, rest, reading);
+    }
+    if (proto::digest(whole) != held.digest())
+        changedSinceRead(name);
+    if (link.optionalRequests()) {
+        const auto now = askDigest(link, name);
+        if (now && now->second != held.digest())
+            changedSinceRead(name);
+    }
+    for (const rec::Span& s : part)
+        whole.replace(s.begin, s.end - s.begin, data.mid(s.begin, s.end - s.begin));
+    MoveProgress progress(engine, link, name, true, quint32(whole.size()));
+    writeWhole(link, name, whole, progress);
+    return {whole, true};
 }
 
 }  // namespace
@@ -349,6 +481,21 @@ QVariant Record::value()
 {
     CallGuard guard;
     m_engine->trace(QStringLiteral("get-record ") + m_name);
+    return read(std::nullopt);
+}
+
+QVariant Record::valueIn(const Spans& spans)
+{
+    CallGuard guard;
+    QStringList parts;
+    for (const rec::Span& s : spans)
+        parts << QStringLiteral("%1+%2").arg(s.begin).arg(s.end - s.begin);
+    m_engine->trace(QStringLiteral("get-record %1 %2").arg(m_name, parts.join(QLatin1Char(','))));
+    return read(spans);
+}
+
+QVariant Record::read(const std::optional<Spans>& wanted)
+{
     std::shared_ptr<Link> link = lockLink(m_link);
     auto& held = link->held();
     RecordCache* cache = link->cache();
@@ -357,7 +504,7 @@ QVariant Record::value()
         QByteArray named;  // the digest the controller named before the read
         auto it = held.find(m_name);
         // The digest replaces RECORD_SIZE: it brings the size too.
-        if (link->optionalRequests() && (it != held.end() || cache)) {
+        if (link->optionalRequests() && (it != held.end() || cache || wanted)) {
             if (const auto digest = askDigest(*link, m_name)) {
                 const auto& [digestSize, controllerDigest] = *digest;
                 const bool heldMatches = it != held.end() && digestSize == quint32(it->content.size())
@@ -366,13 +513,37 @@ QVariant Record::value()
                 std::optional<QByteArray> kept;
                 if (!heldMatches && cache)
                     kept = cache->find(controllerDigest, digestSize);
-                if (heldMatches || kept) {
-                    if (kept)
-                        it = held.insert(m_name, Link::HeldRecord{*kept, true, true, controllerDigest});
+                if (kept) {
+                    it = held.insert(m_name, Link::HeldRecord{*kept, true, true, controllerDigest});
+                } else if (!heldMatches && wanted) {
+                    // Nothing of it held yet: its spans are read under the digest just named.
+                    it = held.insert(m_name, Link::HeldRecord{QByteArray(qsizetype(digestSize), '\0'), true, true,
+                                                              controllerDigest});
+                    it->part = Spans{};
+                }
+                if (heldMatches || kept || wanted) {
                     it->confirmed = true;
                     it->fromController = true;
-                    MoveProgress progress(m_engine, *link, m_name, false, digestSize);
-                    progress.at(digestSize);
+                    const Spans all{{0, int(digestSize)}};
+                    const Spans lacking =
+                        it->part ? missing(*it->part, wanted ? normalized(*wanted, digestSize) : all) : Spans{};
+                    MoveProgress progress(m_engine, *link, m_name, false, bytesIn(lacking));
+                    readSpans(*link, m_name, it->content, lacking, progress);
+                    if (it->part) {
+                        it->part = normalized(*it->part + lacking, digestSize);
+                        if (*it->part == all || digestSize == 0) {
+                            // Held whole now: pieces read at different times must still
+                            // make the content the controller named.
+                            it->part.reset();
+                            if (proto::digest(it->content) != controllerDigest)
+                                throw EngineError(EngineError::kChanged,
+                                                  QStringLiteral("%1 changed on the controller while it was read")
+                                                      .arg(m_name));
+                            if (cache)
+                                cache->keep(it->content, controllerDigest);
+                        }
+                    }
+                    progress.at(bytesIn(lacking));
                     return QVariant(it->content);
                 }
                 size = digestSize;
@@ -414,6 +585,16 @@ void Record::setValue(const QVariant& v)
     std::shared_ptr<Link> link = lockLink(m_link);
     auto& held = link->held();
     try {
+        if (const auto it = held.find(m_name); it != held.end() && it->part) {
+            const auto [written, whole] = writeOverPart(m_engine, *link, m_name, *it, data);
+            Link::HeldRecord after{written, false, false};
+            // Patched: still known only in the spans read, and its digest is unknown until
+            // the next read names it.
+            if (!whole)
+                after.part = it->part;
+            held.insert(m_name, after);
+            return;
+        }
         MoveProgress progress(m_engine, *link, m_name, true, quint32(data.size()));
         if (tryPatch(*link, m_name, data))
             progress.at(quint32(data.size()));

@@ -12,6 +12,7 @@
 // made while one waits fails with kBusy. Engine::cancel ends such a wait.
 
 #include "controller/linktypes.h"
+#include "controller/recordlayout.h"
 
 #include <QByteArray>
 #include <QString>
@@ -19,6 +20,7 @@
 #include <QVector>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <vector>
 
@@ -87,15 +89,31 @@ public:
 // changed since throws kChanged and writes nothing: it was merged from stale bytes. A
 // controller without these requests (UNSUPPORTED) gets whole reads and writes for the
 // rest of the session, and cannot tell such a change.
+//
+// A record read in part (valueIn) is held in part: a later read fetches only what it
+// lacks, and a write takes back only the bytes that were read. It patches them against
+// the digest the controller named before the read; when the patch cannot go, the rest
+// of the record is read first and the digest confirmed again, so that no byte the
+// session has not read is ever written.
 class Record : public ControllerItem {
 public:
     // RECORD_SIZE (or RECORD_DIGEST), then READ_RECORD chunks; a QVariant holding a
     // QByteArray.
     QVariant value();
-    // PATCH_RECORD, or WRITE_RECORD chunks; the variant must hold a QByteArray.
+    // Only the bytes of spans, in as few READ_RECORD requests as the chunk allows, once
+    // the controller has named its digest: a QByteArray of the record's size whose other
+    // bytes are 0 (spans past its end are cut off). Content held whole, or kept between
+    // sessions under that digest, is given whole; a controller without RECORD_DIGEST is
+    // read whole.
+    QVariant valueIn(const QList<rec::Span>& spans);
+    // PATCH_RECORD, or WRITE_RECORD chunks; the variant must hold a QByteArray. Over a
+    // record held in part, a byte outside what was read that is not 0, a value of another
+    // size, or a second write without a read in between throws kNotRead, and nothing is
+    // written.
     void setValue(const QVariant& v);
 private:
     friend class Controller;
+    QVariant read(const std::optional<QList<rec::Span>>& spans);
     QString m_options;
 };
 

@@ -6,6 +6,7 @@
 // same frame, and responses found by a FrameScanner. Used only inside the engine.
 
 #include "controller/linktypes.h"
+#include "controller/recordlayout.h"
 #include "protocol/protocol.h"
 
 #include <QDeadlineTimer>
@@ -14,6 +15,7 @@
 #include <QIODevice>
 #include <QPointer>
 #include <memory>
+#include <optional>
 
 class QTcpSocket;
 class QSerialPort;
@@ -54,6 +56,10 @@ public:
     // A record's content as this session last read or wrote it, with its SHA-256. It is
     // only ever used after the controller has confirmed that digest: a RECORD_DIGEST
     // that matches it (then confirmed is set), or a PATCH_RECORD's base digest.
+    //
+    // A record may be held in part: only the spans of `part` were read (after the
+    // controller named its digest), every other byte of content is 0, and the digest is
+    // the one the controller named, none once this session has written the record since.
     struct HeldRecord {
         HeldRecord() = default;
         HeldRecord(QByteArray c, bool isConfirmed, bool isFromController, QByteArray knownDigest = {})
@@ -67,13 +73,15 @@ public:
         // this session wrote may only be staged. A write over content that the controller
         // held and has changed since is refused: it was merged from stale bytes.
         bool fromController = false;
+        std::optional<QList<rec::Span>> part;  // sorted and apart; nothing when held whole
         // Worked out when first needed: most records held are never asked about again.
         const QByteArray& digest() const
         {
-            if (m_digest.isEmpty())
+            if (m_digest.isEmpty() && !part)
                 m_digest = proto::digest(content);
             return m_digest;
         }
+        void forgetDigest() { m_digest.clear(); }
     private:
         mutable QByteArray m_digest;
     };

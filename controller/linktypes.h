@@ -30,6 +30,7 @@ public:
         kChanged = 111,        // a write refused: the record changed since it was read
         kCancelled = 112,      // the caller ended the wait (Engine::cancel)
         kPortBusy = 113,       // the serial port stayed held by another program
+        kNotRead = 114,        // a write of bytes this session has not read
     };
     EngineError(int code, const QString& message);
     int code() const { return m_code; }

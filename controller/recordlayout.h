@@ -9,6 +9,8 @@
 #include "protocol/protocol.h"
 
 #include <QByteArray>
+#include <QList>
+#include <QString>
 #include <array>
 
 namespace rec {
@@ -33,6 +35,27 @@ inline constexpr int kRawComSettingsSize = kSubnetMask + 4;
 inline constexpr int kTokenCode = 23972;
 inline constexpr int kTokenIp = 23976;
 inline constexpr int kBackPrmSettingsSize = kTokenIp + 4;
+
+// A run of a record's bytes, [begin, end).
+struct Span {
+    int begin = 0;
+    int end = 0;
+    bool operator==(const Span&) const = default;
+};
+// The bytes the settings decode from, all a settings read needs of a record: the RS232C
+// fields (44..67) and the Ethernet fields (116..127) of @CNF_RAW_COM, the token fields
+// (23972..23979) of @CNF_BACKPRM; none of any other record.
+inline QList<Span> SettingsSpans(const QString& record)
+{
+    if (record == QLatin1String(kRawCom))
+        return {{kRs232cUsage, kDelimiter + 4}, {kEthernetUsage, kSubnetMask + 4}};
+    if (record == QLatin1String(kBackPrm))
+        return {{kTokenCode, kTokenIp + 4}};
+    return {};
+}
+// What a scan shows of @CNF_RAW_COM: the usage words, the baud rate, the address and
+// the mask.
+inline const QList<Span> kShownSpans = {{kRs232cUsage, kBaud + 4}, {kEthernetUsage, kSubnetMask + 4}};
 
 // A field's four bytes at offset, which the caller has checked the record holds.
 inline quint32 U32At(const QByteArray& v, int offset) { return quint32(proto::getLE(v.constData() + offset, 4)); }

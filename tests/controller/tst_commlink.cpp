@@ -58,7 +58,7 @@ void selectSerial(FakeView& view, int port, int baud, int parity, int dataLength
     view.stopBit = stop;
 }
 
-// Reads a record the way a second, independent client would.
+// Reads a whole record the way a second, independent client would.
 QByteArray fetchRecord(const QString& address, const QString& name)
 {
     FakeView view;
@@ -66,9 +66,13 @@ QByteArray fetchRecord(const QString& address, const QString& name)
     CommLink link(view);
     link.setLinkOptions(2000, 1);
     link.setRecordCache(false);
-    if (!link.ConnectController() || !link.ReadControllerRecord(name, false))
+    if (!link.ConnectController())
         return QByteArray();
-    return link.keptValue(name);
+    try {
+        return link.controller()->addRecord(name, QString())->value().toByteArray();
+    } catch (const EngineError&) {
+        return QByteArray();
+    }
 }
 
 // Puts a whole record straight through the engine, outside the routines under test.
@@ -88,6 +92,37 @@ bool storeRecord(const QString& address, const QString& name, const QByteArray& 
         return false;
     }
     return true;
+}
+
+// A controller none of whose bytes are the factory's: every record's bytes turned over,
+// the settings fields put back valid but other than a new controller's (RS232C permitted
+// at 57600 7E2 CRLF, Ethernet address 127.0.9.9/16, the token COM3).
+sim::ControllerState UnlikeFactory()
+{
+    sim::ControllerState state = sim::defaultState();
+    for (QByteArray& record : state.records)
+        for (char& byte : record)
+            byte = char(~byte);
+    QByteArray& raw = state.records[kRaw];
+    const qint32 fields[] = {2, 57600, 0, 7, 2, 1};
+    for (int k = 0; k < 6; ++k)
+        rec::PutU32(raw, rec::kRs232cUsage + 4 * k, quint32(fields[k]));
+    rec::PutU32(raw, rec::kEthernetUsage, 0);
+    rec::PutReversed(raw, rec::kIpAddress, {127, 0, 9, 9});
+    rec::PutReversed(raw, rec::kSubnetMask, {255, 255, 0, 0});
+    QByteArray& back = state.records[kBack];
+    rec::PutU32(back, rec::kTokenCode, 3);
+    rec::PutAddress(back, rec::kTokenIp, {127, 0, 9, 10});
+    return state;
+}
+
+// A record as a read in part gives it: the bytes of spans, 0 elsewhere.
+QByteArray InPart(const QByteArray& whole, const QList<rec::Span>& spans)
+{
+    QByteArray part(whole.size(), '\0');
+    for (const rec::Span& s : spans)
+        part.replace(s.begin, s.end - s.begin, whole.mid(s.begin, s.end - s.begin));
+    return part;
 }
 
 quint8 byteAt(const QByteArray& v, int i)
@@ -601,9 +636,9 @@ void tst_CommLink::overflowingFieldEndsDecoding()
     QCOMPARE(s.ipAddress, (IPv4{10, 0, 0, 7}));
     QCOMPARE(s.subnetMask, (IPv4{255, 0, 0, 0}));
     QCOMPARE(s.tokenCode, 3);
-    QCOMPARE(link.keptValue(kRaw), raw);
+    QCOMPARE(link.keptValue(kRaw), InPart(raw, rec::SettingsSpans(kRaw)));
     QCOMPARE(sim.signalPairs(), (QStringList{"0,0", "0,2"}));
-    QCOMPARE(sim.count(QStringLiteral("RECORD_SIZE @CNF_BACKPRM")), 0);
+    QCOMPARE(sim.count(QStringLiteral("RECORD_DIGEST @CNF_BACKPRM")), 0);
     QCOMPARE(HeldItems(link), 0);
 }
 
@@ -628,26 +663,47 @@ void tst_CommLink::writeChangesOnlyItsBytes_data()
 {
     QTest::addColumn<int>("device");
     QTest::addColumn<QList<int>>("rawBytes");  // allowed ranges, pairs of first and last
-    QTest::newRow("ethernet") << 0 << QList<int>{44, 47, 116, 127};
-    QTest::newRow("rs232c") << 1 << QList<int>{44, 67, 116, 119};
+    QTest::addColumn<QStringList>("simArgs");
+    QTest::addColumn<bool>("otherWrites");  // another client writes between Complete's read and write
+    QTest::addColumn<QStringList>("reads");  // the session's READ_RECORD requests
+    // The first read asks each record's digest and reads only what the settings decode
+    // from; Complete's re-read finds the digests unchanged and reads nothing.
+    const QStringList inPart{"READ_RECORD @CNF_RAW_COM 44+24 -> OK", "READ_RECORD @CNF_RAW_COM 116+12 -> OK",
+                             "READ_RECORD @CNF_BACKPRM 23972+8 -> OK"};
+    QStringList whole{"READ_RECORD @CNF_RAW_COM 0+256 -> OK"};
+    for (int offset = 0; offset < 24576; offset += 4096)
+        whole << QStringLiteral("READ_RECORD @CNF_BACKPRM %1+4096 -> OK").arg(offset);
+    QTest::newRow("ethernet") << 0 << QList<int>{44, 47, 116, 127} << QStringList() << false << inPart;
+    QTest::newRow("rs232c") << 1 << QList<int>{44, 67, 116, 119} << QStringList() << false << inPart;
     // No device selected: "@CNF_RAW_COM" goes back exactly as read.
-    QTest::newRow("none selected") << -1 << QList<int>{};
+    QTest::newRow("none selected") << -1 << QList<int>{} << QStringList() << false << inPart;
+    QTest::newRow("controller without the optional requests: read and written whole")
+        << 0 << QList<int>{44, 47, 116, 127} << QStringList{"--no-optional-requests"} << false << whole + whole;
+    QTest::newRow("another client's write before Complete's: refused, nothing written")
+        << 0 << QList<int>{} << QStringList() << true << inPart;
 }
 
 void tst_CommLink::writeChangesOnlyItsBytes()
 {
     QFETCH(int, device);
     QFETCH(QList<int>, rawBytes);
-    SimCase c;
+    QFETCH(QStringList, simArgs);
+    QFETCH(bool, otherWrites);
+    QFETCH(QStringList, reads);
+    SimCase c(simArgs);
     auto& [address, sim, view, link] = c;
     view.device = device;
-    QVERIFY(sim.start());
+    QVERIFY(sim.seed(UnlikeFactory()) && sim.start());
     const QByteArray rawBefore = fetchRecord(address, kRaw);
-    const QByteArray backBefore = fetchRecord(address, kBack);
+    QByteArray backBefore = fetchRecord(address, kBack);
     QCOMPARE(rawBefore.size(), 256);
+    const qsizetype earlier = sim.requests().size();
     QVERIFY(link.ConnectController());
     QVERIFY(link.ReadCommSettings(true));
     CommSettings& s = link.settings();
+    QCOMPARE(s.baudRate, 57600);
+    QCOMPARE(s.ipAddress, (IPv4{127, 0, 9, 9}));
+    QCOMPARE(s.tokenCode, 3);
     s.ipAddress = {10, 20, 30, 40};
     s.subnetMask = {255, 255, 0, 0};
     s.baudRate = 115200;
@@ -658,9 +714,18 @@ void tst_CommLink::writeChangesOnlyItsBytes()
     s.tokenCode = 1;
     s.tokenIp = {10, 1, 2, 3};
     QVERIFY(link.ReadCommSettings(false));
-    QVERIFY(link.WriteCommSettings());
-    QCOMPARE(sim.signalPairs().mid(4), (QStringList{"1,0", "0,0", "1,1", "0,1"}));
+    if (otherWrites) {
+        backBefore[300] = char(~backBefore[300]);
+        SimClient other;
+        QVERIFY(other.connectTcp(address));
+        QCOMPARE(other.open(), 0);
+        QCOMPARE(other.writeRecord(kBack, backBefore), 0);
+    }
+    QCOMPARE(link.WriteCommSettings(), !otherWrites);
+    QCOMPARE(sim.signalPairs().mid(4), otherWrites ? (QStringList{"1,0", "0,0", "0,2", "1,2"})
+                                                   : (QStringList{"1,0", "0,0", "1,1", "0,1"}));
     QCOMPARE(HeldItems(link), 0);
+    QCOMPARE(sim.requests().mid(earlier).filter(QStringLiteral("READ_RECORD")), reads);
 
     const QByteArray rawAfter = fetchRecord(address, kRaw);
     const QByteArray backAfter = fetchRecord(address, kBack);
@@ -671,6 +736,12 @@ void tst_CommLink::writeChangesOnlyItsBytes()
         allowed << qMakePair(rawBytes[i], rawBytes[i + 1]);
     QVERIFY2(AllWithin(changed, allowed),
              qPrintable(QStringLiteral("changed offsets %1").arg(QVariant::fromValue(changed).toString())));
+    if (otherWrites) {
+        QCOMPARE(link.lastFailure(), int(EngineError::kChanged));
+        QCOMPARE(rawAfter, rawBefore);
+        QCOMPARE(backAfter, backBefore);
+        return;
+    }
     if (device == -1) {
         QCOMPARE(rawAfter, rawBefore);
     } else if (device == 0) {
@@ -840,10 +911,12 @@ void tst_CommLink::wholeRecordsPassThrough()
     QCOMPARE(HeldItems(link), 0);
 }
 
-// A record written after this session read it: what moves, and what the controller holds
-// afterwards, which is always exactly what was written.
+// A record written after this session read it, whole or in part: what moves, and what
+// the controller holds afterwards, which is always exactly what was written over what it
+// held, or, when the write is refused, what it held.
 void tst_CommLink::heldRecordWrites_data()
 {
+    QTest::addColumn<QList<int>>("part");       // read in part: first and end of each span; empty: whole
     QTest::addColumn<QList<int>>("changedAt");  // bytes of the read content flipped
     QTest::addColumn<int>("span");              // from each of them on
     QTest::addColumn<QString>("before");        // "other": another client writes after the read,
@@ -853,47 +926,76 @@ void tst_CommLink::heldRecordWrites_data()
     QTest::addColumn<QString>("expected");      // a request the controller must have received
     QTest::addColumn<int>("wholeChunks");       // WRITE_RECORD chunks sent for the write
     QTest::addColumn<int>("patches");           // PATCH_RECORD requests of the session
-    QTest::newRow("first byte") << QList<int>{0} << 1 << "" << "PATCH_RECORD @CNF_BACKPRM 0+1/24576 -> OK" << 0 << 1;
-    QTest::newRow("last byte") << QList<int>{24575} << 1 << "" << "PATCH_RECORD @CNF_BACKPRM 24575+1/24576 -> OK" << 0 << 1;
+    const QList<int> whole, token{23972, 23980}, front{0, 12000};
+    QTest::newRow("first byte") << whole << QList<int>{0} << 1 << "" << "PATCH_RECORD @CNF_BACKPRM 0+1/24576 -> OK" << 0 << 1;
+    QTest::newRow("last byte") << whole << QList<int>{24575} << 1 << "" << "PATCH_RECORD @CNF_BACKPRM 24575+1/24576 -> OK" << 0 << 1;
     QTest::newRow("token and a far byte: two ranges in one request")
-        << QList<int>{10, 23972} << 8 << "" << "PATCH_RECORD @CNF_BACKPRM 10+8,23972+8/24576 -> OK" << 0 << 1;
-    QTest::newRow("nothing changed: still a write") << QList<int>{} << 0 << ""
+        << whole << QList<int>{10, 23972} << 8 << "" << "PATCH_RECORD @CNF_BACKPRM 10+8,23972+8/24576 -> OK" << 0 << 1;
+    QTest::newRow("nothing changed: still a write") << whole << QList<int>{} << 0 << ""
                                                     << "PATCH_RECORD @CNF_BACKPRM 0+1/24576 -> OK" << 0 << 1;
-    QTest::newRow("more than one request holds: the whole record") << QList<int>{100} << 5000 << ""
+    QTest::newRow("more than one request holds: the whole record") << whole << QList<int>{100} << 5000 << ""
                                                                    << "WRITE_RECORD @CNF_BACKPRM 0+4096/24576 -> OK" << 6 << 0;
     // After another client's write the merge rests on stale bytes: nothing is written.
     QTest::newRow("another client wrote since the read: the digest differs, nothing written")
-        << QList<int>{10} << 1 << "other" << "RECORD_DIGEST @CNF_BACKPRM -> OK" << 0 << 0;
+        << whole << QList<int>{10} << 1 << "other" << "RECORD_DIGEST @CNF_BACKPRM -> OK" << 0 << 0;
     QTest::newRow("another client wrote since the re-read: the patch refused, nothing written")
-        << QList<int>{10} << 1 << "confirmed other" << "PATCH_RECORD @CNF_BACKPRM 10+1/24576 -> FAILED" << 0 << 1;
+        << whole << QList<int>{10} << 1 << "confirmed other" << "PATCH_RECORD @CNF_BACKPRM 10+1/24576 -> FAILED" << 0 << 1;
     QTest::newRow("too much for one request, another client wrote since the re-read: nothing written")
-        << QList<int>{100} << 5000 << "confirmed other" << "RECORD_DIGEST @CNF_BACKPRM -> OK" << 0 << 0;
+        << whole << QList<int>{100} << 5000 << "confirmed other" << "RECORD_DIGEST @CNF_BACKPRM -> OK" << 0 << 0;
     QTest::newRow("written before: its digest confirmed, then a patch")
-        << QList<int>{10} << 1 << "write" << "PATCH_RECORD @CNF_BACKPRM 10+1/24576 -> OK" << 0 << 2;
+        << whole << QList<int>{10} << 1 << "write" << "PATCH_RECORD @CNF_BACKPRM 10+1/24576 -> OK" << 0 << 2;
+    // Read in part: only what was read goes back, and nothing the session has not read.
+    QTest::newRow("in part: the token patched against the digest named before the read")
+        << token << QList<int>{23972} << 8 << "" << "PATCH_RECORD @CNF_BACKPRM 23972+8/24576 -> OK" << 0 << 1;
+    QTest::newRow("in part, two changes apart: a gap not read is not sent")
+        << QList<int>{0, 10, 14, 24} << QList<int>{8, 15} << 1 << "" << "PATCH_RECORD @CNF_BACKPRM 8+1,15+1/24576 -> OK"
+        << 0 << 1;
+    QTest::newRow("in part, too much for one request: the rest read first, then the whole record")
+        << front << QList<int>{100} << 5000 << "" << "READ_RECORD @CNF_BACKPRM 12000+4096 -> OK" << 6 << 0;
+    QTest::newRow("in part, a byte that was not read changed: refused, nothing sent")
+        << token << QList<int>{100} << 1 << "" << "RECORD_DIGEST @CNF_BACKPRM -> OK" << 0 << 0;
+    QTest::newRow("in part, another client wrote since: the patch refused, nothing written")
+        << token << QList<int>{23972} << 8 << "other" << "PATCH_RECORD @CNF_BACKPRM 23972+8/24576 -> FAILED" << 0 << 1;
+    QTest::newRow("in part, too much for one request, another client wrote what was read: nothing written")
+        << front << QList<int>{100} << 5000 << "other" << "READ_RECORD @CNF_BACKPRM 12000+4096 -> OK" << 0 << 0;
+    QTest::newRow("in part, written, then again without a read: refused")
+        << token << QList<int>{23972} << 8 << "write" << "PATCH_RECORD @CNF_BACKPRM 23972+1/24576 -> OK" << 0 << 1;
 }
 
 void tst_CommLink::heldRecordWrites()
 {
+    QFETCH(QList<int>, part);
     QFETCH(QList<int>, changedAt);
     QFETCH(int, span);
     QFETCH(QString, before);
     QFETCH(QString, expected);
     QFETCH(int, wholeChunks);
     QFETCH(int, patches);
-    const bool refused = before.endsWith(QLatin1String("other"));
+    QList<rec::Span> spans;
+    for (int i = 0; i + 1 < part.size(); i += 2)
+        spans.append({part[i], part[i + 1]});
+    const auto wasRead = [&](int at) {
+        return spans.isEmpty()
+               || std::any_of(spans.begin(), spans.end(), [at](const rec::Span& s) { return s.begin <= at && at < s.end; });
+    };
+    // Refused: another client's write, a byte that was not read, a second write of a part.
+    const bool refused = before.endsWith(QLatin1String("other"))
+                         || std::any_of(changedAt.begin(), changedAt.end(), [&](int at) { return !wasRead(at); })
+                         || (!spans.isEmpty() && before == QLatin1String("write"));
     SimCase c;
     auto& [address, sim, view, link] = c;
-    QVERIFY(c.up());
+    QVERIFY(sim.seed(UnlikeFactory()) && c.up());
+    const QByteArray held = fetchRecord(address, kBack);
     auto record = link.controller()->addRecord(kBack, QStringLiteral("@Create=1"));
-    const QByteArray read = record->value().toByteArray();
-    QCOMPARE(read.size(), 24576);
+    const QByteArray read = (spans.isEmpty() ? record->value() : record->valueIn(spans)).toByteArray();
+    QCOMPARE(read, spans.isEmpty() ? held : InPart(held, spans));
     QByteArray data = read;
     for (int at : changedAt)
         for (int k = at; k < at + span; ++k)
             data[k] = char(~data[k]);
     if (before == QLatin1String("confirmed other"))
         QCOMPARE(record->value().toByteArray(), read);
-    QByteArray theirs = read;
+    QByteArray theirs = held;
     theirs[300] = char(~theirs[300]);
     if (before.endsWith(QLatin1String("other"))) {
         SimClient other;
@@ -907,7 +1009,14 @@ void tst_CommLink::heldRecordWrites()
         QVERIFY_THROWS_EXCEPTION(EngineError, record->setValue(QVariant(data)));
     else
         record->setValue(QVariant(data));
-    QCOMPARE(fetchRecord(address, kBack), refused ? theirs : data);
+    // What was written over what the controller held: the bytes read, the rest its own.
+    QByteArray after = before.endsWith(QLatin1String("other")) ? theirs : held;
+    if (!refused) {
+        for (int i = 0; i < data.size(); ++i)
+            if (wasRead(i))
+                after[i] = data[i];
+    }
+    QCOMPARE(fetchRecord(address, kBack), after);
     const QStringList mine = sim.requests(QStringLiteral("Tolvane"));
     QVERIFY2(mine.contains(expected), qPrintable(mine.join('\n')));
     // The whole writes of this session.
@@ -921,29 +1030,34 @@ void tst_CommLink::recordsKeptBetweenSessions_data()
 {
     QTest::addColumn<QStringList>("simArgs");
     QTest::addColumn<QString>("between");  // what happens after the first session
-    QTest::addColumn<int>("chunks");       // READ_RECORD chunks of the second (both whole: 1 + 6)
+    QTest::addColumn<bool>("settings");    // the second session reads the settings, not a backup
+    QTest::addColumn<int>("chunks");       // its READ_RECORD requests (a backup whole: 11)
     QTest::addColumn<bool>("keptAfter");   // the folder holds the record's content afterwards
-    QTest::newRow("kept: no record bytes move") << QStringList() << "" << 0 << true;
-    QTest::newRow("another client changed it: read whole") << QStringList() << "other" << 6 << true;
-    QTest::newRow("entry with a byte changed: read again") << QStringList() << "flip" << 6 << true;
-    QTest::newRow("a 4 GiB file as the entry: read again") << QStringList() << "huge" << 6 << true;
-    QTest::newRow("a FIFO as the entry: read again") << QStringList() << "fifo" << 6 << true;
+    QTest::newRow("kept: no record bytes move") << QStringList() << "" << false << 0 << true;
+    QTest::newRow("kept, then the settings: no record bytes move") << QStringList() << "" << true << 0 << true;
+    QTest::newRow("another client changed it: read whole") << QStringList() << "other" << false << 6 << true;
+    QTest::newRow("another client changed it, then the settings: only the token read")
+        << QStringList() << "other" << true << 1 << false;
+    QTest::newRow("entry with a byte changed: read again") << QStringList() << "flip" << false << 6 << true;
+    QTest::newRow("a 4 GiB file as the entry: read again") << QStringList() << "huge" << false << 6 << true;
+    QTest::newRow("a FIFO as the entry: read again") << QStringList() << "fifo" << false << 6 << true;
     QTest::newRow("a link to a file outside as the entry: read again, outside untouched")
-        << QStringList() << "link" << 6 << true;
+        << QStringList() << "link" << false << 6 << true;
     QTest::newRow("a hard link to a file outside as the entry: read again, outside untouched")
-        << QStringList() << "hard link" << 6 << true;
+        << QStringList() << "hard link" << false << 6 << true;
     QTest::newRow("the folder a link to another: not used, nothing written there")
-        << QStringList() << "folder link" << 7 << false;
-    QTest::newRow("the folder cannot be made: read whole") << QStringList() << "folder file" << 7 << false;
-    QTest::newRow("turned off: read whole, nothing kept") << QStringList() << "off" << 7 << false;
+        << QStringList() << "folder link" << false << 11 << false;
+    QTest::newRow("the folder cannot be made: read whole") << QStringList() << "folder file" << false << 11 << false;
+    QTest::newRow("turned off: read whole, nothing kept") << QStringList() << "off" << false << 11 << false;
     QTest::newRow("controller without the optional requests: read whole")
-        << QStringList{"--no-optional-requests"} << "" << 7 << false;
+        << QStringList{"--no-optional-requests"} << "" << false << 11 << false;
 }
 
 void tst_CommLink::recordsKeptBetweenSessions()
 {
     QFETCH(QStringList, simArgs);
     QFETCH(QString, between);
+    QFETCH(bool, settings);
     QFETCH(int, chunks);
     QFETCH(bool, keptAfter);
     // A controller whose token record is not the factory's.
@@ -970,13 +1084,15 @@ void tst_CommLink::recordsKeptBetweenSessions()
         QVERIFY(between == QLatin1String("folder link") ? QFile::link(elsewhere.path(), folder)
                                                         : QFile(folder).open(QIODevice::WriteOnly));
     QVERIFY(sim.seed(start) && sim.start());
-    auto session = [&, &link = link]() {
+    // A backup reads every record whole, and so keeps them; the settings read only a part.
+    auto session = [&, &link = link](bool settingsOnly) {
         link.setRecordCache(between != QLatin1String("off"));
-        const bool read = link.ConnectController() && link.ReadCommSettings(true);
+        const bool read =
+            link.ConnectController() && (settingsOnly ? link.ReadCommSettings(true) : link.ReadAllRecords());
         link.DisconnectController();
         return read;
     };
-    QVERIFY(session());
+    QVERIFY(session(false));
     const QString entry = QDir(folder).filePath(QString::fromLatin1(proto::digest(back).toHex()));
     QByteArray expected = back;
     QFile file(entry);
@@ -999,8 +1115,8 @@ void tst_CommLink::recordsKeptBetweenSessions()
                                                             QFile::encodeName(entry).constData()) == 0);
     }
     const qsizetype before = sim.lines().size();
-    QVERIFY(session());
-    QCOMPARE(link.keptValue(kBack), expected);
+    QVERIFY(session(settings));
+    QCOMPARE(link.keptValue(kBack), settings && chunks > 0 ? InPart(expected, rec::SettingsSpans(kBack)) : expected);
     QCOMPARE(sim.lines().mid(before).filter(QStringLiteral("READ_RECORD")).size(), chunks);
     // The folder holds a copy of what was read, the user's alone; nothing outside it changed.
     QFile kept(QDir(folder).filePath(QString::fromLatin1(proto::digest(expected).toHex())));
@@ -1161,8 +1277,8 @@ void tst_CommLink::dropDuringWriteKeepsOldSettings()
     link.settings().ipAddress = {10, 0, 0, 4};
     link.settings().tokenCode = 4;
     QVERIFY(link.ReadCommSettings(false));
-    const QByteArray rawBefore = link.keptValue(kRaw);
-    const QByteArray backBefore = link.keptValue(kBack);
+    const QByteArray rawBefore = fetchRecord(address, kRaw);
+    const QByteArray backBefore = fetchRecord(address, kBack);
     QVERIFY(!link.WriteCommSettings());
     QCOMPARE(HeldItems(link), 0);
     QVERIFY2(sim.requests().contains(firstWrite), qPrintable(sim.requests().join('\n')));

@@ -423,15 +423,17 @@ void tst_TolvaneCtl::tokenRecordTooShort()
 // clean calls they grow back.
 void tst_TolvaneCtl::chunksHalveAfterAFailedAttempt()
 {
+    // A controller without the optional requests: the token record moves whole.
     const QString address = nextAddress();
-    LoggedSim probe({QStringLiteral("--listen"), address});
+    LoggedSim probe({QStringLiteral("--listen"), address}, {"--no-optional-requests"});
     QVERIFY(probe.start());
     QCOMPARE(run({"read", "--conn", "eth:" + address}).exitCode, 0);
     const int first = int(probe.requests().indexOf(QStringLiteral("READ_RECORD @CNF_BACKPRM 0+4096 -> OK"))) + 1;
     QVERIFY(first > 0);
     probe.process().stop();
 
-    LoggedSim sim({QStringLiteral("--listen"), address}, {"--fault", QStringLiteral("corrupt-at=%1").arg(first)});
+    LoggedSim sim({QStringLiteral("--listen"), address},
+                  {"--no-optional-requests", "--fault", QStringLiteral("corrupt-at=%1").arg(first)});
     QVERIFY(sim.start());
     QCOMPARE(run({"read", "--conn", "eth:" + address, "--timeout", "300"}).exitCode, 0);
     QStringList chunks;
@@ -446,13 +448,18 @@ void tst_TolvaneCtl::chunksHalveAfterAFailedAttempt()
 void tst_TolvaneCtl::noisyLine_data()
 {
     QTest::addColumn<double>("rate");  // bytes damaged, dropped or inserted
+    QTest::addColumn<QStringList>("simArgs");
     QTest::addColumn<bool>("succeeds");
-    // One byte in ten thousand damages a third of all 4 KB chunks: the client halves its
-    // chunks after failed attempts and the write still goes through whole.
-    QTest::newRow("one byte in ten thousand") << 1e-4 << true;
+    const QStringList whole{"--no-optional-requests"};
+    // Whole records (a controller without the optional requests): one byte in ten
+    // thousand damages a third of all 4 KB chunks; the client halves its chunks after
+    // failed attempts and the write still goes through whole.
+    QTest::newRow("one byte in ten thousand, whole records") << 1e-4 << whole << true;
     // One in a hundred: the write fails within its attempts and leaves nothing half
     // written.
-    QTest::newRow("one byte in a hundred") << 1e-2 << false;
+    QTest::newRow("one byte in a hundred, whole records") << 1e-2 << whole << false;
+    // The same with only the settings' spans and the changed ranges moving.
+    QTest::newRow("one byte in a hundred, the settings' spans") << 1e-2 << QStringList() << false;
 }
 
 // The wizard's read and write sequence (tolvanectl runs the same) over a serial line
@@ -460,16 +467,17 @@ void tst_TolvaneCtl::noisyLine_data()
 void tst_TolvaneCtl::noisyLine()
 {
     QFETCH(double, rate);
+    QFETCH(QStringList, simArgs);
     QFETCH(bool, succeeds);
     const QStringList change{"write", "--ip", "10.0.0.5", "--mask", "255.255.0.0", "--token", "com3",
                              "--token-ip", "10.1.2.3", "--timeout", "300", "--retries", "3"};
     QTemporaryDir dir;
     // What the same write leaves on a clean line.
-    LoggedSim clean({QStringLiteral("--pty"), m_config.filePath(QStringLiteral("Tolvane/ports/com8"))});
+    LoggedSim clean({QStringLiteral("--pty"), m_config.filePath(QStringLiteral("Tolvane/ports/com8"))}, simArgs);
     QVERIFY(clean.start());
     QCOMPARE(run(change + QStringList{"--conn", "com:8:38400:N:8:1"}).exitCode, 0);
     const sim::ControllerState intended = clean.stopAndRead();
-    LoggedSim sim({QStringLiteral("--pty"), dir.filePath(QStringLiteral("line"))});
+    LoggedSim sim({QStringLiteral("--pty"), dir.filePath(QStringLiteral("line"))}, simArgs);
     QVERIFY(sim.start());
     const auto before = sim.state();
     QVERIFY(before);
@@ -569,8 +577,8 @@ void tst_TolvaneCtl::writeEthernet()
         if (req.startsWith(QLatin1String("EXECUTE doSignal")))
             signalOrder << req.section(' ', 2, 2);
     QCOMPARE(signalOrder, (QStringList{"0,0", "0,1", "0,0", "0,1", "1,0", "0,0", "1,1", "0,1", "0,0", "0,1"}));
-    // A later read sees the same, with the controller's id and model, from the records
-    // the write kept: no record bytes move. With --no-cache they move whole, once.
+    // A later read sees the same, with the controller's id and model, reading only the
+    // settings' three spans; with --no-cache the same.
     const qsizetype before = sim.lines().size();
     const Run again = run({"read", "--conn", "eth:" + address});
     QCOMPARE(again.exitCode, 0);
@@ -579,7 +587,7 @@ void tst_TolvaneCtl::writeEthernet()
     QCOMPARE(again.json(), j);
     // A link option before the command, as with many tools.
     QCOMPARE(run({"--no-cache", "read", "--conn", "eth:" + address}).json(), j);
-    QCOMPARE(sim.lines().mid(before).filter(QStringLiteral("READ_RECORD")).size(), 1 + 6);
+    QCOMPARE(sim.lines().mid(before).filter(QStringLiteral("READ_RECORD")).size(), 3 + 3);
 }
 
 void tst_TolvaneCtl::writeRs232cOverSerialLine()
