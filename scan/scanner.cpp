@@ -27,9 +27,9 @@ constexpr qint64 kExpectedResponse = 16 + 4096;
 // A record a scan reads is the controller's settings record: a claim beyond the
 // largest payload is no record anybody reads.
 constexpr quint32 kLargestRecord = proto::kMaxPayload;
-// What the details put on a line: RECORD_SIZE and READ_RECORD with their answers, the
-// settings' bytes included (about 250 bytes).
-constexpr qint64 kDetailsLineBytes = 256 + rec::kRawComSettingsSize;
+// What the details put on a line, at most: RECORD_SIZE and a READ_RECORD for each span
+// shown, with their answers (under 200 bytes).
+constexpr qint64 kDetailsLineBytes = 384;
 const char* const kClientName = "tolvanectl scan";
 
 }  // namespace
@@ -50,6 +50,12 @@ public:
         m_attempt.setSingleShot(true);
         m_attempt.setTimerType(Qt::PreciseTimer);
         connect(&m_attempt, &QTimer::timeout, this, &Probe::attemptOver);
+        m_silent.setSingleShot(true);
+        m_silent.setTimerType(Qt::PreciseTimer);
+        connect(&m_silent, &QTimer::timeout, this, [this] {
+            m_attempt.stop();
+            attemptOver();
+        });
         m_idle.setSingleShot(true);
         m_idle.setInterval(proto::kIdleDropMs);
         connect(&m_idle, &QTimer::timeout, this, [this] { m_frames.idle(); });
@@ -200,6 +206,11 @@ private:
     void sendAttempt()
     {
         m_attempt.start(attemptMs(m_request.size(), m_responseBytes));
+        // A line on which nothing at all arrives (a controller at another rate, or none)
+        // ends the attempt once the request has left and T has passed: a wrong rate then
+        // costs about T, not the line time of the largest answer.
+        if (m_serial)
+            m_silent.start(attemptMs(m_request.size(), 0));
         if (m_dev->write(m_request) != m_request.size())
             requestFailed();
     }
@@ -226,6 +237,7 @@ private:
         const QByteArray bytes = m_dev->read(kReadPiece);
         if (bytes.isEmpty())
             return;
+        m_silent.stop();  // the line is not silent: the attempt keeps its whole bound
         m_idle.start();
         m_frames.feed(bytes);
         while (!m_done) {
@@ -325,22 +337,29 @@ private:
             unread(QStringLiteral("the record claims %1 bytes").arg(m_recordSize));
             return;
         }
-        m_record.clear();
+        if (m_recordSize < quint32(rec::kRawComSettingsSize)) {
+            holdsNone();
+            return;
+        }
+        // Only the bytes shown, whatever size the record claims; the others stay 0.
+        m_record = QByteArray(rec::kRawComSettingsSize, '\0');
+        m_readAt = rec::kShownSpans.first().begin;
         readNext();
     }
 
     void readNext()
     {
-        // Only the bytes the settings decode from, whatever size the record claims.
-        const quint32 wanted = std::min(m_recordSize, quint32(rec::kRawComSettingsSize));
-        if (quint32(m_record.size()) >= wanted) {
+        const auto span = std::find_if(rec::kShownSpans.begin(), rec::kShownSpans.end(),
+                                       [this](const rec::Span& s) { return m_readAt < s.end; });
+        if (span == rec::kShownSpans.end()) {
             decode();
             return;
         }
-        const quint32 length = std::min({wanted - quint32(m_record.size()), proto::kClientChunk, m_largestChunk});
+        m_readAt = std::max(m_readAt, span->begin);
+        const quint32 length = std::min({quint32(span->end - m_readAt), proto::kClientChunk, m_largestChunk});
         m_readLength = length;
         send(Step::Read, proto::READ_RECORD,
-             proto::Writer().str(QString::fromLatin1(rec::kRawCom)).u32(quint32(m_record.size())).u32(length).data(),
+             proto::Writer().str(QString::fromLatin1(rec::kRawCom)).u32(quint32(m_readAt)).u32(length).data(),
              16 + 4 + qint64(length), 1 + opts().retries);
     }
 
@@ -352,8 +371,15 @@ private:
             unread(QStringLiteral("READ_RECORD answered %1").arg(proto::statusName(f.code)));
             return;
         }
-        m_record += part;
+        m_record.replace(m_readAt, part.size(), part);
+        m_readAt += int(part.size());
         readNext();
+    }
+
+    void holdsNone()
+    {
+        m_found->why = QStringLiteral("@CNF_RAW_COM holds no settings (%1 bytes)").arg(m_recordSize);
+        sendClose();
     }
 
     void decode()
@@ -363,7 +389,8 @@ private:
             DecodeRawCom(m_record, s);
             m_found->settings = s;
         } catch (const std::exception&) {
-            m_found->why = QStringLiteral("@CNF_RAW_COM holds no settings (%1 bytes)").arg(m_recordSize);
+            holdsNone();
+            return;
         }
         sendClose();
     }
@@ -380,6 +407,7 @@ private:
     void requestFailed()
     {
         m_attempt.stop();
+        m_silent.stop();
         if (m_done)
             return;
         if (m_step == Step::Close) {
@@ -417,6 +445,7 @@ private:
             return;
         m_done = true;
         m_attempt.stop();
+        m_silent.stop();
         m_whole.stop();
         m_idle.stop();
         m_retryStart.stop();
@@ -441,7 +470,7 @@ private:
     QString m_device;  // the line's device path
     QIODevice* m_dev = nullptr;
     proto::FrameScanner m_frames;
-    QTimer m_attempt, m_whole, m_idle, m_retryStart;
+    QTimer m_attempt, m_silent, m_whole, m_idle, m_retryStart;
     Step m_step = Step::Connect;
     QByteArray m_request;
     qint64 m_responseBytes = 0;
@@ -450,6 +479,7 @@ private:
     quint16 m_seq = 0;
     qsizetype m_setting = 0;  // the line setting being tried
     quint32 m_largestChunk = 0, m_recordSize = 0, m_readLength = 0;
+    int m_readAt = 0;  // the next byte of the details to read
     QByteArray m_record;
     std::optional<Found> m_found;
     bool m_done = false;

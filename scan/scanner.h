@@ -31,8 +31,9 @@ struct Found {
     qint64 order = 0;  // the place of its address or port among the targets
     QString conn;      // the connection text to use
     QString id, model;
-    // With details: the stored settings of @CNF_RAW_COM, nullopt when they could not
-    // be read (why says why).
+    // With details: what a scan shows of @CNF_RAW_COM's settings (rec::kShownSpans: the
+    // usage words, baud rate, address and mask; the other fields are 0, as they are not
+    // read), nullopt when they could not be read (why says why).
     std::optional<CommSettings> settings;
     QString why;
 };

@@ -303,8 +303,8 @@ void tst_Scan::storedSettings()
     QVERIFY2(table.out.simplified().contains(
                  "eth:127.0.20.5 Tolvane RC-8 simulator TLVSIM-127.0.20.5 10.1.2.5 255.255.0.0 rs232c 115200"),
              table.out.constData());
-    // Of the peers on 127.0.22.x, .2 gives its settings a byte a request (only the 128
-    // bytes they decode from are read), .1 as slowly (6.4 s of answers, each within T)
+    // Of the peers on 127.0.22.x, .2 gives its settings a byte a request (only the 20
+    // bytes shown are read), .1 as slowly (6.4 s of answers, each within T)
     // until its address's bound ((1 + R) x T for OPEN and again for the details, T for
     // CLOSE), and what .3 calls itself reaches the table escaped and cut, the JSON exact.
     const Run peers = runCtl({"scan", "eth:127.0.22.1-127.0.22.3", "--details", "--timeout", "300"});
@@ -321,9 +321,13 @@ void tst_Scan::lineAtOneRate_data()
 {
     QTest::addColumn<QString>("target");
     QTest::addColumn<QStringList>("found");
-    QTest::newRow("every rate") << "com:9" << QStringList{"com:9:57600:N:8:1"};
-    QTest::newRow("57600 alone") << "com:9:57600:N:8:1" << QStringList{"com:9:57600:N:8:1"};
-    QTest::newRow("38400 alone") << "com:9:38400:N:8:1" << QStringList{};
+    QTest::addColumn<int>("boundMs");  // the deadlines allow no longer, with room for a slow machine
+    // A rate at which nothing at all comes back costs T and the OPEN request's line
+    // time (at most 35 ms), not the line time of the largest answer (7 s for the three
+    // rates before 57600).
+    QTest::newRow("every rate") << "com:9" << QStringList{"com:9:57600:N:8:1"} << 3 * 135 + 1200;
+    QTest::newRow("57600 alone") << "com:9:57600:N:8:1" << QStringList{"com:9:57600:N:8:1"} << 1200;
+    QTest::newRow("38400 alone") << "com:9:38400:N:8:1" << QStringList{} << 135 + 1200;
 }
 
 // A controller on a line at 57600 answers at 57600 only: the other rates garble.
@@ -331,12 +335,14 @@ void tst_Scan::lineAtOneRate()
 {
     QFETCH(QString, target);
     QFETCH(QStringList, found);
+    QFETCH(int, boundMs);
     const std::unique_ptr<SimProcess> line =
         sim({"--pty", m_dir.filePath(QStringLiteral("config/Tolvane/ports/com9")), "--baud", "57600"});
     QVERIFY(line);
     const Run r = runCtl({"scan", target, "--timeout", "100", "--json"});
     QCOMPARE(r.exitCode, found.isEmpty() ? 3 : 0);
     QCOMPARE(connsOf(r), found);
+    QVERIFY2(r.ms < boundMs, qPrintable(QStringLiteral("%1 ms").arg(r.ms)));
 }
 
 // The whole loop on one machine: change an address, reboot, find the controller there.
