@@ -3,16 +3,17 @@
 // The wizard's controller calls against their floors, through CommLink and the real
 // simulator, as markdown tables:
 // - RS232C at each baud rate, over a line this program paces itself (PacedRelay): the
-//   first read (connect and read both records) against the line time of both records
-//   once; Complete (re-read, then write) with and without the optional requests against
-//   the frames it cannot do without, sent plainly through a second line of the same rate.
+//   first read (connect, and the settings' spans of both records) and Complete (re-read,
+//   then write) with and without the optional requests against the frames they cannot do
+//   without, sent plainly through a second line of the same rate; a backup (connect and
+//   the six records whole) against their line time.
 // - Ethernet on loopback: connect with the first read, Complete and the error code, each
 //   against a plain socket exchange of the frames it needs in as many round trips.
 // Each figure is the median of its runs; each run of the program is followed by a run of
 // its floor, so that both see the machine as it is.
 //
-// - Records kept between sessions: the first read of a controller read before and of one
-//   never seen, on the line at the slowest rate and on Ethernet (cacheCase).
+// - Records kept between sessions: the first read of a controller backed up before and
+//   of one never seen, on the line at the slowest rate and on Ethernet (cacheCase).
 //
 //   bench_wizard_link [--rounds N] [--slow-rounds N] [--bauds B,B,...] [--no-ethernet]
 //                     [--no-cache-case | --cache-only]
@@ -29,6 +30,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QMap>
 #include <QTemporaryDir>
 
 #include <algorithm>
@@ -40,7 +42,9 @@ namespace {
 
 const QString kRaw = QStringLiteral("@CNF_RAW_COM");
 const QString kBack = QStringLiteral("@CNF_BACKPRM");
-constexpr int kRawSize = 256, kBackSize = 24576, kChunk = 4096;
+constexpr int kChunk = 4096;
+// The six records a backup moves: 256, 24576, 320, 384, 448 and 512 bytes.
+constexpr int kAllRecordsSize = 26496;
 const QString kSimAddress = QStringLiteral("127.0.6.20");
 const QString kFloorAddress = QStringLiteral("127.0.6.21");
 
@@ -53,17 +57,27 @@ struct Options {
     bool cacheOnly = false;  // only the table of records kept between sessions
 };
 
-// The frames of the first read: OPEN, the bracket, each record's size and chunks.
-QList<Trip> firstReadFrames(const CommLink& link)
+// The frames of the first read of a controller never seen: OPEN, the bracket, each
+// record's digest and the spans the settings decode from.
+QList<Trip> firstReadFrames(const QString& id, const QString& model)
 {
-    QList<Trip> t{floorframes::open(QStringLiteral("Tolvane"), link.controller() ? link.controller()->controllerId() : QString(),
-                                    link.controller() ? link.controller()->model() : QString()),
-                  floorframes::signal(), floorframes::recordSize(kRaw)};
-    t += floorframes::readRecord(kRaw, kRawSize, kChunk);
-    t += floorframes::recordSize(kBack);
-    t += floorframes::readRecord(kBack, kBackSize, kChunk);
+    QList<Trip> t{floorframes::open(QStringLiteral("Tolvane"), id, model), floorframes::signal()};
+    for (const QString& name : {kRaw, kBack}) {
+        t += floorframes::digest(name);
+        t += floorframes::readSpans(name, rec::SettingsSpans(name), kChunk);
+    }
     t += floorframes::signal();
     return t;
+}
+
+// The settings' bytes among them.
+qint64 settingsBytes()
+{
+    qint64 n = 0;
+    for (const QString& name : {kRaw, kBack})
+        for (const rec::Span& s : rec::SettingsSpans(name))
+            n += s.end - s.begin;
+    return n;
 }
 
 // The frames Complete cannot do without (the re-read's bracket and digests, the write's
@@ -154,8 +168,9 @@ bool startLines(int baud, const QString& portsDir, PacedRelay& line, PacedRelay&
     return true;
 }
 
-// One baud rate: a session on a controller without the optional requests (first read,
-// then Complete with whole records), then sessions on one with them.
+// One baud rate: a session on a controller without the optional requests (a backup,
+// then Complete with whole records), then sessions on one with them (the first read,
+// then Complete).
 bool serialCase(int baud, const Options& o, const QString& portsDir)
 {
     PacedRelay line, floorLine;
@@ -163,8 +178,9 @@ bool serialCase(int baud, const Options& o, const QString& portsDir)
     if (!startLines(baud, portsDir, line, floorLine, view))
         return false;
 
-    Figure read, whole, patched;
-    read.payload = kRawSize + kBackSize;
+    Figure read, backup, whole, patched;
+    read.payload = settingsBytes();
+    backup.payload = backup.floorBytes = kAllRecordsSize;
     for (const bool optional : {false, true}) {
         QStringList args{QStringLiteral("--serial"), line.controllerEnd(), QStringLiteral("--baud"), QString::number(baud)};
         if (!optional)
@@ -174,43 +190,54 @@ bool serialCase(int baud, const Options& o, const QString& portsDir)
             std::printf("| %d | simulator did not start |\n", baud);
             return false;
         }
-        const int sessions = optional ? std::max(1, o.slowRounds - 1) : 1;
-        for (int session = 0; session < sessions; ++session) {
+        // Each session is the wizard's: connect and read (on the controller without the
+        // optional requests, a backup of the six records whole instead), then one
+        // Complete, after which the wizard closes.
+        const int sessions = optional ? o.rounds : o.slowRounds;
+        Figure& complete = optional ? patched : whole;
+        for (int k = 0; k < sessions; ++k) {
             CommLink link(view);
-            link.setRecordCache(false);  // each session moves both records; kept ones are cacheCase's
+            link.setRecordCache(false);  // records kept between sessions are cacheCase's
             const quint64 before = line.toController() + line.toClient();
             QElapsedTimer t;
             t.start();
-            if (wizard::ConnectAndRead(link) != wizard::Opened::kDone) {
-                std::printf("| %d | first read failed |\n", baud);
-                return false;
-            }
-            read.program << secondsOf(t);
-            read.wire = qint64(line.toController() + line.toClient() - before);
-            read.floorBytes = read.payload;
-            read.floor << PlainLineExchange(floorLine, {{1, int(read.payload)}});
-            if (session > 0)
-                continue;
-            Figure& complete = optional ? patched : whole;
-            const int rounds = optional ? o.rounds : o.slowRounds;
-            for (int k = 0; k < rounds; ++k) {
-                const CompleteFloor floor = editAndFloor(link, view, k);
-                const QList<Trip>& frames = floor.frames;
-                const quint64 wireBefore = line.toController() + line.toClient();
-                t.start();
-                if (!wizard::WriteBack(link)) {
-                    std::printf("| %d | Complete failed |\n", baud);
+            if (!optional) {
+                if (!link.ConnectController() || !link.ReadAllRecords()) {
+                    std::printf("| %d | backup failed |\n", baud);
                     return false;
                 }
-                complete.program << secondsOf(t);
-                complete.wire = qint64(line.toController() + line.toClient() - wireBefore);
-                complete.floorBytes = floorframes::bytes(frames);
-                complete.floor << PlainLineExchange(floorLine, frames);
-                complete.payload = floor.payload;
+                backup.program << secondsOf(t);
+                backup.wire = qint64(line.toController() + line.toClient() - before);
+                backup.floor << PlainLineExchange(floorLine, {{1, kAllRecordsSize}});
+            } else {
+                if (wizard::ConnectAndRead(link) != wizard::Opened::kDone) {
+                    std::printf("| %d | first read failed |\n", baud);
+                    return false;
+                }
+                read.program << secondsOf(t);
+                read.wire = qint64(line.toController() + line.toClient() - before);
+                const QList<Trip> frames = firstReadFrames(link.controller()->controllerId(), link.controller()->model());
+                read.floorBytes = floorframes::bytes(frames);
+                read.floor << PlainLineExchange(floorLine, frames);
             }
+            const CompleteFloor floor = editAndFloor(link, view, k);
+            const QList<Trip>& frames = floor.frames;
+            const quint64 wireBefore = line.toController() + line.toClient();
+            t.start();
+            if (!wizard::WriteBack(link)) {
+                std::printf("| %d | Complete failed |\n", baud);
+                return false;
+            }
+            complete.program << secondsOf(t);
+            complete.wire = qint64(line.toController() + line.toClient() - wireBefore);
+            complete.floorBytes = floorframes::bytes(frames);
+            complete.floor << PlainLineExchange(floorLine, frames);
+            complete.payload = floor.payload;
         }
     }
-    printLineRow(baud, "first read: connect, both records", read, line, 1.05, 1.03, 0);
+    printLineRow(baud, "first read: connect, the settings of both records", read, line, 1.05, 1.03,
+                 baud <= 9600 ? 1.0 : 0);
+    printLineRow(baud, "backup: connect, the six records whole", backup, line, 1.05, 0, 0);
     printLineRow(baud, "Complete with the optional requests", patched, line, 1.1, 0, baud <= 9600 ? 2.0 : 0);
     printLineRow(baud, "Complete without them (whole records)", whole, line, 0, 0, 0);
     return true;
@@ -254,7 +281,7 @@ bool ethernetCase(const Options& o)
             }
             const double readSeconds = secondsOf(t);
             const LinkTraffic afterRead = link.controller()->traffic();
-            const QList<Trip> readFrames = firstReadFrames(link);
+            const QList<Trip> readFrames = firstReadFrames(link.controller()->controllerId(), link.controller()->model());
             if (optional) {
                 connect.program << readSeconds;
                 std::tie(connect.trips, connect.wire) = moved(LinkTraffic{}, afterRead);
@@ -341,11 +368,11 @@ void printCacheRow(const QString& where, const char* what, const QList<double>& 
 }
 
 // Records kept between sessions, on a line at the slowest rate asked for and on Ethernet:
-// the first read of a controller read before (on the line against its floor: OPEN, the
-// bracket and the two digest exchanges, sent plainly), and of one never seen (the
-// cache's folder emptied before each run), each against the same read with the cache
-// off; and the disconnect, which writes what the session kept. The runs of the three take
-// turns, so that all see the machine as it is.
+// the first read of a controller backed up before (its records kept whole; on the line
+// against its floor: OPEN, the bracket and the two digest exchanges, sent plainly), and
+// of one never seen (the cache's folder emptied before each run), each against the same
+// read with the cache off; and the disconnect, which writes what the session kept. The
+// runs of the three take turns, so that all see the machine as it is.
 bool cacheCase(const Options& o, const QString& portsDir)
 {
     const int baud = *std::min_element(o.bauds.begin(), o.bauds.end());
@@ -372,11 +399,33 @@ bool cacheCase(const Options& o, const QString& portsDir)
         QTemporaryDir cacheHome;
         qputenv("XDG_CACHE_HOME", cacheHome.path().toUtf8());
         const QDir kept(cacheHome.filePath(QStringLiteral("Tolvane/records")));
+        // A backup keeps the records whole; a copy of what it kept stands for a
+        // controller backed up before.
+        {
+            CommLink link(view);
+            ok = link.ConnectController() && link.ReadAllRecords();
+        }
+        QMap<QString, QByteArray> backedUp;
+        for (const QString& entry : kept.entryList(QDir::Files)) {
+            QFile f(kept.filePath(entry));
+            if (f.open(QIODevice::ReadOnly))
+                backedUp.insert(entry, f.readAll());
+        }
+        ok = ok && !backedUp.isEmpty();
+        const auto setKept = [&](const QMap<QString, QByteArray>& entries) {
+            for (const QString& entry : kept.entryList(QDir::Files))
+                QFile::remove(kept.filePath(entry));
+            for (auto it = entries.begin(); it != entries.end(); ++it) {
+                QFile f(kept.filePath(it.key()));
+                if (f.open(QIODevice::WriteOnly))
+                    f.write(it.value());
+                f.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+            }
+        };
         for (int k = 0; k < rounds && ok; ++k) {
             // Never seen: the folder is there, as on a machine that has read others, but
             // it holds nothing of this controller.
-            for (const QString& entry : kept.entryList(QDir::Files))
-                QFile::remove(kept.filePath(entry));
+            setKept({});
             // The read without the cache takes each place in turn, the one of a controller
             // read before always follows the first with it.
             const PacedRelay* paced = onLine ? &line : nullptr;
@@ -386,6 +435,7 @@ bool cacheCase(const Options& o, const QString& portsDir)
             const ReadRun fresh = firstRead(view, true, paced);
             if (k % 3 == 1)
                 without = firstRead(view, false, paced);
+            setKept(backedUp);
             const ReadRun again = firstRead(view, true, paced);
             if (k % 3 == 2)
                 without = firstRead(view, false, paced);
@@ -409,11 +459,12 @@ bool cacheCase(const Options& o, const QString& portsDir)
         }
         const QString where = onLine ? QStringLiteral("line, %1 baud").arg(baud) : QStringLiteral("Ethernet");
         if (onLine) {
-            printCacheRow(where, "read before: against its floor", seen, floor, seenWire, "≤ 1 s", Median(seen) <= 1.0);
+            printCacheRow(where, "backed up before: against its floor", seen, floor, seenWire, "≤ 1 s",
+                          Median(seen) <= 1.0);
             printCacheRow(where, "never seen: against the cache off", unseen, off, unseenWire, "≤ 1.01",
                           Median(unseen) <= 1.01 * Median(off));
         } else {
-            printCacheRow(where, "read before: against the cache off", seen, off, seenWire, "≤ 1.1",
+            printCacheRow(where, "backed up before: against the cache off", seen, off, seenWire, "≤ 1.1",
                           Median(seen) <= 1.1 * Median(off));
             printCacheRow(where, "never seen: against the cache off", unseen, off, unseenWire, "≤ 1.1",
                           Median(unseen) <= 1.1 * Median(off));

@@ -291,9 +291,15 @@ Trip recordSize(const QString& name)
 
 QList<Trip> readRecord(const QString& name, int size, int chunk)
 {
+    return readSpans(name, {{0, size}}, chunk);
+}
+
+QList<Trip> readSpans(const QString& name, const QList<rec::Span>& spans, int chunk)
+{
     QList<Trip> trips;
-    for (int at = 0; at < size; at += chunk)
-        trips.append({kFrame + str(name) + 8, kFrame + 4 + std::min(chunk, size - at)});
+    for (const rec::Span& s : spans)
+        for (int at = s.begin; at < s.end; at += chunk)
+            trips.append({kFrame + str(name) + 8, kFrame + 4 + std::min(chunk, s.end - at)});
     return trips;
 }
 

@@ -5,6 +5,8 @@
 // relay that paces the bytes between them as a line of a given baud rate does, and the
 // floor of an exchange: plain bytes in the same round trips, with no protocol code.
 
+#include "controller/recordlayout.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QString>
@@ -72,6 +74,7 @@ Trip signal();                                   // doSignal: any channel and ph
 Trip errorCode();                                // READ_VALUE @ERROR_CODE
 Trip recordSize(const QString& name);
 QList<Trip> readRecord(const QString& name, int size, int chunk);  // READ_RECORD chunks
+QList<Trip> readSpans(const QString& name, const QList<rec::Span>& spans, int chunk);  // of each span
 Trip digest(const QString& name);
 // PATCH_RECORD of the bytes where after differs from before, in the fewest bytes.
 Trip patch(const QString& name, const QByteArray& before, const QByteArray& after);
