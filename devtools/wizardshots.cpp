@@ -76,7 +76,8 @@ void TypeAddress(frmMain& w, const IPv4& ip)
     w.findChild<uctIPAddressCtrl*>(QStringLiteral("uctIPAddress1"))->SetIPAddress(ip[0], ip[1], ip[2], ip[3]);
 }
 
-// A read over a slow line, pictured once the bar has come a third of its way.
+// A whole read over a slow line (a controller without the optional requests), pictured
+// once the bar has come a third of its way.
 bool ProgressShot(int port, const QString& out, const QString& suffix)
 {
     frmMain w;

@@ -795,8 +795,8 @@ QString linkOptions()
                "                   COM N; parity %2; 8 data bits; stop bits %3)\n"
                "  --timeout MS     inactivity bound of one attempt, %4 to %5 (default 4000)\n"
                "  --retries N      further attempts after the first, %6 to %7 (default 3)\n"
-               "  --no-cache       read every record whole, without the records kept from earlier\n"
-               "                   sessions (and keep none)\n"
+               "  --no-cache       use none of the records kept from earlier sessions, and keep\n"
+               "                   none\n"
                "  --verbose        trace each frame and engine call on standard error\n")
         .arg(proto::kTcpPort)
         .arg(vocab::OneOf(vocab::ParityWords()),

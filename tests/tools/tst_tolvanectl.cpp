@@ -728,6 +728,14 @@ void tst_TolvaneCtl::backupAndRestore()
     QCOMPARE(r.exitCode, 0);
     QVERIFY2(r.out.contains("saved 6 records (26496 bytes)"), r.out.constData());
     QCOMPARE(source.count(QStringLiteral("WRITE_RECORD")), 0);
+    // A write's backup, taken after the settings were read in part (not from the copies
+    // the backup kept), holds the same.
+    const QString before = dir.filePath(QStringLiteral("before-write.tvbak"));
+    r = run({"write", "--conn", "eth:" + a, "--ip", "10.9.8.6", "--no-cache", "--backup", before});
+    QCOMPARE(r.exitCode, 0);
+    const std::optional<backup::Backup> taken = backup::Load(before, nullptr), whole = backup::Load(file, nullptr);
+    QVERIFY(taken && whole);
+    QCOMPARE(taken->records, whole->records);
     source.process().stop();
 
     const QString b = nextAddress();
