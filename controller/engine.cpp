@@ -455,7 +455,8 @@ std::pair<QByteArray, bool> writeOverPart(Engine* engine, Link& link, const QStr
         }
     }
     // The whole record: what was not read comes from the controller first, and all of it
-    // must still be the content whose digest was named, on the controller too.
+    // must still be the content whose digest was named, on the controller too (asked
+    // again unless the controller has just refused the optional requests).
     QByteArray whole = held.content;
     {
         MoveProgress reading(engine, link, name, false, bytesIn(rest));

@@ -81,7 +81,6 @@ public:
                 m_digest = proto::digest(content);
             return m_digest;
         }
-        void forgetDigest() { m_digest.clear(); }
     private:
         mutable QByteArray m_digest;
     };

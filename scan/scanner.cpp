@@ -343,7 +343,7 @@ private:
         }
         // Only the bytes shown, whatever size the record claims; the others stay 0.
         m_record = QByteArray(rec::kRawComSettingsSize, '\0');
-        m_readAt = rec::kShownSpans.first().begin;
+        m_readAt = 0;
         readNext();
     }
 
