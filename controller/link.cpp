@@ -520,6 +520,12 @@ QByteArray Link::callOnce(quint8 opcode, const QByteArray& payload, int attempts
             m_lost = true;
             break;
         }
+        // Handed to the system now, not on the next turn of the event loop: a round trip
+        // on loopback is shorter than that turn.
+        if (m_tcp)
+            m_tcp->flush();
+        else if (m_serial)
+            m_serial->flush();
         m_traffic.bytesSent += quint64(bytes.size());
         qCDebug(lcLink, "-> %s seq %u length %lld, attempt %d of %d, +%lld ms", qPrintable(proto::opcodeName(opcode)),
                 unsigned(request.seq), qint64(payload.size()), attempt + 1, attempts, CallGuard::elapsedMs());

@@ -7,6 +7,7 @@
 #include <QSerialPort>
 #include <QSocketNotifier>
 #include <QTcpServer>
+#include <QScopedValueRollback>
 #include <QTcpSocket>
 
 #include <algorithm>
@@ -215,8 +216,18 @@ void Link::refill()
 
 void Link::pump()
 {
-    if (m_dead)
+    if (m_dead || m_pumping)
         return;
+    if (!pumpOut())
+        return;
+    m_paceTimer.stop();
+    m_paceClock.invalidate();  // the line fell idle: the next burst starts a new clock
+    drained();
+}
+
+bool Link::pumpOut()
+{
+    const QScopedValueRollback pumping(m_pumping, true);
     while (!m_out.isEmpty()) {
         qint64 allowed = m_out.size();
         if (m_paceBaud > 0) {
@@ -230,25 +241,23 @@ void Link::pump()
             if (allowed <= 0) {
                 if (!m_paceTimer.isActive())
                     m_paceTimer.start();
-                return;
+                return false;
             }
         }
         const qint64 n = writeRaw(m_out.constData(), allowed);
         if (n < 0) {
             m_dead = true;
             m_out.clear();
-            return;
+            return false;
         }
         if (n == 0) {
             waitWritable();
-            return;
+            return false;
         }
         m_out.remove(0, n);
         m_paceSent += n;
     }
-    m_paceTimer.stop();
-    m_paceClock.invalidate();  // the line fell idle: the next burst starts a new clock
-    drained();
+    return true;
 }
 
 // --- Qt devices ---------------------------------------------------------------------
@@ -294,6 +303,16 @@ TcpLink::TcpLink(SimController& ctl, QTcpSocket* socket, QObject* parent)
     // Bounded reads: a flooding client is held back by TCP, not by our memory.
     socket->setReadBufferSize(kReadPiece);
     connect(socket, &QTcpSocket::disconnected, this, &Link::closed);
+}
+
+// Handed to the system at once, not on the next turn of the event loop: a round trip on
+// loopback is shorter than that turn.
+qint64 TcpLink::writeRaw(const char* data, qint64 n)
+{
+    const qint64 written = DeviceLink::writeRaw(data, n);
+    if (written > 0)
+        m_socket->flush();
+    return written;
 }
 
 void TcpLink::dropConnection()
