@@ -532,7 +532,7 @@ QVariant Record::read(const std::optional<Spans>& wanted)
                     readSpans(*link, m_name, it->content, lacking, progress);
                     if (it->part) {
                         it->part = normalized(*it->part + lacking, digestSize);
-                        if (*it->part == all || digestSize == 0) {
+                        if (missing(*it->part, all).isEmpty()) {
                             // Held whole now: pieces read at different times must still
                             // make the content the controller named.
                             it->part.reset();

@@ -40,7 +40,6 @@ inline constexpr int kBackPrmSettingsSize = kTokenIp + 4;
 struct Span {
     int begin = 0;
     int end = 0;
-    bool operator==(const Span&) const = default;
 };
 // The bytes the settings decode from, all a settings read needs of a record: the RS232C
 // fields (44..67) and the Ethernet fields (116..127) of @CNF_RAW_COM, the token fields

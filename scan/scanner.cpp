@@ -27,8 +27,8 @@ constexpr qint64 kExpectedResponse = 16 + 4096;
 // A record a scan reads is the controller's settings record: a claim beyond the
 // largest payload is no record anybody reads.
 constexpr quint32 kLargestRecord = proto::kMaxPayload;
-// What the details put on a line, at most: RECORD_SIZE and a READ_RECORD for each span
-// shown, with their answers (under 200 bytes).
+// A bound of what the details put on a line: RECORD_SIZE and a READ_RECORD for each
+// span shown, with their answers, take under 200 bytes.
 constexpr qint64 kDetailsLineBytes = 384;
 const char* const kClientName = "tolvanectl scan";
 

@@ -7,7 +7,6 @@
 #include <QSerialPort>
 #include <QSocketNotifier>
 #include <QTcpServer>
-#include <QScopedValueRollback>
 #include <QTcpSocket>
 
 #include <algorithm>
@@ -216,18 +215,8 @@ void Link::refill()
 
 void Link::pump()
 {
-    if (m_dead || m_pumping)
+    if (m_dead)
         return;
-    if (!pumpOut())
-        return;
-    m_paceTimer.stop();
-    m_paceClock.invalidate();  // the line fell idle: the next burst starts a new clock
-    drained();
-}
-
-bool Link::pumpOut()
-{
-    const QScopedValueRollback pumping(m_pumping, true);
     while (!m_out.isEmpty()) {
         qint64 allowed = m_out.size();
         if (m_paceBaud > 0) {
@@ -241,23 +230,25 @@ bool Link::pumpOut()
             if (allowed <= 0) {
                 if (!m_paceTimer.isActive())
                     m_paceTimer.start();
-                return false;
+                return;
             }
         }
         const qint64 n = writeRaw(m_out.constData(), allowed);
         if (n < 0) {
             m_dead = true;
             m_out.clear();
-            return false;
+            return;
         }
         if (n == 0) {
             waitWritable();
-            return false;
+            return;
         }
         m_out.remove(0, n);
         m_paceSent += n;
     }
-    return true;
+    m_paceTimer.stop();
+    m_paceClock.invalidate();  // the line fell idle: the next burst starts a new clock
+    drained();
 }
 
 // --- Qt devices ---------------------------------------------------------------------
@@ -303,16 +294,6 @@ TcpLink::TcpLink(SimController& ctl, QTcpSocket* socket, QObject* parent)
     // Bounded reads: a flooding client is held back by TCP, not by our memory.
     socket->setReadBufferSize(kReadPiece);
     connect(socket, &QTcpSocket::disconnected, this, &Link::closed);
-}
-
-// Handed to the system at once, not on the next turn of the event loop: a round trip on
-// loopback is shorter than that turn.
-qint64 TcpLink::writeRaw(const char* data, qint64 n)
-{
-    const qint64 written = DeviceLink::writeRaw(data, n);
-    if (written > 0)
-        m_socket->flush();
-    return written;
 }
 
 void TcpLink::dropConnection()

@@ -44,7 +44,6 @@ signals:
 protected:
     void received(const QByteArray& bytes);
     void pump();  // moves queued bytes to the device as pacing and the device allow
-    bool pumpOut();  // the moving itself; false when bytes wait for the pace or the device
     void drained();  // answers left: take the requests held back, if any
     // Turns reading from the device off while answers wait to leave, and on again.
     virtual void setReading(bool on) = 0;
@@ -59,7 +58,6 @@ protected:
     SimController& m_ctl;
     int m_conn = 0;
     bool m_dead = false;  // the connection is gone: nothing more is read or sent
-    bool m_pumping = false;  // a write may report bytes written at once: pump is not re-entered
 
 private:
     enum class Stream { None, Random, Headers, Text };
@@ -107,7 +105,6 @@ public:
     void drop() { dropConnection(); }
 protected:
     void dropConnection() override;
-    qint64 writeRaw(const char* data, qint64 n) override;
 private:
     QTcpSocket* m_socket;
 };
