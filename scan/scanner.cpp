@@ -30,7 +30,6 @@ constexpr quint32 kLargestRecord = proto::kMaxPayload;
 // A bound of what the details put on a line: RECORD_SIZE and a READ_RECORD for each
 // span shown, with their answers, take under 200 bytes.
 constexpr qint64 kDetailsLineBytes = 384;
-const char* const kClientName = "tolvanectl scan";
 
 }  // namespace
 
@@ -65,6 +64,15 @@ public:
         m_retryStart.setSingleShot(true);
         m_retryStart.setInterval(kTickMs);
         connect(&m_retryStart, &QTimer::timeout, this, &Probe::connectTcp);
+    }
+
+    // The scan is cancelled: the try ends now, without a result. A line's unsent bytes
+    // are dropped, so that closing it does not wait for them to drain.
+    void abandon()
+    {
+        if (m_line && m_line->isOpen())
+            m_line->clear(QSerialPort::Output);
+        finish(std::nullopt);
     }
 
     void start()
@@ -286,7 +294,7 @@ private:
     void sendOpen()
     {
         m_whole.start(wholeMs());
-        send(Step::Open, proto::OPEN, proto::Writer().str(QString::fromLatin1(kClientName)).data(), kExpectedResponse,
+        send(Step::Open, proto::OPEN, proto::Writer().str(opts().clientName).data(), kExpectedResponse,
              1 + opts().retries);
     }
 
@@ -521,7 +529,15 @@ Scanner::Scanner(QList<Target> targets, ScanOptions options, QObject* parent)
     connect(&m_tick, &QTimer::timeout, this, &Scanner::schedule);
 }
 
-Scanner::~Scanner() = default;
+Scanner::~Scanner()
+{
+    // A scanner that goes while it runs ends its tries without a word: nothing is
+    // reported to an object that is going.
+    for (Probe* probe : std::as_const(m_probes)) {
+        QObject::disconnect(probe, nullptr, this, nullptr);
+        delete probe;
+    }
+}
 
 std::optional<Scanner::Work> Scanner::nextWork()
 {
@@ -568,14 +584,17 @@ void Scanner::schedule()
         auto* probe = new Probe(*this, w->serial, w->address, w->port, w->settings, w->order);
         // A probe holds its place until it is gone: Qt keeps a refused socket's
         // descriptor open until the socket object itself is deleted.
-        connect(probe, &QObject::destroyed, this, [this] {
+        m_probes.insert(probe);
+        connect(probe, &QObject::destroyed, this, [this, probe] {
+            m_probes.remove(probe);
             --m_active;
             schedule();
         });
         ++m_active;
         probe->start();
     }
-    if (m_active == 0 && m_target >= m_targets.size()) {
+    if (m_active == 0 && m_target >= m_targets.size() && m_running) {
+        m_running = false;
         m_tick.stop();
         emit done();
     }
@@ -590,18 +609,44 @@ void Scanner::finished(Probe* probe, qint64 tried, std::optional<Found> found)
     }
     // The next one may start as soon as this one is gone, when the spread of starts allows it.
     probe->deleteLater();
+    if (found)
+        emit answered(*found);
     if (m_hook)
         m_hook(m_progress);
+}
+
+void Scanner::start()
+{
+    if (m_running || m_clock.isValid())
+        return;  // a scanner scans once
+    m_running = true;
+    m_clock.start();
+    m_tick.start();
+    QMetaObject::invokeMethod(this, &Scanner::schedule, Qt::QueuedConnection);
 }
 
 void Scanner::run()
 {
     QEventLoop loop;
     connect(this, &Scanner::done, &loop, &QEventLoop::quit);
-    m_clock.start();
-    m_tick.start();
-    QMetaObject::invokeMethod(this, &Scanner::schedule, Qt::QueuedConnection);
-    loop.exec();
+    start();
+    if (m_running)
+        loop.exec();
+}
+
+void Scanner::cancel()
+{
+    if (!m_running)
+        return;
+    m_target = m_targets.size();  // nothing more starts
+    // Each try ends and its object goes now, so its socket or line is closed before
+    // cancel returns; the last one's going ends the scan.
+    const QSet<Probe*> probes = m_probes;
+    for (Probe* probe : probes) {
+        probe->abandon();
+        delete probe;
+    }
+    schedule();
 }
 
 QList<Found> Scanner::found() const

@@ -11,6 +11,7 @@
 #include <QElapsedTimer>
 #include <QList>
 #include <QObject>
+#include <QSet>
 #include <QTimer>
 
 #include <functional>
@@ -25,6 +26,7 @@ struct ScanOptions {
     int parallel = 64;           // addresses and ports tried at once
     bool details = false;        // also read @CNF_RAW_COM
     int startsPerSecond = 1000;  // new connections and ports opened, at most
+    QString clientName = QStringLiteral("tolvanectl scan");  // what OPEN tells the controller
 };
 
 struct Found {
@@ -55,6 +57,13 @@ public:
     // Runs the whole scan in a local event loop and returns when every address and port
     // setting has been tried.
     void run();
+    // Starts the scan and returns at once: answered() reports each controller as it
+    // answers, done() the end. A scanner scans once.
+    void start();
+    // Ends every try at once (sockets and lines closed, nothing more reported as found);
+    // done() is emitted before it returns. Nothing when the scan is not running.
+    void cancel();
+    bool running() const { return m_running; }
 
     // Called whenever a try ends.
     void setProgressHook(std::function<void(const ScanProgress&)> hook) { m_hook = std::move(hook); }
@@ -70,6 +79,7 @@ public:
     void finished(Probe* probe, qint64 tried, std::optional<Found> found);
 
 signals:
+    void answered(const scan::Found& found);
     void done();
 
 private:
@@ -95,6 +105,8 @@ private:
     qint64 m_started = 0;  // connections started so far
     QElapsedTimer m_clock;
     QTimer m_tick;
+    QSet<Probe*> m_probes;  // the tries under way
+    bool m_running = false;
 };
 
 }  // namespace scan
