@@ -4,6 +4,8 @@
 // tolvanectl: reads and writes a controller's communication settings without a window,
 // with the same controller routines and the same choices as the wizard's pages.
 
+#include "wizard/wizardmodel.h"
+
 #include <QStringList>
 #include <QTextStream>
 
@@ -40,9 +42,6 @@ int CheckOutput(int code, int lostErrno, const Outcome& outcome, QTextStream& er
 
 QString UsageText();
 
-// The widest id or model the text output shows whole.
-inline constexpr int kPrintableWidth = 48;
-
 // A mistake in the arguments: said with the usage, exit code 2.
 struct UsageError {
     QString message;
@@ -51,11 +50,8 @@ struct UsageError {
 // A whole number from min to max, or UsageError naming the option.
 int ParseNumber(const QString& option, const QString& text, int min, int max);
 
-// A text a controller or a file chose (an id, a model) as the text output shows it: a
-// backslash, control and format characters and line breaks escaped (\\, \n, \x1b,
-// \u202e), so that nothing reaches the terminal as a command or a fake line, and cut to
-// maxWidth characters with "..." at the end. JSON output keeps the text exact.
-QString Printable(const QString& text, int maxWidth = kPrintableWidth);
+// Ids and models as the text output shows them (JSON output keeps the text exact).
+using wizard::Printable, wizard::kPrintableWidth;
 
 // The permission device as read prints it: ethernet, rs232c, both or none.
 QString PermissionText(const CommSettings& s);

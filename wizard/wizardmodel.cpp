@@ -225,4 +225,32 @@ std::optional<QString> ProgressLine::take(const WaitProgress& w)
     return line();
 }
 
+QString Printable(const QString& text, int maxWidth)
+{
+    QStringList pieces;  // one a character, as shown
+    qsizetype width = 0;
+    for (const uint c : text.toUcs4()) {
+        const QChar::Category category = QChar::category(char32_t(c));
+        if (c == '\\')
+            pieces << QStringLiteral("\\\\");
+        else if (c == '\n' || c == '\r' || c == '\t')
+            pieces << QStringLiteral("\\") + QLatin1Char(c == '\n' ? 'n' : c == '\r' ? 'r' : 't');
+        else if (category == QChar::Other_Control || category == QChar::Other_Format
+                 || category == QChar::Separator_Line || category == QChar::Separator_Paragraph)
+            pieces << (c < 0x100     ? QStringLiteral("\\x%1").arg(c, 2, 16, QLatin1Char('0'))
+                       : c < 0x10000 ? QStringLiteral("\\u%1").arg(c, 4, 16, QLatin1Char('0'))
+                                     : QStringLiteral("\\U%1").arg(c, 8, 16, QLatin1Char('0')));
+        else
+            pieces << QString::fromUcs4(reinterpret_cast<const char32_t*>(&c), 1);
+        width += pieces.last().size();
+        if (width > maxWidth) {
+            // Cut between two characters as shown, never inside an escape.
+            while (!pieces.isEmpty() && width + 3 > maxWidth)
+                width -= pieces.takeLast().size();
+            return pieces.join(QString()) + QStringLiteral("...");
+        }
+    }
+    return pieces.join(QString());
+}
+
 }  // namespace wizard

@@ -126,4 +126,14 @@ private:
     std::optional<QString> m_move, m_wait;
 };
 
+// The widest id or model shown whole.
+inline constexpr int kPrintableWidth = 48;
+
+// A text a controller or a file chose (an id, a model) as tolvanectl's text output and
+// the wizard's lists show it: a backslash, control and format characters and line
+// breaks escaped (\\, \n, \x1b, \u202e), so that nothing reaches a terminal as a
+// command or a fake line, or turns a list's text around, and cut to maxWidth characters
+// with "..." at the end.
+QString Printable(const QString& text, int maxWidth = kPrintableWidth);
+
 }  // namespace wizard
