@@ -584,6 +584,25 @@ QByteArray CommLink::keptValue(const QString& name) const
     return d->kept.value(name);
 }
 
+QString CommLink::connectionText() const
+{
+    try {
+        return d->connectionText();
+    } catch (const std::exception&) {
+        return QString();
+    }
+}
+
+QString CommLink::controllerId() const
+{
+    return d->controller ? d->controller->controllerId() : QString();
+}
+
+QString CommLink::controllerModel() const
+{
+    return d->controller ? d->controller->model() : QString();
+}
+
 QString CommLink::lastOptions() const { return d->lastOptions; }
 
 void CommLink::setLinkOptions(int timeoutMs, int retries)

@@ -114,6 +114,13 @@ public:
     const CommSettings& settings() const;
     QByteArray keptValue(const QString& name) const;  // empty when none kept
 
+    // The connection text of the view's values (eth:A.B.C.D, com:N:BAUD:P:DATA:STOP);
+    // empty when a list has nothing selected.
+    QString connectionText() const;
+    // The controller connected: its id and model as it named itself; empty when none.
+    QString controllerId() const;
+    QString controllerModel() const;
+
     // The option string of the last connect attempt (for tests and logs).
     QString lastOptions() const;
 

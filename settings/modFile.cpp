@@ -35,6 +35,21 @@ QString GetSpecialFolderPath(qint32 csidl)
     return AddBackslash(QDir::toNativeSeparators(path));
 }
 
+QString StateFolder()
+{
+#ifdef Q_OS_WIN
+    const QString base = qEnvironmentVariable("LOCALAPPDATA");
+#else
+    QString base = qEnvironmentVariable("XDG_STATE_HOME");
+    // A relative XDG_STATE_HOME is invalid by the XDG rules and ignored.
+    if (!QDir::isAbsolutePath(base))
+        base = QDir::homePath() + QStringLiteral("/.local/state");
+#endif
+    if (base.isEmpty())
+        return QString();
+    return AddBackslash(QDir::toNativeSeparators(QDir::cleanPath(base + QStringLiteral("/Tolvane"))));
+}
+
 QString AddBackslash(const QString& path)
 {
     if (path.isEmpty())

@@ -17,6 +17,11 @@ QChar PathSeparator();
 QString GetSpecialFolderPath(qint32 csidl);
 constexpr qint32 CSIDL_APPDATA = 26;
 
+// The folder where the program keeps what it learns while it runs (the connections used
+// recently), ending in the separator: %LOCALAPPDATA%\Tolvane\ on Windows,
+// $XDG_STATE_HOME/Tolvane/ on Linux (by default ~/.local/state/Tolvane/). Not made here.
+QString StateFolder();
+
 // path with the separator appended when it does not already end in one; empty stays
 // empty.
 QString AddBackslash(const QString& path);
