@@ -2,6 +2,8 @@
 // SPDX-FileCopyrightText: 2026 Tolvane developers
 #include "app/frmMain.h"
 
+#include "app/frmFind.h"
+#include "wizard/recent.h"
 #include "wizard/wizardmodel.h"
 #include "controller/commlink.h"
 #include "controls/announce.h"
@@ -364,6 +366,9 @@ void frmMain::BuildButtons()
     cmdBack = MakeButton(frmNavi, "cmdBack", QStringLiteral("&Back#1000"), tw(3450, 0, 1320, 375));
     cmdNext = MakeButton(frmNavi, "cmdNext", QStringLiteral("&Next#1001"), tw(4769, 0, 1320, 375));
     cmdCancel = MakeButton(frmNavi, "cmdCancel", QStringLiteral("&Cancel#1002"), tw(6217, 0, 1320, 375));
+    // Where QWizard puts its own buttons: at the band's left, under the pages' left edge.
+    cmdFind = MakeButton(frmNavi, "cmdFind", QStringLiteral("&Find…#9022"), tw(120, 0, 1320, 375));
+    cmdFind->setToolTip(QStringLiteral("#9023"));
     lblTransfer = new QLabel(frmNavi);
     lblTransfer->setObjectName(QStringLiteral("lblTransfer"));
     lblTransfer->setGeometry(tw(150, 0, 3200, 240));
@@ -391,7 +396,7 @@ void frmMain::BuildButtons()
         uctIPAddress3, uctSubnetMask,
         line4.cmbBaudRate, line4.cmbParity, line4.cmbDataLength, line4.cmbStopbit, cmbDelimiter4,
         optToken[0], optToken[1], optToken[2], uctIP, optToken[3], optToken[4], optToken[5],
-        cmdNext, cmdBack, cmdCancel};
+        cmdNext, cmdBack, cmdCancel, cmdFind};
     for (qsizetype i = 1; i < m_tabOrder.size(); ++i)
         setTabOrder(m_tabOrder[i - 1], m_tabOrder[i]);
 }
@@ -409,11 +414,28 @@ void frmMain::ShowTransfer(const TransferProgress& p)
 
 void frmMain::ShowProgressLine(const std::optional<QString>& text)
 {
+    const bool bar = text && m_transfer.moving();
     lblTransfer->setVisible(text.has_value());
-    prgTransfer->setVisible(text && m_transfer.moving());
+    prgTransfer->setVisible(bar);
+    ShowFindButton();
     if (!text)
         return;
-    lblTransfer->setText(lblTransfer->fontMetrics().elidedText(*text, Qt::ElideRight, lblTransfer->width()));
+    // One line over the bar. Without the bar (the wait's line) a text too long for one
+    // line takes two, the band's height; where even they are too few, the start of the
+    // text gives way, never its end with the seconds.
+    const QFontMetrics metrics = lblTransfer->fontMetrics();
+    const int width = px(3200);
+    QString shown = metrics.elidedText(*text, Qt::ElideRight, width);
+    bool wrap = false;
+    if (!bar && metrics.horizontalAdvance(*text) > width) {
+        const QRect need = metrics.boundingRect(QRect(0, 0, width, 4 * frmNavi->height()),
+                                                Qt::TextWordWrap, *text);
+        wrap = need.height() <= frmNavi->height();
+        shown = wrap ? *text : metrics.elidedText(*text, Qt::ElideLeft, width);
+    }
+    lblTransfer->setWordWrap(wrap);
+    lblTransfer->resize(width, wrap ? frmNavi->height() : px(240));
+    lblTransfer->setText(shown);
     lblTransfer->setAccessibleName(*text);
 }
 
@@ -432,6 +454,7 @@ void frmMain::ConnectControls()
     connect(cmdNext, &QPushButton::clicked, this, &frmMain::cmdNext_Click);
     connect(cmdBack, &QPushButton::clicked, this, &frmMain::cmdBack_Click);
     connect(cmdCancel, &QPushButton::clicked, this, &frmMain::cmdCancel_Click);
+    connect(cmdFind, &QPushButton::clicked, this, &frmMain::cmdFind_Click);
 }
 
 void frmMain::Form_Load()
@@ -450,6 +473,7 @@ void frmMain::Form_Load()
     titleFont.setBold(true);
     titleFont.setPointSize(12);
     lblTitle->setFont(titleFont);
+    cmdFind->setAccessibleName(LStr(9024));
     FitCaptions();
     // Engine object and workspace. Without them the window still opens and Next
     // reports the failed connection.
@@ -718,6 +742,58 @@ void frmMain::ShowStep()
     cmdNext->setText(LStr(m_step == 4 ? 100 : 101));
     cmdNext->show();
     cmdBack->setVisible(m_step != 0);
+    ShowFindButton();
+}
+
+void frmMain::ShowFindButton()
+{
+    cmdFind->setVisible(m_step == wizard::kConnection && lblTransfer->isHidden());
+}
+
+void frmMain::cmdFind_Click()
+{
+    if (m_busy || m_step != wizard::kConnection || m_find)
+        return;
+    QList<int> ports;
+    for (int i = 0; i < cmbPort1->count(); ++i)
+        ports << cmbPort1->itemData(i).toInt();
+    m_find = new frmFind(ReadIP(uctIPAddress1), ports, this);
+    m_find->setAttribute(Qt::WA_DeleteOnClose);
+    connect(m_find, &QDialog::accepted, this, [this] {
+        if (m_find && m_find->chosen())
+            ShowConnection(*m_find->chosen());
+    });
+    m_find->open();
+}
+
+void frmMain::ShowConnection(const ConnText& t)
+{
+    if (!t.serial) {
+        optDevice[0]->setChecked(true);
+        WriteIP(uctIPAddress1, t.address);
+    } else {
+        optDevice[1]->setChecked(true);
+        SelectComboItem(cmbPort1, t.port);
+        SelectComboItem(line1.cmbBaudRate, t.baud);
+        const auto parity = std::find(vocab::kParityLetters.begin(), vocab::kParityLetters.end(), t.parity);
+        if (parity != vocab::kParityLetters.end())
+            line1.cmbParity->setCurrentIndex(int(parity - vocab::kParityLetters.begin()));
+        SelectComboItem(line1.cmbDataLength, t.dataBits);
+        const int stop = line1.cmbStopbit->findText(t.stopBits);
+        if (stop >= 0)
+            line1.cmbStopbit->setCurrentIndex(stop);
+    }
+    cmdNext->setFocus(Qt::OtherFocusReason);
+}
+
+void frmMain::RememberConnection()
+{
+    const QString conn = m_link->connectionText();
+    if (conn.isEmpty())
+        return;
+    // A history that cannot be written is no reason to stop the engineer.
+    wizard::RecentConnections().add(
+        {conn, m_link->controllerId(), m_link->controllerModel(), QDateTime::currentDateTimeUtc()});
 }
 
 void frmMain::SetBusy(bool busy)
@@ -833,6 +909,7 @@ bool frmMain::OpenController()
     if (opened != wizard::Opened::kDone)
         return FailConnect(opened == wizard::Opened::kReadFailed ? 503 : 505);
     ShowSettings(m_link->settings());
+    RememberConnection();
     return true;
 }
 

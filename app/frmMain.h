@@ -9,6 +9,7 @@
 #include "controller/controllerview.h"
 
 #include <QList>
+#include <QPointer>
 #include <QString>
 #include <QStringList>
 #include <QWidget>
@@ -24,6 +25,8 @@ class QPushButton;
 class QRadioButton;
 class QTabWidget;
 class CommLink;
+class frmFind;
+struct ConnText;
 class uctIPAddressCtrl;
 
 class frmMain : public QWidget, public ControllerView {
@@ -68,6 +71,7 @@ public slots:
     void cmdNext_Click();
     void cmdBack_Click();
     void cmdCancel_Click();
+    void cmdFind_Click();  // opens the Find dialog (window-modal; returns at once)
     void optDevice_Click(int index);
     void optToken_Click(int index);
     void Form_Resize();
@@ -90,6 +94,10 @@ private:
     void ConnectControls();
     void ShowTransfer(const TransferProgress& p);
     void ShowProgressLine(const std::optional<QString>& text);
+    // The first page shows a connection chosen in the Find dialog; the focus goes to Next.
+    void ShowConnection(const ConnText& t);
+    void RememberConnection();  // a connection that read a controller joins the recent ones
+    void ShowFindButton();      // on the connection page, while the band's line is away
     void Form_Load();
     void Form_Unload();
     // Next, one function a step; each ends the press early by returning false.
@@ -164,6 +172,9 @@ private:
     QPushButton* cmdBack = nullptr;
     QPushButton* cmdNext = nullptr;
     QPushButton* cmdCancel = nullptr;
+    // At the band's left on the connection page: finds the controller to connect to.
+    QPushButton* cmdFind = nullptr;
+    QPointer<frmFind> m_find;
     // In the band's free left part while a record moves slowly: what moves and the
     // time left, over a thin bar. Neither takes clicks or focus.
     QLabel* lblTransfer = nullptr;
