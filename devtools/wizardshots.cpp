@@ -6,9 +6,12 @@
 // DIR/wizard-<page>-<suffix>.png and each message the wizard shows, as the real box,
 // into DIR/message-<name>-<suffix>.png. With --refused, a loopback address where nothing
 // listens, the failed connection comes first; with --port, the COM number of a slow
-// simulated line, the progress bar of a read over it.
-//   tolvane-wizardshots --address 127.0.3.250 --refused 127.0.3.251 --port 4 --suffix en --out docs/screenshots
+// simulated line, the progress bar of a read over it; with --find, a loopback range, the
+// Find dialog after a search of that range (DIR/find-<suffix>.png).
+//   tolvane-wizardshots --address 127.0.3.250 --refused 127.0.3.251 --port 4
+//     --find 127.0.3.240/28 --suffix en --out docs/screenshots
 
+#include "app/frmFind.h"
 #include "app/frmMain.h"
 #include "controls/uctIPAddressCtrl.h"
 #include "locale/modLocale.h"
@@ -21,7 +24,10 @@
 #include <QCommandLineParser>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QHostAddress>
+#include <QTimer>
+#include <QTreeWidget>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
@@ -101,6 +107,36 @@ bool ProgressShot(int port, const QString& out, const QString& suffix)
     return saved && read;
 }
 
+// The Find dialog after a search of range (which the caller made sure is loopback), with
+// the first row chosen in the list.
+bool FindShot(const QString& range, const QString& out, const QString& suffix)
+{
+    frmMain w;
+    w.show();
+    if (!WaitExposed(w))
+        return false;
+    Press(w, "cmdFind");
+    auto* find = w.findChild<frmFind*>();
+    if (!find || !WaitExposed(*find))
+        return false;
+    find->findChild<QComboBox*>(QStringLiteral("cmbRange"))->setEditText(range);
+    QEventLoop loop;
+    QObject::connect(find, &frmFind::searchEnded, &loop, &QEventLoop::quit);
+    QTimer::singleShot(20000, &loop, &QEventLoop::quit);
+    find->cmdSearch_Click();
+    if (find->searching())
+        loop.exec();
+    auto* list = find->findChild<QTreeWidget*>(QStringLiteral("lstFound"));
+    list->setCurrentItem(list->topLevelItem(0));
+    list->setFocus();
+    for (int c = 0; c < list->columnCount() - 1; ++c)
+        list->resizeColumnToContents(c);
+    const bool saved = !find->searching() && SaveWidget(*find, out, QStringLiteral("find-%1").arg(suffix));
+    find->reject();
+    Press(w, "cmdCancel");
+    return saved;
+}
+
 void AddOptions(QCommandLineParser& parser)
 {
     parser.addHelpOption();
@@ -114,6 +150,8 @@ void AddOptions(QCommandLineParser& parser)
                       QStringLiteral("a.b.c.d")});
     parser.addOption({QStringLiteral("port"), QStringLiteral("COM number of a slow simulated line."),
                       QStringLiteral("n")});
+    parser.addOption({QStringLiteral("find"), QStringLiteral("Loopback range the Find dialog searches."),
+                      QStringLiteral("range")});
 }
 
 }  // namespace
@@ -133,6 +171,15 @@ int main(int argc, char* argv[])
     if (!loopback(address) || (parser.isSet(QStringLiteral("refused")) && !loopback(refused))) {
         std::fprintf(stderr, "--address and --refused must be IPv4 loopback addresses (127.x.x.x)\n");
         return 2;
+    }
+    const QString range = parser.value(QStringLiteral("find"));
+    if (!range.isEmpty()) {
+        const auto targets = wizard::SearchTargets(range, false);
+        const auto inLoopback = [](quint32 a) { return (a >> 24) == 127; };
+        if (!targets || !inLoopback(targets->first().first) || !inLoopback(targets->first().last)) {
+            std::fprintf(stderr, "--find must be a range of IPv4 loopback addresses (127.x.x.x)\n");
+            return 2;
+        }
     }
     const QString out = parser.value(QStringLiteral("out"));
     const QString suffix = parser.value(QStringLiteral("suffix"));
@@ -187,6 +234,8 @@ int main(int argc, char* argv[])
     nextMessage = QStringLiteral("complete");
     Press(w, "cmdNext");
     ok = ok && !w.isVisible();
+    if (!range.isEmpty())
+        ok = FindShot(range, out, suffix) && ok;
     if (parser.isSet(QStringLiteral("port")))
         ok = ProgressShot(parser.value(QStringLiteral("port")).toInt(), out, suffix) && ok;
     return ok && messages < 1000 ? 0 : 1;
