@@ -414,27 +414,32 @@ void frmMain::ShowTransfer(const TransferProgress& p)
 
 void frmMain::ShowProgressLine(const std::optional<QString>& text)
 {
-    const bool bar = text && m_transfer.moving();
+    // The bar shows a record's move; while the controller keeps the line waiting, the
+    // band's whole height is the wait's.
+    const bool bar = text && m_transfer.moving() && !m_transfer.waiting();
     lblTransfer->setVisible(text.has_value());
     prgTransfer->setVisible(bar);
     ShowFindButton();
     if (!text)
         return;
-    // One line over the bar. Without the bar (the wait's line) a text too long for one
-    // line takes two, the band's height; where even they are too few, the start of the
-    // text gives way, never its end with the seconds.
+    // A move's line over the bar. The wait's line whole on one line or two; where two
+    // are too few, with its shorter fixed part; never without its seconds.
     const QFontMetrics metrics = lblTransfer->fontMetrics();
     const int width = px(3200);
+    const auto fits = [&](const QString& t, int height) {
+        return metrics.boundingRect(QRect(0, 0, width, 4 * height), Qt::TextWordWrap, t).height() <= height;
+    };
     QString shown = metrics.elidedText(*text, Qt::ElideRight, width);
     bool wrap = false;
-    if (!bar && metrics.horizontalAdvance(*text) > width) {
-        const QRect need = metrics.boundingRect(QRect(0, 0, width, 4 * frmNavi->height()),
-                                                Qt::TextWordWrap, *text);
-        wrap = need.height() <= frmNavi->height();
-        shown = wrap ? *text : metrics.elidedText(*text, Qt::ElideLeft, width);
+    if (m_transfer.waiting()) {
+        const QString brief = m_transfer.shortLine().value_or(*text);
+        const int band = frmNavi->height();
+        shown = fits(*text, band) ? *text : fits(brief, band) ? brief : metrics.elidedText(brief, Qt::ElideLeft, width);
+        wrap = metrics.horizontalAdvance(shown) > width;
     }
     lblTransfer->setWordWrap(wrap);
-    lblTransfer->resize(width, wrap ? frmNavi->height() : px(240));
+    lblTransfer->resize(width, wrap || m_transfer.waiting() ? frmNavi->height() : px(240));
+    lblTransfer->setAlignment(Qt::AlignLeft | (m_transfer.waiting() ? Qt::AlignVCenter : Qt::AlignTop));
     lblTransfer->setText(shown);
     lblTransfer->setAccessibleName(*text);
 }

@@ -220,8 +220,12 @@ std::optional<QString> ProgressLine::take(const TransferProgress& p)
 std::optional<QString> ProgressLine::take(const WaitProgress& w)
 {
     m_wait.reset();
-    if (!w.finished && w.waitedMs >= kWaitDelayMs)
-        m_wait = LFormat(9020, (w.leftMs + 999) / 1000);
+    m_waitShort.reset();
+    if (!w.finished && w.waitedMs >= kWaitDelayMs) {
+        const qint64 seconds = (w.leftMs + 999) / 1000;
+        m_wait = LFormat(9020, seconds);
+        m_waitShort = LFormat(9044, seconds);
+    }
     return line();
 }
 

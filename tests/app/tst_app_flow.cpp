@@ -16,6 +16,7 @@
 #include <qpa/qwindowsysteminterface.h>
 #include <QProgressBar>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QTabWidget>
 #include <QTest>
 
@@ -693,15 +694,18 @@ private slots:
         QTest::addColumn<QString>("how");       // see PostCancel
         QTest::addColumn<int>("message");       // 0: none
         QTest::addColumn<QStringList>("pairs");  // every doSignal the controller received
+        QTest::addColumn<int>("lang");           // the window's language
         const QStringList twoReads{"0,0", "0,1", "0,0", "0,1"};
-        QTest::newRow("reading the token record at 9600 baud") << "" << "" << "click" << 0 << QStringList{"0,0", "0,2"};
-        QTest::newRow("connecting to a hung controller") << "OPEN" << "freeze-at" << "Alt+C" << 0 << QStringList{};
+        QTest::newRow("reading the token record at 9600 baud") << "" << "" << "click" << 0 << QStringList{"0,0", "0,2"} << 1033;
+        QTest::newRow("connecting to a hung controller") << "OPEN" << "freeze-at" << "Alt+C" << 0 << QStringList{} << 1033;
+        QTest::newRow("connecting to a hung controller, in Japanese")
+            << "OPEN" << "freeze-at" << "close box" << 0 << QStringList{} << 1041;
         QTest::newRow("a write the controller holds back")
             << "PATCH_RECORD @CNF_BACKPRM" << "stall-at" << "close box" << 9021
-            << twoReads + QStringList{"1,0", "0,0", "0,2", "1,2"};
+            << twoReads + QStringList{"1,0", "0,0", "0,2", "1,2"} << 1033;
         // Its first attempt held back, the second answered: reported as what it was.
         QTest::newRow("the commit runs on") << "doSignal 1,1" << "stall-at" << "click" << 107
-                                            << twoReads + QStringList{"1,0", "0,0", "1,1", "1,1", "0,1"};
+                                            << twoReads + QStringList{"1,0", "0,0", "1,1", "1,1", "0,1"} << 1033;
     }
     void cancelWhileWaiting()
     {
@@ -710,6 +714,9 @@ private slots:
         QFETCH(QString, how);
         QFETCH(int, message);
         QFETCH(QStringList, pairs);
+        QFETCH(int, lang);
+        WriteLangId(QString::number(lang));
+        const auto english = qScopeGuard([] { WriteLangId(QStringLiteral("1033")); });
         const bool line = heldBack.isEmpty();
         const bool commit = heldBack == QLatin1String("doSignal 1,1");
         // Not the start values: the controller at 10.1.2.3, token COM3; on the line it
@@ -740,12 +747,18 @@ private slots:
         // Without the cancel a request held back would hold the window for a minute.
         w->link()->setLinkOptions(commit ? 2000 : 30000, 1);
         auto* band = Find<QLabel>(*w, "lblTransfer");
-        const QString waiting = QStringLiteral("Waiting for the controller, time-out in ");
+        const QString waiting = LStr(9020).section(QStringLiteral("%1%"), 0, 0);
         QString seen;
+        bool whole = false;
         QTimer watch;
         connect(&watch, &QTimer::timeout, this, [&] {
-            if (seen.isEmpty() && band->isVisible() && band->accessibleName().startsWith(line ? "Reading " : waiting)) {
+            if (seen.isEmpty() && band->isVisible() && band->accessibleName().startsWith(line ? LStr(9018).left(8) : waiting)) {
                 seen = band->accessibleName();
+                // The whole line, or its shorter form with the same seconds, all within the band.
+                const QString seconds = seen.mid(waiting.size()).section(' ', 0, 0);
+                const QRect need = band->fontMetrics().boundingRect(band->rect(), Qt::TextWordWrap, band->text());
+                whole = (band->text() == seen || (!line && band->text() == LFormat(9044, seconds)))
+                        && band->rect().contains(need) && band->parentWidget()->rect().contains(band->geometry());
                 PostCancel(*w, how);
             }
         });
@@ -757,6 +770,7 @@ private slots:
         else
             ChangeAndComplete(*w);
         QVERIFY2(!seen.isEmpty(), "the line to cancel at never showed");
+        QVERIFY2(whole, qPrintable(seen + QStringLiteral(" shown as ") + band->text()));
         QTRY_VERIFY(!w->isVisible());
         if (!line) {
             // A second into a wait of two attempts: the time-outs' time left, rounded up.

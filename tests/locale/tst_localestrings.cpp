@@ -18,7 +18,7 @@ namespace {
 // A module path that never exists, so that only the program's own table answers.
 const QString kNoModule = QStringLiteral("/nonexistent/tolvane-test/LangRes.dll");
 
-// The 122 ids of the program's own table.
+// The 123 ids of the program's own table.
 const QList<int> kAllIds = {
     0,    1,    2,    3,    4,    5,    6,    100,  101,  102,  103,  104,  105,  106,  107,
     108,  109,  500,  501,  502,  503,  504,  505,  1000, 1001, 1002, 1003, 1004, 1005, 1006,
@@ -27,7 +27,7 @@ const QList<int> kAllIds = {
     1037, 1038, 1039, 1040, 1041, 1042, 1043, 1044, 5000, 5001, 5002, 5003, 5004, 5005, 5006,
     5007, 5008, 5009, 5010, 5011, 5012, 6000, 6001, 6002, 6003, 6004, 6005, 9000, 9001, 9002, 9016,
     9017, 9018, 9019, 9020, 9021, 9022, 9023, 9024, 9025, 9026, 9027, 9028, 9029, 9030, 9031, 9032, 9033,
-    9034, 9035, 9036, 9037, 9038, 9039, 9040, 9041, 9042, 9043};
+    9034, 9035, 9036, 9037, 9038, 9039, 9040, 9041, 9042, 9043, 9044};
 
 struct HandlerGuard {
     explicit HandlerGuard(MsgBoxHandler h) { SetMsgBoxHandler(std::move(h)); }
