@@ -85,9 +85,8 @@ frmFind::frmFind(const IPv4& address, const QList<int>& ports, QWidget* parent)
     connect(cmdSearch, &QPushButton::clicked, this, &frmFind::cmdSearch_Click);
     connect(cmdUse, &QPushButton::clicked, this, [this] { choose(lstFound->currentItem()); });
     connect(cmdCancel, &QPushButton::clicked, this, &frmFind::reject);
-    connect(lstFound, &QTreeWidget::currentItemChanged, this, [this](QTreeWidgetItem* item) {
-        cmdUse->setEnabled(item && (item->flags() & Qt::ItemIsEnabled));
-    });
+    connect(lstFound, &QTreeWidget::currentItemChanged, this,
+            [this](QTreeWidgetItem* item) { cmdUse->setEnabled(item && (item->flags() & Qt::ItemIsEnabled)); });
 
     auto* range = new QHBoxLayout;
     range->addWidget(rangeLabel);
@@ -121,10 +120,7 @@ frmFind::frmFind(const IPv4& address, const QList<int>& ports, QWidget* parent)
 
 frmFind::~frmFind() = default;
 
-bool frmFind::searching() const
-{
-    return m_scanner && m_scanner->running();
-}
+bool frmFind::searching() const { return m_scanner && m_scanner->running(); }
 
 void frmFind::cmdSearch_Click()
 {
@@ -253,7 +249,6 @@ void frmFind::keyPressEvent(QKeyEvent* event)
             cmdSearch_Click();
         // In the list, Enter has chosen the row already (itemActivated).
         return;
-    default:
-        QDialog::keyPressEvent(event);
+    default: QDialog::keyPressEvent(event);
     }
 }

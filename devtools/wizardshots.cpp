@@ -137,6 +137,14 @@ bool FindShot(const QString& range, const QString& out, const QString& suffix)
     return saved;
 }
 
+// Whether every address of a range the Find dialog takes is a loopback one.
+bool LoopbackRange(const QString& range)
+{
+    const auto targets = wizard::SearchTargets(range, false);
+    const auto inLoopback = [](quint32 a) { return (a >> 24) == 127; };
+    return targets && inLoopback(targets->first().first) && inLoopback(targets->first().last);
+}
+
 void AddOptions(QCommandLineParser& parser)
 {
     parser.addHelpOption();
@@ -173,13 +181,9 @@ int main(int argc, char* argv[])
         return 2;
     }
     const QString range = parser.value(QStringLiteral("find"));
-    if (!range.isEmpty()) {
-        const auto targets = wizard::SearchTargets(range, false);
-        const auto inLoopback = [](quint32 a) { return (a >> 24) == 127; };
-        if (!targets || !inLoopback(targets->first().first) || !inLoopback(targets->first().last)) {
-            std::fprintf(stderr, "--find must be a range of IPv4 loopback addresses (127.x.x.x)\n");
-            return 2;
-        }
+    if (!range.isEmpty() && !LoopbackRange(range)) {
+        std::fprintf(stderr, "--find must be a range of IPv4 loopback addresses (127.x.x.x)\n");
+        return 2;
     }
     const QString out = parser.value(QStringLiteral("out"));
     const QString suffix = parser.value(QStringLiteral("suffix"));

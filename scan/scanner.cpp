@@ -495,7 +495,7 @@ private:
 
 Scanner::Scanner(QList<Target> targets, ScanOptions options, QObject* parent)
     : QObject(parent),
-      m_options(options)
+      m_options(std::move(options))
 {
     m_options.parallel = std::max(1, m_options.parallel);
     m_options.startsPerSecond = std::max(1, m_options.startsPerSecond);

@@ -21,11 +21,11 @@
 namespace scan {
 
 struct ScanOptions {
-    int timeoutMs = 500;         // the T of each attempt's deadline
-    int retries = 0;             // further attempts of a connect or a request
-    int parallel = 64;           // addresses and ports tried at once
-    bool details = false;        // also read @CNF_RAW_COM
-    int startsPerSecond = 1000;  // new connections and ports opened, at most
+    int timeoutMs = 500;                                     // the T of each attempt's deadline
+    int retries = 0;                                         // further attempts of a connect or a request
+    int parallel = 64;                                       // addresses and ports tried at once
+    bool details = false;                                    // also read @CNF_RAW_COM
+    int startsPerSecond = 1000;                              // new connections and ports opened, at most
     QString clientName = QStringLiteral("tolvanectl scan");  // what OPEN tells the controller
 };
 

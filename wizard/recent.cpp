@@ -32,8 +32,7 @@ std::optional<RecentConnection> entryFrom(const QJsonValue& value)
         return std::nullopt;
     RecentConnection c{conn.toString(), id.toString(), model.toString(),
                        QDateTime::fromString(when.toString(), Qt::ISODate)};
-    if (!c.when.isValid() || c.id.size() > RecentConnections::kMaxText
-        || c.model.size() > RecentConnections::kMaxText)
+    if (!c.when.isValid() || c.id.size() > RecentConnections::kMaxText || c.model.size() > RecentConnections::kMaxText)
         return std::nullopt;
     return c;
 }
@@ -42,8 +41,7 @@ std::optional<RecentConnection> entryFrom(const QJsonValue& value)
 
 RecentConnections::RecentConnections(QString path)
     : m_path(std::move(path))
-{
-}
+{ }
 
 QString RecentConnections::defaultPath()
 {
@@ -71,7 +69,7 @@ QList<RecentConnection> RecentConnections::load() const
     if (!list.isArray() || list.toArray().size() > kMax)
         return {};
     QList<RecentConnection> out;
-    for (const QJsonValue& v : list.toArray()) {
+    for (const auto& v : list.toArray()) {
         const std::optional<RecentConnection> c = entryFrom(v);
         if (!c)
             return {};  // one damaged entry: the file is not trusted at all

@@ -13,7 +13,7 @@
 namespace wizard {
 
 struct RecentConnection {
-    QString conn;  // the connection text, as the first page makes it
+    QString conn;       // the connection text, as the first page makes it
     QString id, model;  // as the controller named itself
     QDateTime when;     // UTC
     bool operator==(const RecentConnection&) const = default;

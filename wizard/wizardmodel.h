@@ -119,11 +119,12 @@ class ProgressLine {
 public:
     std::optional<QString> take(const TransferProgress& p);
     std::optional<QString> take(const WaitProgress& w);
-    bool moving() const { return m_clock.isValid(); }  // a record's move is under way
+    bool moving() const { return m_clock.isValid(); }    // a record's move is under way
     bool waiting() const { return m_wait.has_value(); }  // the line is the wait's
     // The wait's line with a shorter fixed part and the same seconds, for a display
     // too narrow for the whole one.
     std::optional<QString> shortLine() const { return m_waitShort; }
+
 private:
     std::optional<QString> line() const { return m_wait ? m_wait : m_move; }
     QElapsedTimer m_clock;  // since the current move's first report

@@ -136,17 +136,17 @@ private slots:
         QTest::addColumn<bool>("serial");
         QTest::addColumn<QStringList>("rows");  // connections listed, in any order
         QTest::addColumn<QString>("choose");
-        QTest::addColumn<QString>("how");       // "Enter", "double-click" or "Use"
+        QTest::addColumn<QString>("how");        // "Enter", "double-click" or "Use"
         QTest::addColumn<QStringList>("shown");  // the chosen row's address, mask, baud
-        QTest::newRow("Ethernet, Enter")
-            << "127.0.23.0/24" << false
-            << QStringList{"eth:127.0.23.1", "eth:127.0.23.2", "eth:127.0.23.3", "eth:127.0.23.4", "eth:127.0.23.5"}
-            << "eth:127.0.23.3"
-            << "Enter" << QStringList{"10.1.2.3", "255.255.0.0", "115200"};
+        QTest::newRow("Ethernet, Enter") << "127.0.23.0/24" << false
+                                         << QStringList{"eth:127.0.23.1", "eth:127.0.23.2", "eth:127.0.23.3",
+                                                        "eth:127.0.23.4", "eth:127.0.23.5"}
+                                         << "eth:127.0.23.3"
+                                         << "Enter" << QStringList{"10.1.2.3", "255.255.0.0", "115200"};
         QTest::newRow("Ethernet, a range, Use")
             << "127.0.23.2-127.0.23.40" << false
-            << QStringList{"eth:127.0.23.2", "eth:127.0.23.3", "eth:127.0.23.4", "eth:127.0.23.5"}
-            << "eth:127.0.23.5" << "Use" << QStringList{"192.168.0.1", "255.255.255.0", "38400"};
+            << QStringList{"eth:127.0.23.2", "eth:127.0.23.3", "eth:127.0.23.4", "eth:127.0.23.5"} << "eth:127.0.23.5"
+            << "Use" << QStringList{"192.168.0.1", "255.255.255.0", "38400"};
         QTest::newRow("serial, double-click")
             << "127.0.23.250" << true << QStringList{"com:7:19200:N:8:1"} << "com:7:19200:N:8:1"
             << "double-click" << QStringList{"192.168.0.1", "255.255.255.0", "38400"};
@@ -298,15 +298,15 @@ private slots:
         QTest::newRow("sound") << QByteArray(R"({"recent":[)" + entry + "]}") << 1;
         QTest::newRow("cut off") << QByteArray(R"({"recent":[)" + entry) << 0;
         QTest::newRow("not JSON") << QByteArray("\x00\xff garbage", 11) << 0;
-        QTest::newRow("a connection text that is none")
-            << QByteArray(R"({"recent":[{"conn":"eth:127.0.23.2 ","id":"A","model":"RC","when":"2026-12-10T10:00:00Z"}]})")
-            << 0;
-        QTest::newRow("a serial line of 7 data bits")
-            << QByteArray(R"({"recent":[{"conn":"com:7:19200:N:7:1","id":"A","model":"RC","when":"2026-12-10T10:00:00Z"}]})")
-            << 0;
+        QTest::newRow("a connection text that is none") << QByteArray(
+            R"({"recent":[{"conn":"eth:127.0.23.2 ","id":"A","model":"RC","when":"2026-12-10T10:00:00Z"}]})")
+                                                        << 0;
+        QTest::newRow("a serial line of 7 data bits") << QByteArray(
+            R"({"recent":[{"conn":"com:7:19200:N:7:1","id":"A","model":"RC","when":"2026-12-10T10:00:00Z"}]})")
+                                                      << 0;
         QTest::newRow("no time") << QByteArray(R"({"recent":[{"conn":"eth:127.0.23.2","id":"A","model":"RC"}]})") << 0;
-        QTest::newRow("eleven entries")
-            << QByteArray(R"({"recent":[)" + QByteArrayList(11, entry).join(',') + "]}") << 0;
+        QTest::newRow("eleven entries") << QByteArray(R"({"recent":[)" + QByteArrayList(11, entry).join(',') + "]}")
+                                        << 0;
         QTest::newRow("larger than 64 KiB")
             << QByteArray(R"({"recent":[)" + entry + "]}" + QByteArray(70000, ' ')) << 0;
         QTest::newRow("a FIFO") << QByteArray("FIFO") << 0;
@@ -335,8 +335,8 @@ private slots:
         if (content == "FIFO")
             QVERIFY(QFile::remove(path));
         // The next connection's entry replaces a damaged file (a folder stays: it is not ours to remove).
-        const bool written = wizard::RecentConnections().add(
-            {QStringLiteral("eth:127.0.23.1"), QStringLiteral("B"), QStringLiteral("RC"), QDateTime::currentDateTimeUtc()});
+        const bool written = wizard::RecentConnections().add({QStringLiteral("eth:127.0.23.1"), QStringLiteral("B"),
+                                                              QStringLiteral("RC"), QDateTime::currentDateTimeUtc()});
         QCOMPARE(written, content != "DIR");
         QCOMPARE(wizard::RecentConnections().load().size(), content == "DIR" ? 0 : rows + 1);
     }
