@@ -294,28 +294,34 @@ private slots:
     {
         QTest::addColumn<QByteArray>("content");  // "FIFO" and "DIR": no plain file
         QTest::addColumn<int>("rows");
+        QTest::addColumn<bool>("choosable");  // the recent row may be chosen
         const QByteArray entry = R"({"conn":"eth:127.0.23.2","id":"A","model":"RC","when":"2026-12-10T10:00:00Z"})";
-        QTest::newRow("sound") << QByteArray(R"({"recent":[)" + entry + "]}") << 1;
-        QTest::newRow("cut off") << QByteArray(R"({"recent":[)" + entry) << 0;
-        QTest::newRow("not JSON") << QByteArray("\x00\xff garbage", 11) << 0;
+        QTest::newRow("sound") << QByteArray(R"({"recent":[)" + entry + "]}") << 1 << true;
+        QTest::newRow("cut off") << QByteArray(R"({"recent":[)" + entry) << 0 << true;
+        QTest::newRow("not JSON") << QByteArray("\x00\xff garbage", 11) << 0 << true;
         QTest::newRow("a connection text that is none") << QByteArray(
             R"({"recent":[{"conn":"eth:127.0.23.2 ","id":"A","model":"RC","when":"2026-12-10T10:00:00Z"}]})")
-                                                        << 0;
+                                                        << 0 << true;
         QTest::newRow("a serial line of 7 data bits") << QByteArray(
             R"({"recent":[{"conn":"com:7:19200:N:7:1","id":"A","model":"RC","when":"2026-12-10T10:00:00Z"}]})")
-                                                      << 0;
-        QTest::newRow("no time") << QByteArray(R"({"recent":[{"conn":"eth:127.0.23.2","id":"A","model":"RC"}]})") << 0;
+                                                      << 0 << true;
+        QTest::newRow("no time") << QByteArray(R"({"recent":[{"conn":"eth:127.0.23.2","id":"A","model":"RC"}]})") << 0
+                                 << true;
         QTest::newRow("eleven entries") << QByteArray(R"({"recent":[)" + QByteArrayList(11, entry).join(',') + "]}")
-                                        << 0;
+                                        << 0 << true;
         QTest::newRow("larger than 64 KiB")
-            << QByteArray(R"({"recent":[)" + entry + "]}" + QByteArray(70000, ' ')) << 0;
-        QTest::newRow("a FIFO") << QByteArray("FIFO") << 0;
-        QTest::newRow("a folder") << QByteArray("DIR") << 0;
+            << QByteArray(R"({"recent":[)" + entry + "]}" + QByteArray(70000, ' ')) << 0 << true;
+        QTest::newRow("a port the connection page does not list") << QByteArray(
+            R"({"recent":[{"conn":"com:9:38400:N:8:1","id":"A","model":"RC","when":"2026-12-10T10:00:00Z"}]})")
+                                                                  << 1 << false;
+        QTest::newRow("a FIFO") << QByteArray("FIFO") << 0 << true;
+        QTest::newRow("a folder") << QByteArray("DIR") << 0 << true;
     }
     void damagedHistory()
     {
         QFETCH(QByteArray, content);
         QFETCH(int, rows);
+        QFETCH(bool, choosable);
         const QString path = recentPath();
         QVERIFY(QDir().mkpath(QFileInfo(path).absolutePath()));
         if (content == "FIFO") {
@@ -330,7 +336,12 @@ private slots:
         auto w = OpenWindow();
         frmFind* f = OpenFind(*w);
         QVERIFY(f);
-        QCOMPARE(Find<QTreeWidget>(*f, "lstFound")->topLevelItemCount(), rows);
+        auto* list = Find<QTreeWidget>(*f, "lstFound");
+        QCOMPARE(list->topLevelItemCount(), rows);
+        if (rows > 0) {
+            QCOMPARE(bool(list->topLevelItem(0)->flags() & Qt::ItemIsEnabled), choosable);
+            QCOMPARE(Find<QPushButton>(*f, "cmdUse")->isEnabled(), choosable);
+        }
         f->reject();
         if (content == "FIFO")
             QVERIFY(QFile::remove(path));

@@ -267,6 +267,7 @@ private slots:
         QTest::newRow("cmdBack") << "cmdBack" << QRect(3450, 0, 1320, 375);
         QTest::newRow("cmdNext") << "cmdNext" << QRect(4769, 0, 1320, 375);
         QTest::newRow("cmdCancel") << "cmdCancel" << QRect(6217, 0, 1320, 375);
+        QTest::newRow("cmdFind") << "cmdFind" << QRect(120, 0, 1320, 375);
         QTest::newRow("frmStep1") << "frmStep1" << QRect(120, 480, 7455, 3675);
         QTest::newRow("frmToken") << "frmToken" << QRect(120, 480, 7455, 3735);
         QTest::newRow("optToken_5") << "optToken_5" << QRect(300, 2460, 3975, 255);
@@ -286,8 +287,8 @@ private slots:
         QCOMPARE(control->geometry(), expected);
     }
 
-    // Tab walks each page from top to bottom, then Next, Back and Cancel, and round
-    // again; of a group of option buttons only the chosen one is a stop, and disabled
+    // Tab walks each page from top to bottom, then Next, Back and Cancel (and Find on
+    // the connection page), and round again; of a group of option buttons only the chosen one is a stop, and disabled
     // controls are passed over.
     void keyboardOrder_data()
     {
@@ -295,9 +296,10 @@ private slots:
         QTest::addColumn<bool>("backShown");
         QTest::addColumn<QStringList>("order");
         QTest::newRow("connection, Ethernet")
-            << 0 << false << QStringList{"optDevice_0", "uctIPAddress1", "cmdNext", "cmdCancel"};
+            << 0 << false << QStringList{"optDevice_0", "uctIPAddress1", "cmdNext", "cmdCancel", "cmdFind"};
         QTest::newRow("connection, RS232C")
-            << 0 << false << QStringList{"optDevice_1", "cmbPort1", "cmbBaudRate1", "cmdNext", "cmdCancel"};
+            << 0 << false
+            << QStringList{"optDevice_1", "cmbPort1", "cmbBaudRate1", "cmdNext", "cmdCancel", "cmdFind"};
         QTest::newRow("permission") << 1 << true << QStringList{"cmbDevice", "cmdNext", "cmdBack", "cmdCancel"};
         QTest::newRow("Ethernet")
             << 2 << true << QStringList{"uctIPAddress3", "uctSubnetMask", "cmdNext", "cmdBack", "cmdCancel"};
@@ -318,6 +320,7 @@ private slots:
             tabs->setTabEnabled(i, i == page);
         tabs->setCurrentIndex(page);
         Find<QPushButton>(*w, "cmdBack")->setVisible(backShown);
+        Find<QPushButton>(*w, "cmdFind")->setVisible(page == 0);
         w->show();
         QApplication::setActiveWindow(w.get());
         QVERIFY(QTest::qWaitForWindowActive(w.get()));
