@@ -754,11 +754,14 @@ private slots:
         connect(&watch, &QTimer::timeout, this, [&] {
             if (seen.isEmpty() && band->isVisible() && band->accessibleName().startsWith(line ? LStr(9018).left(8) : waiting)) {
                 seen = band->accessibleName();
-                // The whole line, or its shorter form with the same seconds, all within the band.
+                // The whole line, or its shorter form with the same seconds, all within the band
+                // and clear of the bar.
                 const QString seconds = seen.mid(waiting.size()).section(' ', 0, 0);
                 const QRect need = band->fontMetrics().boundingRect(band->rect(), Qt::TextWordWrap, band->text());
+                const auto* bar = Find<QProgressBar>(*w, "prgTransfer");
                 whole = (band->text() == seen || (!line && band->text() == LFormat(9044, seconds)))
-                        && band->rect().contains(need) && band->parentWidget()->rect().contains(band->geometry());
+                        && band->rect().contains(need) && band->parentWidget()->rect().contains(band->geometry())
+                        && !(bar->isVisible() && bar->geometry().intersects(band->geometry()));
                 PostCancel(*w, how);
             }
         });
