@@ -3,6 +3,7 @@
 #include "controller/recordcache.h"
 
 #include "protocol/protocol.h"
+#include "settings/modFile.h"
 
 #include <QDir>
 #include <QFile>
@@ -45,14 +46,7 @@ bool isEntryName(const char* name)
 
 QString RecordCache::defaultFolder()
 {
-#ifdef Q_OS_WIN
-    const QString base = qEnvironmentVariable("LOCALAPPDATA");
-#else
-    QString base = qEnvironmentVariable("XDG_CACHE_HOME");
-    // A relative XDG_CACHE_HOME is invalid by the XDG rules and ignored.
-    if (!QDir::isAbsolutePath(base))
-        base = QDir::homePath() + QStringLiteral("/.cache");
-#endif
+    const QString base = UserBaseFolder("XDG_CACHE_HOME", "/.cache", "LOCALAPPDATA");
     if (base.isEmpty())
         return QString();
     return QDir::cleanPath(base + QStringLiteral("/Tolvane/records"));

@@ -35,16 +35,22 @@ QString GetSpecialFolderPath(qint32 csidl)
     return AddBackslash(QDir::toNativeSeparators(path));
 }
 
-QString StateFolder()
+QString UserBaseFolder(const char* xdgVariable, const char* homeFallback, const char* windowsVariable)
 {
 #ifdef Q_OS_WIN
-    const QString base = qEnvironmentVariable("LOCALAPPDATA");
+    Q_UNUSED(xdgVariable);
+    Q_UNUSED(homeFallback);
+    return qEnvironmentVariable(windowsVariable);
 #else
-    QString base = qEnvironmentVariable("XDG_STATE_HOME");
-    // A relative XDG_STATE_HOME is invalid by the XDG rules and ignored.
-    if (!QDir::isAbsolutePath(base))
-        base = QDir::homePath() + QStringLiteral("/.local/state");
+    Q_UNUSED(windowsVariable);
+    const QString base = qEnvironmentVariable(xdgVariable);
+    return QDir::isAbsolutePath(base) ? base : QDir::homePath() + QLatin1String(homeFallback);
 #endif
+}
+
+QString StateFolder()
+{
+    const QString base = UserBaseFolder("XDG_STATE_HOME", "/.local/state", "LOCALAPPDATA");
     if (base.isEmpty())
         return QString();
     return AddBackslash(QDir::toNativeSeparators(QDir::cleanPath(base + QStringLiteral("/Tolvane"))));

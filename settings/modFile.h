@@ -17,6 +17,12 @@ QChar PathSeparator();
 QString GetSpecialFolderPath(qint32 csidl);
 constexpr qint32 CSIDL_APPDATA = 26;
 
+// A user's base folder: on Windows the environment variable windowsVariable names it, on
+// Linux xdgVariable, or homeFallback under the home folder when that is unset or not
+// absolute (a relative XDG path is invalid by the XDG rules). No separator at the end;
+// empty when there is none.
+QString UserBaseFolder(const char* xdgVariable, const char* homeFallback, const char* windowsVariable);
+
 // The folder where the program keeps what it learns while it runs (the connections used
 // recently), ending in the separator: %LOCALAPPDATA%\Tolvane\ on Windows,
 // $XDG_STATE_HOME/Tolvane/ on Linux (by default ~/.local/state/Tolvane/). Not made here.

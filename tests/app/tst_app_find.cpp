@@ -268,6 +268,8 @@ private slots:
         QVERIFY(f);
         auto* list = Find<QTreeWidget>(*f, "lstFound");
         QCOMPARE(Column(*list, 0), QStringList{"eth:127.0.23.4"});  // at once, before any search
+        QVERIFY(!f->scanner());                                     // which only Search starts
+        QCOMPARE(Find<QComboBox>(*f, "cmbRange")->currentText(), QStringLiteral("127.0.23.0/24"));
         QVERIFY(list->topLevelItem(0)->text(6).startsWith(QStringLiteral("Used ")));
         QVERIFY(!list->topLevelItem(0)->font(0).bold());
         QVERIFY(Search(*f, QStringLiteral("127.0.23.4-127.0.23.6"), false));
