@@ -764,9 +764,10 @@ void frmMain::cmdFind_Click()
         ports << cmbPort1->itemData(i).toInt();
     m_find = new frmFind(ReadIP(uctIPAddress1), ports, this);
     m_find->setAttribute(Qt::WA_DeleteOnClose);
-    connect(m_find, &QDialog::accepted, this, [this] {
-        if (m_find && m_find->chosen())
+    connect(m_find, &QDialog::finished, this, [this](int result) {
+        if (result == QDialog::Accepted && m_find && m_find->chosen())
             ShowConnection(*m_find->chosen());
+        m_find = nullptr;  // it goes on the next turn of the event loop; Find may open a new one now
     });
     m_find->open();
 }

@@ -21,6 +21,7 @@
 #include <QComboBox>
 #include <QElapsedTimer>
 #include <QLineEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -103,7 +104,15 @@ Round OneRound()
         r.end = double(clock.nsecsElapsed()) / 1e9;
         r.longestGapMs = gaps.longestMs();
         r.rows = list->topLevelItemCount();
+        // The dialog goes once the event loop turns; the window opens a new one only then.
+        const QPointer<frmFind> closing = find;
         find->reject();
+        QElapsedTimer wait;
+        wait.start();
+        while (closing && !wait.hasExpired(5000))
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        if (closing)
+            return r;
     }
     {
         frmFind* find = OpenFind(w);

@@ -72,6 +72,7 @@ public:
     {
         if (m_line && m_line->isOpen())
             m_line->clear(QSerialPort::Output);
+        m_abandoned = true;
         finish(std::nullopt);
     }
 
@@ -462,8 +463,9 @@ private:
             m_tcp->abort();
         if (m_line)
             m_line->close();
-        // A port counts the settings it tried: up to the one that answered, else all.
-        const qint64 tried = !m_serial ? 1 : found ? m_setting + 1 : m_settings.size();
+        // A port counts the settings it tried: up to the one that answered, else all; a
+        // try the cancel cut off counts as not tried.
+        const qint64 tried = m_abandoned ? 0 : !m_serial ? 1 : found ? m_setting + 1 : m_settings.size();
         m_scanner.finished(this, tried, std::move(found));
     }
 
@@ -491,6 +493,7 @@ private:
     QByteArray m_record;
     std::optional<Found> m_found;
     bool m_done = false;
+    bool m_abandoned = false;
 };
 
 Scanner::Scanner(QList<Target> targets, ScanOptions options, QObject* parent)
