@@ -1,8 +1,9 @@
 # SPDX-License-Identifier: MIT
 # SPDX-FileCopyrightText: 2026 Tolvane developers
 """The example playbook as an integrator runs it, against a simulated cell of 20
-controllers on loopback, judged by Ansible's results and by the controllers' state
-files, byte for byte."""
+controllers on loopback that the inventory plugin finds, judged by Ansible's results and
+by the controllers' state files, byte for byte; and the inventory plugin's hosts, groups
+and variables."""
 
 import json
 import os
@@ -12,12 +13,12 @@ import tempfile
 import unittest
 
 sys.path.insert(0, os.path.join(os.environ['TOLVANE_SOURCE_DIR'], 'tests', 'support'))
-from simcell import Cell, addresses, copy_states, inventory, playbook, run_module, tolvanectl, used_cell  # noqa: E402
+from simcell import Cell, addresses, copy_states, found, inventory, playbook, run_module, tolvanectl, used_cell  # noqa: E402
 
 BIN, SOURCE = os.environ['TOLVANE_BIN_DIR'], os.environ['TOLVANE_SOURCE_DIR']
 PLAYBOOK = os.path.join(SOURCE, 'examples', 'ansible', 'commission.yml')
 CELL, NEW = addresses('127.0.30', 1, 20), addresses('127.0.32', 1, 20)  # NEW: what the playbook sets
-HOSTS = ['c%03d' % (n + 1) for n in range(20)]
+HOSTS = ['TLVSIM-' + a for a in CELL]  # the ids the controllers answer with
 SETTINGS = ['--mask', '255.255.255.0', '--token', 'ethernet', '--token-ip', '127.0.32.254']
 
 
@@ -31,10 +32,11 @@ class CommissionACell(unittest.TestCase):
         used_cell(BIN, CELL, self.prepared)
         copy_states(self.prepared, CELL, os.path.join(tmp, 'cell'), CELL)
         # The last controller runs on its own, so that it can be restarted with a fault.
-        self.cells = [Cell(BIN, part, os.path.join(tmp, 'cell')) for part in (CELL[:19], CELL[19:])]
+        # After a reboot each listens on the address its record holds.
+        self.cells = [Cell(BIN, part, os.path.join(tmp, 'cell'), ['--follow-address']) for part in (CELL[:19], CELL[19:])]
         self.addCleanup(lambda: [cell.stop() for cell in self.cells])
-        self.inventory = os.path.join(tmp, 'inventory.json')
-        inventory(self.inventory, BIN, CELL, NEW, self.backups)
+        self.inventory = inventory(os.path.join(tmp, 'inventory'), BIN, CELL, NEW, self.backups,
+                                   ['eth:%s-%s' % (CELL[0], CELL[-1]), 'eth:%s-%s' % (NEW[0], NEW[-1])])
 
     def play(self, *args):
         """ansible-playbook's exit code, its output, and each host's result of the settings task."""
@@ -42,7 +44,7 @@ class CommissionACell(unittest.TestCase):
         results = {}
         for m in re.finditer(r'^(\S+) \| (\w+)!? => (\{.*?^\})$', r.stdout, re.M | re.S):
             results.setdefault(m.group(1), dict(json.loads(m.group(3)), status=m.group(2)))  # handlers come after
-        self.assertEqual(sorted(results), HOSTS, r.stdout[-3000:] + r.stderr[-2000:])
+        self.assertEqual(sorted(results), sorted(HOSTS), r.stdout[-3000:] + r.stderr[-2000:])
         return r.returncode, r.stdout, results
 
     def states(self):
@@ -53,9 +55,14 @@ class CommissionACell(unittest.TestCase):
         now = self.states()
         return [a for a in CELL if now[a] != states[a]]
 
-    def test_check_apply_again_and_a_failing_controller(self):
+    def where(self):
+        """Where the inventory plugin found each host."""
+        return dict((h, v['tolvane_conn']) for h, v in found(self.tmp.name, self.inventory)[0]['_meta']['hostvars'].items())
+
+    def test_find_check_apply_reboot_find_again_and_a_failing_controller(self):
         start = self.states()
         self.assertEqual(len(set(start.values())), 20, 'each controller holds records of its own')
+        self.assertEqual(self.where(), dict((h, 'eth:' + a) for h, a in zip(HOSTS, CELL)))
 
         # Check mode with diff: every controller would change, none is touched.
         rc, text, results = self.play('--check', '--diff')
@@ -69,8 +76,8 @@ class CommissionACell(unittest.TestCase):
         # Apply: the records tolvanectl write gives for the same settings, and a backup of each.
         rc, _, results = self.play()
         self.assertEqual((rc, [h for h in HOSTS if not results[h]['reboot_required']]), (0, []))
-        self.assertEqual(results['c001']['changes'], ['ethernet.ip', 'ethernet.mask', 'token.code', 'token.ip'])
-        self.assertEqual(results['c020']['id'], 'TLVSIM-127.0.30.20')
+        self.assertEqual(results[HOSTS[0]]['changes'], ['ethernet.ip', 'ethernet.mask', 'token.code', 'token.ip'])
+        self.assertEqual(results[HOSTS[19]]['id'], 'TLVSIM-127.0.30.20')
         reference = addresses('127.0.31', 1, 20)
         copy_states(self.prepared, CELL, os.path.join(self.tmp.name, 'reference'), reference)
         by_hand = Cell(BIN, reference, os.path.join(self.tmp.name, 'reference'))
@@ -91,17 +98,26 @@ class CommissionACell(unittest.TestCase):
         self.assertEqual((rc, [h for h in HOSTS if results[h]['changed']]), (0, []))
         self.assertEqual((self.changed_since(after), len(os.listdir(self.backups))), ([], 20))
 
+        # The power cycle: found again by their ids at their new addresses, where a check
+        # run has nothing to change.
+        for cell in self.cells:
+            cell.reboot()
+        self.assertEqual(self.where(), dict((h, 'eth:' + a) for h, a in zip(HOSTS, NEW)))
+        rc, text, results = self.play('--check')
+        self.assertEqual((rc, [h for h in HOSTS if results[h]['changed']]), (0, []))
+        self.assertEqual(results[HOSTS[0]]['cmd'][1:4], ['write', '--conn', 'eth:' + NEW[0]])
+
         # A controller whose write fails fails alone, with tolvanectl's message and exit
         # code, and keeps all of its old settings.
         self.cells[1].stop()
         self.cells[1] = Cell(BIN, CELL[19:], os.path.join(self.tmp.name, 'cell'),
                              ['--fault', 'fail-write=@CNF_RAW_COM'])
         rc, _, results = self.play('-e', 'controller_token=com2')
-        self.assertEqual([h for h in HOSTS if results[h]['status'] == 'FAILED'], ['c020'])
-        self.assertEqual((results['c020']['rc'], results['c020']['msg']),
+        self.assertEqual([h for h in HOSTS if results[h]['status'] == 'FAILED'], [HOSTS[19]])
+        self.assertEqual((results[HOSTS[19]]['rc'], results[HOSTS[19]]['msg']),
                          (5, 'Failed to send data to the controller. tolvanectl: the controller answered FAILED: '
                              'write of @CNF_RAW_COM failed (fault)'))
-        self.assertNotIn('exception', results['c020'])
+        self.assertNotIn('exception', results[HOSTS[19]])
         self.assertEqual((rc, self.changed_since(after)), (2, CELL[:19]))
 
         # What tolvanectl answers decides the result: a write the controller committed
@@ -141,10 +157,11 @@ class Vocabulary(unittest.TestCase):
                      token=re.search(r'--token (\S+)\]', helped).group(1).split('|'),
                      baud=[int(rate) for rate in
                            re.findall(r'\d+', re.search(r'--baud N +(.*) \(rs232c\)', helped).group(1))])
-        path = os.path.join(SOURCE, 'ansible', 'plugins', 'modules', 'comm_settings.py')
-        with open(path) as f:
-            tree = ast.parse(f.read())
-        names = dict((node.targets[0].id, ast.literal_eval(node.value)) for node in tree.body
+        trees = []
+        for part in ('modules/comm_settings.py', 'module_utils/tolvanectl.py'):
+            with open(os.path.join(SOURCE, 'ansible', 'plugins', part)) as f:
+                trees.append(ast.parse(f.read()))
+        names = dict((node.targets[0].id, ast.literal_eval(node.value)) for tree in trees for node in tree.body
                      if isinstance(node, ast.Assign) and isinstance(node.targets[0], ast.Name)
                      and node.targets[0].id in ('DOCUMENTATION', 'DEVICES', 'BAUDS', 'TOKENS'))
         documented = yaml.safe_load(names['DOCUMENTATION'])['options']

@@ -7,6 +7,7 @@ import json
 import os
 import select
 import shutil
+import signal
 import subprocess
 import time
 
@@ -26,11 +27,20 @@ class Cell:
             else ['--listen', '%s-%s' % (addrs[0], addrs[-1])]
         self.process = subprocess.Popen([os.path.join(bindir, 'tolvane-sim'), '--state-dir', state_dir] + listen
                                         + list(extra), stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
-        # It prints its ready line whole, once it answers; 20 s is the bound.
+        self._wait_ready()
+
+    def _wait_ready(self):
+        # It prints its ready line whole, once every controller answers; 20 s is the bound.
         ready = select.select([self.process.stdout], [], [], 20)[0] and self.process.stdout.readline()
         if ready != b'ready\n':
             self.stop()
             raise RuntimeError('tolvane-sim did not say ready: %r' % ready)
+
+    def reboot(self):
+        """SIGHUP, the power cycle: each controller starts again from its state file (with
+        --follow-address at the address its record holds), then the cell says ready."""
+        self.process.send_signal(signal.SIGHUP)
+        self._wait_ready()
 
     def states(self):
         """Each controller's state file, its records and error code, as bytes."""
@@ -74,17 +84,24 @@ def used_cell(bindir, addrs, state_dir):
         cell.stop()
 
 
-def inventory(path, bindir, addrs, new, backups):
-    """An inventory for examples/ansible/commission.yml: host cNNN is the controller at
-    addrs[N-1] and is to get the address new[N-1], a /24 mask and the Ethernet token."""
-    hosts = dict(('c%03d' % (n + 1), dict(controller_conn='eth:' + a, controller_ip=ip))
-                 for n, (a, ip) in enumerate(zip(addrs, new)))
-    group = dict(ansible_python_interpreter='{{ ansible_playbook_python }}',
-                 tolvanectl_path=os.path.join(bindir, 'tolvanectl'), controller_mask='255.255.255.0',
-                 controller_token='ethernet', controller_token_ip=new[0].rsplit('.', 1)[0] + '.254',
-                 controller_backup_dir=backups)
-    with open(path, 'w') as f:
+def inventory(folder, bindir, addrs, new, backups, targets=None):
+    """An inventory folder for examples/ansible/commission.yml, as the example's: a plan
+    (plan.json) in which the controller of id TLVSIM-addrs[N] is to get the address
+    new[N], a /24 mask and the Ethernet token; and with targets the inventory plugin's
+    file (cell.tolvane.yml) that finds the controllers there, else each controller's
+    tolvane_conn in the plan as the plugin would give it."""
+    os.makedirs(folder, exist_ok=True)
+    ctl = os.path.join(bindir, 'tolvanectl')
+    hosts = dict(('TLVSIM-' + a, dict(controller_ip=ip) if targets else dict(controller_ip=ip, tolvane_conn='eth:' + a))
+                 for a, ip in zip(addrs, new))
+    group = dict(tolvanectl_path=ctl, controller_mask='255.255.255.0', controller_token='ethernet',
+                 controller_token_ip=new[0].rsplit('.', 1)[0] + '.254', controller_backup_dir=backups)
+    with open(os.path.join(folder, 'plan.json'), 'w') as f:
         json.dump(dict(controllers=dict(hosts=hosts, vars=group)), f)
+    if targets:
+        with open(os.path.join(folder, 'cell.tolvane.yml'), 'w') as f:
+            json.dump({'plugin': 'tolvane.controller.scan', 'targets': list(targets), 'tolvanectl': ctl}, f)
+    return folder
 
 
 def ansible_env(tmp, forks=10, callback='default'):
@@ -100,6 +117,15 @@ def playbook(tmp, inv, book, args=(), forks=10, callback='default'):
     r = subprocess.run(['ansible-playbook', '-i', inv, book] + list(args), capture_output=True, text=True,
                        env=ansible_env(tmp, forks, callback), cwd=tmp, timeout=600)
     return r, time.monotonic() - start
+
+
+def found(tmp, inv):
+    """ansible-inventory --list of inv: each host's variables, and its warnings."""
+    r = subprocess.run(['ansible-inventory', '-i', inv, '--list'], capture_output=True, text=True,
+                       env=ansible_env(tmp), cwd=tmp, timeout=120)
+    if r.returncode != 0:
+        raise RuntimeError('ansible-inventory failed: %s' % r.stderr)
+    return json.loads(r.stdout), r.stderr
 
 
 def run_module(tmp, module, args):

@@ -170,76 +170,15 @@ rc:
   type: int
 '''
 
-import datetime
-import os
-import re
-
 from ansible.module_utils.basic import AnsibleModule
 from ansible_collections.tolvane.controller.plugins.module_utils.tolvanectl import (
-    LINK_OPTIONS, Tolvanectl, report_fields)
-
-# Option name and tolvanectl's flag, for each option that edits a setting.
-SETTING_FLAGS = (
-    ('device', '--device'),
-    ('ip', '--ip'),
-    ('mask', '--mask'),
-    ('baud', '--baud'),
-    ('token', '--token'),
-    ('token_ip', '--token-ip'),
-)
-
-
-def backup_path(module):
-    folder = module.params['backup_dir']
-    try:
-        os.makedirs(folder, mode=0o700)
-    except OSError:
-        if not os.path.isdir(folder):
-            module.fail_json(msg='cannot make the backup folder %s' % folder)
-    stamp = datetime.datetime.now(datetime.timezone.utc).strftime('%Y%m%dT%H%M%S.%fZ')
-    name = re.sub(r'[^A-Za-z0-9.]', '_', module.params['conn'])
-    return os.path.join(folder, '%s_%s.tvbak' % (name, stamp))
-
-# tolvanectl's words, as its help names them (a test holds the three lists, the
-# documentation's and tolvanectl's together).
-DEVICES = ['ethernet', 'rs232c']
-BAUDS = [9600, 19200, 38400, 57600, 115200]
-TOKENS = ['open', 'io', 'ethernet', 'com2', 'com3', 'com4']
+    SETTINGS_OPTIONS, run_module, settings_task)
 
 
 def main():
-    options = dict(LINK_OPTIONS)
-    options.update(
-        device=dict(type='str', choices=DEVICES),
-        ip=dict(type='str'),
-        mask=dict(type='str'),
-        baud=dict(type='int', choices=BAUDS),
-        token=dict(type='str', choices=TOKENS),
-        token_ip=dict(type='str'),
-        backup=dict(type='bool', default=False),
-        backup_dir=dict(type='path', default='~/.local/state/tolvane/backups'),
-    )
-    module = AnsibleModule(options, supports_check_mode=True)
-    ctl = Tolvanectl(module)
-
-    args = []
-    for option, flag in SETTING_FLAGS:
-        if module.params[option] is not None:
-            args += [flag, str(module.params[option])]
-    if module.check_mode:
-        args.append('--dry-run')
-    elif module.params['backup']:
-        args += ['--backup', backup_path(module)]
-
-    report = ctl.run('write', args)
-    result = report_fields(report, module)
-    result['reboot_required'] = result['changed'] and not module.check_mode
-    result['backup_path'] = report.get('backup')
-    if module._diff:
-        header = module.params['conn']
-        result['diff'] = dict(before=report.get('before'), after=report.get('after'),
-                              before_header=header, after_header=header)
-    module.exit_json(**result)
+    # The action plugin of the same name runs this task on the control node; this is the
+    # same task where the module itself is run.
+    run_module(AnsibleModule(SETTINGS_OPTIONS, supports_check_mode=True), settings_task)
 
 
 if __name__ == '__main__':

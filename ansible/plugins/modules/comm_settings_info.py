@@ -62,14 +62,14 @@ rc:
 '''
 
 from ansible.module_utils.basic import AnsibleModule
-from ansible_collections.tolvane.controller.plugins.module_utils.tolvanectl import LINK_OPTIONS, Tolvanectl
+from ansible_collections.tolvane.controller.plugins.module_utils.tolvanectl import (
+    INFO_OPTIONS, info_task, run_module)
 
 
 def main():
-    module = AnsibleModule(dict(LINK_OPTIONS), supports_check_mode=True)
-    settings = Tolvanectl(module).run('read')
-    identity = dict((key, settings.pop(key, None)) for key in ('id', 'model'))
-    module.exit_json(changed=False, settings=settings, **identity)
+    # The action plugin of the same name runs this task on the control node; this is the
+    # same task where the module itself is run.
+    run_module(AnsibleModule(INFO_OPTIONS, supports_check_mode=True), info_task)
 
 
 if __name__ == '__main__':
