@@ -146,6 +146,92 @@ class CommissionACell(unittest.TestCase):
         self.assertEqual(self.changed_since(after), CELL, 'the committed write is on the controller')
 
 
+class Inventory(unittest.TestCase):
+    """The inventory plugin's hosts, groups and variables, from one cell on 127.0.33.x:
+    three controllers (the second holding other settings), one that answers the first's
+    id with another model, one whose id is blank, one whose id is a terminal command."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.tmp = tempfile.TemporaryDirectory(prefix='tolvane-inventory-')
+        state = os.path.join(cls.tmp.name, 'cell')
+        cls.cells = [Cell(BIN, addresses('127.0.33', 1, 3), state)]
+        for address, ident, model in (('127.0.33.4', 'TLVSIM-127.0.33.1', 'Tolvane RC-9'),
+                                      ('127.0.33.5', ' ', 'Tolvane RC-8'), ('127.0.33.6', 'RC\x1b[2J', 'Tolvane RC-8')):
+            cls.cells.append(Cell(BIN, [address], state, ['--id', ident, '--model', model]))
+        r = tolvanectl(BIN, ['write', '--conn', 'eth:127.0.33.2', '--ip', '127.0.33.102', '--mask', '255.255.0.0'])
+        assert r.returncode == 0, r.stderr
+
+    @classmethod
+    def tearDownClass(cls):
+        for cell in cls.cells:
+            cell.stop()
+        cls.tmp.cleanup()
+
+    def test_hosts_groups_and_vars(self):
+        rc8, rc9 = 'Tolvane RC-8 simulator', 'Tolvane RC-9'
+        stored = dict(ip='127.0.33.102', mask='255.255.0.0', permission='ethernet', baud=38400)
+        by_model = [dict(key='tolvane_model', prefix='model')]
+        # name, what the file adds to plugin and tolvanectl, each host's variables (those
+        # named), groups (those named) and what the warnings say.
+        for name, config, hosts, groups, warnings in (
+                ('by id', dict(targets=['eth:127.0.33.1-127.0.33.3']),
+                 {'TLVSIM-127.0.33.1': dict(tolvane_conn='eth:127.0.33.1', tolvane_id='TLVSIM-127.0.33.1',
+                                            tolvane_model=rc8),
+                  'TLVSIM-127.0.33.2': dict(tolvane_conn='eth:127.0.33.2'),
+                  'TLVSIM-127.0.33.3': dict(tolvane_conn='eth:127.0.33.3')}, {}, []),
+                ('by address, with details, composed and grouped',
+                 dict(targets=['eth:127.0.33.1-127.0.33.4'], hostname='address', details=True, keyed_groups=by_model,
+                      compose=dict(stored_ip='tolvane_settings.ip'),
+                      groups=dict(wide_mask="tolvane_settings.mask == '255.255.0.0'")),
+                 {'127.0.33.1': dict(tolvane_id='TLVSIM-127.0.33.1', tolvane_model=rc8),
+                  '127.0.33.2': dict(tolvane_conn='eth:127.0.33.2', tolvane_settings=stored, stored_ip='127.0.33.102'),
+                  '127.0.33.3': dict(tolvane_settings=dict(stored, ip='192.168.0.1', mask='255.255.255.0')),
+                  '127.0.33.4': dict(tolvane_id='TLVSIM-127.0.33.1', tolvane_model=rc9)},
+                 dict(model_Tolvane_RC_8_simulator=['127.0.33.1', '127.0.33.2', '127.0.33.3'],
+                      model_Tolvane_RC_9=['127.0.33.4'], wide_mask=['127.0.33.2']), []),
+                ('an id twice: neither', dict(targets=['eth:127.0.33.1-127.0.33.4'], keyed_groups=by_model),
+                 {'TLVSIM-127.0.33.2': {}, 'TLVSIM-127.0.33.3': {}},
+                 dict(model_Tolvane_RC_8_simulator=['TLVSIM-127.0.33.2', 'TLVSIM-127.0.33.3']),
+                 ['TLVSIM-127.0.33.1 answered at eth:127.0.33.1, eth:127.0.33.4: none of them is added']),
+                ('no id a host can be named by', dict(targets=['eth:127.0.33.5-127.0.33.6']), {}, {},
+                 ["the controller at eth:127.0.33.5 answered the id ' ', which cannot name a host",
+                  "the controller at eth:127.0.33.6 answered the id 'RC\\x1b[2J', which cannot name a host"]),
+                ('none answers', dict(targets=['eth:127.0.33.200']), {}, {},
+                 ['no controller answered at eth:127.0.33.200']),
+                ('error: a target tolvanectl refuses', dict(targets=['eth:127.0.33.0/8']), {}, {},
+                 ['tolvanectl scan ended with exit code 2: tolvanectl: eth:127.0.33.0/8: the prefix length is 16 to 32']),
+                ('cached: found again without tolvanectl', dict(targets=['eth:127.0.33.3'], cache=True,
+                                                                cache_plugin='jsonfile'),
+                 {'TLVSIM-127.0.33.3': dict(tolvane_conn='eth:127.0.33.3')}, {}, []),):
+            with self.subTest(name):
+                folder = os.path.join(self.tmp.name, name.replace(' ', '_').replace(':', ''))
+                os.makedirs(folder)
+                config = dict(config, plugin='tolvane.controller.scan', tolvanectl=os.path.join(BIN, 'tolvanectl'))
+                if config.get('cache'):
+                    config['cache_connection'] = os.path.join(folder, 'cache')
+                    found(folder, self.write(folder, config))
+                    config['tolvanectl'] = '/bin/false'
+                listed, stderr = found(folder, self.write(folder, config))
+                hostvars = listed['_meta']['hostvars']
+                self.assertEqual(sorted(hostvars), sorted(hosts), stderr)
+                for host, values in hosts.items():
+                    self.assertEqual(dict((k, hostvars[host].get(k)) for k in values), values)
+                for group, members in groups.items():
+                    self.assertEqual(sorted(listed.get(group, {}).get('hosts', [])), members)
+                said = ' '.join(stderr.split())
+                for text in warnings:
+                    self.assertIn(text, said)
+                self.assertEqual(warnings == [], '[WARNING]' not in said, said)
+
+    @staticmethod
+    def write(folder, config):
+        path = os.path.join(folder, 'cell.tolvane.yml')
+        with open(path, 'w') as f:
+            json.dump(config, f)
+        return path
+
+
 class Vocabulary(unittest.TestCase):
     """The module's choices, documented and taken, are tolvanectl's words."""
 

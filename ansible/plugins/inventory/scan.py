@@ -169,8 +169,9 @@ class InventoryModule(BaseInventoryPlugin, Constructable, Cacheable):
         answer = parse_object(done.stdout.decode('utf-8', 'replace'))
         found = answer.get('found') if answer else None
         if done.returncode not in (FOUND, NONE_FOUND) or not isinstance(found, list):
-            raise AnsibleParserError('%s ended with exit code %d: %s' % (
-                ' '.join(cmd), done.returncode, (err[:1] if done.returncode == 2 else err) or 'no answer'))
+            said = err[:1] if done.returncode == 2 else err  # bad usage: its first line, not the usage
+            raise AnsibleParserError('tolvanectl scan ended with exit code %d: %s'
+                                     % (done.returncode, ' '.join(said) or 'no answer'))
         for line in err:  # settings that could not be read, said per controller
             self.display.warning('tolvanectl scan: %s' % line)
         if not found:
