@@ -16,10 +16,11 @@ options:
       - The connection to the controller, as C(tolvanectl) and the wizard's connection page take it.
       - C(eth:A.B.C.D) for TCP (port 47311), or C(com:N:BAUD:P:8:STOP) for the serial port COM N
         (parity C(E), C(N) or C(O), 8 data bits, stop bits C(1), C(1.5) or C(2)).
+      - Without it, the host's C(tolvane_conn), where the inventory plugin
+        C(tolvane.controller.scan) found the controller; a task with neither fails.
       - Two tasks on the same serial port never interleave; the second waits for the port
         as long as an unreachable controller would be waited for, then fails.
     type: str
-    required: true
   timeout:
     description:
       - The link's inactivity bound of one attempt, in milliseconds (C(tolvanectl --timeout)).
@@ -35,8 +36,10 @@ options:
       - The path of the C(tolvanectl) program; without it, C(tolvanectl) is looked for on the PATH.
     type: path
 notes:
-  - The module runs C(tolvanectl) on the host that runs the task, which must reach the controller;
-    usually that is the Ansible controller itself (C(connection=local) or C(delegate_to=localhost)).
+  - The task runs C(tolvanectl) on the control node, the machine Ansible runs on, which must
+    reach the controller; nothing is sent to the host, which needs neither a connection nor
+    Python (the controller is not a machine that runs them).
+  - The modules are the group C(tolvane.controller.controller) of I(module_defaults).
 requirements:
   - tolvanectl (the Debian package C(tolvane))
 '''

@@ -107,7 +107,8 @@ from ansible.plugins.inventory import BaseInventoryPlugin, Cacheable, Constructa
 from ansible_collections.tolvane.controller.plugins.module_utils.tolvanectl import CONN_VAR, parse_object
 
 # tolvanectl scan's exit codes that come with its answer: found, and none answered.
-FOUND, NONE_FOUND = 0, 3
+FOUND = 0
+NONE_FOUND = 3
 
 
 def usable_name(text):
@@ -117,7 +118,7 @@ def usable_name(text):
 
 def address_name(conn):
     """Where a controller answered, as a host name: A.B.C.D, or comN for a serial port."""
-    kind, _, rest = conn.partition(':')
+    kind, rest = conn.split(':', 1)
     return rest if kind == 'eth' else kind + rest.split(':')[0]
 
 

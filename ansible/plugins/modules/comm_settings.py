@@ -68,24 +68,25 @@ options:
     default: ~/.local/state/tolvane/backups
 attributes:
   check_mode:
+    description: The settings are read and what would change is reported; nothing is written.
     support: full
   diff_mode:
+    description: The settings before and after, as C(tolvanectl read) shows them.
     support: full
 author:
   - Tolvane developers (@tolvane)
 '''
 
 EXAMPLES = r'''
+# On a host the inventory plugin tolvane.controller.scan found, the task needs no conn.
 - name: Give the cell's controllers their addresses and the Ethernet token
   tolvane.controller.comm_settings:
-    conn: "eth:{{ controller_address }}"
     ip: "{{ new_address }}"
     mask: 255.255.255.0
     token: ethernet
     token_ip: 10.20.0.1
     backup: true
     backup_dir: /srv/cell4/backups
-  delegate_to: localhost
   notify: Reboot the controller
 
 - name: Switch a controller on COM3 to RS232C at 115200 baud
@@ -164,8 +165,16 @@ model:
   returned: success
   type: str
   sample: Tolvane RC-8 simulator
+cmd:
+  description: The tolvanectl command the task ran.
+  returned: always
+  type: list
+  elements: str
+  sample: [/usr/bin/tolvanectl, write, --conn, eth:10.0.0.5, --ip, 10.0.0.15]
 rc:
-  description: The exit code of tolvanectl (2 bad usage, 3 connect failed, 4 read failed, 5 write failed, 6 read-back differs, 7 backup not written, 10 output lost).
+  description:
+    - The exit code of tolvanectl (2 bad usage, 3 connect failed, 4 read failed, 5 write failed,
+      6 read-back differs, 7 backup not written, 10 output lost).
   returned: failed
   type: int
 '''

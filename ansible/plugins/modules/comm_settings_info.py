@@ -19,8 +19,10 @@ extends_documentation_fragment:
   - tolvane.controller.link
 attributes:
   check_mode:
+    description: The same as without it; the module never changes anything.
     support: full
   diff_mode:
+    description: Nothing to show; the module never changes anything.
     support: none
 author:
   - Tolvane developers (@tolvane)
@@ -29,9 +31,12 @@ author:
 EXAMPLES = r'''
 - name: Read what each controller of the cell holds
   tolvane.controller.comm_settings_info:
-    conn: "eth:{{ controller_address }}"
-  delegate_to: localhost
   register: found
+
+- name: Read a controller on COM3 that no inventory found
+  tolvane.controller.comm_settings_info:
+    conn: com:3:38400:N:8:1
+  register: on_com3
 
 - name: Show its address
   ansible.builtin.debug:
@@ -55,6 +60,12 @@ model:
   description: The controller's model.
   returned: success
   type: str
+cmd:
+  description: The tolvanectl command the task ran.
+  returned: always
+  type: list
+  elements: str
+  sample: [/usr/bin/tolvanectl, read, --conn, eth:10.0.0.5]
 rc:
   description: The exit code of tolvanectl (3 connect failed, 4 read failed).
   returned: failed

@@ -45,7 +45,7 @@ class ControllerAction(ActionBase):
     def run(self, tmp=None, task_vars=None):
         result = super(ControllerAction, self).run(tmp, task_vars)
         del tmp  # nothing is put on any host
-        _, params = self.validate_argument_spec(argument_spec=self.OPTIONS)
+        params = self.validate_argument_spec(argument_spec=self.OPTIONS)[1]
         if not params.get('conn') and CONN_VAR in (task_vars or {}):
             params['conn'] = self._templar.template(task_vars[CONN_VAR])
         try:
