@@ -8,6 +8,7 @@ and variables."""
 import json
 import os
 import re
+import subprocess
 import sys
 import tempfile
 import unittest
@@ -144,6 +145,17 @@ class CommissionACell(unittest.TestCase):
                 for text in says:
                     self.assertIn(text, r.stdout + r.stderr)
         self.assertEqual(self.changed_since(after), CELL, 'the committed write is on the controller')
+
+        # The module run itself (as ansible-test and a module's caller run it) is the same
+        # task as the action plugin that Ansible runs in its place.
+        args = dict(conn='eth:' + NEW[0], tolvanectl=os.path.join(BIN, 'tolvanectl'))
+        by_action = json.loads(run_module(self.tmp.name, 'comm_settings_info', args).stdout.split(' => ', 1)[1])
+        by_module = subprocess.run(
+            [sys.executable, '-m', 'ansible_collections.tolvane.controller.plugins.modules.comm_settings_info'],
+            input=json.dumps(dict(ANSIBLE_MODULE_ARGS=args)), capture_output=True, text=True, timeout=60,
+            env=dict(os.environ, PYTHONPATH=os.environ['TOLVANE_COLLECTIONS_PATH']))
+        self.assertEqual(dict((k, json.loads(by_module.stdout)[k]) for k in ('settings', 'id', 'cmd')),
+                         dict((k, by_action[k]) for k in ('settings', 'id', 'cmd')))
 
 
 class Inventory(unittest.TestCase):

@@ -132,7 +132,6 @@ class Tolvanectl(object):
                            rc=rc, cmd=cmd, stdout=out, stderr=err)
             if result is not None:
                 failure.update(report_fields(result, cmd))
-                failure['changed'] = False
             raise TaskFailed(**failure)
         if result is None:
             raise TaskFailed(msg='tolvanectl %s printed no JSON object' % command, rc=rc, cmd=cmd, stdout=out,
