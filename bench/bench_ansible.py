@@ -16,17 +16,15 @@ Needs TOLVANE_BIN_DIR, TOLVANE_SOURCE_DIR and TOLVANE_COLLECTIONS_PATH, as the t
 """
 
 import argparse
-import json
 import os
 import re
 import statistics
-import subprocess
 import sys
 import tempfile
 import time
 
 sys.path.insert(0, os.path.join(os.environ['TOLVANE_SOURCE_DIR'], 'tests', 'support'))
-from simcell import Cell, addresses, ansible_env, copy_states, inventory, playbook, used_cell  # noqa: E402
+from simcell import Cell, addresses, copy_states, found, inventory, playbook, scan_file, used_cell  # noqa: E402
 
 BIN = os.environ['TOLVANE_BIN_DIR']
 SOURCE = os.environ['TOLVANE_SOURCE_DIR']
@@ -58,12 +56,11 @@ def play(tmp, inv, book, forks):
 def listing(tmp, source, size):
     """Seconds of ansible-inventory --list over the inventory plugin's file; all must be found."""
     start = time.monotonic()
-    r = subprocess.run(['ansible-inventory', '-i', source, '--list'], capture_output=True, text=True,
-                       env=ansible_env(tmp), cwd=tmp, timeout=120)
+    listed, stderr = found(tmp, source)
     seconds = time.monotonic() - start
-    hosts = json.loads(r.stdout)['_meta']['hostvars'] if r.returncode == 0 else {}
-    if len(hosts) != size or r.stderr:
-        sys.exit('bench_ansible: the inventory plugin found %d of %d controllers:\n%s' % (len(hosts), size, r.stderr))
+    if len(listed['_meta']['hostvars']) != size or stderr:
+        sys.exit('bench_ansible: the inventory plugin found %d of %d controllers:\n%s'
+                 % (len(listed['_meta']['hostvars']), size, stderr))
     return seconds
 
 
@@ -74,11 +71,7 @@ def measure(size, rounds, forks, tmp):
     inv = inventory(os.path.join(tmp, 'inventory-%d' % size), BIN, cell, addresses('127.0.42', 1, size),
                     os.path.join(tmp, 'backups'))
     # The plugin's own file, apart from the plan: what an integrator's cell.tolvane.yml holds.
-    source = os.path.join(tmp, 'scan-%d' % size, 'cell.tolvane.yml')
-    os.makedirs(os.path.dirname(source), exist_ok=True)
-    with open(source, 'w') as f:
-        json.dump({'plugin': 'tolvane.controller.scan', 'targets': ['eth:127.0.41.0/24'],
-                   'tolvanectl': os.path.join(BIN, 'tolvanectl')}, f)
+    source = scan_file(os.path.join(tmp, 'scan-%d' % size), BIN, targets=['eth:127.0.41.0/24'])
     floor_book = os.path.join(tmp, 'floor.yml')
     with open(floor_book, 'w') as f:
         f.write(FLOOR)

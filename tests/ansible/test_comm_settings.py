@@ -14,7 +14,8 @@ import tempfile
 import unittest
 
 sys.path.insert(0, os.path.join(os.environ['TOLVANE_SOURCE_DIR'], 'tests', 'support'))
-from simcell import Cell, addresses, copy_states, found, inventory, playbook, run_module, tolvanectl, used_cell  # noqa: E402
+from simcell import (Cell, addresses, copy_states, found, inventory, playbook, run_module, scan_file,  # noqa: E402
+                     tolvanectl, used_cell)
 
 BIN, SOURCE = os.environ['TOLVANE_BIN_DIR'], os.environ['TOLVANE_SOURCE_DIR']
 PLAYBOOK = os.path.join(SOURCE, 'examples', 'ansible', 'commission.yml')
@@ -219,12 +220,11 @@ class Inventory(unittest.TestCase):
             with self.subTest(name):
                 folder = os.path.join(self.tmp.name, name.replace(' ', '_').replace(':', ''))
                 os.makedirs(folder)
-                config = dict(config, plugin='tolvane.controller.scan', tolvanectl=os.path.join(BIN, 'tolvanectl'))
                 if config.get('cache'):
                     config['cache_connection'] = os.path.join(folder, 'cache')
-                    found(folder, self.write(folder, config))
+                    found(folder, scan_file(folder, BIN, **config))
                     config['tolvanectl'] = '/bin/false'
-                listed, stderr = found(folder, self.write(folder, config))
+                listed, stderr = found(folder, scan_file(folder, BIN, **config))
                 hostvars = listed['_meta']['hostvars']
                 self.assertEqual(sorted(hostvars), sorted(hosts), stderr)
                 for host, values in hosts.items():
@@ -235,13 +235,6 @@ class Inventory(unittest.TestCase):
                 for text in warnings:
                     self.assertIn(text, said)
                 self.assertEqual(warnings == [], '[WARNING]' not in said, said)
-
-    @staticmethod
-    def write(folder, config):
-        path = os.path.join(folder, 'cell.tolvane.yml')
-        with open(path, 'w') as f:
-            json.dump(config, f)
-        return path
 
 
 class Vocabulary(unittest.TestCase):

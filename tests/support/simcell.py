@@ -99,9 +99,19 @@ def inventory(folder, bindir, addrs, new, backups, targets=None):
     with open(os.path.join(folder, 'plan.json'), 'w') as f:
         json.dump(dict(controllers=dict(hosts=hosts, vars=group)), f)
     if targets:
-        with open(os.path.join(folder, 'cell.tolvane.yml'), 'w') as f:
-            json.dump({'plugin': 'tolvane.controller.scan', 'targets': list(targets), 'tolvanectl': ctl}, f)
+        scan_file(folder, bindir, targets=list(targets))
     return folder
+
+
+def scan_file(folder, bindir, **options):
+    """The inventory plugin's file folder/cell.tolvane.yml with options, and this build's tolvanectl
+    unless options name another; answers its path."""
+    os.makedirs(folder, exist_ok=True)
+    path = os.path.join(folder, 'cell.tolvane.yml')
+    with open(path, 'w') as f:
+        json.dump(dict(dict(plugin='tolvane.controller.scan', tolvanectl=os.path.join(bindir, 'tolvanectl')),
+                       **options), f)
+    return path
 
 
 def ansible_env(tmp, forks=10, callback='default'):

@@ -98,13 +98,13 @@ compose:
   stored_address: tolvane_settings.ip
 '''
 
-import subprocess
 import unicodedata
 
 from ansible.errors import AnsibleParserError
-from ansible.module_utils.common.process import get_bin_path
 from ansible.plugins.inventory import BaseInventoryPlugin, Cacheable, Constructable
-from ansible_collections.tolvane.controller.plugins.module_utils.tolvanectl import CONN_VAR, parse_object
+from ansible_collections.tolvane.controller.plugins.module_utils.tolvanectl import (
+    CONN_VAR, TaskFailed, failure_text, locate, parse_object)
+from ansible_collections.tolvane.controller.plugins.plugin_utils.controller_action import run_command, which
 
 # tolvanectl scan's exit codes that come with its answer: found, and none answered.
 FOUND = 0
@@ -148,33 +148,25 @@ class InventoryModule(BaseInventoryPlugin, Constructable, Cacheable):
 
     def _scan(self):
         """The controllers tolvanectl scan found, as its JSON lists them."""
-        binary = self.get_option('tolvanectl')
-        if not binary:
-            try:
-                binary = get_bin_path('tolvanectl')
-            except ValueError:
-                raise AnsibleParserError('tolvanectl was not found on the PATH; install the package tolvane, '
-                                         'put the folder of tolvanectl on the PATH, or name it with the option tolvanectl')
+        try:
+            binary = locate(self.get_option('tolvanectl'), which)
+        except TaskFailed as failure:
+            raise AnsibleParserError(failure.result['msg'])
         cmd = [binary, 'scan'] + [str(t) for t in self.get_option('targets')] + ['--json']
         for option in ('timeout', 'retries', 'parallel'):
             if self.get_option(option) is not None:
                 cmd += ['--' + option, str(self.get_option(option))]
         if self.get_option('details'):
             cmd.append('--details')
-        try:
-            done = subprocess.run(cmd, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                                  check=False)
-        except OSError as e:
-            raise AnsibleParserError('cannot run %s: %s' % (binary, e))
-        err = [line for line in done.stderr.decode('utf-8', 'replace').splitlines() if line.strip()]
-        answer = parse_object(done.stdout.decode('utf-8', 'replace'))
+        rc, out, err = run_command(cmd)
+        answer = parse_object(out)
         found = answer.get('found') if answer else None
-        if done.returncode not in (FOUND, NONE_FOUND) or not isinstance(found, list):
-            said = err[:1] if done.returncode == 2 else err  # bad usage: its first line, not the usage
+        if rc not in (FOUND, NONE_FOUND) or not isinstance(found, list):
             raise AnsibleParserError('tolvanectl scan ended with exit code %d: %s'
-                                     % (done.returncode, ' '.join(said) or 'no answer'))
-        for line in err:  # settings that could not be read, said per controller
-            self.display.warning('tolvanectl scan: %s' % line)
+                                     % (rc, failure_text(rc, err) or 'no answer'))
+        for line in err.splitlines():  # settings that could not be read, said per controller
+            if line.strip():
+                self.display.warning('tolvanectl scan: %s' % line)
         if not found:
             self.display.warning('no controller answered at %s' % ', '.join(self.get_option('targets')))
         return found

@@ -82,6 +82,23 @@ class TaskFailed(Exception):
         self.result = result
 
 
+def locate(given, which):
+    """The tolvanectl to run: given (the option tolvanectl), else which('tolvanectl') on the PATH."""
+    binary = given or which('tolvanectl')
+    if not binary:
+        raise TaskFailed(msg='tolvanectl was not found on the PATH; install the package tolvane, put the '
+                             'folder of tolvanectl on the PATH, or name it with the option tolvanectl')
+    if not os.access(binary, os.X_OK):
+        raise TaskFailed(msg='tolvanectl is not a program that can be run: %s' % binary)
+    return binary
+
+
+def failure_text(rc, err):
+    """What tolvanectl said of a failure, on one line: for bad usage its first line, not the usage."""
+    lines = [line for line in err.splitlines() if line.strip()]
+    return ' '.join(lines[:1] if rc == USAGE else lines)
+
+
 class Tolvanectl(object):
     """One task's calls of tolvanectl; each call is one process and one session.
 
@@ -97,12 +114,7 @@ class Tolvanectl(object):
         self.params = params
         self.run_command = run_command
         self.warnings = []
-        self.binary = params.get('tolvanectl') or which('tolvanectl')
-        if not self.binary:
-            raise TaskFailed(msg='tolvanectl was not found on the PATH; install the package tolvane, put the '
-                                 'folder of tolvanectl on the PATH, or name it with the option tolvanectl')
-        if not os.access(self.binary, os.X_OK):
-            raise TaskFailed(msg='tolvanectl is not a program that can be run: %s' % self.binary)
+        self.binary = locate(params.get('tolvanectl'), which)
 
     def link_args(self):
         args = ['--conn', self.params['conn']]
@@ -123,12 +135,10 @@ class Tolvanectl(object):
         cmd = [self.binary, command] + self.link_args() + list(args or [])
         rc, out, err = self.run_command(cmd)
         result = parse_object(out)
-        lines = [line for line in err.splitlines() if line.strip()]
         if rc == WRITTEN_NOT_READ_BACK and result is not None:
-            self.warnings.append(' '.join(lines))
+            self.warnings.append(failure_text(rc, err))
         elif rc != 0:
-            said = lines[:1] if rc == USAGE else lines
-            failure = dict(msg=' '.join(said) or 'tolvanectl %s ended with exit code %d' % (command, rc),
+            failure = dict(msg=failure_text(rc, err) or 'tolvanectl %s ended with exit code %d' % (command, rc),
                            rc=rc, cmd=cmd, stdout=out, stderr=err)
             if result is not None:
                 failure.update(report_fields(result, cmd))

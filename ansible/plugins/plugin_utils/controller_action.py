@@ -1,7 +1,8 @@
 # -*- coding: utf-8 -*-
 # SPDX-License-Identifier: MIT
 # SPDX-FileCopyrightText: 2026 Tolvane developers
-"""The action plugins' one way of running a task of this collection on the control node.
+"""The action plugins' one way of running a task of this collection on the control node,
+and how the control node runs and finds tolvanectl (the inventory plugin's too).
 
 A controller runs no Python and is reached from the control node, as network devices
 are: the task runs tolvanectl right here, without sending a module to any host, so an
@@ -21,8 +22,11 @@ from ansible_collections.tolvane.controller.plugins.module_utils.tolvanectl impo
 
 def run_command(cmd):
     """tolvanectl's exit code, standard output and standard error; it bounds its own waits."""
-    done = subprocess.run(cmd, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                          check=False)
+    try:
+        done = subprocess.run(cmd, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                              check=False)
+    except OSError as e:  # executable, yet not a program this system can start
+        return 127, '', 'cannot run %s: %s' % (cmd[0], e)
     return (done.returncode, done.stdout.decode('utf-8', 'replace'), done.stderr.decode('utf-8', 'replace'))
 
 
